@@ -1,0 +1,18 @@
+// The USB data link: the socket on UDP port 5001, its receive thread, and the
+// data-source start-up that reads the camera settings and resets the link.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint16_t kUsbDataPort = 5001;
+constexpr int kRecordingIndicatorPin = 24;
+
+// Data-source start-up, once at process start. Does not start the mailbox and
+// RC loop threads: start-up starts them right after this call.
+void StartDataSource();
+
+// Creates the socket bound to port 5001 and starts the receive thread.
+void StartUsbData();
+
+// Entry of every received datagram: parsed only when it holds exactly one frame.
+void ParseCameraDatagram(const uint8_t* buffer, uint16_t length);

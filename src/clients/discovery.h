@@ -1,0 +1,20 @@
+// The 4242 socket: viewer registration, gimbal, attitude and JSON messages,
+// and the socket every datagram to the viewers leaves from.
+#pragma once
+
+#include <cstdint>
+
+// Binds UDP 4242 and starts its receive thread; ends the process with status
+// 100 when the bind fails.
+void StartDiscovery();
+
+int SendClientDatagram(const uint8_t* buffer, int length, const char* address, uint32_t port);
+void HandleClientMessage(const uint8_t* payload, int length, const char* address, uint32_t port);
+
+// Runs one JSON command text (cut to 255 bytes) through the application
+// handler and the camera dispatcher on a detached worker thread.
+void RunJsonCommand(const uint8_t* payload, int length);
+
+// The descriptor datagrams to viewers leave from; tests may point it at a
+// socket of their own.
+extern int g_discovery_socket_fd;

@@ -1,0 +1,22 @@
+// The video source on UDP 5000, its forwarding to full clients, and every send
+// to the viewers (data messages and video datagrams).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Shared by all senders: one number per datagram built, data and video alike.
+extern std::atomic<uint32_t> g_datagram_counter;
+
+void StartVideoSource();
+void StartVideoBridge();
+
+// kind 0: data message (dropped while a video datagram is being sent);
+// kind 1: video datagram; other kinds send nothing.
+void SendClientMessage(const uint8_t* payload, int length, int kind);
+void SendShortMessage(int type, int b1, int b2, int b3, int b4, int b5, int b6);
+void SendShortMessage16(int type, int a, int b, int c);
+void SendDataMessage(const uint8_t* payload, int length);
+void SendVideoDatagram(const uint8_t* payload, int length);
+void ForwardVideo(const uint8_t* payload, int length);
+void CheckVideoTimeout();

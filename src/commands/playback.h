@@ -1,0 +1,4 @@
+// Playback navigation by timed key-event sequences.
+#pragma once
+
+void RunPlaybackCommand(const char* text);

@@ -1,0 +1,17 @@
+// Configuration text to SharedConfig fields: the per-key setter with its key
+// table and value rules, the RC channel map parser and the HDMI mode table.
+#pragma once
+
+// inih handler: returns 1 when the key was stored, 0 when it was rejected
+// (a key inside a section, or a key not in the table).
+int SetConfigKey(void* user, const char* section, const char* key, const char* value);
+
+// Rewrites the 32 RC channel map bytes of HudState from a comma-separated map text.
+void ParseRcChannelMap(const char* map_text);
+
+// Returns 0 and sets group (0 CEA, 1 DMT) and code when the name is in the
+// table; non-zero and leaves both untouched otherwise.
+int LookupHdmiMode(const char* name, int* group, int* code);
+
+// The RC function code of a map word, 255 for an empty or unknown word.
+int RcFunctionCode(const char* word);

@@ -1,0 +1,15 @@
+// The millisecond clock every time-out is measured on, and the local date split.
+#pragma once
+
+#include <cstdint>
+
+// CLOCK_REALTIME seconds x 1000 plus rounded milliseconds, wrapping in 32 bits.
+uint32_t MillisecondClock();
+
+// Milliseconds of a given time (the clock's rounding rule, for tests).
+uint32_t MillisecondsOf(int64_t seconds, int64_t nanoseconds);
+
+void LocalDateTime(int* day, int* month, int* year, int* hour, int* minute, int* second);
+
+// Sleep helpers for the periodic threads.
+void SleepMilliseconds(uint32_t ms);

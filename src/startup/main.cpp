@@ -1,0 +1,3 @@
+#include "startup/startup.h"
+
+int main() { RunDaemon(); }

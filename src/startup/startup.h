@@ -1,0 +1,18 @@
+// Process start-up in its fixed order, the status loop and the watchdog.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kVersionMajor = 0;
+constexpr int kVersionMinor = 14;
+constexpr int kVersionPatch = 10;
+constexpr const char kProductTitle[] = "Vantagebridge Cable Basic";
+
+// Runs start-up and never returns.
+[[noreturn]] void RunDaemon();
+
+// The status flags byte of the status message, from the current records.
+uint8_t BuildStatusFlags();
+
+void* RunWatchdog(void*);
+void WatchdogPass();
