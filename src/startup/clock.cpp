@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 
 uint32_t MillisecondsOf(int64_t seconds, int64_t nanoseconds) {
@@ -29,4 +30,13 @@ void LocalDateTime(int* day, int* month, int* year, int* hour, int* minute, int*
   *second = parts.tm_sec;
 }
 
-void SleepMilliseconds(uint32_t ms) { usleep(static_cast<useconds_t>(ms) * 1000u); }
+namespace {
+std::atomic<bool> g_skip_sleeps{false};
+}
+
+void SleepMilliseconds(uint32_t ms) {
+  if (g_skip_sleeps.load(std::memory_order_relaxed)) return;
+  usleep(static_cast<useconds_t>(ms) * 1000u);
+}
+
+void SkipSleepsForFuzzing(bool skip) { g_skip_sleeps = skip; }

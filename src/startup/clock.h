@@ -11,5 +11,7 @@ uint32_t MillisecondsOf(int64_t seconds, int64_t nanoseconds);
 
 void LocalDateTime(int* day, int* month, int* year, int* hour, int* minute, int* second);
 
-// Sleep helpers for the periodic threads.
+// Every sleep of the daemon goes through here (never usleep/sleep directly),
+// so that fuzz targets can run timed sequences without waiting.
 void SleepMilliseconds(uint32_t ms);
+void SkipSleepsForFuzzing(bool skip);
