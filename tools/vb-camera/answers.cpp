@@ -97,7 +97,9 @@ size_t ExpectedAnswer(const QuerySpec& q, uint16_t query_sequence, uint8_t byte1
   std::memcpy(out, q.answer, q.answer_length);
   uint16_t seq = q.seq_rule == kSeqCopied ? query_sequence : 0;
   PutU16(out + 6, seq);
-  if (q.echo_byte11) out[12] = byte11;
+  // The stored frame has no byte 12 of its own (it is the checksum): the echo
+  // lands in the one payload byte, offset 11.
+  if (q.echo_byte11) out[11] = byte11;
   PutU16(out + q.answer_length - 2, CameraCrc16(out, q.answer_length - 2u));
   return q.answer_length;
 }

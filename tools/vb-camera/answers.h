@@ -18,7 +18,7 @@ struct QuerySpec {
   const uint8_t* answer;  // the stored answer frame, checksum placeholders included
   uint8_t answer_length;
   SeqRule seq_rule;
-  bool echo_byte11;  // the answer's byte 12 carries the query's byte 11
+  bool echo_byte11;  // the answer's payload byte echoes the query's byte 11
   bool keepalive;    // sent every second rather than with the query round
 };
 
