@@ -103,6 +103,11 @@ const char* ApplyBoxFrame(SimCamera* cam, const uint8_t* data, size_t length) {
     cam->digital_zoom = static_cast<uint8_t>(Clamp(level, 0, 100));
     return "digital zoom";
   }
+  if (f.set == 0x02 && f.id == 0x24 && n == 1) {
+    if (p[0] > 1 || p[0] == cam->focus_mode) return nullptr;
+    cam->focus_mode = p[0];
+    return p[0] ? "focus auto" : "focus manual";
+  }
   if (f.set == 0x02 && f.id == 0x9A && n == 1) {
     cam->assistant_bits = p[0] & 3;
     return "focus assistant";

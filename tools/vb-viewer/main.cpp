@@ -31,6 +31,7 @@ struct Options {
   bool data_only = false;
   bool register_viewer = true;
   bool show_seq = false;
+  bool stamp = false;
   bool quiet_video = false;
   double seconds = 0;
   double send_gap = 0.3;
@@ -58,6 +59,7 @@ void Usage(FILE* out) {
                "  --attitude Q1,Q2,Q3,Q4   send an attitude message (components -1 ... 1)\n"
                "  --send-gap MS            pause between queued sends (default 300)\n"
                "  --show-seq               end each message line with the box's datagram number\n"
+               "  --stamp                  end each message line with t=SECONDS since the viewer started\n"
                "  --quiet-video            no per-second video line\n"
                "  --local-port P           the viewer's own UDP port (default: any free one)\n"
                "Standard input, one per line: a JSON text, \"gimbal SEL,A,B\", \"attitude Q1,Q2,Q3,Q4\",\n"
@@ -100,6 +102,8 @@ int ParseOptions(int argc, char** argv, Options* o) {
       o->register_viewer = false;
     } else if (!std::strcmp(a, "--show-seq")) {
       o->show_seq = true;
+    } else if (!std::strcmp(a, "--stamp")) {
+      o->stamp = true;
     } else if (!std::strcmp(a, "--quiet-video")) {
       o->quiet_video = true;
     } else if (!v) {
@@ -126,6 +130,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
 
 struct Viewer {
   Options opt;
+  double start = 0;
   int fd = -1;
   sockaddr_in box{};
   uint32_t sequence = 0;
@@ -232,8 +237,17 @@ void HandleDatagram(Viewer* v, const uint8_t* d, size_t n) {
   ++v->messages;
   static char line[16384];
   FormatClientMessage(d + kClientHeaderSize, length, line, sizeof line);
-  if (v->opt.show_seq) std::printf("%s seq=%u\n", line, seq);
-  else std::printf("%s\n", line);
+  std::string suffix;
+  char part[48];
+  if (v->opt.show_seq) {
+    std::snprintf(part, sizeof part, " seq=%u", seq);
+    suffix += part;
+  }
+  if (v->opt.stamp) {
+    std::snprintf(part, sizeof part, " t=%.3f", Now() - v->start);
+    suffix += part;
+  }
+  std::printf("%s%s\n", line, suffix.c_str());
 }
 
 void ReadStdin(Viewer* v) {
@@ -254,7 +268,7 @@ void ReadStdin(Viewer* v) {
 }
 
 int Run(Viewer* v) {
-  double start = Now();
+  double start = v->start = Now();
   double next_connect = start, next_second = start + 1, next_send = 0;
   v->outgoing = v->opt.queued;
   while (!g_stop && !v->quit) {
