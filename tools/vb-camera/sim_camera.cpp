@@ -68,9 +68,12 @@ const char* ApplyBoxFrame(SimCamera* cam, const uint8_t* data, size_t length) {
       SetRecording(cam, false);
       return "record off";
     }
+    // A shot press arrives twice before its releases: one press, one picture.
     uint8_t code = p[0];
-    if (f.type == 0x40 && (code == 0x30 || code == 0x50 || code == 0x90 || code == 0xB0 || code == 0xD0 ||
-                           code == 0xF0)) {
+    if (f.type == 0x40 && code == 0x00) cam->shutter_down = false;
+    if (f.type == 0x40 && !cam->shutter_down &&
+        (code == 0x30 || code == 0x50 || code == 0x90 || code == 0xB0 || code == 0xD0 || code == 0xF0)) {
+      cam->shutter_down = true;
       ++cam->shots;
       return "shot";
     }

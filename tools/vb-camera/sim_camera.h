@@ -28,6 +28,7 @@ struct SimCamera {
   uint32_t counter = 0;
   uint8_t playback_state = 0;
   uint32_t shots = 0;
+  bool shutter_down = false;  // a shot press seen, its release not yet
 };
 
 // Advances the simulated camera by dt seconds: the scripted motion in demo
