@@ -5,8 +5,8 @@ The daemon runs shell commands (reboot, killall, mount, ...) and writes under
 which re-executes the calling program inside private mount and network
 namespaces (``unshare --mount --net --propagation private``) and there:
 
-- mounts a tmpfs over /boot, /run and /dev/shm (and over the cpufreq folder of
-  cpu0, whose governor file start-up writes through ``sudo echo ...``);
+- mounts a tmpfs over /boot, /run and /dev/shm, and one holding the cpufreq
+  folder of cpu0, whose governor file start-up writes through ``sudo echo ...``;
 - brings the loopback interface up (the namespace has no other interface, so no
   datagram can leave the machine);
 - puts tests/system/stubs first on PATH and binds stubs over the real shutdown,
@@ -129,8 +129,15 @@ def _set_up_namespace():
     for path, mode in (("/boot", "0755"), ("/run", "0755"), ("/dev/shm", "1777")):
         os.makedirs(path, exist_ok=True)
         _run([mount, "-t", "tmpfs", "-o", "mode=" + mode, "vb-sandbox", path])
+    # The governor file start-up writes: a private copy, made even where the
+    # machine has no frequency scaling, so the write lands and can be read back.
+    cpu0 = os.path.dirname(CPUFREQ_DIR)
     if os.path.isdir(CPUFREQ_DIR):
         _run([mount, "-t", "tmpfs", "vb-sandbox", CPUFREQ_DIR])
+    elif os.path.isdir(cpu0):
+        _run([mount, "-t", "tmpfs", "vb-sandbox", cpu0])
+        os.makedirs(CPUFREQ_DIR)
+    if os.path.isdir(CPUFREQ_DIR):
         with open(os.path.join(CPUFREQ_DIR, "scaling_governor"), "w") as f:
             f.write("ondemand\n")
     _run([ip, "link", "set", "lo", "up"])

@@ -44,6 +44,8 @@ def test_banner_and_start_lines(sb):
     sb.expect(positions == sorted(positions), "start lines out of order: %r" % err)
     sb.expect(sb.wait_until(lambda: "sudo echo performance" in sb.stub_log(), timeout=10),
               "governor command not run: %r" % sb.stub_log())
+    with open(sandbox.CPUFREQ_DIR + "/scaling_governor") as f:
+        sb.expect(f.read() == "performance\n", "governor not set")
 
 
 def test_status_record_after_start(sb):
@@ -85,7 +87,7 @@ def test_missing_configuration_file_still_runs(sb):
     sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
     sb.expect(sb.shm_size("config_mem") is None, "config_mem created without a configuration file")
     sb.expect(sb.read_hud(625, 5) == b"\0" * 5, "display flags %r" % sb.read_hud(625, 5))
-    sb.expect(sb.read_hud(1, len(TITLE)) == b"\0" * len(TITLE), "title shown with control off")
+    sb.expect(sb.read_hud(1, 1) == b"\0", "title shown with control off: %r" % sb.read_hud(1, 30))
     sb.expect(not any(line.startswith("pidof") for line in sb.stub_log()),
               "access point checked without an interface: %r" % sb.stub_log())
 
