@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // JSON commands run on worker threads and may end the process by design.
   if (size >= 1 && data[0] == kMsgJson) return 0;
 
-  static const char* const kAddresses[] = {"127.0.0.1", "192.0.2.1", "198.51.100.7", "203.0.113.250"};
+  // Loopback senders only: an acknowledgement must never leave the machine.
+  static const char* const kAddresses[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.1.2.3"};
   const char* address = kAddresses[sender & 3];
   const uint32_t port = (sender & 4) ? kDiscoveryPort : 40000u + (sender >> 3);
 

@@ -124,7 +124,7 @@ TEST_F(ClientTableTest, DestinationsAreTheRowsWithAPort) {
 TEST_F(ClientTableTest, SendersNeverSeeAHalfWrittenRow) {
   std::atomic<bool> stop{false};
   std::thread writer([&] {
-    for (int round = 0; round < 2000; ++round) {
+    for (int round = 0; round < 20000; ++round) {
       int i = round % 40;
       std::string a = "10.0." + std::to_string(i) + "." + std::to_string(i);
       AddClient(a.c_str(), 1000u + i, 0);
