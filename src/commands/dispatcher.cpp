@@ -2,7 +2,6 @@
 
 #include <cjson/cJSON.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -278,18 +277,9 @@ void RunVideoMode(const Command& c) { SetImageMode(c.param); }
 
 void RunShutter(const Command& c) { SetShutter(c.param); }
 
-// The f-number becomes an integer of hundredths downstream: keep it finite and
-// inside the range where that conversion is defined.
-float ApertureValue(const char* text) {
-  constexpr double kLargestFNumber = 2.0e7;
-  const double f = CommandReal(text);
-  if (std::isnan(f)) return 0.0f;
-  if (f > kLargestFNumber) return static_cast<float>(kLargestFNumber);
-  if (f < -kLargestFNumber) return static_cast<float>(-kLargestFNumber);
-  return static_cast<float>(f);
-}
-
-void RunAperture(const Command& c) { SetAperture(ApertureValue(c.param)); }
+// Beyond the float range the f-number becomes infinite rather than undefined;
+// the aperture operation sends nothing for a value it cannot convert.
+void RunAperture(const Command& c) { SetAperture(SaturatedFloat(CommandReal(c.param))); }
 
 void RunIso(const Command& c) {
   if (const NumberRow* iso = FindNumber(kIsoValues, c.param)) SetIso(iso->number);
