@@ -66,5 +66,5 @@ void RcKeepAlivePass(RcLoopState& st, HudState* hud, SharedConfig* config, Camer
 
 // Float to integer without undefined behaviour: truncates toward zero,
 // NaN gives 0, and values beyond the int32 range saturate.
-int32_t TruncToInt32(double v);
-int32_t SaturatedAdd(int32_t a, int32_t b);
+int32_t RcToInt32(double v);
+int32_t RcSaturatedAdd(int32_t a, int32_t b);
