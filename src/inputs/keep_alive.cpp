@@ -43,7 +43,7 @@ void RcKeepAlivePass(RcLoopState& st, HudState* hud, SharedConfig* config, Camer
   if ((pan != 0 || tilt != 0 || dutch != 0) && link->gimbal_stopped == 0) SendGimbalSpeed(pan, tilt, dutch);
 
   const int32_t zoom_speed = link->zoom_speed;
-  if (zoom_speed != 0) SetDigitalZoom(RcSaturatedAdd(zoom_speed, link->zoom_level));
+  if (zoom_speed != 0) SetDigitalZoom(SaturatedAdd(zoom_speed, link->zoom_level));
 
   const int32_t direction = link->optical_zoom_direction;
   if (direction != 0) SetOpticalZoom(direction);
