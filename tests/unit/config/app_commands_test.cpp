@@ -430,13 +430,14 @@ TEST_F(AppCommandTest, LongValuesAreCutToTheirFields) {
 
 using AppCommandDeathTest = AppCommandTest;
 
+// Forked in place, so a child saves into the test's own folder, which the
+// parent then removes.
 TEST_F(AppCommandDeathTest, RestartEndsWithThree) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, "fast");
   EXPECT_EXIT(RunCommand(R"({"cmd":"restart"})"), testing::ExitedWithCode(3), "");
 }
 
 TEST_F(AppCommandDeathTest, CameraModeSettingsSaveThenEndWithTwo) {
-  // forked in place, so the child saves into this test's folder
   GTEST_FLAG_SET(death_test_style, "fast");
   struct Case {
     const char* json;
