@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/saturating.h"
+
 // Identity, probe and keep-alive queries (13, 14 and 15 bytes): the answers
 // the camera expects from the unit it looks for, by work mode.
 void AnswerCameraQuery(const uint8_t* frame, size_t length);
@@ -35,6 +37,3 @@ extern const double kApertureTable[kApertureCount];
 // Settings bytes 38-39: 0xFF -> 2, 0x100 -> 3, 0x101 -> 1, else 0.
 int16_t Code38Value(uint16_t code);
 
-// A double to int32 truncated toward zero, saturating at the int32 limits and
-// 0 for NaN, so values from the camera never make an undefined conversion.
-int32_t TruncateToInt32(double value);

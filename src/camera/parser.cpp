@@ -42,13 +42,6 @@ void MarkFrameReceived() {
 
 }  // namespace
 
-int32_t TruncateToInt32(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483647.0) return INT32_MAX;
-  if (value <= -2147483648.0) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
-
 void ParseCameraFrame(const uint8_t* frame) {
   const size_t length = frame[1];
   MarkFrameReceived();

@@ -32,6 +32,5 @@ float SaturatedFloat(double value) {
   return static_cast<float>(value);
 }
 
-int32_t SaturatedAdd(int32_t a, int32_t b) { return Clamp32(static_cast<int64_t>(a) + b); }
 
 int32_t SaturatedNegate(int32_t a) { return Clamp32(-static_cast<int64_t>(a)); }

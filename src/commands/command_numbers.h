@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/saturating.h"
+
 // strtol(text, base 10), saturated to the signed 32-bit range; no digits give 0.
 int32_t CommandInteger(const char* text);
 
@@ -14,6 +16,5 @@ double CommandReal(const char* text);
 // range become infinities, NaN stays NaN.
 float SaturatedFloat(double value);
 
-// a + b and -a, saturated to the signed 32-bit range.
-int32_t SaturatedAdd(int32_t a, int32_t b);
+// -a, saturated to the signed 32-bit range (a + b: SaturatedAdd).
 int32_t SaturatedNegate(int32_t a);

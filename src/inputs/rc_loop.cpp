@@ -29,19 +29,6 @@ RcLoopState g_state = kStartState;
 
 RcLoopState& RcState() { return g_state; }
 
-int32_t TruncToInt32(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return static_cast<int32_t>(v);
-}
-
-int32_t SaturatedAdd(int32_t a, int32_t b) {
-  const int64_t sum = static_cast<int64_t>(a) + b;
-  if (sum > INT32_MAX) return INT32_MAX;
-  if (sum < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(sum);
-}
 
 void ResetRcLoop() { g_state = kStartState; }
 

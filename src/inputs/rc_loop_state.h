@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "common/saturating.h"
+
 struct CameraLink;
 struct HudState;
 struct SharedConfig;
@@ -66,5 +68,3 @@ void RcKeepAlivePass(RcLoopState& st, HudState* hud, SharedConfig* config, Camer
 
 // Float to integer without undefined behaviour: truncates toward zero,
 // NaN gives 0, and values beyond the int32 range saturate.
-int32_t TruncToInt32(double v);
-int32_t SaturatedAdd(int32_t a, int32_t b);

@@ -61,8 +61,8 @@ double Clamp01(double v) {
 void PanTilt(const HudState* hud, const SharedConfig* config, CameraLink* link, double scale) {
   if (!Active(hud, kRcPan) || !Active(hud, kRcTilt)) return;
   if (config->rc_input_abs == 0) {
-    const int32_t pan = TruncToInt32(scale * Value(hud, kRcPan) * config->rc_input_speed_pan / 100);
-    const int32_t tilt = TruncToInt32(scale * Value(hud, kRcTilt) * config->rc_input_speed_tilt / 100);
+    const int32_t pan = TruncateToInt32(scale * Value(hud, kRcPan) * config->rc_input_speed_pan / 100);
+    const int32_t tilt = TruncateToInt32(scale * Value(hud, kRcTilt) * config->rc_input_speed_tilt / 100);
     link->rc_pan_speed = pan;
     link->rc_tilt_speed = tilt;
     // Client speeds add to the RC speeds, whichever of the two changed last.
@@ -70,10 +70,10 @@ void PanTilt(const HudState* hud, const SharedConfig* config, CameraLink* link, 
     return;
   }
   const double tilt_position = Position(hud, kRcTilt);
-  const int32_t pan = TruncToInt32(Position(hud, kRcPan) * 6400 - 3200);
-  const int32_t tilt = tilt_position > 0.5 ? TruncToInt32((tilt_position - 0.5) * -2400)
-                                           : TruncToInt32((0.5 - tilt_position) * 1000);
-  const int32_t roll = TruncToInt32(Position(hud, kRcDutch) * 1200 - 600);
+  const int32_t pan = TruncateToInt32(Position(hud, kRcPan) * 6400 - 3200);
+  const int32_t tilt = tilt_position > 0.5 ? TruncateToInt32((tilt_position - 0.5) * -2400)
+                                           : TruncateToInt32((0.5 - tilt_position) * 1000);
+  const int32_t roll = TruncateToInt32(Position(hud, kRcDutch) * 1200 - 600);
   SetGimbalAngle(pan, tilt, roll);
 }
 
@@ -118,7 +118,7 @@ void RecordShot(RcLoopState& st, const HudState* hud) {
 
 void Ev(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcEv)) return;
-  int32_t index = TruncToInt32(Position(hud, kRcEv) / 0.05263157894736842);
+  int32_t index = TruncateToInt32(Position(hud, kRcEv) / 0.05263157894736842);
   if (index < 0) index = 0;
   if (index > 18) index = 18;
   if (index == st.last_ev_index) return;
@@ -128,7 +128,7 @@ void Ev(RcLoopState& st, const HudState* hud) {
 
 void OpticalZoom(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcZoom)) return;
-  const int32_t step = TruncToInt32(Value(hud, kRcZoom) * 3000 / 600);
+  const int32_t step = TruncateToInt32(Value(hud, kRcZoom) * 3000 / 600);
   if (step == st.last_zoom_step) return;
   SetOpticalZoom(step);
   st.last_zoom_step = step;
@@ -137,7 +137,7 @@ void OpticalZoom(RcLoopState& st, const HudState* hud) {
 void Focus(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcFocus)) return;
   st.focus_filtered = 0.9 * st.focus_filtered + 0.1 * (Position(hud, kRcFocus) * 100);
-  const int32_t n = TruncToInt32(100 - st.focus_filtered);
+  const int32_t n = TruncateToInt32(100 - st.focus_filtered);
   if (n == st.last_focus_value) return;
   if (hud->focus_mode == 0) SetManualFocus(st.focus_filtered);
   st.last_focus_value = n;
@@ -158,14 +158,14 @@ void FocusPoint(RcLoopState& st, HudState* hud, const SharedConfig* config) {
 
 void DigitalZoom(RcLoopState& st, const HudState* hud, CameraLink* link) {
   if (Active(hud, kRcDigitalZoom)) {
-    const int32_t d = TruncToInt32(Position(hud, kRcDigitalZoom) * 100);
+    const int32_t d = TruncateToInt32(Position(hud, kRcDigitalZoom) * 100);
     const int32_t difference = st.last_digital_zoom - d;
     if (difference > 1 || difference < -1) {
       SetDigitalZoom(d);
       st.last_digital_zoom = d;
     }
   }
-  if (Active(hud, kRcDigitalZoom2)) link->zoom_speed = TruncToInt32(Value(hud, kRcDigitalZoom2) * 5.0);
+  if (Active(hud, kRcDigitalZoom2)) link->zoom_speed = TruncateToInt32(Value(hud, kRcDigitalZoom2) * 5.0);
 }
 
 // One stepper: steps its index once per excursion beyond +-0.3 and re-arms
@@ -280,7 +280,7 @@ void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraL
   const double scale = config->device_mode == 1 ? 1700 : 4000;
   PanTilt(hud, config, link, scale);
   if (config->rc_input_abs == 0 && config->device_mode == 1 && Active(hud, kRcDutch)) {
-    SetDutchSpeed(TruncToInt32(scale * Value(hud, kRcDutch) * config->rc_input_speed_dutch / 100));
+    SetDutchSpeed(TruncateToInt32(scale * Value(hud, kRcDutch) * config->rc_input_speed_dutch / 100));
   }
   Record(st, hud);
   RecordShot(st, hud);
