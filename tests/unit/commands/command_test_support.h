@@ -1,0 +1,110 @@
+// Shared by the command tests: the camera's end of the link, read up to a
+// marker datagram so that every test sees exactly the frames its call sent.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "camera/camera_link.h"
+#include "camera/hud_state.h"
+#include "loopback.h"
+#include "platform/shell.h"
+#include "startup/clock.h"
+
+namespace commands_test {
+
+constexpr char kMarker[] = "end-of-call";
+
+inline SentFrame Decode(const Datagram& d) {
+  SentFrame f{};
+  FrameFields fields{};
+  f.raw = d;
+  if (DecodeFrame(d.data(), d.size(), &fields)) {
+    f.sender = fields.sender;
+    f.receiver = fields.receiver;
+    f.type = fields.type;
+    f.set = fields.set;
+    f.id = fields.id;
+    f.sequence = fields.sequence;
+    f.payload.assign(fields.payload, fields.payload + fields.payload_length);
+    f.checksum_ok = fields.checksum_ok && fields.header_ok;
+  }
+  return f;
+}
+
+// Datagrams on one loopback socket arrive in order: everything before the
+// marker is what the box sent up to now.
+inline std::vector<SentFrame> FramesSoFar(const CameraEnd& end) {
+  SendTo(end.box_fd, end.camera_port, kMarker, sizeof kMarker - 1);
+  std::vector<SentFrame> frames;
+  for (;;) {
+    pollfd p{end.camera_fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) {
+      ADD_FAILURE() << "marker datagram never arrived";
+      break;
+    }
+    uint8_t buf[2048];
+    ssize_t n = recv(end.camera_fd, buf, sizeof buf, 0);
+    if (n < 0) break;
+    Datagram d(buf, buf + n);
+    if (d == Datagram(kMarker, kMarker + sizeof kMarker - 1)) break;
+    frames.push_back(Decode(d));
+  }
+  return frames;
+}
+
+inline std::vector<std::string> Texts(const std::vector<SentFrame>& frames) {
+  std::vector<std::string> out;
+  for (const SentFrame& f : frames) {
+    EXPECT_TRUE(f.checksum_ok) << FrameText(f);
+    out.push_back(FrameText(f));
+  }
+  return out;
+}
+
+inline std::vector<std::string> TextsSoFar(const CameraEnd& end) { return Texts(FramesSoFar(end)); }
+
+// Common fixture: link up to a fresh camera end, sleeps skipped, the shared
+// state that commands read or write put back to its start values.
+class CommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    end_ = AttachCameraEnd(true);
+    SkipSleepsForFuzzing(true);
+    ShellTakeLog();
+    CameraLink* link = GetCameraLink();
+    link->focus_byte42 = 0;
+    link->focus_range = 0;
+    link->zoom_level = 0;
+    link->zoom_speed = 0;
+    link->orientation_lock_wanted = 0;
+    link->gimbal_stopped = 1;
+    HudState* hud = GetHudState();
+    hud->playback_state = 0;
+    hud->timelapse_interval = 0;
+    hud->timelapse_duration = 0;
+    hud->focus_mode = 0;
+    hud->work_mode = 0;
+  }
+  void TearDown() override {
+    SkipSleepsForFuzzing(false);
+    DetachCameraEnd(end_);
+  }
+
+  // Runs call with standard error captured; returns what it printed.
+  template <typename F>
+  std::string Logged(F call) {
+    testing::internal::CaptureStderr();
+    call();
+    return testing::internal::GetCapturedStderr();
+  }
+
+  CameraEnd end_;
+};
+
+}  // namespace commands_test

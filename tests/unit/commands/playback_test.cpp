@@ -1,0 +1,172 @@
+#include <sys/socket.h>
+
+#include <chrono>
+
+#include "command_test_support.h"
+#include "commands/playback.h"
+
+namespace commands_test {
+namespace {
+
+constexpr const char* kIdle = "00 00 00 00 00 91 0D 00 00 9C";
+constexpr const char* kNext = "00 00 20 00 00 91 0D 00 00 BC";
+constexpr const char* kPlay = "00 00 02 00 00 91 0D 00 00 9E";
+constexpr const char* kCancel = "00 00 01 00 00 91 0D 00 00 9D";
+constexpr const char* kBack = "00 00 00 01 00 91 0D 00 00 9D";
+constexpr const char* kSelectMode = "00 00 04 00 00 91 0D 00 00 98";
+constexpr const char* kKey0F = "00 00 00 00 00 91 0F 00 00 9E";
+
+// rounds x (first frame, second frame) of one key payload.
+struct Burst {
+  const char* payload;
+  int rounds;
+  bool camera_only = false;
+};
+
+std::vector<std::string> Expected(std::initializer_list<Burst> bursts) {
+  std::vector<std::string> out;
+  for (const Burst& b : bursts) {
+    for (int i = 0; i < b.rounds; ++i) {
+      out.push_back(std::string("23 09>01 00 01:01 | ") + b.payload);
+      out.push_back(std::string(b.camera_only ? "23 09>01 00 01:01 | " : "23 09>04 00 01:01 | ") + b.payload);
+    }
+  }
+  return out;
+}
+
+using Playback = CommandTest;
+
+TEST_F(Playback, ThreeRoundKeysPressThenRelease) {
+  const std::pair<const char*, const char*> keys[] = {
+      {"enter", "03 00 00 00 00 91 0D 00 00 9F"},      {"exit", "01 00 00 00 00 91 0D 00 00 9D"},
+      {"list", "00 00 00 08 00 91 0D 00 00 94"},       {"next", kNext},
+      {"prev", "00 00 40 00 00 91 0D 00 00 DC"},       {"selectmode", kSelectMode},
+      {"selectall", "00 00 00 20 00 91 0D FD 00 41"}, {"deselectall", "00 00 00 20 00 91 0D FC 00 40"},
+  };
+  for (auto [text, payload] : keys) {
+    SCOPED_TRACE(text);
+    RunPlaybackCommand(text);
+    EXPECT_EQ(TextsSoFar(end_), Expected({{payload, 3}, {kIdle, 3}}));
+  }
+}
+
+TEST_F(Playback, PlayPressGoesToTheCameraOnly) {
+  RunPlaybackCommand("play");
+  EXPECT_EQ(TextsSoFar(end_), Expected({{kPlay, 3, true}, {kIdle, 3}}));
+}
+
+TEST_F(Playback, CancelIsTwoPressAndReleaseGroups) {
+  RunPlaybackCommand("cancel");
+  auto texts = TextsSoFar(end_);
+  EXPECT_EQ(texts.size(), 32u);
+  EXPECT_EQ(texts, Expected({{kCancel, 5}, {kIdle, 5}, {kCancel, 3}, {kIdle, 3}}));
+}
+
+TEST_F(Playback, BackConfirmsWithKey0F) {
+  RunPlaybackCommand("back");
+  EXPECT_EQ(TextsSoFar(end_), Expected({{kBack, 5}, {kIdle, 5}, {kKey0F, 5}, {kIdle, 5}}));
+}
+
+TEST_F(Playback, DeleteOutsidePlaybackOnlySelects) {
+  GetHudState()->playback_state = 2;
+  RunPlaybackCommand("delete");
+  auto texts = TextsSoFar(end_);
+  EXPECT_EQ(texts.size(), 12u);
+  EXPECT_EQ(texts, Expected({{kSelectMode, 3}, {kIdle, 3}}));
+}
+
+TEST_F(Playback, DeleteInPlaybackConfirmsWithPlay) {
+  GetHudState()->playback_state = 4;
+  RunPlaybackCommand("delete");
+  auto texts = TextsSoFar(end_);
+  EXPECT_EQ(texts.size(), 40u);
+  EXPECT_EQ(texts, Expected({{kKey0F, 5}, {kIdle, 5}, {kPlay, 5}, {kIdle, 5}}));
+}
+
+TEST_F(Playback, UnknownTextsDoNothing) {
+  for (const char* text : {"rewind", "", "Next", "next ", "delete\n"}) RunPlaybackCommand(text);
+  EXPECT_TRUE(TextsSoFar(end_).empty());
+}
+
+TEST_F(Playback, FramesCarryConsecutiveSequenceNumbers) {
+  RunPlaybackCommand("next");
+  auto frames = FramesSoFar(end_);
+  ASSERT_EQ(frames.size(), 12u);
+  for (size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i].sequence, static_cast<uint16_t>(frames[0].sequence + i));
+}
+
+// ---- timing: these two wait for real ----
+
+struct TimedFrame {
+  std::string text;
+  double ms;  // kernel receive time
+};
+
+std::vector<TimedFrame> TimedFramesSoFar(const CameraEnd& end) {
+  SendTo(end.box_fd, end.camera_port, kMarker, sizeof kMarker - 1);
+  std::vector<TimedFrame> out;
+  for (;;) {
+    pollfd p{end.camera_fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) break;
+    uint8_t buf[2048];
+    char control[CMSG_SPACE(sizeof(timespec))];
+    iovec io{buf, sizeof buf};
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(end.camera_fd, &msg, 0);
+    if (n < 0) break;
+    Datagram d(buf, buf + n);
+    if (d == Datagram(kMarker, kMarker + sizeof kMarker - 1)) break;
+    double ms = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPNS) {
+        timespec ts;
+        std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+        ms = ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+      }
+    }
+    out.push_back({FrameText(Decode(d)), ms});
+  }
+  return out;
+}
+
+TEST_F(Playback, NextSpacesFramesAndPausesBetweenPressAndRelease) {
+  SkipSleepsForFuzzing(false);
+  int on = 1;
+  ASSERT_EQ(setsockopt(end_.camera_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on), 0);
+  RunPlaybackCommand("next");
+  auto frames = TimedFramesSoFar(end_);
+  ASSERT_EQ(frames.size(), 12u);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(frames[i].text, Expected({{kNext, 3}, {kIdle, 3}})[i]);
+    ASSERT_GE(frames[i].ms, 0);
+  }
+  // 10 ms apart within each half (a sleep never ends early; generous ceiling).
+  for (size_t i = 1; i < 12; ++i) {
+    if (i == 6) continue;
+    double gap = frames[i].ms - frames[i - 1].ms;
+    EXPECT_GE(gap, 9.0) << "frame " << i;
+    EXPECT_LT(gap, 100.0) << "frame " << i;
+  }
+  // 10 ms after the last round plus the 100 ms pause.
+  double pause = frames[6].ms - frames[5].ms;
+  EXPECT_GE(pause, 109.0);
+  EXPECT_LT(pause, 400.0);
+}
+
+TEST_F(Playback, BackWithTheLinkDownStillTakesItsTime) {
+  SkipSleepsForFuzzing(false);
+  GetCameraLink()->link_up = 0;
+  auto start = std::chrono::steady_clock::now();
+  RunPlaybackCommand("back");
+  double took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(TextsSoFar(end_).empty());
+  EXPECT_GE(took, 4200.0);
+  EXPECT_LT(took, 20000.0);
+}
+
+}  // namespace
+}  // namespace commands_test
