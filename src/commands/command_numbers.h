@@ -12,8 +12,8 @@ double CommandReal(const char* text);
 
 // A double as a float without undefined conversion: values beyond the float
 // range become infinities, NaN stays NaN.
-float SaturatedFloat(double value);
+float CommandFloat(double value);
 
 // a + b and -a, saturated to the signed 32-bit range.
-int32_t SaturatedAdd(int32_t a, int32_t b);
-int32_t SaturatedNegate(int32_t a);
+int32_t SaturatingAdd32(int32_t a, int32_t b);
+int32_t SaturatingNegate32(int32_t a);
