@@ -9,6 +9,10 @@
 // RC loop sends its simulated carrier attitude only while it is set.
 extern std::atomic<uint8_t> g_rc_attitude_enabled;
 
+// The digital zoom level last asked for (clamped to 0 ... 100), -1 at start;
+// a repeated request is neither logged nor sent.
+extern std::atomic<int32_t> g_digital_zoom_asked;
+
 void SendGimbalSpeed(int32_t pan, int32_t tilt, int32_t dutch);
 void SetGimbalAngle(int32_t pan, int32_t tilt, int32_t dutch);
 void SetPanTiltSpeed(int32_t pan, int32_t tilt);

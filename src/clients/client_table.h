@@ -26,6 +26,8 @@ int AddClient(const char* address, uint32_t port, uint8_t data_only);
 int RemoveClient(const char* address, uint32_t port);
 // Drops rows silent for more than 5000 ms and publishes the count in HudState.
 void ExpireClients();
+// The same pass at a given clock value (tests use it to hit the boundary).
+void ExpireClientsAt(uint32_t now);
 void ClearClientTable();
 // Copies every row whose port is non-zero; returns how many were copied.
 int CopyClientDestinations(ClientDestination* out);

@@ -7,6 +7,9 @@
 // Binds UDP 4242 and starts its receive thread; ends the process with status
 // 100 when the bind fails.
 void StartDiscovery();
+// As StartDiscovery on a given IPv4 address and port (host order; port 0 takes
+// a free one). Returns the bound port.
+uint16_t StartDiscoveryOn(uint32_t address, uint16_t port);
 
 int SendClientDatagram(const uint8_t* buffer, int length, const char* address, uint32_t port);
 void HandleClientMessage(const uint8_t* payload, int length, const char* address, uint32_t port);

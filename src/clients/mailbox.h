@@ -8,3 +8,5 @@ void* RunMailboxAndRcRelay(void*);
 
 // One pass at clock value now (the thread body calls it; tests drive it).
 void MailboxAndRcRelayPass(uint32_t now);
+// Forgets the time of the last RC channel report (as at process start).
+void ResetMailboxAndRcRelay();

@@ -8,7 +8,8 @@ constexpr uint16_t kDiscoveryPort = 4242;
 constexpr uint16_t kVideoPort = 5000;
 constexpr int kClientHeaderSize = 12;
 constexpr int kMaxDataPayload = 3992;
-constexpr int kMaxVideoPayload = 65000;
+constexpr int kMaxVideoPayload = 65000;        // as received
+constexpr int kVideoFramingPayload = 65492;    // what the video framing buffer holds
 constexpr int kClientReceiveSize = 1500;
 constexpr uint8_t kDatagramMagic = 'B';
 

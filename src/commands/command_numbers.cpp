@@ -25,13 +25,12 @@ double CommandReal(const char* text) {
   return std::strtod(text, nullptr);
 }
 
-float CommandFloat(double value) {
+float SaturatedFloat(double value) {
   if (std::isnan(value)) return std::numeric_limits<float>::quiet_NaN();
   if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
   if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
   return static_cast<float>(value);
 }
 
-int32_t SaturatingAdd32(int32_t a, int32_t b) { return Clamp32(static_cast<int64_t>(a) + b); }
 
-int32_t SaturatingNegate32(int32_t a) { return Clamp32(-static_cast<int64_t>(a)); }
+int32_t SaturatedNegate(int32_t a) { return Clamp32(-static_cast<int64_t>(a)); }

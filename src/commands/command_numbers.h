@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/saturating.h"
+
 // strtol(text, base 10), saturated to the signed 32-bit range; no digits give 0.
 int32_t CommandInteger(const char* text);
 
@@ -12,8 +14,7 @@ double CommandReal(const char* text);
 
 // A double as a float without undefined conversion: values beyond the float
 // range become infinities, NaN stays NaN.
-float CommandFloat(double value);
+float SaturatedFloat(double value);
 
-// a + b and -a, saturated to the signed 32-bit range.
-int32_t SaturatingAdd32(int32_t a, int32_t b);
-int32_t SaturatingNegate32(int32_t a);
+// -a, saturated to the signed 32-bit range (a + b: SaturatedAdd).
+int32_t SaturatedNegate(int32_t a);

@@ -175,7 +175,7 @@ void RunFocus(const Command& c) {
   }
   if (Same(c.param, "point")) {
     SelectFocusType(1);
-    SetFocusPoint(CommandFloat(CommandReal(c.value1)), CommandFloat(CommandReal(c.value2)));
+    SetFocusPoint(SaturatedFloat(CommandReal(c.value1)), SaturatedFloat(CommandReal(c.value2)));
   }
   if (Same(c.param, "manual")) {
     SelectFocusType(0);
@@ -206,7 +206,7 @@ void RunPosition(const Command& c) {
     SetGimbalAngle(CommandInteger(c.value1), CommandInteger(c.value2), 0);
   }
   if (Same(c.param, "moverel")) {
-    SetPanTiltSpeed(CommandInteger(c.value1), SaturatingNegate32(CommandInteger(c.value2)));
+    SetPanTiltSpeed(CommandInteger(c.value1), SaturatedNegate(CommandInteger(c.value2)));
     link->gimbal_stopped = 0;
   }
   if (Same(c.param, "normal")) {
@@ -224,7 +224,7 @@ void RunZoom(const Command& c) {
   const int32_t selector = CommandInteger(c.param);
   const int32_t v = CommandInteger(c.value1);
   switch (selector) {
-    case -1: SetDigitalZoom(SaturatingAdd32(v, link->zoom_level)); break;
+    case -1: SetDigitalZoom(SaturatedAdd(v, link->zoom_level)); break;
     case -2: link->zoom_speed = v; break;  // the RC loop applies it; 0 stops
     case -3: SetOpticalZoom(v); break;
     default: SetDigitalZoom(v); break;
@@ -279,7 +279,7 @@ void RunShutter(const Command& c) { SetShutter(c.param); }
 
 // Beyond the float range the f-number becomes infinite rather than undefined;
 // the aperture operation sends nothing for a value it cannot convert.
-void RunAperture(const Command& c) { SetAperture(CommandFloat(CommandReal(c.param))); }
+void RunAperture(const Command& c) { SetAperture(SaturatedFloat(CommandReal(c.param))); }
 
 void RunIso(const Command& c) {
   if (const NumberRow* iso = FindNumber(kIsoValues, c.param)) SetIso(iso->number);

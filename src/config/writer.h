@@ -2,4 +2,18 @@
 // partition (CR LF line ends) and refreshes the LF copy under /run.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
+#include "config/shared_config.h"
+
+// Rewrites the boot file from the current record. Saves from different threads
+// run one after the other; a crash mid-save leaves the old file or the new one.
 void SaveConfiguration();
+
+// The full text of the file for a record, as SaveConfiguration writes it.
+size_t FormatConfigurationFile(const SharedConfig& config, std::string* out);
+
+// Points the writer at another file (nullptr restores the boot file), so tests
+// never write the boot partition. The shell steps are still issued as usual.
+void SetBootConfigPathForTest(const char* path);

@@ -14,5 +14,13 @@ constexpr const char kProductTitle[] = "Vantagebridge Cable Basic";
 // The status flags byte of the status message, from the current records.
 uint8_t BuildStatusFlags();
 
+// One cycle of the status loop: the flags read once, then three status
+// messages 100 ms apart, then the 500 ms pause.
+void SendStatusCycle();
+
+// Sets ap_running from "pidof hostapd" when an access point interface is
+// configured, else clears it.
+void CheckAccessPoint();
+
 void* RunWatchdog(void*);
 void WatchdogPass();

@@ -1,0 +1,136 @@
+// The viewer socket on UDP 4242: its receive thread and the handling of each
+// message a viewer sends (connect, disconnect, gimbal control, attitude, JSON).
+#include "clients/discovery.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "camera/motion.h"
+#include "clients/client_table.h"
+#include "clients/protocol.h"
+#include "common/wire.h"
+#include "startup/clock.h"
+
+namespace {
+
+constexpr int kDiscoverySocketBuffer = 2000000;
+
+void* DiscoveryReceiveThread(void* arg) {
+  pthread_setname_np(pthread_self(), "discovery-rx");
+  const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
+  uint8_t datagram[kClientReceiveSize];
+  uint8_t payload[kClientReceiveSize];
+  for (;;) {
+    std::memset(datagram, 0, sizeof datagram);
+    sockaddr_in from{};
+    socklen_t from_length = sizeof from;
+    ssize_t n = recvfrom(fd, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
+    if (n < 1) {
+      SleepMilliseconds(500);
+      continue;
+    }
+    if (datagram[0] != kDatagramMagic) continue;
+    // Without a whole header there is no payload to act on.
+    if (n < kClientHeaderSize) continue;
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+    // Zero bytes follow the payload, so a JSON text is always NUL-terminated.
+    std::memset(payload, 0, sizeof payload);
+    const int length = static_cast<int>(n) - kClientHeaderSize;
+    std::memcpy(payload, datagram + kClientHeaderSize, static_cast<size_t>(length));
+    HandleClientMessage(payload, length, address, ntohs(from.sin_port));
+  }
+  return nullptr;
+}
+
+// Fixed fields are read from a zero-padded copy, so a short message reads as
+// if zeros followed it, never past what was received.
+struct FixedFields {
+  uint8_t bytes[16];
+};
+
+FixedFields CopyFixedFields(const uint8_t* payload, int length) {
+  FixedFields f{};
+  std::memcpy(f.bytes, payload, static_cast<size_t>(length < 16 ? length : 16));
+  return f;
+}
+
+void HandleConnect(const FixedFields& f, const char* address, uint32_t port) {
+  const uint8_t data_only = f.bytes[1] == 1 ? 1 : 0;
+  if (AddClient(address, port, data_only) != 1) return;  // keep-alive, or table full
+  fprintf(stderr, "client connected from %s:%d %s\n", address, static_cast<int>(port), data_only ? "(only data)" : " ");
+  const uint8_t ack = kDatagramMagic;
+  SendClientDatagram(&ack, 1, address, port);
+}
+
+void HandleAttitude(const FixedFields& f) {
+  float q[4];
+  for (int i = 0; i < 4; ++i) q[i] = static_cast<float>(static_cast<float>(GetI16(f.bytes + 3 + 2 * i)) / 32767.0);
+  SendClientAttitude(q[0], q[1], q[2], q[3]);
+}
+
+}  // namespace
+
+uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
+  fprintf(stderr, "Init device discovery\n");
+  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  int size = kDiscoverySocketBuffer;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+  // Bounds how long one send to an unreachable viewer may block the sender.
+  timeval send_timeout{0, 50000};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(address);
+  local.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    fprintf(stderr, "discovery bind failed\n");
+    exit(100);
+  }
+  socklen_t length = sizeof local;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+  g_discovery_socket_fd = fd;
+  pthread_t thread;
+  pthread_create(&thread, nullptr, DiscoveryReceiveThread, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+  return ntohs(local.sin_port);
+}
+
+void StartDiscovery() { StartDiscoveryOn(INADDR_ANY, kDiscoveryPort); }
+
+void HandleClientMessage(const uint8_t* payload, int length, const char* address, uint32_t port) {
+  if (payload == nullptr || address == nullptr || length < 1) return;
+  // The box's own datagrams seen on the loopback interface.
+  if (port == kDiscoveryPort && std::strcmp(address, "127.0.0.1") == 0) return;
+  const FixedFields f = CopyFixedFields(payload, length);
+  switch (payload[0]) {
+    case kMsgConnect:
+      HandleConnect(f, address, port);
+      break;
+    case kMsgDisconnect:
+      if (RemoveClient(address, port) == 1) fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
+      break;
+    case kMsgGimbalControl:
+      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4));
+      break;
+    case kMsgAttitude:
+      HandleAttitude(f);
+      break;
+    case kMsgJson:
+      RunJsonCommand(payload, length);
+      break;
+    default:
+      break;
+  }
+}

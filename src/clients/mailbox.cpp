@@ -1,0 +1,69 @@
+// Commands that other local processes leave in the HudState mailbox, and the
+// RC receiver's channel values relayed to the viewers.
+#include "clients/mailbox.h"
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "camera/hud_state.h"
+#include "clients/protocol.h"
+#include "clients/video_bridge.h"
+#include "commands/dispatcher.h"
+#include "common/wire.h"
+#include "config/app_commands.h"
+#include "config/shared_config.h"
+#include "startup/clock.h"
+
+namespace {
+
+constexpr int kRcReportSize = 3 + 2 * kRcChannelCount;
+static_assert(kRcReportSize == 67);
+
+std::atomic<uint32_t> g_last_rc_report_ms{0};
+
+void ServeMailbox(HudState* hud) {
+  if (hud->command_mailbox[0] == 0) return;
+  char text[kCommandMailboxSize] = {};
+  // At most 511 bytes, never past the area, even when the writer left no NUL.
+  const size_t length = strnlen(hud->command_mailbox, kCommandMailboxSize - 1);
+  std::memcpy(text, hud->command_mailbox, length);
+  // An empty area tells the writer the command was taken.
+  std::memset(hud->command_mailbox, 0, kCommandMailboxSize);
+  HandleAppCommand(text, static_cast<int>(length));
+  DispatchCameraCommand(text, static_cast<int>(length));
+}
+
+void SendRcChannelReport(const HudState* hud) {
+  uint8_t report[kRcReportSize] = {};
+  report[0] = kMsgRcChannels;
+  report[1] = hud->rc_input_status;
+  report[2] = kRcChannelCount;
+  // The channel values stand little-endian in the record; copied byte for byte.
+  const uint8_t* channels = reinterpret_cast<const uint8_t*>(hud) + offsetof(HudState, rc_channel_values);
+  for (int k = 0; k < kRcChannelCount; ++k) PutU16(report + 3 + 2 * k, GetU16(channels + 2 * k));
+  SendClientMessage(report, kRcReportSize, kKindData);
+}
+
+}  // namespace
+
+void MailboxAndRcRelayPass(uint32_t now) {
+  HudState* hud = GetHudState();
+  ServeMailbox(hud);
+  if (GetSharedConfig()->rc_input_enabled && now - g_last_rc_report_ms.load(std::memory_order_relaxed) > 300) {
+    g_last_rc_report_ms.store(now, std::memory_order_relaxed);
+    SendRcChannelReport(hud);
+  }
+}
+
+void ResetMailboxAndRcRelay() { g_last_rc_report_ms.store(0, std::memory_order_relaxed); }
+
+void* RunMailboxAndRcRelay(void*) {
+  pthread_setname_np(pthread_self(), "mailbox");
+  for (;;) {
+    MailboxAndRcRelayPass(MillisecondClock());
+    SleepMilliseconds(100);
+  }
+  return nullptr;
+}

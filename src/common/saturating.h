@@ -1,0 +1,21 @@
+// Conversions that never hit undefined behaviour: NaN and out-of-range values
+// from the network, the RC reader or arithmetic saturate instead.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+// Truncation toward zero; NaN gives 0, values beyond the range saturate.
+inline int32_t TruncateToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+inline int32_t SaturatedAdd(int32_t a, int32_t b) {
+  const int64_t sum = static_cast<int64_t>(a) + b;
+  if (sum > INT32_MAX) return INT32_MAX;
+  if (sum < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(sum);
+}

@@ -1,0 +1,241 @@
+// Joystick boards on I2C bus 1: axes of board 1 steer the gimbal, the encoders
+// turn focus and EV, the buttons capture, open the shield, zoom and centre.
+#include "inputs/joystick.h"
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "camera/camera_link.h"
+#include "camera/capture.h"
+#include "camera/hud_state.h"
+#include "camera/motion.h"
+#include "commands/exposure_focus.h"
+#include "config/shared_config.h"
+#include "inputs/shield.h"
+#include "platform/i2c.h"
+#include "startup/clock.h"
+
+namespace {
+
+constexpr int kBoardAddress[2] = {0x40, 0x41};
+constexpr int kAxisCentre = 512;
+constexpr int kDeadBand = 2;
+constexpr int kEncoderFocusStep = 3;
+constexpr int8_t kEvSteps[19] = {-30, -27, -23, -20, -17, -13, -10, -7, -3, 0,
+                                 3,   7,   10,  13,  17,  20,  23,  27,  30};
+
+struct JoystickBoard {
+  int32_t raw[3];
+  int32_t centred[3];
+  int32_t speed[3];
+  int32_t last_speed[3];
+  uint8_t encoder_seen[2];
+  uint8_t encoder_position[2];
+  uint8_t encoder_last[2];
+  uint8_t buttons;
+  uint8_t previous_buttons;
+};
+
+JoystickBoard g_boards[2];
+uint8_t g_report[kJoystickReportSize];  // keeps bytes of earlier reports past a short read
+int32_t g_encoder_focus = -1;           // -1: not yet taken from the camera
+std::atomic<int> g_fd{-1};
+HudState* g_hud = nullptr;
+SharedConfig* g_config = nullptr;
+
+HudState* Hud() { return g_hud != nullptr ? g_hud : GetHudState(); }
+SharedConfig* Config() { return g_config != nullptr ? g_config : GetSharedConfig(); }
+
+int32_t AxisSpeed(int32_t centred) {
+  if (centred >= -kDeadBand && centred <= kDeadBand) return 0;
+  if (centred > 0) return 2000 * (centred - 3) / 128;
+  return 2000 * (centred + 3) / 128;
+}
+
+// speed x percent / 100 truncated, computed wide: a configured percentage may
+// be anything the file held.
+int32_t Scaled(int32_t speed, int32_t percent) {
+  int64_t v = static_cast<int64_t>(speed) * percent / 100;
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+void HandleAxes(JoystickBoard& board) {
+  const SharedConfig* config = Config();
+  for (int k = 0; k < 3; ++k) {
+    board.centred[k] = board.raw[k] - kAxisCentre;
+    board.speed[k] = AxisSpeed(board.centred[k]);
+    if (board.speed[k] == board.last_speed[k]) continue;
+    board.last_speed[k] = board.speed[k];
+    SetPanTiltSpeed(Scaled(board.speed[1], config->i2c_input_speed_pan),
+                    Scaled(board.speed[2], config->i2c_input_speed_tilt));
+    SetDutchSpeed(Scaled(board.speed[0], config->i2c_input_speed_dutch));
+  }
+}
+
+// Code of the camera's current EV: 7 + its entry in the EV steps, 0 if none.
+int CurrentEvCode() {
+  const int shifted = static_cast<uint8_t>(Hud()->exposure_compensation + 30);
+  if (shifted > 60) return 0;
+  for (int p = 0; p < 19; ++p) {
+    if (kEvSteps[p] == shifted - 30) return p + 7;
+  }
+  return 0;
+}
+
+void TurnFocus(int change) {
+  if (g_encoder_focus == -1) g_encoder_focus = Hud()->focus_percent;
+  int value = g_encoder_focus + kEncoderFocusStep * change;
+  if (value < 0) value = 0;
+  if (value > 100) value = 100;
+  g_encoder_focus = value;
+  SetManualFocus(static_cast<double>(value));
+  fprintf(stderr, "change encoder focus %d, set to %d%%\n", change, value);
+}
+
+void TurnEv(int change) {
+  const int code = CurrentEvCode() + change;
+  const int index = code <= 6 ? 0 : (code <= 25 ? code - 7 : 18);
+  const int tenths = kEvSteps[index];
+  fprintf(stderr, "change encoder EV %d to %d\n", change, tenths);
+  SetExposureCompensation(tenths / 10.0);
+}
+
+void HandleEncoders(int board_number, JoystickBoard& board) {
+  for (int e = 0; e < 2; ++e) {
+    if (board.encoder_seen[e] == 0) {
+      board.encoder_seen[e] = 1;
+      board.encoder_last[e] = board.encoder_position[e];
+      continue;
+    }
+    const int change = static_cast<int8_t>(static_cast<uint8_t>(board.encoder_position[e] - board.encoder_last[e]));
+    board.encoder_last[e] = board.encoder_position[e];
+    if (change == 0) continue;
+    fprintf(stderr, "joystick %d encoder %d change %d\n", board_number, e, change);
+    if (e == 0) {
+      TurnFocus(change);
+    } else {
+      TurnEv(change);
+    }
+  }
+}
+
+bool CameraRecording() { return (Hud()->camera_status_flags & 0xC0) != 0; }
+
+void PressButton(int button) {
+  switch (button) {
+    case 0:
+      if (ShieldIsOpen()) {
+        CloseShield();
+      } else {
+        OpenShield();
+      }
+      break;
+    case 1:
+      OpenShield();
+      SleepMilliseconds(1000);
+      ShutterRelease();
+      break;
+    case 2:
+      if (CameraRecording()) {
+        SetRecording(0);
+      } else {
+        OpenShield();
+        SleepMilliseconds(1000);
+        SetRecording(1);
+      }
+      break;
+    case 3:
+      SetOpticalZoom(-1);
+      break;
+    case 4:
+      SetGimbalPosition(1);
+      SleepMilliseconds(100);
+      SetGimbalPosition(0);
+      SetOrientationLockWanted(Hud()->orientation_locked == 0 ? 1 : 0);
+      break;
+    case 5:
+      SetOpticalZoom(1);
+      break;
+    default:
+      break;
+  }
+}
+
+void HandleButtons(int board_number, JoystickBoard& board) {
+  for (int b = 0; b < 8; ++b) {
+    const int now = (board.buttons >> b) & 1;
+    if (now == ((board.previous_buttons >> b) & 1)) continue;
+    fprintf(stderr, "joystick %d button %d state %d\n", board_number, b, now);
+    if (now == 1) PressButton(b);
+  }
+  board.previous_buttons = board.buttons;
+}
+
+void* PollThread(void*) {
+  pthread_setname_np(pthread_self(), "i2c-poll");
+  for (;;) {
+    PollJoysticksOnce();
+    SleepMilliseconds(20);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int JoystickReportAccepted(const uint8_t* bytes, int n) {
+  if (bytes == nullptr || n <= 0) return 0;
+  if (n == 1) return bytes[0] == 0 ? 1 : 0;
+  uint8_t x = 0;
+  for (int i = 0; i < n - 1; ++i) x ^= bytes[i];
+  return x == bytes[n - 1] ? 1 : 0;
+}
+
+void HandleJoystickReport(int board_number) {
+  if (board_number != 0 && board_number != 1) return;
+  JoystickBoard& board = g_boards[board_number];
+  for (int k = 0; k < 3; ++k) board.raw[k] = g_report[2 * k] | (g_report[2 * k + 1] << 8);
+  board.encoder_position[0] = g_report[6];
+  board.encoder_position[1] = g_report[7];
+  board.buttons = g_report[8];
+
+  if (board_number == 1 && board.raw[0] != 0) HandleAxes(board);
+  HandleEncoders(board_number, board);
+  HandleButtons(board_number, board);
+}
+
+void PollJoysticksOnce() {
+  const int fd = g_fd.load();
+  for (int board = 0; board < 2; ++board) {
+    // A failed select would leave the read on the other board's address.
+    if (I2cSelectSlave(fd, kBoardAddress[board]) != 0) continue;
+    // Read aside: a rejected report must not leave its bytes in the buffer.
+    uint8_t fresh[kJoystickReportSize];
+    const int n = I2cRead(fd, fresh, kJoystickReportSize);
+    if (!JoystickReportAccepted(fresh, n)) continue;
+    memcpy(g_report, fresh, static_cast<size_t>(n));
+    HandleJoystickReport(board);
+  }
+}
+
+void ResetJoysticks() {
+  memset(g_boards, 0, sizeof(g_boards));
+  memset(g_report, 0, sizeof(g_report));
+  g_encoder_focus = -1;
+}
+
+void StartI2cInput() {
+  fprintf(stderr, "Init I2C input\n");
+  g_hud = GetHudState();
+  g_config = GetSharedConfig();
+  const int fd = I2cOpen("/dev/i2c-1");
+  if (fd < 0) fprintf(stderr, "I2C: Failed to access %d\n", errno);
+  g_fd = fd;
+  pthread_t thread;
+  pthread_create(&thread, nullptr, PollThread, nullptr);
+}

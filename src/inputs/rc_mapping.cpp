@@ -1,0 +1,295 @@
+// RC mapping: the per-function values the rcin process writes into HudState
+// become gimbal motion, zoom, focus, exposure, capture and display actions.
+// Commands go out only when their value changes; latches make a switch act
+// once per movement and a stepper step once per excursion.
+#include <cmath>
+#include <iterator>
+
+#include "camera/camera_link.h"
+#include "camera/capture.h"
+#include "camera/hud_state.h"
+#include "camera/motion.h"
+#include "commands/exposure_focus.h"
+#include "config/shared_config.h"
+#include "config/writer.h"
+#include "inputs/rc_loop_state.h"
+#include "platform/shell.h"
+#include "startup/clock.h"
+
+namespace {
+
+constexpr double kEvTable[19] = {-3.0, -2.7, -2.3, -2.0, -1.7, -1.3, -1.0, -0.7, -0.3, 0.0,
+                                 0.3,  0.7,  1.0,  1.3,  1.7,  2.0,  2.3,  2.7,  3.0};
+constexpr int kIsoTable[8] = {0, 100, 200, 400, 800, 1600, 3200, 6400};
+constexpr const char* kShutterTable[57] = {
+    "30s",  "25s",  "20s",  "15s",  "10s",  "9s",   "8s",   "7s",   "6s",   "5s",   "4s",   "3.2s",
+    "3s",   "2.5s", "2s",   "1.6s", "1.3s", "1s",   "1.25", "1.67", "2",    "2.5",  "3",    "4",
+    "5",    "6.25", "8",    "10",   "12.5", "15",   "20",   "25",   "30",   "40",   "50",   "60",
+    "80",   "100",  "120",  "160",  "200",  "240",  "320",  "400",  "500",  "640",  "800",  "1000",
+    "1250", "1600", "2000", "2500", "3200", "4000", "5000", "6400", "8000"};
+constexpr float kApertureTable[21] = {1.7f, 1.8f, 2.0f, 2.2f, 2.5f, 2.8f,  3.2f,  3.5f,  4.0f,  4.5f, 5.0f,
+                                      5.6f, 6.3f, 7.1f, 8.0f, 9.0f, 10.0f, 11.0f, 13.0f, 14.0f, 16.0f};
+constexpr const char* kImageModeTable[4] = {"auto", "manual", "shutter", "aperture"};
+static_assert(std::size(kShutterTable) == 57 && kShutterTable[30][0] == '2');
+
+constexpr int kVideoShutterFloor = 30;  // "20": slower settings do not exist in video mode
+
+bool Active(const HudState* hud, int f) {
+  const int16_t active = hud->rc_function_active[f];
+  return active != 0;
+}
+
+// The rcin process is trusted for nothing: NaN or out-of-range values are
+// clamped to their range (NaN reads as the centre) before any arithmetic.
+double Value(const HudState* hud, int f) {
+  const double v = hud->rc_function_value[f];
+  if (std::isnan(v)) return 0.0;
+  return v < -1.0 ? -1.0 : (v > 1.0 ? 1.0 : v);
+}
+
+double Position(const HudState* hud, int f) {
+  const double p = hud->rc_function_position[f];
+  if (std::isnan(p)) return 0.5;
+  return p < 0.0 ? 0.0 : (p > 1.0 ? 1.0 : p);
+}
+
+double Clamp01(double v) {
+  if (std::isnan(v)) return 0.5;
+  return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v);
+}
+
+void PanTilt(const HudState* hud, const SharedConfig* config, CameraLink* link, double scale) {
+  if (!Active(hud, kRcPan) || !Active(hud, kRcTilt)) return;
+  if (config->rc_input_abs == 0) {
+    const int32_t pan = TruncateToInt32(scale * Value(hud, kRcPan) * config->rc_input_speed_pan / 100);
+    const int32_t tilt = TruncateToInt32(scale * Value(hud, kRcTilt) * config->rc_input_speed_tilt / 100);
+    link->rc_pan_speed = pan;
+    link->rc_tilt_speed = tilt;
+    // Client speeds add to the RC speeds, whichever of the two changed last.
+    SetPanTiltSpeed(SaturatedAdd(pan, link->client_pan_speed), SaturatedAdd(tilt, link->client_tilt_speed));
+    return;
+  }
+  const double tilt_position = Position(hud, kRcTilt);
+  const int32_t pan = TruncateToInt32(Position(hud, kRcPan) * 6400 - 3200);
+  const int32_t tilt = tilt_position > 0.5 ? TruncateToInt32((tilt_position - 0.5) * -2400)
+                                           : TruncateToInt32((0.5 - tilt_position) * 1000);
+  const int32_t roll = TruncateToInt32(Position(hud, kRcDutch) * 1200 - 600);
+  SetGimbalAngle(pan, tilt, roll);
+}
+
+void Record(RcLoopState& st, const HudState* hud) {
+  if (!Active(hud, kRcRecord)) return;
+  const double v = Value(hud, kRcRecord);
+  if (v > 0.5 && st.capture_latch == 0) {
+    if (hud->work_mode == 0) {
+      ShutterRelease();
+    } else {
+      SetRecording(1);
+    }
+    st.capture_latch = 1;
+  } else if (v <= 0.5 && st.capture_latch != 0) {
+    if (hud->work_mode == 1) SetRecording(0);
+    st.capture_latch = 0;
+  }
+}
+
+void RecordShot(RcLoopState& st, const HudState* hud) {
+  if (!Active(hud, kRcRecordShot)) return;
+  const double v = Value(hud, kRcRecordShot);
+  if (v > 0.5 && st.capture_latch == 0) {
+    if (hud->work_mode != 1) {
+      SetCameraWorkMode(1);
+      SleepMilliseconds(200);
+    }
+    SetRecording(1);
+    st.capture_latch = 1;
+  } else if (v < -0.5 && st.capture_latch == 0) {
+    if (hud->work_mode != 0) {
+      SetCameraWorkMode(0);
+      SleepMilliseconds(500);
+    }
+    ShutterRelease();
+    st.capture_latch = 1;
+  } else if (v >= -0.5 && v <= 0.5 && st.capture_latch != 0) {
+    if (hud->work_mode == 1) SetRecording(0);
+    st.capture_latch = 0;
+  }
+}
+
+void Ev(RcLoopState& st, const HudState* hud) {
+  if (!Active(hud, kRcEv)) return;
+  int32_t index = TruncateToInt32(Position(hud, kRcEv) / 0.05263157894736842);
+  if (index < 0) index = 0;
+  if (index > 18) index = 18;
+  if (index == st.last_ev_index) return;
+  SetExposureCompensation(kEvTable[index]);
+  st.last_ev_index = static_cast<uint8_t>(index);
+}
+
+void OpticalZoom(RcLoopState& st, const HudState* hud) {
+  if (!Active(hud, kRcZoom)) return;
+  const int32_t step = TruncateToInt32(Value(hud, kRcZoom) * 3000 / 600);
+  if (step == st.last_zoom_step) return;
+  SetOpticalZoom(step);
+  st.last_zoom_step = step;
+}
+
+void Focus(RcLoopState& st, const HudState* hud) {
+  if (!Active(hud, kRcFocus)) return;
+  st.focus_filtered = 0.9 * st.focus_filtered + 0.1 * (Position(hud, kRcFocus) * 100);
+  const int32_t n = TruncateToInt32(100 - st.focus_filtered);
+  if (n == st.last_focus_value) return;
+  if (hud->focus_mode == 0) SetManualFocus(st.focus_filtered);
+  st.last_focus_value = n;
+}
+
+void FocusPoint(RcLoopState& st, HudState* hud, const SharedConfig* config) {
+  if (!Active(hud, kRcFocusPan) || !Active(hud, kRcFocusTilt)) return;
+  const double x = Clamp01(hud->focus_point_x + Value(hud, kRcFocusPan) * 0.05 * config->rc_input_speed_pan / 100);
+  const double y = Clamp01(hud->focus_point_y + Value(hud, kRcFocusTilt) * 0.05 * config->rc_input_speed_tilt / 100);
+  hud->focus_point_x = x;
+  hud->focus_point_y = y;
+  if (x == st.last_focus_point_x && y == st.last_focus_point_y) return;
+  const uint32_t now = MillisecondClock();
+  st.focus_point_changed_ms = now != 0 ? now : 1;  // 0 means nothing pending
+  st.last_focus_point_x = x;
+  st.last_focus_point_y = y;
+}
+
+void DigitalZoom(RcLoopState& st, const HudState* hud, CameraLink* link) {
+  if (Active(hud, kRcDigitalZoom)) {
+    const int32_t d = TruncateToInt32(Position(hud, kRcDigitalZoom) * 100);
+    const int32_t difference = st.last_digital_zoom - d;
+    if (difference > 1 || difference < -1) {
+      SetDigitalZoom(d);
+      st.last_digital_zoom = d;
+    }
+  }
+  if (Active(hud, kRcDigitalZoom2)) link->zoom_speed = TruncateToInt32(Value(hud, kRcDigitalZoom2) * 5.0);
+}
+
+// One stepper: steps its index once per excursion beyond +-0.3 and re-arms
+// inside +-0.1. Returns whether the index is inside 0..count-1 and differs
+// from the last sent; the caller then sends it.
+bool Step(double v, uint8_t& latch, int32_t& index, int32_t count, int32_t floor) {
+  if (latch == 0) {
+    if (v > 0.3) {
+      index = SaturatedAdd(index, 1);
+      latch = 1;
+    } else if (v < -0.3) {
+      index = SaturatedAdd(index, -1);
+      latch = 1;
+    }
+    if (index < floor) index = floor;
+    if (index > count - 1) index = count - 1;
+  }
+  if (v > -0.1 && v < 0.1) latch = 0;
+  return index >= 0 && index < count;
+}
+
+void Steppers(RcLoopState& st, const HudState* hud, CameraLink* link) {
+  if (Active(hud, kRcIso) && Step(Value(hud, kRcIso), st.iso_latch, st.iso_index, 8, 0) &&
+      st.iso_index != st.last_iso_index) {
+    SetIso(kIsoTable[st.iso_index]);
+    st.last_iso_index = st.iso_index;
+  }
+  if (Active(hud, kRcShutter)) {
+    const int32_t floor = hud->work_mode == 1 ? kVideoShutterFloor : 0;
+    int32_t index = link->shutter_index;
+    const bool in_table = Step(Value(hud, kRcShutter), st.shutter_latch, index, 57, floor);
+    link->shutter_index = index;
+    if (in_table && index != g_known_shutter_index.load()) {
+      SetShutter(kShutterTable[index]);
+      g_known_shutter_index = index;
+    }
+  }
+  if (Active(hud, kRcAperture)) {
+    int32_t index = link->aperture_index;
+    const bool in_table = Step(Value(hud, kRcAperture), st.aperture_latch, index, 21, 0);
+    link->aperture_index = index;
+    if (in_table && index != g_known_aperture_index.load()) {
+      SetAperture(kApertureTable[index]);
+      g_known_aperture_index = index;
+    }
+  }
+  if (Active(hud, kRcVideoMode) &&
+      Step(Value(hud, kRcVideoMode), st.videomode_latch, st.image_mode_index, 4, 0) &&
+      st.image_mode_index != st.last_image_mode_index) {
+    SetImageMode(kImageModeTable[st.image_mode_index]);
+    st.last_image_mode_index = st.image_mode_index;
+  }
+}
+
+void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link) {
+  if (Active(hud, kRcCustomFocusAssistant)) {
+    const uint8_t flag = Value(hud, kRcCustomFocusAssistant) > 0.3 ? 1 : 0;
+    config->focus_assistant_enabled = flag;
+    hud->focus_assistant_enabled = flag;
+  }
+  if (Active(hud, kRcCenter)) {
+    const double v = Value(hud, kRcCenter);
+    if (v <= 0.3) {
+      st.center_latch = 0;
+    } else if (st.center_latch == 0) {
+      SetGimbalPosition(1);
+      SetGimbalPosition(0);
+      st.center_latch = 1;
+    }
+  }
+  // The OSD is on in the low position, unlike the other switches.
+  if (Active(hud, kRcOsd)) hud->osd_enabled = Value(hud, kRcOsd) < 0.3 ? 1 : 0;
+  if (Active(hud, kRcIntCamera)) {
+    const double v = Value(hud, kRcIntCamera);
+    int fullscreen = -1;
+    if (v > 0.3 && st.intcamera_latch == 0) fullscreen = 1;
+    if (v <= 0.3 && st.intcamera_latch != 0) fullscreen = 0;
+    if (fullscreen >= 0) {
+      config->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
+      hud->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
+      SaveConfiguration();
+      RunShellCommand("killall -q raspivid");
+      st.intcamera_latch = static_cast<uint8_t>(fullscreen);
+    }
+  }
+  if (Active(hud, kRcOrientLock)) {
+    const double v = Value(hud, kRcOrientLock);
+    if (v > 0.3 && st.orient_lock_latch == 0) {
+      st.orient_lock_latch = 1;
+      link->orientation_lock_wanted = 1;
+      ApplyOrientationLock(1);
+    } else if (v <= 0.3 && st.orient_lock_latch != 0) {
+      st.orient_lock_latch = 0;
+      link->orientation_lock_wanted = 0;
+      ApplyOrientationLock(0);
+    }
+  }
+}
+
+}  // namespace
+
+void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link) {
+  if (hud->rc_suspended != 0) {
+    if (st.rc_active != 0) {
+      // Stored directly: no command goes out, the keep-alive just stops.
+      link->pan_speed_wanted = 0;
+      link->tilt_speed_wanted = 0;
+      st.rc_active = 0;
+    }
+    return;
+  }
+  const double scale = config->device_mode == 1 ? 1700 : 4000;
+  PanTilt(hud, config, link, scale);
+  if (config->rc_input_abs == 0 && config->device_mode == 1 && Active(hud, kRcDutch)) {
+    SetDutchSpeed(TruncateToInt32(scale * Value(hud, kRcDutch) * config->rc_input_speed_dutch / 100));
+  }
+  Record(st, hud);
+  RecordShot(st, hud);
+  Ev(st, hud);
+  OpticalZoom(st, hud);
+  Focus(st, hud);
+  FocusPoint(st, hud, config);
+  DigitalZoom(st, hud, link);
+  Steppers(st, hud, link);
+  Switches(st, hud, config, link);
+  st.rc_active = 1;
+}

@@ -1,0 +1,102 @@
+#include "startup/startup.h"
+
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "camera/camera_link.h"
+#include "camera/hud_state.h"
+#include "camera/usb_link.h"
+#include "clients/discovery.h"
+#include "clients/mailbox.h"
+#include "clients/video_bridge.h"
+#include "config/loader.h"
+#include "config/shared_config.h"
+#include "inputs/joystick.h"
+#include "inputs/rc_loop.h"
+#include "inputs/shield.h"
+#include "media/ftp_listing.h"
+#include "platform/gpio.h"
+#include "platform/shell.h"
+#include "startup/clock.h"
+
+namespace {
+
+constexpr uint8_t kHudMarker = 2;
+constexpr int kStatusMessageType = 6;
+
+void StartNamedThread(pthread_t* handle, void* (*body)(void*), const char* name) {
+  if (pthread_create(handle, nullptr, body, nullptr) == 0) pthread_setname_np(*handle, name);
+}
+
+void PublishDisplayFlags(const SharedConfig* config, HudState* hud) {
+  hud->osd_enabled = config->osd_enabled;
+  hud->hud_visible = config->hud_enabled;
+  hud->internal_camera_enabled = config->internal_camera_enabled;
+  hud->internal_camera_fullscreen = config->internal_camera_fullscreen;
+  hud->focus_assistant_enabled = config->focus_assistant_enabled;
+}
+
+}  // namespace
+
+void SendStatusCycle() {
+  const SharedConfig* config = GetSharedConfig();
+  const HudState* hud = GetHudState();
+  const uint8_t flags = BuildStatusFlags();
+  const uint8_t focus_assistant = config->focus_assistant_enabled;
+  for (int i = 0; i < 3; ++i) {
+    // The client count and RC input status may change between sends: re-read each time.
+    SendShortMessage(kStatusMessageType, flags, hud->client_count, 0, focus_assistant, hud->rc_input_status, 0);
+    SleepMilliseconds(100);
+  }
+  SleepMilliseconds(500);
+}
+
+void RunDaemon() {
+  MapHudState();
+  HudState* hud = GetHudState();
+  std::memset(hud, 0, sizeof *hud);
+  hud->marker = kHudMarker;
+
+  LoadConfiguration();
+  SharedConfig* config = GetSharedConfig();
+
+  std::memcpy(hud->title, kProductTitle, sizeof kProductTitle);
+  snprintf(hud->version_text, sizeof hud->version_text, "v.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
+  printf("\033[1;37m%s v.%d.%d.%d\033[0m\n", kProductTitle, kVersionMajor, kVersionMinor, kVersionPatch);
+  fflush(stdout);
+
+  PublishDisplayFlags(config, hud);
+  snprintf(config->version_text, sizeof config->version_text, "%d.%d.%d", kVersionMajor, kVersionMinor,
+           kVersionPatch);
+
+  fprintf(stderr, "GPIO init\n");
+  wiringPiSetup();
+
+  if (config->shield_enabled) StartShield();
+
+  StartDataSource();
+  CameraLink* link = GetCameraLink();
+  StartNamedThread(&link->mailbox_thread, RunMailboxAndRcRelay, "mailbox");
+  StartNamedThread(&link->rc_loop_thread, RunRcLoop, "rc-loop");
+
+  if (!config->control_enabled) {
+    hud->title[0] = '\0';
+    hud->version_text[0] = '\0';
+  }
+
+  if (config->i2c_input_enabled) StartI2cInput();
+
+  StartVideoSource();
+  StartVideoBridge();
+  StartDiscovery();
+  StartMediaListing();
+
+  RunShellCommand("sudo echo performance > /sys/devices/system/cpu/cpu0/cpufreq/scaling_governor");
+
+  pthread_t watchdog;
+  StartNamedThread(&watchdog, RunWatchdog, "watchdog");
+
+  for (;;) SendStatusCycle();
+}

@@ -1,0 +1,24 @@
+#include "camera/supervision.h"
+#include "clients/client_table.h"
+#include "clients/video_bridge.h"
+#include "config/shared_config.h"
+#include "inputs/shield.h"
+#include "startup/clock.h"
+#include "startup/startup.h"
+
+void WatchdogPass() {
+  const SharedConfig* config = GetSharedConfig();
+  if (config->control_enabled) SuperviseCameraLink();
+  if (config->shield_enabled) ShieldStep();
+  CheckVideoTimeout();
+  ExpireClients();
+  CheckAccessPoint();
+}
+
+void* RunWatchdog(void*) {
+  for (;;) {
+    WatchdogPass();
+    SleepMilliseconds(1000);
+  }
+  return nullptr;
+}

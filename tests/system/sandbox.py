@@ -1,0 +1,428 @@
+"""Sandbox for running the real daemon and its stand-ins without touching the machine.
+
+The daemon runs shell commands (reboot, killall, mount, ...) and writes under
+/boot, /run and /dev/shm. Everything that starts it goes through this module,
+which re-executes the calling program inside private mount and network
+namespaces (``unshare --mount --net --propagation private``) and there:
+
+- mounts a tmpfs over /boot, /run and /dev/shm, and one holding the cpufreq
+  folder of cpu0, whose governor file start-up writes through ``sudo echo ...``;
+- brings the loopback interface up (the namespace has no other interface, so no
+  datagram can leave the machine);
+- puts tests/system/stubs first on PATH and binds stubs over the real shutdown,
+  killall, mount and umount programs, so a call by absolute path records too;
+  each stub appends "name args" to $VB_STUB_LOG;
+- makes a working directory (/run/vb/work) holding vantagebridge.conf and
+  scripts/hdmi-change.sh and scripts/hdmi-mode.sh (recording stubs).
+
+It needs root; run as anyone else it fails loudly.
+
+A system test (tests/system/test_<name>.py, run as ``python3 FILE --build DIR``):
+
+    import sandbox
+
+    def test_banner(sb):
+        sb.write_config("control_enabled=1\\n")
+        daemon = sb.start_daemon()
+        sb.expect(sb.wait_for(daemon, "Init data source"), "no data source line")
+        sb.expect("Vantagebridge" in daemon.stdout_text(), "no banner")
+
+    if __name__ == "__main__":
+        sandbox.main([test_banner])
+
+``main`` enters the sandbox, runs each test with a fresh state (processes
+stopped, /dev/shm, /boot and the stub log cleared, the default configuration
+written), prints "PASS name" or "FAIL name: why" per test and then the line
+"N passed, N failed", and exits non-zero when a test failed.
+
+Helpers on the Sandbox object passed to each test:
+    write_config(text) / remove_config()     the working directory's vantagebridge.conf
+    start_daemon()                           build/vantagebridge, cwd = working directory
+    start_tool(name, *args)                  build/<name> (vb-camera, vb-viewer, ...)
+    start(argv)                              any program inside the sandbox
+    wait_for(proc, text, timeout, stream)    waits for text in a process's stderr/stdout
+    read_hud(offset, length)                 bytes of /dev/shm/hud_mem
+    shm_size(name)                           size of /dev/shm/<name>, None when missing
+    stub_log()                               lines the stubs recorded
+    set_program_running(name, running)       what the pidof stub answers
+    set_scan_output(text)                    what the iwlist stub prints
+    stop(proc) / stop_all()
+
+Commands inside the sandbox from a shell (scripts/run uses this):
+
+    python3 tests/system/sandbox.py shell [--config FILE] -- CMD [ARGS...]
+
+runs CMD in the working directory with the stubs on PATH; Ctrl-C ends it.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import traceback
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+STUBS = os.path.join(HERE, "stubs")
+
+SANDBOX_DIR = "/run/vb"
+WORK_DIR = SANDBOX_DIR + "/work"
+STUB_DIR = SANDBOX_DIR + "/stub"
+STUB_LOG = SANDBOX_DIR + "/stub.log"
+CPUFREQ_DIR = "/sys/devices/system/cpu/cpu0/cpufreq"
+
+# Set in the environment of the re-executed program: the namespaces it left.
+_OUTER_NS = "VB_SANDBOX_OUTER_NS"
+
+DEFAULT_CONFIG = "control_enabled=1\n"
+
+# Programs whose real copies are covered by a recording stub inside the
+# namespace, in case a command line names them by absolute path. mount goes
+# last: the sandbox needs the real one until then.
+_COVERED = ["shutdown", "reboot", "killall", "umount", "mount"]
+
+
+class SandboxError(Exception):
+    pass
+
+
+def _namespaces():
+    return "%s %s" % (os.readlink("/proc/self/ns/mnt"), os.readlink("/proc/self/ns/net"))
+
+
+def _fail_loudly(message):
+    sys.stderr.write("sandbox: %s\n" % message)
+    print("0 passed, 1 failed")
+    sys.stdout.flush()
+    sys.exit(1)
+
+
+def _reexec_inside():
+    """Replaces this process with itself inside fresh namespaces."""
+    if os.geteuid() != 0:
+        _fail_loudly("system tests need root: they run the daemon in private mount and network namespaces")
+    unshare = shutil.which("unshare")
+    if unshare is None:
+        _fail_loudly("unshare (util-linux) is missing; run scripts/install-deps")
+    os.environ[_OUTER_NS] = _namespaces()
+    sys.stdout.flush()
+    sys.stderr.flush()
+    argv = [unshare, "--mount", "--net", "--propagation", "private", "--",
+            sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:]
+    os.execv(unshare, argv)
+
+
+def _run(argv):
+    subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)
+
+
+def _set_up_namespace():
+    outer = os.environ.get(_OUTER_NS, "")
+    mnt, net = _namespaces().split()
+    if mnt in outer or net in outer:
+        _fail_loudly("not inside private namespaces; refusing to mount anything")
+    mount = "/bin/mount"
+    ip = shutil.which("ip") or "/sbin/ip"
+    for path, mode in (("/boot", "0755"), ("/run", "0755"), ("/dev/shm", "1777")):
+        os.makedirs(path, exist_ok=True)
+        _run([mount, "-t", "tmpfs", "-o", "mode=" + mode, "vb-sandbox", path])
+    # The governor file start-up writes: a private copy, made even where the
+    # machine has no frequency scaling, so the write lands and can be read back.
+    cpu0 = os.path.dirname(CPUFREQ_DIR)
+    if os.path.isdir(CPUFREQ_DIR):
+        _run([mount, "-t", "tmpfs", "vb-sandbox", CPUFREQ_DIR])
+    elif os.path.isdir(cpu0):
+        _run([mount, "-t", "tmpfs", "vb-sandbox", cpu0])
+        os.makedirs(CPUFREQ_DIR)
+    if os.path.isdir(CPUFREQ_DIR):
+        with open(os.path.join(CPUFREQ_DIR, "scaling_governor"), "w") as f:
+            f.write("ondemand\n")
+    _run([ip, "link", "set", "lo", "up"])
+    stub = os.path.join(STUBS, "killall")
+    covered = set()
+    for name in _COVERED:
+        real = shutil.which(name, path="/usr/sbin:/usr/bin:/sbin:/bin")
+        if real is None:
+            continue
+        real = os.path.realpath(real)
+        if real in covered:
+            continue
+        covered.add(real)
+        _run([mount, "--bind", stub, real])
+    os.environ[_OUTER_NS] = ""
+
+
+def _copy_stub(destination):
+    shutil.copyfile(os.path.join(STUBS, "killall"), destination)
+    os.chmod(destination, 0o755)
+
+
+def _clear_folder(path):
+    for name in os.listdir(path):
+        full = os.path.join(path, name)
+        if os.path.isdir(full) and not os.path.islink(full):
+            shutil.rmtree(full)
+        else:
+            os.unlink(full)
+
+
+class Process:
+    """A program started inside the sandbox, its output going to two files."""
+
+    def __init__(self, name, popen, stdout_path, stderr_path):
+        self.name = name
+        self.popen = popen
+        self.stdout_path = stdout_path
+        self.stderr_path = stderr_path
+
+    @property
+    def pid(self):
+        return self.popen.pid
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def returncode(self):
+        return self.popen.poll()
+
+    def stdout_text(self):
+        return _read_text(self.stdout_path)
+
+    def stderr_text(self):
+        return _read_text(self.stderr_path)
+
+
+def _read_text(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+    except FileNotFoundError:
+        return ""
+
+
+class Sandbox:
+    def __init__(self, build_dir):
+        self.build_dir = os.path.abspath(build_dir)
+        self.processes = []
+        self._count = 0
+        self.env = dict(os.environ)
+        self.env["PATH"] = STUBS + os.pathsep + self.env.get("PATH", "/usr/bin:/bin")
+        self.env["VB_STUB_LOG"] = STUB_LOG
+        self.env["VB_STUB_DIR"] = STUB_DIR
+        self.env.pop(_OUTER_NS, None)
+        os.makedirs(WORK_DIR + "/scripts", exist_ok=True)
+        os.makedirs(STUB_DIR, exist_ok=True)
+        os.makedirs(SANDBOX_DIR + "/logs", exist_ok=True)
+        for script in ("hdmi-change.sh", "hdmi-mode.sh"):
+            _copy_stub(os.path.join(WORK_DIR, "scripts", script))
+        self.reset()
+
+    # State between tests.
+    def reset(self, config=DEFAULT_CONFIG):
+        self.stop_all()
+        for folder in ("/dev/shm", "/boot", STUB_DIR):
+            _clear_folder(folder)
+        for leftover in ("/run/vantagebridge.conf", "/run/wlan.update"):
+            if os.path.exists(leftover):
+                os.unlink(leftover)
+        open(STUB_LOG, "w").close()
+        if config is None:
+            self.remove_config()
+        else:
+            self.write_config(config)
+
+    def write_config(self, text):
+        with open(os.path.join(WORK_DIR, "vantagebridge.conf"), "w") as f:
+            f.write(text)
+
+    def remove_config(self):
+        path = os.path.join(WORK_DIR, "vantagebridge.conf")
+        if os.path.exists(path):
+            os.unlink(path)
+
+    # Processes.
+    def start(self, argv, name=None, cwd=WORK_DIR):
+        self._count += 1
+        name = name or os.path.basename(argv[0])
+        base = os.path.join(SANDBOX_DIR, "logs", "%d-%s" % (self._count, name))
+        out_path, err_path = base + ".out", base + ".err"
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            popen = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=out, stderr=err)
+        proc = Process(name, popen, out_path, err_path)
+        self.processes.append(proc)
+        return proc
+
+    def binary(self, name):
+        path = os.path.join(self.build_dir, name)
+        if not os.access(path, os.X_OK):
+            raise SandboxError("%s is not built" % path)
+        return path
+
+    def start_daemon(self):
+        return self.start([self.binary("vantagebridge")])
+
+    def start_tool(self, name, *args):
+        return self.start([self.binary(name)] + [str(a) for a in args])
+
+    def stop(self, proc, grace=3.0):
+        if proc.running():
+            proc.popen.send_signal(signal.SIGTERM)
+            try:
+                proc.popen.wait(timeout=grace)
+            except subprocess.TimeoutExpired:
+                proc.popen.kill()
+                proc.popen.wait()
+        if proc in self.processes:
+            self.processes.remove(proc)
+
+    def stop_all(self):
+        for proc in list(reversed(self.processes)):
+            self.stop(proc)
+
+    # Observation.
+    def wait_for(self, proc, text, timeout=20.0, stream="stderr"):
+        """True once text shows in the process's output; False on time-out or exit."""
+        read = proc.stderr_text if stream == "stderr" else proc.stdout_text
+        deadline = time.monotonic() + timeout
+        while True:
+            if text in read():
+                return True
+            if not proc.running():
+                return text in read()
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.05)
+
+    def wait_until(self, predicate, timeout=20.0):
+        deadline = time.monotonic() + timeout
+        while not predicate():
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.05)
+        return True
+
+    def read_hud(self, offset=0, length=2728):
+        with open("/dev/shm/hud_mem", "rb") as f:
+            f.seek(offset)
+            return f.read(length)
+
+    def shm_size(self, name):
+        try:
+            return os.stat(os.path.join("/dev/shm", name.lstrip("/"))).st_size
+        except FileNotFoundError:
+            return None
+
+    def stub_log(self):
+        with open(STUB_LOG) as f:
+            return [line.rstrip("\n") for line in f]
+
+    def set_program_running(self, name, running):
+        marker = os.path.join(STUB_DIR, "pidof." + name)
+        if running:
+            open(marker, "w").close()
+        elif os.path.exists(marker):
+            os.unlink(marker)
+
+    def set_scan_output(self, text):
+        with open(os.path.join(STUB_DIR, "iwlist.out"), "w") as f:
+            f.write(text)
+
+    @staticmethod
+    def expect(condition, message):
+        if not condition:
+            raise AssertionError(message)
+
+
+def enter(build_dir):
+    """Call first: re-executes the program inside the sandbox, then returns a Sandbox."""
+    if _OUTER_NS not in os.environ:
+        _reexec_inside()
+    _set_up_namespace()
+    return Sandbox(build_dir)
+
+
+def _default_build():
+    return os.path.join(REPO, "build")
+
+
+def main(tests, argv=None):
+    """Runs each test function (taking the Sandbox) and prints the closing count."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default=_default_build())
+    parser.add_argument("names", nargs="*", help="run only these tests")
+    args = parser.parse_args(argv)
+    sb = enter(args.build)
+    passed = failed = 0
+    try:
+        for test in tests:
+            if args.names and test.__name__ not in args.names:
+                continue
+            sb.reset()
+            try:
+                test(sb)
+            except Exception as e:  # any failure of one test must not stop the others
+                failed += 1
+                print("FAIL %s: %s" % (test.__name__, e))
+                if not isinstance(e, (AssertionError, SandboxError)):
+                    traceback.print_exc()
+                for proc in sb.processes:
+                    print("  --- %s stderr (last lines):" % proc.name)
+                    for line in proc.stderr_text().splitlines()[-15:]:
+                        print("  " + line)
+            else:
+                passed += 1
+                print("PASS %s" % test.__name__)
+            finally:
+                sb.stop_all()
+            sys.stdout.flush()
+    finally:
+        sb.stop_all()
+    print("%d passed, %d failed" % (passed, failed))
+    sys.exit(1 if failed else 0)
+
+
+def _shell(argv):
+    parser = argparse.ArgumentParser(prog="sandbox.py shell")
+    parser.add_argument("--build", default=_default_build())
+    parser.add_argument("--config", help="file copied to the working directory's vantagebridge.conf")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args(argv)
+    command = [c for c in args.command]
+    if command and command[0] == "--":
+        command = command[1:]
+    if not command:
+        parser.error("no command given")
+    # Paths given relative to where the caller stands.
+    if os.sep in command[0]:
+        command[0] = os.path.abspath(command[0])
+    config = open(args.config).read() if args.config else DEFAULT_CONFIG
+    sb = enter(args.build)
+    sb.reset(config)
+    sys.stderr.write("sandbox: working directory %s, stub log %s\n" % (WORK_DIR, STUB_LOG))
+    proc = subprocess.Popen(command, cwd=WORK_DIR, env=sb.env)
+    try:
+        code = proc.wait()
+    except KeyboardInterrupt:
+        # Ctrl-C reached the command too; give it a moment to end.
+        try:
+            code = proc.wait(timeout=3)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            code = proc.wait()
+    if os.path.getsize(STUB_LOG):
+        sys.stderr.write("sandbox: commands recorded by the stubs:\n")
+        for line in sb.stub_log():
+            sys.stderr.write("  " + line + "\n")
+    sys.exit(code if code >= 0 else 128 - code)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and sys.argv[1] == "shell":
+        _shell(sys.argv[2:])
+    else:
+        sys.stderr.write("usage: python3 sandbox.py shell [--build DIR] [--config FILE] -- CMD [ARGS...]\n")
+        sys.exit(2)

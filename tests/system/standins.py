@@ -1,0 +1,112 @@
+"""Reading what the camera and viewer stand-ins print, for the system tests.
+
+vb-camera prints one line per frame it receives from the box:
+    rx 14 02>01 40 02:2A seq=17 | 03
+and "answer ok|mismatch|missing NAME ..." lines for the box's answers to its
+queries. vb-viewer prints one line per message from the box ("status
+flags=0x11 clients=1 rc=0 ...", "link data state=2", "video 25 dgrams/s ...").
+"""
+
+import re
+import time
+
+RX = re.compile(r"^rx (\d+) ([0-9A-F]{2})>([0-9A-F]{2}) ([0-9A-F]{2}) ([0-9A-F]{2}):([0-9A-F]{2}) "
+                r"seq=(\d+)(?: \| ([0-9A-F ]+?))?( crc=bad)?$")
+
+
+class Frame:
+    """One frame as vb-camera received it."""
+
+    def __init__(self, match):
+        self.length = int(match.group(1))
+        self.sender, self.receiver, self.type, self.set, self.id = (int(match.group(i), 16) for i in range(2, 7))
+        self.seq = int(match.group(7))
+        self.payload = match.group(8) or ""
+        self.crc_ok = match.group(9) is None
+        self.text = "%d %s>%s %s %s:%s" % ((self.length,) + tuple(match.group(i) for i in range(2, 7)))
+        if self.payload:
+            self.text += " | " + self.payload
+
+    def __repr__(self):
+        return "<%s seq=%d>" % (self.text, self.seq)
+
+
+def lines(proc, stream="stdout"):
+    text = proc.stdout_text() if stream == "stdout" else proc.stderr_text()
+    return text.splitlines()
+
+
+def frames(camera, since=0):
+    """Frames vb-camera received, from its output line index since on."""
+    out = []
+    for line in lines(camera)[since:]:
+        m = RX.match(line)
+        if m:
+            out.append(Frame(m))
+    return out
+
+
+def find_in_order(frames_seen, wanted):
+    """Index in frames_seen of each wanted frame text, matched in order; None when one is missing."""
+    found = []
+    i = 0
+    for text in wanted:
+        while i < len(frames_seen) and frames_seen[i].text != text:
+            i += 1
+        if i == len(frames_seen):
+            return None
+        found.append(i)
+        i += 1
+    return found
+
+
+def wait_lines(proc, predicate, timeout=20.0, since=0, stream="stdout"):
+    """Waits until predicate(list of lines from index since) is true; returns the last lines seen."""
+    deadline = time.monotonic() + timeout
+    while True:
+        seen = lines(proc, stream)[since:]
+        if predicate(seen):
+            return seen, True
+        if time.monotonic() > deadline or not proc.running():
+            seen = lines(proc, stream)[since:]
+            return seen, predicate(seen)
+        time.sleep(0.05)
+
+
+def wait_line(proc, prefix, timeout=20.0, since=0, stream="stdout"):
+    """Waits for a line starting with prefix; returns it or None."""
+    seen, ok = wait_lines(proc, lambda ls: any(l.startswith(prefix) for l in ls), timeout, since, stream)
+    if not ok:
+        return None
+    return next(l for l in seen if l.startswith(prefix))
+
+
+def count_prefix(proc, prefix, since=0, stream="stdout"):
+    return sum(1 for l in lines(proc, stream)[since:] if l.startswith(prefix))
+
+
+def video_rates(viewer):
+    """(datagrams, bytes) of each per-second video line of a viewer."""
+    out = []
+    for line in lines(viewer):
+        m = re.match(r"^video (\d+) dgrams/s (\d+) B/s$", line)
+        if m:
+            out.append((int(m.group(1)), int(m.group(2))))
+    return out
+
+
+def stamped(viewer, prefix):
+    """Times (t=...) of the lines of a --stamp viewer that start with prefix."""
+    out = []
+    for line in lines(viewer):
+        if line.startswith(prefix):
+            m = re.search(r" t=([0-9.]+)$", line)
+            if m:
+                out.append(float(m.group(1)))
+    return out
+
+
+def wait_exit(sb, proc, timeout=20.0):
+    """Waits for a process to end by itself; returns its exit code or None."""
+    sb.wait_until(lambda: not proc.running(), timeout)
+    return proc.returncode()

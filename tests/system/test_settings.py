@@ -1,0 +1,146 @@
+"""Settings changed from a viewer: the real daemon rewrites its configuration
+file on the sandbox's /boot (CR LF, commented layout), refreshes the LF copy
+under /run, restarts the affected sibling programs, and ends itself with exit
+code 2 after a camera mode change and 3 after "restart"."""
+
+import json
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+import standins as si  # noqa: E402
+
+BOOT_FILE = "/boot/vantagebridge-cable.conf"
+RUN_FILE = "/run/vantagebridge.conf"
+
+
+def start(sb, config="control_enabled=1\n"):
+    sb.write_config(config)
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    return daemon
+
+
+def send(sb, command):
+    text = json.dumps(command, separators=(",", ":"))
+    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
+    sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text)
+
+
+def read_bytes(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
+def wait_file_with(sb, line, timeout=15):
+    """Waits until the boot file holds the CR LF line; returns the file's bytes."""
+    want = line.encode() + b"\r\n"
+    sb.expect(sb.wait_until(lambda: want in read_bytes(BOOT_FILE) and read_bytes(RUN_FILE), timeout),
+              "%s never held %r: %r" % (BOOT_FILE, line, read_bytes(BOOT_FILE)[-300:]))
+    # The file is rewritten whole; give the writer's last steps a moment to finish.
+    sb.wait_until(lambda: read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == read_bytes(BOOT_FILE), 5)
+    return read_bytes(BOOT_FILE)
+
+
+def check_layout(sb, data):
+    sb.expect(data.startswith(b"# Vantagebridge-cable config file\r\n\r\n# Skip app run or not\r\n"),
+              "file header %r" % data[:80])
+    sb.expect(b"\n" not in data.replace(b"\r\n", b""), "a line does not end in CR LF")
+    sb.expect(b"\r\nshield_close=" in data and data.endswith(b"\r\n\r\n"), "file end %r" % data[-40:])
+    # The copy under /run is the same text with LF line ends.
+    sb.expect(read_bytes(RUN_FILE) == data.replace(b"\r\n", b"\n"), "LF copy differs: %r" % read_bytes(RUN_FILE)[:80])
+
+
+def stub_lines_in_order(sb, wanted):
+    log = sb.stub_log()
+    i = 0
+    for line in log:
+        if i < len(wanted) and line == wanted[i]:
+            i += 1
+    return i == len(wanted)
+
+
+SAVE = ["mount -o rw,remount /boot", "umount /boot", "mount /boot"]
+
+
+def test_osd_borders_saved_with_crlf(sb):
+    start(sb)
+    send(sb, {"cmd": "updateparam", "name": "osd_borders", "value": "300", "value2": "20"})
+    data = wait_file_with(sb, "osd_border_width=44")
+    sb.expect(b"\r\nosd_border_height=20\r\n" in data, "border height not saved")
+    sb.expect(b"# OSD borders width (pixels)\r\n# 0 - disabled\r\nosd_border_width=44\r\n\r\n" in data,
+              "border width entry not laid out with its comments")
+    check_layout(sb, data)
+    sb.expect(sb.wait_until(lambda: stub_lines_in_order(sb, SAVE + ["killall -q display hud"]), 10),
+              "save and restart commands: %r" % sb.stub_log())
+
+
+def test_flags_and_texts_saved(sb):
+    start(sb)
+    send(sb, {"cmd": "updateparam", "name": "rcin_enabled", "value": "true"})
+    wait_file_with(sb, "rc_input_enabled=1")
+    sb.expect(sb.wait_until(lambda: "killall -q rcin" in sb.stub_log(), 10), "rcin not restarted")
+    send(sb, {"cmd": "updateparam", "name": "rcin_enabled", "value": "yes"})
+    wait_file_with(sb, "rc_input_enabled=0")
+    send(sb, {"cmd": "updateparam", "name": "rcin_speed", "value": "50", "value2": "-20", "value3": "x"})
+    data = wait_file_with(sb, "rc_input_speed_pan=50")
+    sb.expect(b"\r\nrc_input_speed_tilt=-20\r\n" in data and b"\r\nrc_input_speed_dutch=0\r\n" in data,
+              "speeds not saved as given")
+    sb.expect(b"# RC pan speed (%)\r\n# 0 - 100\r\nrc_input_speed_pan=50\r\n" in data, "speed comment not literal")
+    send(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": "Home", "value6": "secret",
+              "value7": "1", "value8": "My Net", "value9": "pw", "value10": "5", "value11": "36",
+              "value12": "US"})
+    data = wait_file_with(sb, 'ap_ssid="My Net"')
+    for line in [b'wifi_iface=wlan0', b'wifi_ssid="Home"', b'wifi_psk="secret"', b'ap_iface=wifi0',
+                 b'ap_psk="pw"', b'ap_mode=5', b'ap_channel=36', b'ap_country=US']:
+        sb.expect(b"\r\n" + line + b"\r\n" in data, "missing line %r" % line)
+    sb.expect(sb.wait_until(lambda: os.path.exists("/run/wlan.update"), 10), "wlan update marker not touched")
+    check_layout(sb, data)
+
+
+def test_camera_mode_changes_end_the_daemon_with_code_2(sb):
+    for name, value, line in [("device_mode", "1", "device_mode=1"), ("coop_mode", "1", "cooperative_mode=1"),
+                              ("ctrl_enabled", "0", "control_enabled=0")]:
+        for leftover in (BOOT_FILE, RUN_FILE):
+            if os.path.exists(leftover):
+                os.unlink(leftover)
+        daemon = start(sb)
+        send(sb, {"cmd": "updateparam", "name": name, "value": value})
+        code = si.wait_exit(sb, daemon, 15)
+        sb.expect(code == 2, "%s: exit code %r" % (name, code))
+        sb.expect(("\r\n%s\r\n" % line).encode() in read_bytes(BOOT_FILE), "%s not saved before the exit" % name)
+        sb.stop(daemon)
+
+
+def test_restart_ends_the_daemon_with_code_3_without_saving(sb):
+    daemon = start(sb)
+    send(sb, {"cmd": "restart"})
+    code = si.wait_exit(sb, daemon, 15)
+    sb.expect(code == 3, "exit code %r" % code)
+    sb.expect(not os.path.exists(BOOT_FILE), "restart wrote the configuration file")
+
+
+def test_config_request_reaches_the_viewer(sb):
+    start(sb, "control_enabled=1\nosd_border_width=12\n")
+    viewer = sb.start_tool("vb-viewer")
+    sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
+    send(sb, {"cmd": "configrequest"})
+    line = si.wait_line(viewer, "json {", timeout=10)
+    sb.expect(line is not None, "no configuration report")
+    report = json.loads(line[len("json "):])
+    sb.expect(report.get("app") == "cable" and report.get("version") == "0.14.10", "report %r" % line[:200])
+    sb.expect(report.get("osdbrdw") == 12 and report.get("ctrl_en") == 1, "report values %r" % line[:300])
+
+
+if __name__ == "__main__":
+    sandbox.main([
+        test_osd_borders_saved_with_crlf,
+        test_flags_and_texts_saved,
+        test_camera_mode_changes_end_the_daemon_with_code_2,
+        test_restart_ends_the_daemon_with_code_3_without_saving,
+        test_config_request_reaches_the_viewer,
+    ])

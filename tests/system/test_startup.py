@@ -1,0 +1,142 @@
+"""Start-up of the real daemon in the sandbox: banner, start lines, the status
+record in "/hud_mem" and the "/config_mem" object."""
+
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+
+BANNER = "\033[1;37mVantagebridge Cable Basic v.0.14.10\033[0m\n"
+INIT_LINES = ["GPIO init", "Init data source", "Init video bridge", "Init device discovery", "Init FTP"]
+TITLE = b"Vantagebridge Cable Basic\0"
+
+DISPLAY_FLAGS_CONFIG = """control_enabled=1
+osd_enabled=1
+hud_enabled=1
+internal_camera_enabled=1
+internal_camera_fullscreen=1
+focus_assistant_enabled=1
+"""
+
+
+def started(sb, daemon):
+    """Waits until the last start line is out."""
+    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30),
+              "no 'Init FTP' line; running=%s" % daemon.running())
+
+
+def hud_text(sb, offset, size):
+    return sb.read_hud(offset, size).split(b"\0")[0].decode()
+
+
+def test_banner_and_start_lines(sb):
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect(sb.wait_for(daemon, BANNER, stream="stdout", timeout=5),
+              "banner missing from standard output: %r" % daemon.stdout_text())
+    err = daemon.stderr_text()
+    positions = []
+    for line in INIT_LINES:
+        sb.expect(line + "\n" in err, "missing start line %r" % line)
+        positions.append(err.index(line + "\n"))
+    sb.expect(positions == sorted(positions), "start lines out of order: %r" % err)
+    sb.expect(sb.wait_until(lambda: "sudo echo performance" in sb.stub_log(), timeout=10),
+              "governor command not run: %r" % sb.stub_log())
+    with open(sandbox.CPUFREQ_DIR + "/scaling_governor") as f:
+        sb.expect(f.read() == "performance\n", "governor not set")
+
+
+def test_status_record_after_start(sb):
+    # A stale record from an earlier run is cleared before anything is written.
+    with open("/dev/shm/hud_mem", "wb") as f:
+        f.write(b"\xff" * 2728)
+    sb.write_config(DISPLAY_FLAGS_CONFIG)
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect(sb.shm_size("hud_mem") == 2728, "hud_mem size %r" % sb.shm_size("hud_mem"))
+    sb.expect(sb.read_hud(0, 1) == b"\x02", "marker %r" % sb.read_hud(0, 1))
+    sb.expect(sb.read_hud(1, len(TITLE)) == TITLE, "title %r" % sb.read_hud(1, 30))
+    sb.expect(hud_text(sb, 605, 20) == "v.0.14.10", "version %r" % sb.read_hud(605, 20))
+    osd, hud_visible, internal, fullscreen, assistant = sb.read_hud(625, 5)
+    sb.expect((osd, internal, fullscreen, assistant) == (1, 1, 1, 1),
+              "display flags %r" % sb.read_hud(625, 5))
+    # The HUD itself is shown only while the camera link is up; no camera here.
+    sb.expect(hud_visible == 0, "hud_visible %d without a camera" % hud_visible)
+    sb.expect(sb.read_hud(131, 56) == b"\0" * 56, "stale bytes survived the clear")
+    sb.expect(sb.read_hud(2082, 297) == b"\0" * 297, "stale bytes survived the clear")
+
+
+def test_title_and_version_blank_without_control(sb):
+    sb.write_config("control_enabled=0\nosd_enabled=1\n")
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect(sb.read_hud(1, 1) == b"\0", "title shown: %r" % sb.read_hud(1, 30))
+    sb.expect(sb.read_hud(605, 1) == b"\0", "version shown: %r" % sb.read_hud(605, 20))
+    sb.expect(sb.read_hud(0, 1) == b"\x02", "marker %r" % sb.read_hud(0, 1))
+    sb.expect(sb.read_hud(625, 1) == b"\x01", "osd flag %r" % sb.read_hud(625, 1))
+    sb.expect(BANNER in daemon.stdout_text(), "banner missing: %r" % daemon.stdout_text())
+
+
+def test_missing_configuration_file_still_runs(sb):
+    sb.remove_config()
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    time.sleep(1.5)  # a watchdog pass or two; the daemon must still be there
+    sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
+    sb.expect(sb.shm_size("config_mem") is None, "config_mem created without a configuration file")
+    sb.expect(sb.read_hud(625, 5) == b"\0" * 5, "display flags %r" % sb.read_hud(625, 5))
+    sb.expect(sb.read_hud(1, 1) == b"\0", "title shown with control off: %r" % sb.read_hud(1, 30))
+    sb.expect(not any(line.startswith("pidof") for line in sb.stub_log()),
+              "access point checked without an interface: %r" % sb.stub_log())
+
+
+def test_config_mem_is_made_and_resized(sb):
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect(sb.shm_size("config_mem") == 1844, "config_mem size %r" % sb.shm_size("config_mem"))
+    sb.stop(daemon)
+    # Starting again over a wrongly sized object resizes it.
+    with open("/dev/shm/config_mem", "wb") as f:
+        f.write(b"\0" * 10)
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect(sb.shm_size("config_mem") == 1844, "config_mem size %r" % sb.shm_size("config_mem"))
+
+
+def test_watchdog_checks_the_access_point(sb):
+    sb.write_config("control_enabled=1\nap_iface=wlan0\n")
+    sb.set_program_running("hostapd", True)
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect(sb.wait_until(lambda: sb.stub_log().count("pidof hostapd") >= 2, timeout=10),
+              "no repeated access point check: %r" % sb.stub_log())
+    sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
+
+
+def test_threads_are_named(sb):
+    # An operator tells the threads apart in top -H by these names.
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    names = set()
+    task_dir = "/proc/%d/task" % daemon.pid
+    for tid in os.listdir(task_dir):
+        with open(os.path.join(task_dir, tid, "comm")) as f:
+            names.add(f.read().strip())
+    for name in ("watchdog", "usb-rx", "video-rx", "discovery-rx", "mailbox", "rc-loop", "ftp-list"):
+        sb.expect(name in names, "thread %r missing: %r" % (name, sorted(names)))
+
+
+TESTS = [
+    test_banner_and_start_lines,
+    test_status_record_after_start,
+    test_title_and_version_blank_without_control,
+    test_missing_configuration_file_still_runs,
+    test_config_mem_is_made_and_resized,
+    test_watchdog_checks_the_access_point,
+    test_threads_are_named,
+]
+
+if __name__ == "__main__":
+    sandbox.main(TESTS)

@@ -1,0 +1,124 @@
+#include <string>
+
+#include "camera_fixture.h"
+
+namespace {
+
+enum class Seq { kCopied, kZero, kNew, kNone };
+
+struct AnswerCase {
+  const char* name;
+  uint32_t mode;  // 0 Osmo, 1 Inspire
+  uint8_t sender, receiver, type, set, id;
+  std::vector<uint8_t> payload;
+  const char* head;    // bytes 0-3 of the answer
+  const char* answer;  // FrameText of the answer, "" when none is due
+  Seq seq;
+  const char* log;
+};
+
+constexpr char kPayloadAB[] =
+    "00 10 48 47 33 31 30 00 00 00 00 00 00 00 00 00 00 00 0B 00 00 00 04 01 00 00 FF 03 00 00 01";
+constexpr char kPayloadCD[] =
+    "00 01 30 35 4B 32 30 37 31 38 33 39 00 00 00 00 00 00 00 00 00 03 04 00 00 03 01 00 00 00";
+
+std::vector<AnswerCase> Cases() {
+  const std::string ab = kPayloadAB, cd = kPayloadCD;
+  static const std::string a = "44 09>04 80 00:01 | " + ab, b = "44 09>01 80 00:01 | " + ab;
+  static const std::string c = "43 09>01 80 00:01 | " + cd, d = "43 09>04 80 00:01 | " + cd;
+  return {
+      {"OsmoIdentityFromGimbal", 0, 0x04, 0x09, 0x40, 0x00, 0x01, {}, "55 2C 04 36", a.c_str(), Seq::kCopied,
+       "Init Osmo mode\n"},
+      {"OsmoIdentityFromCamera", 0, 0x01, 0x09, 0x40, 0x00, 0x01, {}, "55 2C 04 36", b.c_str(), Seq::kCopied,
+       "Init Osmo mode\n"},
+      {"OsmoGimbalProbe", 0, 0x04, 0x09, 0x20, 0x04, 0x1C, {0x00}, "55 0E 04 66", "14 09>04 80 04:1C | 06", Seq::kZero,
+       ""},
+      {"OsmoGimbalState", 0, 0x04, 0x09, 0x00, 0x04, 0x28, {0x01}, "55 1A 04 B1",
+       "26 09>04 A0 04:28 | 00 00 00 00 00 00 00 00 00 00 00 00 00", Seq::kZero, ""},
+      {"OsmoUnit7", 0, 0x01, 0x07, 0x40, 0x00, 0x50, {0x00}, "55 0E 04 66", "14 07>01 80 00:50 | 00", Seq::kCopied, ""},
+      {"OsmoKeepAlive", 0, 0x01, 0x09, 0x40, 0x09, 0x0E, {0x00, 0x00}, "55 0E 04 66", "14 09>01 80 09:0E | 00",
+       Seq::kCopied, ""},
+      {"InspireIdentityFromCamera", 1, 0x01, 0x09, 0x40, 0x00, 0x01, {}, "55 2B 04 58", c.c_str(), Seq::kCopied,
+       "Init Inspire mode DM368\n"},
+      {"InspireIdentityFromGimbalAnySetAndId", 1, 0x04, 0x09, 0x40, 0x02, 0x07, {}, "55 2B 04 58", d.c_str(), Seq::kNew,
+       "Init Inspire mode Ambarella\n"},
+      {"InspireProbeEchoesItsPayloadByte", 1, 0x04, 0x03, 0x20, 0x04, 0x1C, {0x5A}, "55 0E 04 66",
+       "14 03>04 80 04:1C | 5A", Seq::kZero, ""},
+      {"InspireKeepAlive", 1, 0x01, 0x09, 0x40, 0x09, 0x0E, {0x00, 0x00}, "55 0E 04 66", "14 09>01 80 09:0E | 00",
+       Seq::kCopied, ""},
+      // Queries that meet no row get no answer.
+      {"OsmoGimbalQueryOtherPayload", 0, 0x04, 0x09, 0x00, 0x04, 0x28, {0x02}, "", "", Seq::kNone, ""},
+      {"OsmoKeepAliveWrongType", 0, 0x01, 0x09, 0x00, 0x09, 0x0E, {0x00, 0x00}, "", "", Seq::kNone, ""},
+      {"OsmoIdentityFromUnknownUnit", 0, 0x02, 0x09, 0x40, 0x00, 0x01, {}, "", "", Seq::kNone, ""},
+      {"OsmoIgnoresInspireProbe", 0, 0x04, 0x03, 0x20, 0x04, 0x1C, {0x5A}, "", "", Seq::kNone, ""},
+      {"InspireIdentityFromCameraOtherId", 1, 0x01, 0x09, 0x40, 0x00, 0x02, {}, "", "", Seq::kNone, ""},
+      {"InspireIgnoresOsmoGimbalProbe", 1, 0x04, 0x09, 0x20, 0x04, 0x1C, {0x00}, "", "", Seq::kNone, ""},
+      {"InspireIgnoresUnit7", 1, 0x01, 0x07, 0x40, 0x00, 0x50, {0x00}, "", "", Seq::kNone, ""},
+  };
+}
+
+class AnswerTable : public CameraLinkTest {};
+
+TEST_F(AnswerTable, EveryQueryGetsItsAnswerInBothModes) {
+  for (const AnswerCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    GetCameraLink()->source_mode = c.mode;
+    GetCameraLink()->sequence = 0x0777;
+    uint8_t query[32];
+    size_t n = BuildFrame(query, sizeof query, c.sender, c.receiver, c.type, c.set, c.id, 0x1234, c.payload.data(),
+                          c.payload.size());
+    testing::internal::CaptureStderr();
+    ParseCameraDatagram(query, static_cast<uint16_t>(n));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log, c.log);
+
+    auto frames = TakeFrames(camera_, 50, c.seq == Seq::kNone ? 150 : 1000);
+    if (c.seq == Seq::kNone) {
+      EXPECT_TRUE(frames.empty());
+      continue;
+    }
+    ASSERT_EQ(frames.size(), 1u);
+    const SentFrame& f = frames[0];
+    EXPECT_EQ(FrameText(f), c.answer);
+    EXPECT_EQ(HexBytes({f.raw.begin(), f.raw.begin() + 4}), c.head);
+    EXPECT_TRUE(f.checksum_ok);
+    switch (c.seq) {
+      case Seq::kCopied: EXPECT_EQ(f.sequence, 0x1234); break;
+      case Seq::kZero: EXPECT_EQ(f.sequence, 0); break;
+      case Seq::kNew:
+        EXPECT_EQ(f.sequence, 0x0777);
+        EXPECT_EQ(GetCameraLink()->sequence.load(), 0x0778u);
+        break;
+      case Seq::kNone: break;
+    }
+  }
+}
+
+TEST_F(AnswerTable, ProbeAnswerKeepsItsChecksumWhateverTheQueryCarries) {
+  GetCameraLink()->source_mode = 1;
+  for (uint8_t echoed : {0x00, 0x7F, 0xFF}) {
+    uint8_t query[14];
+    const uint8_t payload[1] = {echoed};
+    BuildFrame(query, sizeof query, 0x04, 0x03, 0x20, 0x04, 0x1C, 9, payload, 1);
+    ParseCameraDatagram(query, sizeof query);
+    auto frames = TakeFrames(camera_);
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_EQ(frames[0].raw.size(), 14u);
+    EXPECT_EQ(frames[0].raw[11], echoed);
+    EXPECT_TRUE(frames[0].checksum_ok) << int(echoed);
+  }
+}
+
+TEST_F(AnswerTable, AnswersFollowTheCamerasSourceAfterTheLinkWentDown) {
+  // A query while the link is down brings it up and is answered at once.
+  GetCameraLink()->link_up = 0;
+  uint8_t query[15];
+  const uint8_t payload[2] = {0, 0};
+  BuildFrame(query, sizeof query, 0x01, 0x09, 0x40, 0x09, 0x0E, 5, payload, 2);
+  testing::internal::CaptureStderr();
+  ParseCameraDatagram(query, sizeof query);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "data connected\n");
+  EXPECT_EQ(TakeFrames(camera_).size(), 1u);
+}
+
+}  // namespace

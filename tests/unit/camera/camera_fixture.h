@@ -1,0 +1,96 @@
+// Shared set-up for the camera link tests: a clean link, HUD record and
+// configuration, and camera frames built the way the camera sends them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+#include "camera/camera_link.h"
+#include "camera/frame.h"
+#include "camera/hud_state.h"
+#include "camera/usb_link.h"
+#include "clients/client_table.h"
+#include "common/wire.h"
+#include "config/shared_config.h"
+#include "loopback.h"
+#include "platform/gpio.h"
+#include "platform/shell.h"
+#include "startup/clock.h"
+#include "viewer_end.h"
+
+inline void ResetCameraState() {
+  std::memset(static_cast<void*>(GetHudState()), 0, sizeof(HudState));
+  std::memset(static_cast<void*>(GetSharedConfig()), 0, sizeof(SharedConfig));
+  CameraLink* link = GetCameraLink();
+  link->sequence = 0;
+  link->source_mode = 0;
+  link->link_up = 0;
+  link->last_rx_ms = 0;
+  link->orientation_lock_wanted = 0;
+  link->lock_call_count = 0;
+  link->gimbal_stopped = 1;
+  link->zoom_level = 0;
+  link->shot_mode = link->shot_submode = link->shot_active = 0;
+  link->blink_ms = 0;
+  link->blink_state = 0;
+  link->focus_byte42 = link->focus_range = 0;
+  link->aperture_index = 0;
+  link->last_video_format_a = link->last_video_format_b = 0;
+  link->shutter_index = 0;
+  link->timelapse_interval = link->timelapse_duration = 0;
+  link->state_action_done = 0;
+  g_known_aperture_index = -1;
+  g_known_shutter_index = -1;
+  GpioSimReset();
+  ShellTakeLog();
+}
+
+// A frame of the given total length from the camera (0x01) to the box (0x09),
+// with bytes set at frame offsets and valid checksums.
+inline std::vector<uint8_t> CameraMessage(size_t length, std::initializer_list<std::pair<size_t, uint8_t>> bytes = {},
+                                          uint8_t set = 0x02, uint8_t id = 0x00) {
+  std::vector<uint8_t> f(length);
+  std::vector<uint8_t> payload(length - 13);
+  BuildFrame(f.data(), f.size(), 0x01, 0x09, 0x00, set, id, 0, payload.data(), payload.size());
+  for (auto [offset, value] : bytes) f[offset] = value;
+  PutU16(f.data() + length - 2, CameraCrc16(f.data(), length - 2));
+  return f;
+}
+
+inline void Feed(const std::vector<uint8_t>& frame) {
+  ParseCameraDatagram(frame.data(), static_cast<uint16_t>(frame.size()));
+}
+
+// Fixture with a clean state, the camera end attached (link up) and one viewer.
+class CameraLinkTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCameraState();
+    camera_ = AttachCameraEnd(true);
+    viewer_ = AttachViewer();
+  }
+  void TearDown() override {
+    DetachViewer(viewer_);
+    DetachCameraEnd(camera_);
+  }
+  // The viewer messages of one type, in order.
+  std::vector<Datagram> ViewerMessages(uint8_t type) {
+    std::vector<Datagram> out;
+    for (auto& p : TakeViewerPayloads(viewer_)) {
+      if (!p.empty() && p[0] == type) out.push_back(p);
+    }
+    return out;
+  }
+  CameraEnd camera_;
+  ViewerEnd viewer_;
+};
+
+// The three 16-bit values of a 7-byte short message.
+inline std::vector<int> Short16(const Datagram& m) {
+  if (m.size() != 7) return {};
+  return {GetI16(m.data() + 1), GetI16(m.data() + 3), GetI16(m.data() + 5)};
+}

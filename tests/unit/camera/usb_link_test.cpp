@@ -1,0 +1,120 @@
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "camera/usb_socket.h"
+#include "camera_fixture.h"
+
+namespace {
+
+class DataSource : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCameraState();
+    g_usb_data_socket.fd = -1;
+  }
+  std::string Start() {
+    testing::internal::CaptureStderr();
+    StartDataSource();
+    return testing::internal::GetCapturedStderr();
+  }
+};
+
+TEST_F(DataSource, ReadsTheModesAndResetsTheLinkWithoutControl) {
+  struct Case {
+    uint8_t device_mode, cooperative_mode;
+    uint32_t source_mode, cooperative;
+    const char* log;
+  } cases[] = {
+      {0, 0, 0, 0, "Init data source\nMode: Osmo\nCooperative mode: False\n"},
+      {1, 1, 1, 1, "Init data source\nMode: Inspire\nCooperative mode: True\n"},
+      {2, 2, 0, 0, "Init data source\n"},  // works as Osmo, prints no mode lines
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.log);
+    GetCameraLink()->source_mode = 1 - c.source_mode;
+    GetCameraLink()->cooperative = 1 - c.cooperative;
+    GetCameraLink()->link_up = 1;
+    GetCameraLink()->last_rx_ms = 77;
+    HudState* hud = GetHudState();
+    hud->telemetry_connected = hud->data_connected = hud->hud_visible = hud->camera_status_valid = 1;
+    digitalWrite(kRecordingIndicatorPin, HIGH);
+    SharedConfig* config = GetSharedConfig();
+    config->device_mode = c.device_mode;
+    config->cooperative_mode = c.cooperative_mode;
+    config->control_enabled = 0;
+
+    EXPECT_EQ(Start(), c.log);
+    EXPECT_EQ(GetCameraLink()->source_mode, c.source_mode);
+    EXPECT_EQ(GetCameraLink()->cooperative, c.cooperative);
+    EXPECT_EQ(GetCameraLink()->link_up, 0);
+    EXPECT_EQ(GetCameraLink()->last_rx_ms, 0u);
+    EXPECT_EQ(hud->telemetry_connected + hud->data_connected + hud->hud_visible + hud->camera_status_valid, 0);
+    EXPECT_EQ(GetCameraLink()->hud, hud);
+    EXPECT_EQ(GetCameraLink()->config, config);
+    EXPECT_EQ(GpioSimMode(kRecordingIndicatorPin), OUTPUT);
+    EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), LOW);
+    EXPECT_EQ(g_usb_data_socket.fd, -1);  // no socket without camera control
+  }
+}
+
+// One keep-alive query as the camera sends it.
+std::vector<uint8_t> KeepAlive(uint16_t sequence) {
+  std::vector<uint8_t> q(15);
+  const uint8_t payload[2] = {0, 0};
+  BuildFrame(q.data(), q.size(), 0x01, 0x09, 0x40, 0x09, 0x0E, sequence, payload, 2);
+  return q;
+}
+
+// The real socket and receive thread, on a free port instead of 5001.
+TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
+  SharedConfig* config = GetSharedConfig();
+  config->control_enabled = 1;
+  g_usb_data_bind_port = 0;
+  EXPECT_EQ(Start(), "Init data source\nMode: Osmo\nCooperative mode: False\nInit USB data\n");
+  g_usb_data_bind_port = kUsbDataPort;
+  ASSERT_GE(g_usb_data_socket.fd, 0);
+  sockaddr_in bound{};
+  socklen_t bound_length = sizeof bound;
+  ASSERT_EQ(getsockname(g_usb_data_socket.fd, reinterpret_cast<sockaddr*>(&bound), &bound_length), 0);
+  EXPECT_EQ(bound.sin_addr.s_addr, htonl(INADDR_ANY));
+  const uint16_t box_port = ntohs(bound.sin_port);
+  ASSERT_NE(box_port, 0);
+
+  uint16_t first_port = 0, second_port = 0;
+  int first = OpenLoopbackUdp(&first_port);
+  int second = OpenLoopbackUdp(&second_port);
+
+  auto query = KeepAlive(0x0102);
+  SendTo(first, box_port, query.data(), query.size());
+  auto answers = ReceiveDatagrams(first, 100, 5000);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].size(), 14u);
+  EXPECT_EQ(GetU16(answers[0].data() + 6), 0x0102);
+  EXPECT_EQ(GetCameraLink()->link_up, 1);
+  EXPECT_EQ(GetHudState()->data_connected, 1);
+
+  // A datagram that is not one whole frame gets no answer.
+  auto broken = KeepAlive(3);
+  broken[1] = 16;
+  SendTo(first, box_port, broken.data(), broken.size());
+  EXPECT_TRUE(ReceiveDatagrams(first, 50, 300).empty());
+
+  // The camera's source port changes: the next answer follows it.
+  query = KeepAlive(0x0203);
+  SendTo(second, box_port, query.data(), query.size());
+  answers = ReceiveDatagrams(second, 100, 5000);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(GetU16(answers[0].data() + 6), 0x0203);
+  EXPECT_TRUE(ReceiveDatagrams(first, 50, 100).empty());
+
+  // Leave the process-wide socket as other tests expect it.
+  g_usb_data_socket.fd = -1;
+  GetCameraLink()->link_up = 0;
+  close(first);
+  close(second);
+}
+
+}  // namespace

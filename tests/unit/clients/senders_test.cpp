@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "clients/client_table.h"
+#include "clients/protocol.h"
+#include "clients/video_bridge.h"
+#include "common/wire.h"
+#include "config/shared_config.h"
+#include "viewer_end.h"
+
+namespace {
+
+class SendersTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ClearClientTable();
+    g_datagram_counter = 0;
+    g_video_send_active = 0;
+    GetSharedConfig()->disable_video_stream = 0;
+  }
+  void TearDown() override { ClearClientTable(); }
+};
+
+std::vector<uint8_t> Bytes(int n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (int i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
+  return v;
+}
+
+TEST_F(SendersTest, ShortMessagesTruncateEachArgument) {
+  ViewerEnd v = AttachViewer();
+  SendShortMessage16(13, -2, 300, 0);
+  SendShortMessage16(12, 0x12345, -32768, 65535);
+  SendShortMessage(6, 0x107, -1, 255, 256, 2, 3);
+  auto got = TakeViewerPayloads(v);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0], (Datagram{13, 0xFE, 0xFF, 0x2C, 0x01, 0x00, 0x00}));
+  EXPECT_EQ(got[1], (Datagram{12, 0x45, 0x23, 0x00, 0x80, 0xFF, 0xFF}));
+  EXPECT_EQ(got[2], (Datagram{6, 0x07, 0xFF, 0xFF, 0x00, 0x02, 0x03}));
+  DetachViewer(v);
+}
+
+TEST_F(SendersTest, DataMessageHeader) {
+  ViewerEnd v = AttachViewer();
+  g_datagram_counter = 0x01020304;
+  SendShortMessage(5, 1, 2, 0, 0, 0, 0);
+  auto got = ReceiveDatagrams(v.fd);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], (Datagram{'B', 0, 0, 0, 0x04, 0x03, 0x02, 0x01, 0, 0, 0, 0, 5, 1, 2, 0, 0, 0, 0}));
+  EXPECT_EQ(g_datagram_counter, 0x01020305u);
+  DetachViewer(v);
+}
+
+TEST_F(SendersTest, CounterAdvancesWithNoClientAndWraps) {
+  const uint8_t video[4] = {1, 2, 3, 4};
+  SendShortMessage(6, 0, 0, 0, 0, 0, 0);
+  SendClientMessage(video, sizeof video, kKindVideo);
+  EXPECT_EQ(g_datagram_counter, 2u);
+
+  ViewerEnd v = AttachViewer();
+  g_datagram_counter = 0xFFFFFFFFu;
+  SendShortMessage(6, 0, 0, 0, 0, 0, 0);
+  SendShortMessage(6, 0, 0, 0, 0, 0, 0);
+  auto got = ReceiveDatagrams(v.fd);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(GetU32(got[0].data() + 4), 0xFFFFFFFFu);
+  EXPECT_EQ(GetU32(got[1].data() + 4), 0u);
+  DetachViewer(v);
+}
+
+TEST_F(SendersTest, VideoSkipsDataOnlyClientsAndSharesTheCounter) {
+  ViewerEnd full = AttachViewer(false);
+  ViewerEnd data_only = AttachViewer(true);
+  const auto video = Bytes(1400, 3);
+  SendShortMessage(6, 1, 0, 0, 0, 0, 0);      // 0
+  SendClientMessage(video.data(), 1400, kKindVideo);  // 1
+  SendShortMessage(6, 2, 0, 0, 0, 0, 0);      // 2
+  ForwardVideo(video.data(), 1400);           // 3
+
+  auto to_full = ReceiveDatagrams(full.fd);
+  ASSERT_EQ(to_full.size(), 4u);
+  EXPECT_EQ(to_full[1].size(), 1412u);
+  EXPECT_EQ(to_full[1][0], 'B');
+  EXPECT_EQ(to_full[1][1], kKindVideo);
+  EXPECT_TRUE(std::equal(video.begin(), video.end(), to_full[1].begin() + kClientHeaderSize));
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(GetU32(to_full[i].data() + 4), i);
+
+  auto to_data_only = ReceiveDatagrams(data_only.fd);
+  ASSERT_EQ(to_data_only.size(), 2u);  // the status messages, with a gap where video went
+  EXPECT_EQ(GetU32(to_data_only[0].data() + 4), 0u);
+  EXPECT_EQ(GetU32(to_data_only[1].data() + 4), 2u);
+  for (auto& d : to_data_only) EXPECT_EQ(d[1], kKindData);
+  DetachViewer(full);
+  DetachViewer(data_only);
+}
+
+TEST_F(SendersTest, DisabledVideoStreamForwardsNothing) {
+  ViewerEnd v = AttachViewer();
+  GetSharedConfig()->disable_video_stream = 1;
+  const auto video = Bytes(100, 1);
+  ForwardVideo(video.data(), 100);
+  EXPECT_TRUE(ReceiveDatagrams(v.fd, 50, 200).empty());
+  EXPECT_EQ(g_datagram_counter, 0u);
+  DetachViewer(v);
+}
+
+TEST_F(SendersTest, DataMessagesDroppedWhileVideoGoesOut) {
+  ViewerEnd v = AttachViewer();
+  g_video_send_active = 1;
+  const uint8_t report[3] = {15, 0, 32};
+  SendShortMessage(6, 0, 0, 0, 0, 0, 0);
+  SendShortMessage16(0, 1, 2, 3);
+  SendClientMessage(report, 3, kKindData);
+  EXPECT_EQ(g_datagram_counter, 0u);
+  g_video_send_active = 0;
+  SendClientMessage(report, 3, kKindData);
+  SendClientMessage(report, 3, 2);  // no such kind
+  auto got = TakeViewerPayloads(v);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], (Datagram{15, 0, 32}));
+  DetachViewer(v);
+}
+
+TEST_F(SendersTest, PayloadsAreBoundedByTheFramingBuffers) {
+  ViewerEnd v = AttachViewer();
+  const auto long_text = Bytes(5000, 9);
+  SendDataMessage(long_text.data(), 5000);
+  SendDataMessage(long_text.data(), -1);
+  SendDataMessage(nullptr, 10);
+  std::vector<uint8_t> huge(70000, 0xAB);
+  SendVideoDatagram(huge.data(), 70000);
+  auto got = ReceiveDatagrams(v.fd);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].size(), static_cast<size_t>(kClientHeaderSize + kMaxDataPayload));
+  EXPECT_TRUE(std::equal(got[0].begin() + kClientHeaderSize, got[0].end(), long_text.begin()));
+  EXPECT_EQ(got[1].size(), static_cast<size_t>(kClientHeaderSize + kVideoFramingPayload));
+  DetachViewer(v);
+}
+
+// Senders on several threads never hand out the same number twice.
+TEST_F(SendersTest, ConcurrentSendersNumberEveryDatagramOnce) {
+  ViewerEnd v = AttachViewer();
+  constexpr int kThreads = 4, kEach = 150;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < kEach; ++i) SendShortMessage(6, t, i, 0, 0, 0, 0);
+    });
+  for (auto& t : threads) t.join();
+  auto got = ReceiveDatagrams(v.fd);
+  ASSERT_EQ(got.size(), static_cast<size_t>(kThreads * kEach));
+  std::set<uint32_t> numbers;
+  for (auto& d : got) numbers.insert(GetU32(d.data() + 4));
+  EXPECT_EQ(numbers.size(), got.size());
+  EXPECT_EQ(*numbers.rbegin(), static_cast<uint32_t>(kThreads * kEach - 1));
+  DetachViewer(v);
+}
+
+}  // namespace

@@ -1,0 +1,354 @@
+// The configuration file writer: the exact text, the save sequence, and that a
+// save never leaves a broken file behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/shared_config.h"
+#include "config/writer.h"
+#include "platform/shell.h"
+
+namespace {
+
+// The file for a zero record, line by line (each ends with CR LF on disk).
+const std::vector<std::string> kZeroFileLines = {
+    "# Vantagebridge-cable config file", "",
+    "# Skip app run or not", "# 0 - run app", "# 1 - don't run app", "disabled=0", "",
+    "# Camera type", "# 0 - X3", "# 1 - X5, X5R", "# 2 - auto detect", "camera_type=0", "",
+    "# Camera work mode", "# 0 - work as Osmo (for Osmo and Inspire cameras)",
+    "# 1 - work as Inspire (only for Inspire cameras)", "device_mode=0", "",
+    "# Camera and flight controller cooperative mode", "# 0 - no flight controller present",
+    "# 1 - flight controller present", "cooperative_mode=0", "",
+    "# Camera control enable", "# 0 - control disabled", "# 1 - control enabled",
+    "control_enabled=0", "",
+    "# Disable video stream to Vantageview", "# 1 - video stream disabled",
+    "# 0 - video stream enabled (default)", "disable_video_stream=0", "",
+    "# Video horizontal flip", "# 1 - flipped", "# 0 - normal", "video_hflip=0", "",
+    "# Video vertical flip", "# 1 - flipped", "# 0 - normal", "video_vflip=0", "",
+    "# Video fix (try it if no video displayed)", "# 1 - fix", "# 0 - don't fix", "video_fix=0", "",
+    "# Video out selection", "# 1 - use HDMI", "# 0 - use TV-out", "hdmi_enabled=0", "",
+    "# Use RC control", "# 1 - enabled", "# 0 - disabled", "rc_input_enabled=0", "",
+    "# RC1 mode", "# pwm - PWM mode", "# ppm - PPM mode", "rc_input_mode=", "",
+    "# RC2 mode", "# sbus - Sbus mode", "# ppm - PPM mode", "rc2_input_mode=", "",
+    "# RC channels mapping", "# pan,tilt,zoom... etc", "rc_input_map=", "",
+    "# RC pan speed (%)", "# 0 - 100", "rc_input_speed_pan=0", "",
+    "# RC tilt speed (%)", "# 0 - 100", "rc_input_speed_tilt=0", "",
+    "# RC dutch speed (%)", "# 0 - 100", "rc_input_speed_dutch=0", "",
+    "# RC pan inverse", "# 0 - no", "# 1 - inverse", "rc_input_inverse_pan=0", "",
+    "# RC tilt inverse", "# 0 - no", "# 1 - inverse", "rc_input_inverse_tilt=0", "",
+    "# RC dutch inverse", "# 0 - no", "# 1 - inverse", "rc_input_inverse_dutch=0", "",
+    "# RC exponential pan/tilt", "rc_input_exp=0", "",
+    "# RC pan/tilt/dutch absolute", "rc_input_abs=0", "",
+    "# Use I2C control", "# 1 - enabled", "# 0 - disabled", "i2c_input_enabled=0", "",
+    "# I2C pan speed (%)", "# 0 - 100", "i2c_input_speed_pan=0", "",
+    "# I2C tilt speed (%)", "# 0 - 100", "i2c_input_speed_tilt=0", "",
+    "# I2C dutch speed (%)", "# 0 - 100", "i2c_input_speed_dutch=0", "",
+    "# Interface for Wi-Fi access point", "# disabled if empty", "ap_iface=", "",
+    "# SSID for Wi-Fi access point", "ap_ssid=\"\"", "",
+    "# Password for Wi-Fi access point", "ap_psk=\"\"", "",
+    "# Wi-Fi Access Point mode", "# 2 - 2.4GHz, 5 - 5GHz", "ap_mode=0", "",
+    "# Wi-Fi Access Point country code", "# 00, CN, US", "ap_country=", "",
+    "# Wi-Fi Access Point channel", "# 1 - 13 for 2.4Ghz and 36 - 42 for 5Ghz", "ap_channel=0", "",
+    "# Interface for Wi-Fi network connection", "# disabled if empty", "wifi_iface=", "",
+    "# SSID for network connection ", "wifi_ssid=\"\"", "",
+    "# Password for network connection ", "wifi_psk=\"\"", "",
+    "# OSD enable ", "# 1 - enabled", "# 0 - disabled", "osd_enabled=0", "",
+    "# OSD borders width (pixels)", "# 0 - disabled", "osd_border_width=0", "",
+    "# OSD borders height (pixels)", "# 0 - disabled", "osd_border_height=0", "",
+    "# OSD top text offset (pixels)", "osd_top_offset=0", "",
+    "# OSD bottom text offset (pixels)", "osd_bottom_offset=0", "",
+    "# HUD enable ", "# 1 - enabled", "# 0 - disabled", "hud_enabled=0", "",
+    "# Internal camera enable ", "# 1 - enabled", "# 0 - disabled", "internal_camera_enabled=0", "",
+    "# Internal camera fullscreen ", "# 1 - fullscreen", "# 0 - windowed",
+    "internal_camera_fullscreen=0", "",
+    "# Focus assistant enable ", "# 1 - enabled", "# 0 - disabled", "focus_assistant_enabled=0", "",
+    "# Shield enable ", "# 1 - enabled", "# 0 - disabled", "shield_enabled=0", "",
+    "# Shield auto close timeout (in seconds)", "shield_timeout=0", "",
+    "# Shield open position (in microseconds, default 1950)", "shield_open=0", "",
+    "# Shield closed position (in microseconds, default 1000)", "shield_close=0", "",
+};
+
+std::string JoinCrLf(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\r\n";
+  return text;
+}
+
+// The zero-record file with some key lines replaced ("key=" prefix matched).
+std::string ZeroFileWith(const std::vector<std::string>& key_lines) {
+  std::vector<std::string> lines = kZeroFileLines;
+  for (const auto& replacement : key_lines) {
+    std::string key = replacement.substr(0, replacement.find('=') + 1);
+    bool found = false;
+    for (auto& line : lines) {
+      if (line.compare(0, key.size(), key) == 0) {
+        line = replacement;
+        found = true;
+      }
+    }
+    EXPECT_TRUE(found) << key;
+  }
+  return JoinCrLf(lines);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void SetText(char* field, size_t size, const std::string& text) {
+  std::memset(field, 0, size);
+  std::strncpy(field, text.c_str(), size - 1);
+}
+#define SET_TEXT(field, text) SetText(field, sizeof(field), text)
+
+// A record with every written field away from zero.
+SharedConfig FullRecord() {
+  SharedConfig c{};
+  c.disabled = 1;
+  c.camera_type = 2;
+  c.device_mode = 1;
+  c.cooperative_mode = 255;
+  c.control_enabled = 1;
+  c.disable_video_stream = 1;
+  c.video_hflip = 1;
+  c.video_vflip = 1;
+  c.video_fix = 1;
+  c.hdmi_enabled = 1;
+  c.rc_input_enabled = 1;
+  SET_TEXT(c.rc_input_mode, "ppm");
+  SET_TEXT(c.rc2_input_mode, "sbus");
+  SET_TEXT(c.rc_input_map, "pan,tilt,,zoom");
+  c.rc_input_speed_pan = 100;
+  c.rc_input_speed_tilt = -5;
+  c.rc_input_speed_dutch = 2147483647;
+  c.rc_input_inverse_pan = 1;
+  c.rc_input_inverse_tilt = -1;
+  c.rc_input_inverse_dutch = (-2147483647 - 1);
+  c.rc_input_exp = 1;
+  c.rc_input_abs = 1;
+  c.i2c_input_enabled = 1;
+  c.i2c_input_speed_pan = 10;
+  c.i2c_input_speed_tilt = 20;
+  c.i2c_input_speed_dutch = 30;
+  SET_TEXT(c.ap_iface, "wlan0");
+  SET_TEXT(c.ap_ssid, "My Net");
+  SET_TEXT(c.ap_psk, "secret pw");
+  c.ap_mode = 5;
+  SET_TEXT(c.ap_country, "US");
+  c.ap_channel = 36;
+  SET_TEXT(c.wifi_iface, "wifi0");
+  SET_TEXT(c.wifi_ssid, "Home");
+  SET_TEXT(c.wifi_psk, "p4ss");
+  c.osd_enabled = 1;
+  c.osd_border_width = 44;
+  c.osd_border_height = 20;
+  c.osd_top_offset = 7;
+  c.osd_bottom_offset = 200;
+  c.hud_enabled = 1;
+  c.internal_camera_enabled = 1;
+  c.internal_camera_fullscreen = 1;
+  c.focus_assistant_enabled = 1;
+  c.shield_enabled = 1;
+  c.shield_timeout = 2500;
+  c.shield_open = 1950;
+  c.shield_close = 1000;
+  // Run-time bytes are never written to the file.
+  c.ap_running = 1;
+  c.camera_connected = 1;
+  SET_TEXT(c.version_text, "0.14.10");
+  return c;
+}
+
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vb-writer-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/vantagebridge-cable.conf";
+    SetBootConfigPathForTest(path_.c_str());
+    *GetSharedConfig() = SharedConfig{};
+    ShellTakeLog();
+  }
+  void TearDown() override {
+    SetBootConfigPathForTest(nullptr);
+    unlink(path_.c_str());
+    unlink((path_ + ".new").c_str());
+    rmdir(dir_.c_str());
+    *GetSharedConfig() = SharedConfig{};
+    ShellTakeLog();
+  }
+  std::string dir_;
+  std::string path_;
+};
+
+const std::vector<std::string> kSaveCommands = {
+    "mount -o rw,remount /boot",
+    "umount /boot",
+    "mount /boot",
+    "cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf",
+};
+
+}  // namespace
+
+TEST(ConfigurationText, ZeroRecordByteForByte) {
+  std::string text;
+  size_t size = FormatConfigurationFile(SharedConfig{}, &text);
+  EXPECT_EQ(text, JoinCrLf(kZeroFileLines));
+  EXPECT_EQ(size, text.size());
+}
+
+TEST(ConfigurationText, FullRecordByteForByte) {
+  std::string text;
+  FormatConfigurationFile(FullRecord(), &text);
+  EXPECT_EQ(text, ZeroFileWith({
+                      "disabled=1", "camera_type=2", "device_mode=1", "cooperative_mode=255",
+                      "control_enabled=1", "disable_video_stream=1", "video_hflip=1",
+                      "video_vflip=1", "video_fix=1", "hdmi_enabled=1", "rc_input_enabled=1",
+                      "rc_input_mode=ppm", "rc2_input_mode=sbus", "rc_input_map=pan,tilt,,zoom",
+                      "rc_input_speed_pan=100", "rc_input_speed_tilt=-5",
+                      "rc_input_speed_dutch=2147483647", "rc_input_inverse_pan=1",
+                      "rc_input_inverse_tilt=-1", "rc_input_inverse_dutch=-2147483648",
+                      "rc_input_exp=1", "rc_input_abs=1", "i2c_input_enabled=1",
+                      "i2c_input_speed_pan=10", "i2c_input_speed_tilt=20",
+                      "i2c_input_speed_dutch=30", "ap_iface=wlan0", "ap_ssid=\"My Net\"",
+                      "ap_psk=\"secret pw\"", "ap_mode=5", "ap_country=US", "ap_channel=36",
+                      "wifi_iface=wifi0", "wifi_ssid=\"Home\"", "wifi_psk=\"p4ss\"",
+                      "osd_enabled=1", "osd_border_width=44", "osd_border_height=20",
+                      "osd_top_offset=7", "osd_bottom_offset=200", "hud_enabled=1",
+                      "internal_camera_enabled=1", "internal_camera_fullscreen=1",
+                      "focus_assistant_enabled=1", "shield_enabled=1", "shield_timeout=2",
+                      "shield_open=1950", "shield_close=1000",
+                  }));
+}
+
+TEST(ConfigurationText, ShieldTimeoutIsWholeSecondsTowardZero) {
+  struct Case {
+    int32_t ms;
+    const char* line;
+  };
+  for (const Case& c : {Case{999, "shield_timeout=0"}, Case{1000, "shield_timeout=1"},
+                        Case{-1500, "shield_timeout=-1"}, Case{59999, "shield_timeout=59"}}) {
+    SharedConfig record{};
+    record.shield_timeout = c.ms;
+    std::string text;
+    FormatConfigurationFile(record, &text);
+    EXPECT_NE(text.find(std::string("\r\n") + c.line + "\r\n"), std::string::npos) << c.ms;
+  }
+}
+
+TEST(ConfigurationText, TextFilledToTheLastByteStopsAtTheField) {
+  SharedConfig record{};
+  std::memset(record.ap_country, 'C', sizeof record.ap_country);  // no NUL
+  std::memset(record.wifi_iface, 'W', sizeof record.wifi_iface);
+  std::string text;
+  FormatConfigurationFile(record, &text);
+  EXPECT_NE(text.find("\r\nap_country=CCCCCCCCCC\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\nwifi_iface=WWWWWWWWWW\r\n"), std::string::npos);
+}
+
+TEST(ConfigurationText, SampleFileInRepositoryIsTheDefaultRecord) {
+  std::string source = __FILE__;
+  std::string root = source.substr(0, source.rfind("/tests/unit/config/"));
+  std::string sample = ReadFile(root + "/vantagebridge.conf");
+  SharedConfig record{};
+  std::strcpy(record.rc_input_mode, "pwm");
+  std::strcpy(record.rc2_input_mode, "sbus");
+  std::strcpy(record.rc_input_map, std::string(31, ',').c_str());
+  std::string text;
+  FormatConfigurationFile(record, &text);
+  EXPECT_EQ(sample, text);
+}
+
+TEST_F(WriterTest, SaveWritesTheFileBetweenTheRemountSteps) {
+  *GetSharedConfig() = FullRecord();
+  SaveConfiguration();
+  std::string expected;
+  FormatConfigurationFile(FullRecord(), &expected);
+  EXPECT_EQ(ReadFile(path_), expected);
+  EXPECT_EQ(ShellTakeLog(), kSaveCommands);
+  EXPECT_NE(access((path_ + ".new").c_str(), F_OK), 0) << "no temporary file left behind";
+}
+
+TEST_F(WriterTest, SaveReplacesALongerOldFileCompletely) {
+  {
+    std::ofstream old(path_, std::ios::binary);
+    old << std::string(20000, 'x');
+  }
+  SaveConfiguration();
+  EXPECT_EQ(ReadFile(path_), JoinCrLf(kZeroFileLines));
+}
+
+TEST_F(WriterTest, UncreatableFileStopsAfterTheFirstRemount) {
+  SetBootConfigPathForTest((dir_ + "/missing-folder/vantagebridge-cable.conf").c_str());
+  SaveConfiguration();
+  EXPECT_EQ(ShellTakeLog(), std::vector<std::string>{"mount -o rw,remount /boot"});
+}
+
+TEST_F(WriterTest, SavesFromManyThreadsNeverInterleave) {
+  constexpr int kThreads = 4;
+  constexpr int kSaves = 30;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < kSaves; ++i) SaveConfiguration();
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  std::vector<std::string> log = ShellTakeLog();
+  ASSERT_EQ(log.size(), kSaveCommands.size() * kThreads * kSaves);
+  for (size_t i = 0; i < log.size(); ++i) {
+    ASSERT_EQ(log[i], kSaveCommands[i % kSaveCommands.size()]) << "at command " << i;
+  }
+  EXPECT_EQ(ReadFile(path_), JoinCrLf(kZeroFileLines));
+}
+
+// A child saves two different records in turn as fast as it can and is killed
+// at random moments: whatever the moment, the file on disk is one of the two
+// texts, complete.
+TEST_F(WriterTest, KilledSaveLeavesTheOldOrTheNewFile) {
+  SharedConfig first = FullRecord();
+  SharedConfig second = FullRecord();
+  std::memset(second.rc_input_map, 0, sizeof second.rc_input_map);
+  std::memset(second.rc_input_map, 'm', sizeof second.rc_input_map - 1);
+  std::memset(second.ap_ssid, 's', sizeof second.ap_ssid - 1);
+  std::string first_text, second_text;
+  FormatConfigurationFile(first, &first_text);
+  FormatConfigurationFile(second, &second_text);
+
+  *GetSharedConfig() = first;
+  SaveConfiguration();
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> delay_us(0, 3000);
+  for (int round = 0; round < 150; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (unsigned i = 0;; ++i) {
+        *GetSharedConfig() = (i % 2) ? first : second;
+        SaveConfiguration();
+        ShellTakeLog();
+      }
+    }
+    usleep(static_cast<useconds_t>(delay_us(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::string on_disk = ReadFile(path_);
+    ASSERT_TRUE(on_disk == first_text || on_disk == second_text)
+        << "round " << round << ": " << on_disk.size() << " bytes on disk";
+  }
+}

@@ -1,0 +1,359 @@
+// RC loop passes driven one at a time, with the camera's end of the USB link on
+// loopback receiving what the loop sends.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "camera/camera_link.h"
+#include "camera/hud_state.h"
+#include "camera/motion.h"
+#include "config/shared_config.h"
+#include "inputs/rc_loop.h"
+#include "inputs/rc_loop_state.h"
+#include "loopback.h"
+#include "startup/clock.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+class RcLoop : public testing::Test {
+ protected:
+  void SetUp() override {
+    hud_ = GetHudState();
+    config_ = GetSharedConfig();
+    link_ = GetCameraLink();
+    memset(static_cast<void*>(hud_), 0, sizeof(HudState));
+    hud_->rc_input_status = 6;
+    config_->rc_input_enabled = 1;
+    config_->device_mode = 0;
+    config_->rc_input_abs = 0;
+    config_->rc_input_speed_pan = 100;
+    config_->rc_input_speed_tilt = 100;
+    config_->rc_input_speed_dutch = 100;
+    config_->rc_input_inverse_pan = config_->rc_input_inverse_tilt = config_->rc_input_inverse_dutch = 0;
+    config_->focus_assistant_enabled = 0;
+    link_->source_mode = 0;
+    link_->cooperative = 0;
+    link_->gimbal_stopped = 1;
+    link_->pan_speed_wanted = link_->tilt_speed_wanted = link_->dutch_speed_wanted = 0;
+    link_->rc_pan_speed = link_->rc_tilt_speed = link_->client_pan_speed = link_->client_tilt_speed = 0;
+    link_->zoom_speed = link_->zoom_level = link_->optical_zoom_direction = 0;
+    link_->last_gimbal_speed_ms = 0;
+    link_->shutter_index = link_->aperture_index = 0;
+    link_->shot_active = 0;
+    g_known_shutter_index = -1;
+    g_known_aperture_index = -1;
+    g_rc_attitude_enabled = 1;
+    ResetRcLoop();
+    RcState().pass_counter = 1;  // off the carrier attitude's every-100th pass
+    end_ = AttachCameraEnd();
+  }
+
+  void TearDown() override { DetachCameraEnd(end_); }
+
+  void Drive(int f, double value) {
+    hud_->rc_function_active[f] = 1;
+    hud_->rc_function_value[f] = value;
+    hud_->rc_function_position[f] = (value + 1) / 2;
+  }
+  void Place(int f, double position) {
+    hud_->rc_function_active[f] = 1;
+    hud_->rc_function_position[f] = position;
+  }
+
+  // Runs passes and returns what they wrote to standard error.
+  static std::string Passes(int n = 1) {
+    CaptureStderr();
+    for (int i = 0; i < n; ++i) RcLoopPass();
+    return GetCapturedStderr();
+  }
+
+  std::vector<std::string> Frames() {
+    std::vector<std::string> texts;
+    for (const SentFrame& f : TakeFrames(end_)) texts.push_back(FrameText(f));
+    return texts;
+  }
+
+  HudState* hud_ = nullptr;
+  SharedConfig* config_ = nullptr;
+  CameraLink* link_ = nullptr;
+  CameraEnd end_;
+};
+
+const std::string kSpeedHead = "20 02>04 40 04:0C | ";
+
+TEST_F(RcLoop, PanWithoutTiltDoesNotMove) {
+  Drive(kRcPan, 0.5);
+  Passes(3);
+  EXPECT_EQ(link_->pan_speed_wanted, 0);
+  EXPECT_EQ(link_->rc_pan_speed, 0);
+  EXPECT_TRUE(Frames().empty());
+}
+
+TEST_F(RcLoop, SpeedModeScalesByDeviceModeAndPercentage) {
+  struct Case {
+    uint8_t device_mode;
+    int32_t percent;
+    double value;
+    int32_t pan;
+  };
+  const Case cases[] = {{0, 50, 0.5, 1000}, {1, 50, 0.5, 425}, {0, 100, -1.0, -4000}, {0, 30, 0.75, 900}};
+  for (const Case& c : cases) {
+    TearDown();
+    SetUp();
+    config_->device_mode = c.device_mode;
+    config_->rc_input_speed_pan = c.percent;
+    Drive(kRcPan, c.value);
+    Drive(kRcTilt, 0);
+    Passes();
+    EXPECT_EQ(link_->rc_pan_speed, c.pan) << int(c.device_mode) << " " << c.percent << " " << c.value;
+    EXPECT_EQ(link_->pan_speed_wanted, c.pan);
+  }
+}
+
+TEST_F(RcLoop, SpeedModeRepeatsTheMovingSpeedEveryPass) {
+  Drive(kRcPan, 0.25);  // 1000
+  Drive(kRcTilt, -0.0625);  // -250
+  Passes(3);
+  const std::string moving = kSpeedHead + "E8 03 00 00 06 FF 90";
+  EXPECT_EQ(Frames(), std::vector<std::string>(3, moving));
+
+  // A client speed adds to the stick's.
+  link_->client_pan_speed = 100;
+  Passes();
+  EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "4C 04 00 00 06 FF 90"});
+}
+
+TEST_F(RcLoop, AbsoluteModeSendsTheAngleEveryPass) {
+  config_->rc_input_abs = 1;
+  Place(kRcPan, 0.75);
+  Place(kRcTilt, 0.25);
+  hud_->rc_function_position[kRcDutch] = 0.5;  // read even though not active
+  link_->gimbal_stopped = 0;
+  Passes(2);
+  const std::string angle = "23 02>04 40 04:0A | 40 06 00 00 FA 00 64 00 E0 04";
+  EXPECT_EQ(Frames(), (std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90", angle, angle}));
+
+  // Tilt spans +500 at the bottom to -1200 at the top.
+  Place(kRcPan, 0.0);
+  Place(kRcTilt, 1.0);
+  hud_->rc_function_position[kRcDutch] = 1.0;
+  Passes();
+  EXPECT_EQ(Frames(), std::vector<std::string>{"23 02>04 40 04:0A | 80 F3 58 02 50 FB 64 00 E0 04"});
+}
+
+TEST_F(RcLoop, EvAtTheTopIsPlusThreeAndSentOnce) {
+  Place(kRcEv, 1.0);
+  EXPECT_EQ(Passes(2), "set EV 3.0\n");
+  EXPECT_EQ(Frames(), std::vector<std::string>{"14 02>01 40 02:2E | 19"});
+}
+
+TEST_F(RcLoop, ShutterStepperFloorsAtTwentyInVideoMode) {
+  hud_->work_mode = 1;
+  link_->shutter_index = 5;
+  Drive(kRcShutter, 0);
+  EXPECT_EQ(Passes(), "set shutter 20\n");
+  EXPECT_EQ(link_->shutter_index, 30);
+
+  TearDown();
+  SetUp();
+  hud_->work_mode = 0;
+  link_->shutter_index = -1;
+  Drive(kRcShutter, 0);
+  EXPECT_EQ(Passes(), "set shutter 30s\n");
+  EXPECT_EQ(link_->shutter_index, 0);
+}
+
+TEST_F(RcLoop, IsoStepperSendsFirstThenStepsOncePerExcursion) {
+  Drive(kRcIso, 0);
+  EXPECT_EQ(Passes(), "set iso 0\n");
+  Drive(kRcIso, 0.5);
+  EXPECT_EQ(Passes(3), "set iso 100\n");
+  Drive(kRcIso, 0.2);  // not yet back in the centre band
+  EXPECT_EQ(Passes(), "");
+  Drive(kRcIso, 0.5);
+  EXPECT_EQ(Passes(), "");
+  Drive(kRcIso, 0.05);
+  EXPECT_EQ(Passes(), "");
+  Drive(kRcIso, 0.5);
+  EXPECT_EQ(Passes(), "set iso 200\n");
+  for (int i = 0; i < 10; ++i) {
+    Drive(kRcIso, 0);
+    Passes();
+    Drive(kRcIso, 1);
+    Passes();
+  }
+  EXPECT_EQ(Passes(), "");
+  Drive(kRcIso, 0);
+  EXPECT_EQ(Passes(), "");
+  Drive(kRcIso, -1);
+  EXPECT_EQ(Passes(), "set iso 3200\n");  // clamped at 6400, then one down
+}
+
+TEST_F(RcLoop, StepperSkipsAnIndexOutsideItsTableWhileLatched) {
+  Drive(kRcAperture, 0.5);
+  link_->aperture_index = 20;
+  EXPECT_EQ(Passes(), "set aperture 16.00\n");
+  link_->aperture_index = 40;  // as if moved while the stick is held
+  EXPECT_EQ(Passes(), "");
+}
+
+TEST_F(RcLoop, RecordSwitchInPhotoModeTakesOnePhotoPerMovement) {
+  hud_->work_mode = 0;
+  Drive(kRcRecord, 1.0);
+  std::string log = Passes(3);
+  EXPECT_EQ(log.find("shot\n"), log.rfind("shot\n")) << log;
+  EXPECT_NE(log.find("shot\n"), std::string::npos) << log;
+  TakeFrames(end_);
+  Drive(kRcRecord, 0.0);
+  EXPECT_EQ(Passes(2), "");
+  EXPECT_TRUE(Frames().empty());
+  Drive(kRcRecord, 1.0);
+  log = Passes();
+  EXPECT_NE(log.find("shot\n"), std::string::npos) << log;
+}
+
+TEST_F(RcLoop, RecordSwitchInVideoModeStartsAndStops) {
+  hud_->work_mode = 1;
+  Drive(kRcRecord, 1.0);
+  EXPECT_NE(Passes(2).find("record start\n"), std::string::npos);
+  Drive(kRcRecord, -1.0);
+  EXPECT_NE(Passes(2).find("record stop\n"), std::string::npos);
+}
+
+TEST_F(RcLoop, DigitalZoomIgnoresOnePercentChanges) {
+  Place(kRcDigitalZoom, 0.40);
+  EXPECT_EQ(Passes(), "Digital zoom 40%\n");
+  Place(kRcDigitalZoom, 0.41);
+  EXPECT_EQ(Passes(), "");
+  Place(kRcDigitalZoom, 0.42);
+  EXPECT_EQ(Passes(), "Digital zoom 42%\n");
+  EXPECT_EQ(Frames(), (std::vector<std::string>{"18 02>01 40 02:34 | 09 00 00 8C 00",
+                                                "18 02>01 40 02:34 | 09 00 00 8E 00"}));
+}
+
+TEST_F(RcLoop, CarrierAttitudeStopsForGoodAfterAClientAttitude) {
+  config_->rc_input_enabled = 0;
+  link_->source_mode = 1;
+  RcState().pass_counter = 0;
+  auto attitude_frames = [&] {
+    int n = 0;
+    for (const SentFrame& f : TakeFrames(end_)) {
+      if (f.raw.size() == 51) ++n;
+    }
+    return n;
+  };
+  Passes(101);  // passes 0 and 100
+  EXPECT_EQ(attitude_frames(), 2);
+  SendClientAttitude(1, 0, 0, 0);
+  EXPECT_EQ(attitude_frames(), 1);
+  Passes(200);
+  EXPECT_EQ(attitude_frames(), 0);
+}
+
+TEST_F(RcLoop, KeepAliveRepeatsAViewerSpeedUntilItStops) {
+  config_->rc_input_enabled = 0;
+  link_->gimbal_stopped = 0;
+  HandleGimbalControl(1, 300, -200);
+  Passes(3);
+  EXPECT_EQ(Frames(), std::vector<std::string>(3, kSpeedHead + "2C 01 00 00 38 FF 90"));
+  HandleGimbalControl(1, 0, 0);
+  Passes(3);
+  EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90"});
+}
+
+TEST_F(RcLoop, SuspendStopsTheRepeatWithoutSendingAStop) {
+  Drive(kRcPan, 0.25);
+  Drive(kRcTilt, 0);
+  Passes();
+  TakeFrames(end_);
+  hud_->rc_suspended = 1;
+  Passes(3);
+  EXPECT_EQ(link_->pan_speed_wanted, 0);
+  EXPECT_TRUE(Frames().empty());
+}
+
+TEST_F(RcLoop, FocusPointGoesOutOnceWhenTheStickHasRested) {
+  hud_->focus_mode = 1;
+  hud_->focus_point_x = 0.5;
+  hud_->focus_point_y = 0.5;
+  Drive(kRcFocusPan, 1.0);
+  Drive(kRcFocusTilt, -1.0);
+  Passes();
+  EXPECT_DOUBLE_EQ(hud_->focus_point_x, 0.55);
+  EXPECT_DOUBLE_EQ(hud_->focus_point_y, 0.45);
+  EXPECT_TRUE(Frames().empty());  // not yet 200 ms old
+
+  hud_->rc_function_active[kRcFocusPan] = 0;
+  RcState().focus_point_changed_ms = MillisecondClock() - 300;
+  Passes(2);
+  // x 0.55, y turned upside down: 0.55
+  EXPECT_EQ(Frames(), std::vector<std::string>{"21 02>01 40 02:30 | CD CC 0C 3F CD CC 0C 3F"});
+}
+
+TEST_F(RcLoop, RefocusesAfterAGimbalMove) {
+  config_->focus_assistant_enabled = 1;
+  hud_->focus_mode = 1;
+  hud_->focus_x = 0.25;
+  hud_->focus_y = 0.75;
+  link_->last_gimbal_speed_ms = MillisecondClock() - 100;
+  Passes();
+  EXPECT_TRUE(Frames().empty());
+  link_->last_gimbal_speed_ms = MillisecondClock() - 300;
+  Passes(2);
+  EXPECT_EQ(Frames(), std::vector<std::string>{"21 02>01 40 02:30 | 00 00 80 3E 00 00 40 3F"});
+  EXPECT_EQ(link_->last_gimbal_speed_ms, 0u);
+}
+
+TEST_F(RcLoop, NonFiniteAndHugeValuesAreClampedNotConverted) {
+  struct Case {
+    double value;
+    int32_t pan;
+  };
+  const Case cases[] = {{kNaN, 0}, {kInf, 4000}, {-kInf, -4000}, {1e300, 4000}, {-7.5, -4000}};
+  for (const Case& c : cases) {
+    TearDown();
+    SetUp();
+    Drive(kRcPan, c.value);
+    Drive(kRcTilt, c.value);
+    Passes();
+    EXPECT_EQ(link_->rc_pan_speed, c.pan) << c.value;
+    EXPECT_EQ(link_->rc_tilt_speed, c.pan) << c.value;
+  }
+
+  // A percentage beyond reason saturates instead of overflowing.
+  config_->rc_input_speed_pan = std::numeric_limits<int32_t>::max();
+  link_->client_pan_speed = std::numeric_limits<int32_t>::max();
+  Drive(kRcPan, 1.0);
+  Drive(kRcTilt, 0);
+  Passes();
+  EXPECT_EQ(link_->rc_pan_speed, std::numeric_limits<int32_t>::max());
+
+  // Absolute mode, EV, zoom and focus with nonsense positions.
+  config_->rc_input_abs = 1;
+  Place(kRcPan, kNaN);
+  Place(kRcTilt, -kInf);
+  hud_->rc_function_position[kRcDutch] = 1e300;
+  Place(kRcEv, kNaN);
+  Drive(kRcZoom, kInf);
+  Place(kRcFocus, -1e300);
+  Place(kRcDigitalZoom, kInf);
+  Drive(kRcDigitalZoom2, kNaN);
+  Drive(kRcIso, kNaN);
+  const std::string log = Passes();
+  EXPECT_NE(log.find("set EV 0.0\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Digital zoom 100%\n"), std::string::npos) << log;
+  EXPECT_EQ(link_->optical_zoom_direction, 5);
+  EXPECT_EQ(link_->zoom_speed, 0);
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+// The listing against a real anonymous FTP server on loopback (pyftpdlib),
+// serving a temporary folder.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "camera/hud_state.h"
+#include "camera/usb_socket.h"
+#include "media/ftp_listing.h"
+#include "startup/clock.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+uint16_t FreeTcpPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+  socklen_t n = sizeof(a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+bool Accepts(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+  close(fd);
+  return ok;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int CountOf(const std::string& text, const std::string& word) {
+  int n = 0;
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
+// One server for the whole suite; each test lays out its own DCIM folder.
+class FtpListing : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char dir_template[] = "/tmp/vb-ftp-XXXXXX";
+    root_ = mkdtemp(dir_template);
+    log_ = root_.string() + ".log";
+    port_ = FreeTcpPort();
+    server_ = fork();
+    if (server_ == 0) {
+      FILE* log = fopen(log_.c_str(), "w");
+      if (log != nullptr) {
+        dup2(fileno(log), STDOUT_FILENO);
+        dup2(fileno(log), STDERR_FILENO);
+      }
+      const std::string port = std::to_string(port_);
+      const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+      execlp(python, python, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port.c_str(), "-d",
+             root_.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const uint32_t start = MillisecondClock();
+    while (!Accepts(port_) && MillisecondClock() - start < 20000) {
+      if (waitpid(server_, nullptr, WNOHANG) == server_) {
+        server_ = -1;
+        break;
+      }
+      poll(nullptr, 0, 50);
+    }
+  }
+
+  static void TearDownTestSuite() {
+    if (server_ > 0) {
+      kill(server_, SIGTERM);
+      waitpid(server_, nullptr, 0);
+    }
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+    fs::remove(log_, ignored);
+  }
+
+  void SetUp() override {
+    ASSERT_GT(server_, 0) << "the FTP server (python3 -m pyftpdlib) did not start:\n" << ReadFile(log_);
+    ASSERT_TRUE(Accepts(port_)) << ReadFile(log_);
+    fs::remove_all(root_ / "DCIM");
+    fs::create_directories(root_ / "DCIM");
+    SetMediaListingServer("127.0.0.1", port_);
+    SetMediaListingLimits(DefaultMediaListingLimits());
+    memset(GetHudState()->last_media_file, '?', sizeof(GetHudState()->last_media_file));
+  }
+
+  void TearDown() override { SetMediaListingServer(nullptr, 0); }
+
+  static void AddFiles(const std::string& folder, const std::vector<std::string>& files) {
+    fs::create_directories(root_ / "DCIM" / folder);
+    for (const std::string& f : files) std::ofstream(root_ / "DCIM" / folder / f) << "x";
+  }
+
+  static std::string Published() {
+    const char* text = GetHudState()->last_media_file;
+    return std::string(text, strnlen(text, 40));
+  }
+
+  static bool PublishedAllZero() {
+    const char* text = GetHudState()->last_media_file;
+    for (int i = 0; i < 40; ++i) {
+      if (text[i] != 0) return false;
+    }
+    return true;
+  }
+
+  static std::string RunLogged() {
+    CaptureStderr();
+    RunMediaListing();
+    return GetCapturedStderr();
+  }
+
+  static inline fs::path root_;
+  static inline std::string log_;
+  static inline uint16_t port_ = 0;
+  static inline pid_t server_ = -1;
+};
+
+TEST_F(FtpListing, PublishesTheLastFileOfTheLastMediaFolder) {
+  AddFiles("100MEDIA", {"DJI_0001.JPG"});
+  AddFiles("101MEDIA", {"DJI_0002.JPG", "DJI_0003.MOV"});
+  AddFiles("MISC", {"ZZZ.TXT"});
+  EXPECT_EQ(RunLogged(), "101MEDIA/DJI_0003.MOV\n");
+  EXPECT_EQ(Published(), "101MEDIA/DJI_0003.MOV");
+  EXPECT_EQ(GetHudState()->last_media_file[39], 0);
+}
+
+TEST_F(FtpListing, LongNamesAreCutTo39Characters) {
+  AddFiles("100MEDIA", {"A_FILE_NAME_LONG_ENOUGH_TO_BE_CUT_AT_THE_END.MP4"});
+  EXPECT_EQ(RunLogged(), "100MEDIA/A_FILE_NAME_LONG_ENOUGH_TO_BE_\n");
+  EXPECT_EQ(Published(), "100MEDIA/A_FILE_NAME_LONG_ENOUGH_TO_BE_");
+}
+
+TEST_F(FtpListing, EmptyDcimOrEmptyFolderClearsTheResult) {
+  EXPECT_EQ(RunLogged(), "FTP: empty result\n");
+  EXPECT_TRUE(PublishedAllZero());
+
+  AddFiles("MISC", {"A.TXT"});
+  memset(GetHudState()->last_media_file, '?', 40);
+  EXPECT_EQ(RunLogged(), "FTP: empty result\n");
+  EXPECT_TRUE(PublishedAllZero());
+
+  AddFiles("100MEDIA", {});
+  memset(GetHudState()->last_media_file, '?', 40);
+  std::string log = RunLogged();
+  EXPECT_NE(log.find("FTP: empty result\n"), std::string::npos) << log;
+  EXPECT_TRUE(PublishedAllZero());
+}
+
+TEST_F(FtpListing, ServerGoneClearsTheResult) {
+  SetMediaListingServer("127.0.0.1", FreeTcpPort());
+  EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
+  EXPECT_TRUE(PublishedAllZero());
+}
+
+TEST_F(FtpListing, UnknownCameraAddressClearsTheResult) {
+  SetMediaListingServer(nullptr, 0);
+  const UsbDataSocket saved = g_usb_data_socket;
+  g_usb_data_socket.peer = sockaddr_in{};
+  EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
+  EXPECT_TRUE(PublishedAllZero());
+  g_usb_data_socket = saved;
+}
+
+TEST_F(FtpListing, StalledServerGivesUpInsteadOfHanging) {
+  // Accepts connections (the kernel completes them) and never says a word.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+  socklen_t n = sizeof(a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  SetMediaListingServer("127.0.0.1", ntohs(a.sin_port));
+  SetMediaListingLimits(MediaListingLimits{300, 300, 1, 2000});
+  EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
+  EXPECT_TRUE(PublishedAllZero());
+  close(fd);
+}
+
+TEST_F(FtpListing, FetchKeepsWithinTheDestination) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 50; ++i) names.push_back("DJI_" + std::to_string(1000 + i) + ".JPG");
+  AddFiles("100MEDIA", names);
+  const std::string url = "ftp://127.0.0.1:" + std::to_string(port_) + "/DCIM/100MEDIA/";
+  char area[16 + 8];
+  memset(area, '#', sizeof(area));
+  CaptureStderr();
+  FetchDirectory(url.c_str(), area, 16);
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(std::string(area), "DJI_1000.JPG\nDJ");
+  for (size_t i = 16; i < sizeof(area); ++i) EXPECT_EQ(area[i], '#') << "byte " << i;
+}
+
+// Last: starts the listing thread, which lives on until the process ends.
+TEST_F(FtpListing, TwoRequestsWithinASecondGiveOneListing) {
+  AddFiles("100MEDIA", {"DJI_0007.JPG"});
+  const std::string folder_visit = "CWD " + (root_ / "DCIM" / "100MEDIA").string() + " 250";
+  const int visits_before = CountOf(ReadFile(log_), folder_visit);
+  CaptureStderr();
+  StartMediaListing();
+  RequestMediaListing();
+  RequestMediaListing();
+  const uint32_t start = MillisecondClock();
+  while (Published() != "100MEDIA/DJI_0007.JPG" && MillisecondClock() - start < 20000) poll(nullptr, 0, 20);
+  // Give a second listing, if any, time to show (the thread polls once a second).
+  poll(nullptr, 0, 2500);
+  const std::string log = GetCapturedStderr();
+  EXPECT_EQ(Published(), "100MEDIA/DJI_0007.JPG");
+  EXPECT_EQ(CountOf(log, "100MEDIA/DJI_0007.JPG\n"), 1) << log;
+  EXPECT_EQ(log.rfind("Init FTP\n", 0), 0u) << log;
+  EXPECT_EQ(CountOf(ReadFile(log_), folder_visit) - visits_before, 1);
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// The camera stand-in's answer checker: what it accepts as the box's answer to
+// each query, and what it reports as a mismatch or a missing answer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../../../tools/vb-camera/answers.h"
+#include "../../../tools/vb-camera/printer.h"
+#include "camera/frame.h"
+#include "common/wire.h"
+
+namespace {
+
+const QuerySpec* FindQuery(int mode, const char* name) {
+  int count = 0;
+  const QuerySpec* q = QueriesForMode(mode, &count);
+  for (int i = 0; i < count; ++i)
+    if (std::strcmp(q[i].name, name) == 0) return &q[i];
+  return nullptr;
+}
+
+std::vector<uint8_t> Hex(const char* text) {
+  std::vector<uint8_t> out;
+  unsigned v;
+  int used;
+  while (std::sscanf(text, "%x%n", &v, &used) == 1) {
+    out.push_back(static_cast<uint8_t>(v));
+    text += used;
+  }
+  return out;
+}
+
+// The answers written out from the box's answer table, with the checksum
+// appended here: a typing error in the stand-in's stored answers shows.
+struct ExpectedRow {
+  int mode;
+  const char* query;
+  uint16_t query_seq;
+  uint8_t byte11;
+  const char* answer_without_crc;
+};
+const ExpectedRow kRows[] = {
+    {kModeOsmo, "identity-A", 0x1234, 0,
+     "55 2C 04 36 09 04 34 12 80 00 01 00 10 48 47 33 31 30 00 00 00 00 00 00 00 00 00 00 00 0B 00 00 00 04 01 00 00 "
+     "FF 03 00 00 01"},
+    {kModeOsmo, "identity-B", 7, 0,
+     "55 2C 04 36 09 01 07 00 80 00 01 00 10 48 47 33 31 30 00 00 00 00 00 00 00 00 00 00 00 0B 00 00 00 04 01 00 00 "
+     "FF 03 00 00 01"},
+    {kModeOsmo, "probe-G", 99, 5, "55 0E 04 66 09 04 00 00 80 04 1C 06"},
+    {kModeOsmo, "probe-S", 99, 1, "55 1A 04 B1 09 04 00 00 A0 04 28 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+    {kModeOsmo, "probe-U", 0xBEEF, 0, "55 0E 04 66 07 01 EF BE 80 00 50 00"},
+    {kModeOsmo, "keepalive-K", 300, 0, "55 0E 04 66 09 01 2C 01 80 09 0E 00"},
+    {kModeInspire, "identity-C", 2, 0,
+     "55 2B 04 58 09 01 02 00 80 00 01 00 01 30 35 4B 32 30 37 31 38 33 39 00 00 00 00 00 00 00 00 00 03 04 00 00 03 "
+     "01 00 00 00"},
+    {kModeInspire, "probe-P", 40, 0xA7, "55 0E 04 66 03 04 00 00 80 04 1C A7"},
+    {kModeInspire, "keepalive-K2", 1, 0, "55 0E 04 66 09 01 01 00 80 09 0E 00"},
+};
+
+std::vector<uint8_t> WithCrc(std::vector<uint8_t> f) {
+  uint16_t crc = CameraCrc16(f.data(), f.size());
+  f.push_back(static_cast<uint8_t>(crc));
+  f.push_back(static_cast<uint8_t>(crc >> 8));
+  return f;
+}
+
+std::string Check(AnswerChecker* c, const std::vector<uint8_t>& frame) {
+  char line[1000] = "";
+  CheckAnswer(c, frame.data(), frame.size(), line, sizeof line);
+  return line;
+}
+
+}  // namespace
+
+TEST(CameraAnswers, ExpectedAnswersMatchTheAnswerTable) {
+  for (const ExpectedRow& row : kRows) {
+    SCOPED_TRACE(row.query);
+    const QuerySpec* q = FindQuery(row.mode, row.query);
+    ASSERT_NE(q, nullptr);
+    std::vector<uint8_t> want = WithCrc(Hex(row.answer_without_crc));
+    uint8_t got[64];
+    size_t n = ExpectedAnswer(*q, row.query_seq, row.byte11, got);
+    EXPECT_EQ(std::vector<uint8_t>(got, got + n), want);
+
+    AnswerChecker checker;
+    ExpectAnswer(&checker, q, row.query_seq, row.byte11, 10.0);
+    EXPECT_EQ(Check(&checker, want).rfind(std::string("answer ok ") + row.query, 0), 0u);
+    EXPECT_EQ(checker.count, 0);
+  }
+}
+
+TEST(CameraAnswers, QueriesCarryTheFieldsTheBoxTests) {
+  struct Row {
+    int mode;
+    const char* name;
+    const char* frame_text;
+  };
+  const Row rows[] = {
+      {kModeOsmo, "identity-A", "13 04>09 40 00:01 seq=5"},
+      {kModeOsmo, "identity-B", "13 01>09 40 00:01 seq=5"},
+      {kModeOsmo, "probe-G", "14 04>09 20 04:1C seq=5 | 09"},
+      {kModeOsmo, "probe-S", "14 04>09 00 04:28 seq=5 | 01"},
+      {kModeOsmo, "probe-U", "14 01>07 40 00:50 seq=5 | 09"},
+      {kModeOsmo, "keepalive-K", "15 01>09 40 09:0E seq=5 | 09 00"},
+      {kModeInspire, "identity-C", "13 01>09 40 00:01 seq=5"},
+      {kModeInspire, "identity-D", "13 04>09 40 00:01 seq=5"},
+      {kModeInspire, "probe-P", "14 04>03 20 04:1C seq=5 | 09"},
+      {kModeInspire, "keepalive-K2", "15 01>09 40 09:0E seq=5 | 09 00"},
+  };
+  for (const Row& row : rows) {
+    const QuerySpec* q = FindQuery(row.mode, row.name);
+    ASSERT_NE(q, nullptr) << row.name;
+    uint8_t frame[32];
+    // The gimbal state probe is only answered when byte 11 is 1.
+    size_t n = BuildQuery(*q, 5, std::strcmp(row.name, "probe-S") == 0 ? 1 : 9, frame);
+    char text[200];
+    FormatFrame(frame, n, text, sizeof text);
+    EXPECT_STREQ(text, row.frame_text) << row.name;
+  }
+}
+
+TEST(CameraAnswers, NewSequenceAnswerAcceptsAnySequenceWithAValidChecksum) {
+  const QuerySpec* d = FindQuery(kModeInspire, "identity-D");
+  ASSERT_NE(d, nullptr);
+  uint8_t answer[64];
+  size_t n = ExpectedAnswer(*d, 0, 0, answer);
+  PutU16(answer + 6, 4711);
+  PutU16(answer + n - 2, CameraCrc16(answer, n - 2));
+  AnswerChecker checker;
+  ExpectAnswer(&checker, d, 12, 0, 10.0);
+  EXPECT_EQ(Check(&checker, std::vector<uint8_t>(answer, answer + n)), "answer ok identity-D seq=4711 (new)");
+
+  // The same answer with a broken checksum is not the box's stored frame.
+  answer[n - 1] ^= 0xFF;
+  ExpectAnswer(&checker, d, 13, 0, 10.0);
+  EXPECT_EQ(Check(&checker, std::vector<uint8_t>(answer, answer + n)).rfind("answer mismatch identity-D", 0), 0u);
+}
+
+TEST(CameraAnswers, WrongSequenceOrPayloadIsAMismatch) {
+  const QuerySpec* k = FindQuery(kModeOsmo, "keepalive-K");
+  const QuerySpec* g = FindQuery(kModeOsmo, "probe-G");
+  AnswerChecker checker;
+  // A copied sequence answered with 0.
+  ExpectAnswer(&checker, k, 300, 0, 10.0);
+  std::string line = Check(&checker, WithCrc(Hex("55 0E 04 66 09 01 00 00 80 09 0E 00")));
+  EXPECT_EQ(line.rfind("answer mismatch keepalive-K: expected 14 09>01 80 09:0E seq=300 | 00", 0), 0u) << line;
+  // A zero-sequence answer that copied the query's number instead.
+  ExpectAnswer(&checker, g, 8, 0, 10.0);
+  line = Check(&checker, WithCrc(Hex("55 0E 04 66 09 04 08 00 80 04 1C 06")));
+  EXPECT_EQ(line.rfind("answer mismatch probe-G", 0), 0u) << line;
+  // The Osmo identity answer where the Inspire one was due: same header fields, other length.
+  const QuerySpec* c = FindQuery(kModeInspire, "identity-C");
+  ExpectAnswer(&checker, c, 3, 0, 10.0);
+  uint8_t b[64];
+  size_t n = ExpectedAnswer(*FindQuery(kModeOsmo, "identity-B"), 3, 0, b);
+  line = Check(&checker, std::vector<uint8_t>(b, b + n));
+  EXPECT_EQ(line.rfind("answer mismatch identity-C", 0), 0u) << line;
+  EXPECT_EQ(checker.mismatched, 3);
+  EXPECT_EQ(checker.count, 0);
+}
+
+TEST(CameraAnswers, CommandFramesAreNotAnswers) {
+  AnswerChecker checker;
+  ExpectAnswer(&checker, FindQuery(kModeOsmo, "keepalive-K"), 1, 0, 10.0);
+  std::vector<uint8_t> iso = WithCrc(Hex("55 0E 04 66 02 01 05 00 40 02 2A 03"));
+  char line[200] = "";
+  EXPECT_EQ(CheckAnswer(&checker, iso.data(), iso.size(), line, sizeof line), kNotAnAnswer);
+  std::vector<uint8_t> junk = Hex("55 0E 04");
+  EXPECT_EQ(CheckAnswer(&checker, junk.data(), junk.size(), line, sizeof line), kNotAnAnswer);
+  EXPECT_EQ(checker.count, 1);
+}
+
+TEST(CameraAnswers, OverdueQueriesAreReportedMissingOnce) {
+  AnswerChecker checker;
+  ExpectAnswer(&checker, FindQuery(kModeOsmo, "probe-U"), 10, 0, 5.0);
+  ExpectAnswer(&checker, FindQuery(kModeOsmo, "keepalive-K"), 11, 0, 6.0);
+  char lines[4][160];
+  EXPECT_EQ(ExpireAnswers(&checker, 5.5, lines, 4), 1);
+  EXPECT_STREQ(lines[0], "answer missing probe-U seq=10");
+  EXPECT_EQ(ExpireAnswers(&checker, 5.9, lines, 4), 0);
+  EXPECT_EQ(ExpireAnswers(&checker, 6.0, lines, 4), 1);
+  EXPECT_STREQ(lines[0], "answer missing keepalive-K seq=11");
+  EXPECT_EQ(checker.missing, 2);
+  EXPECT_EQ(checker.count, 0);
+}

@@ -1,0 +1,340 @@
+// vb-camera: stands in for the camera at the far end of the USB link. It sends
+// the camera's queries and telemetry to the box's port 5001, checks the box's
+// answers, reacts to the box's commands, optionally streams synthetic video to
+// port 5000, and prints every frame it receives, one line each.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "answers.h"
+#include "printer.h"
+#include "sim_camera.h"
+#include "telemetry.h"
+
+namespace {
+
+struct Options {
+  char host[128] = "127.0.0.1";
+  uint16_t port = 5001;
+  uint16_t video_port = 5000;
+  uint16_t local_port = 0;
+  int mode = kModeOsmo;
+  double seconds = 0;
+  bool quiet = false;
+  bool queries = true;
+  double query_every = 5;
+  bool demo = true;
+  double rates[kTelemetryKindCount];
+  double video_kbps = 0;
+};
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: vb-camera [options]\n"
+               "  --box HOST:PORT      the box's camera data port (default 127.0.0.1:5001)\n"
+               "  --mode osmo|inspire  which work mode's queries to send and check (default osmo)\n"
+               "  --seconds N          stop after N seconds (default: run until interrupted)\n"
+               "  --quiet              do not print the telemetry frames sent\n"
+               "  --rate NAME=HZ       telemetry rate; NAME one of");
+  for (int k = 0; k < kTelemetryKindCount; ++k) std::fprintf(out, " %s", kTelemetryInfo[k].name);
+  std::fprintf(out,
+               "; 0 turns it off\n"
+               "  --no-telemetry       send no telemetry (queries only)\n"
+               "  --no-queries         send no identity, probe or keep-alive queries\n"
+               "  --query-every S      repeat the identity and probe queries every S seconds (default 5; 0 once)\n"
+               "  --still              no scripted motion: values change only on the box's commands\n"
+               "  --video-kbps N       stream synthetic video in 1400-byte datagrams at N kbit/s\n"
+               "  --video-port P       the box's video port (default 5000)\n"
+               "  --local-port P       the camera's own UDP port (default: any free one)\n"
+               "Output: rx/tx frame lines, \"query\", \"answer ok|mismatch|missing\", \"camera\" lines.\n");
+}
+
+bool ParseNumber(const char* text, double lo, double hi, double* out) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= lo && v <= hi)) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseRate(const char* text, Options* o) {
+  char name[32];
+  const char* eq = std::strchr(text, '=');
+  if (!eq || eq - text >= static_cast<long>(sizeof name)) return false;
+  std::memcpy(name, text, static_cast<size_t>(eq - text));
+  name[eq - text] = '\0';
+  int kind = TelemetryKindByName(name);
+  double hz;
+  if (kind < 0 || !ParseNumber(eq + 1, 0, 1000, &hz)) return false;
+  o->rates[kind] = hz;
+  return true;
+}
+
+bool ParseHostPort(const char* text, Options* o) {
+  const char* colon = std::strrchr(text, ':');
+  size_t host_len = colon ? static_cast<size_t>(colon - text) : std::strlen(text);
+  if (host_len == 0 || host_len >= sizeof o->host) return false;
+  std::memcpy(o->host, text, host_len);
+  o->host[host_len] = '\0';
+  if (!colon) return true;
+  double port;
+  if (!ParseNumber(colon + 1, 1, 65535, &port)) return false;
+  o->port = static_cast<uint16_t>(port);
+  return true;
+}
+
+// Returns 0 to go on, 1 to exit successfully (help), 2 on a bad option.
+int ParseOptions(int argc, char** argv, Options* o) {
+  for (int k = 0; k < kTelemetryKindCount; ++k) o->rates[k] = kTelemetryInfo[k].default_hz;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    double num;
+    bool ok = true;
+    if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+      Usage(stdout);
+      return 1;
+    } else if (!std::strcmp(a, "--quiet")) {
+      o->quiet = true;
+    } else if (!std::strcmp(a, "--no-telemetry")) {
+      for (double& r : o->rates) r = 0;
+    } else if (!std::strcmp(a, "--no-queries")) {
+      o->queries = false;
+    } else if (!std::strcmp(a, "--still")) {
+      o->demo = false;
+    } else if (!v) {
+      ok = false;
+    } else {
+      ++i;
+      if (!std::strcmp(a, "--box")) ok = ParseHostPort(v, o);
+      else if (!std::strcmp(a, "--mode")) {
+        ok = !std::strcmp(v, "osmo") || !std::strcmp(v, "inspire");
+        o->mode = !std::strcmp(v, "inspire") ? kModeInspire : kModeOsmo;
+      } else if (!std::strcmp(a, "--seconds")) ok = ParseNumber(v, 0, 1e7, &o->seconds);
+      else if (!std::strcmp(a, "--rate")) ok = ParseRate(v, o);
+      else if (!std::strcmp(a, "--query-every")) ok = ParseNumber(v, 0, 1e6, &o->query_every);
+      else if (!std::strcmp(a, "--video-kbps")) ok = ParseNumber(v, 0, 1e6, &o->video_kbps);
+      else if (!std::strcmp(a, "--video-port") && (ok = ParseNumber(v, 1, 65535, &num))) o->video_port = static_cast<uint16_t>(num);
+      else if (!std::strcmp(a, "--local-port") && (ok = ParseNumber(v, 0, 65535, &num))) o->local_port = static_cast<uint16_t>(num);
+      else if (ok) ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "vb-camera: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      Usage(stderr);
+      return 2;
+    }
+  }
+  return 0;
+}
+
+bool ResolveHost(const char* host, uint16_t port, sockaddr_in* out) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* res = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return false;
+  std::memcpy(out, res->ai_addr, sizeof *out);
+  freeaddrinfo(res);
+  out->sin_port = htons(port);
+  return true;
+}
+
+int OpenUdp(uint16_t local_port) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(local_port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+struct Camera {
+  Options opt;
+  int fd = -1;
+  int video_fd = -1;
+  sockaddr_in box{};
+  sockaddr_in video_to{};
+  uint16_t sequence = 0;
+  SimCamera cam;
+  AnswerChecker checker;
+  unsigned long rx = 0, tx = 0, video_dgrams = 0, video_bytes = 0;
+};
+
+void SendFrame(Camera* c, const uint8_t* frame, size_t length) {
+  sendto(c->fd, frame, length, 0, reinterpret_cast<const sockaddr*>(&c->box), sizeof c->box);
+  ++c->tx;
+}
+
+void SendQueries(Camera* c, bool keepalive_only, double now) {
+  int count = 0;
+  const QuerySpec* queries = QueriesForMode(c->opt.mode, &count);
+  for (int i = 0; i < count; ++i) {
+    if (queries[i].keepalive != keepalive_only) continue;
+    uint16_t seq = c->sequence++;
+    uint8_t byte11 = static_cast<uint8_t>(seq * 7 + 1);  // varies, so an echo is visible
+    uint8_t frame[32];
+    size_t n = BuildQuery(queries[i], seq, byte11, frame);
+    SendFrame(c, frame, n);
+    ExpectAnswer(&c->checker, &queries[i], seq, byte11, now + 2.0);
+    char text[200];
+    FormatFrame(frame, n, text, sizeof text);
+    std::printf("query %s tx %s\n", queries[i].name, text);
+  }
+}
+
+void SendTelemetry(Camera* c, int kind, int variant) {
+  uint8_t frame[256];
+  size_t n = BuildTelemetry(kind, variant, c->cam, c->sequence++, frame);
+  if (n == 0) return;
+  SendFrame(c, frame, n);
+  if (!c->opt.quiet) {
+    char text[800];
+    FormatFrame(frame, n, text, sizeof text);
+    std::printf("tx %s %s\n", kTelemetryInfo[kind].name, text);
+  }
+}
+
+void SendVideoDatagram(Camera* c) {
+  static unsigned long counter = 0;
+  uint8_t d[1400];
+  for (size_t i = 0; i < sizeof d; ++i) d[i] = static_cast<uint8_t>(i * 31 + counter);
+  d[0] = d[1] = d[2] = 0;
+  d[3] = 1;  // a start code, as an elementary video stream has
+  for (int b = 0; b < 4; ++b) d[4 + b] = static_cast<uint8_t>(counter >> (8 * b));
+  ++counter;
+  sendto(c->video_fd, d, sizeof d, 0, reinterpret_cast<const sockaddr*>(&c->video_to), sizeof c->video_to);
+  ++c->video_dgrams;
+  c->video_bytes += sizeof d;
+}
+
+void ReceiveFrames(Camera* c) {
+  uint8_t buf[65536];
+  for (;;) {
+    ssize_t n = recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0) return;
+    ++c->rx;
+    char text[800];
+    FormatFrame(buf, static_cast<size_t>(n), text, sizeof text);
+    std::printf("rx %s\n", text);
+    char line[1000];
+    if (CheckAnswer(&c->checker, buf, static_cast<size_t>(n), line, sizeof line) != kNotAnAnswer)
+      std::printf("%s\n", line);
+    if (const char* note = ApplyBoxFrame(&c->cam, buf, static_cast<size_t>(n))) std::printf("camera %s\n", note);
+  }
+}
+
+int Run(Camera* c) {
+  const Options& o = c->opt;
+  double start = Now(), last_step = start;
+  double next_query = start, next_keepalive = start + 0.2, next_video = start, next_second = start + 1;
+  double next_tel[kTelemetryKindCount];
+  int variant[kTelemetryKindCount] = {};
+  for (int k = 0; k < kTelemetryKindCount; ++k) next_tel[k] = start + 0.05 * k;
+  double video_interval = o.video_kbps > 0 ? 1400.0 * 8 / (o.video_kbps * 1000) : 0;
+  unsigned long video_last_dgrams = 0, video_last_bytes = 0;
+  const double kNever = 1e300;
+
+  while (!g_stop) {
+    double now = Now();
+    if (o.seconds > 0 && now - start >= o.seconds) break;
+    StepCamera(&c->cam, now - last_step);
+    last_step = now;
+
+    if (o.queries && now >= next_query) {
+      SendQueries(c, false, now);
+      next_query = o.query_every > 0 ? next_query + o.query_every : kNever;
+    }
+    if (o.queries && now >= next_keepalive) {
+      SendQueries(c, true, now);
+      next_keepalive += 1.0;
+    }
+    for (int k = 0; k < kTelemetryKindCount; ++k) {
+      if (o.rates[k] <= 0 || now < next_tel[k]) continue;
+      SendTelemetry(c, k, variant[k]++);
+      next_tel[k] += 1.0 / o.rates[k];
+      if (next_tel[k] < now) next_tel[k] = now;  // fell behind: do not burst
+    }
+    if (video_interval > 0) {
+      for (int burst = 0; now >= next_video && burst < 64; ++burst) {
+        SendVideoDatagram(c);
+        next_video += video_interval;
+      }
+      if (next_video < now - 0.5) next_video = now;
+    }
+    char lines[16][160];
+    int missing = ExpireAnswers(&c->checker, now, lines, 16);
+    for (int i = 0; i < missing; ++i) std::printf("%s\n", lines[i]);
+    if (now >= next_second) {
+      if (video_interval > 0 && !o.quiet)
+        std::printf("video sent %lu dgrams/s %lu B/s\n", c->video_dgrams - video_last_dgrams,
+                    c->video_bytes - video_last_bytes);
+      video_last_dgrams = c->video_dgrams;
+      video_last_bytes = c->video_bytes;
+      next_second += 1;
+    }
+
+    double next = next_second;
+    if (o.queries) next = std::min(next, std::min(next_query, next_keepalive));
+    for (int k = 0; k < kTelemetryKindCount; ++k)
+      if (o.rates[k] > 0) next = std::min(next, next_tel[k]);
+    if (video_interval > 0) next = std::min(next, next_video);
+    if (o.seconds > 0) next = std::min(next, start + o.seconds);
+    double wait_ms = (next - Now()) * 1000;
+    if (wait_ms > 100) wait_ms = 100;  // keep the answer deadlines and motion fresh
+    pollfd p{c->fd, POLLIN, 0};
+    if (poll(&p, 1, wait_ms > 0 ? static_cast<int>(wait_ms) : 0) > 0) ReceiveFrames(c);
+  }
+  ReceiveFrames(c);
+  std::printf("summary rx=%lu tx=%lu answers ok=%d mismatch=%d missing=%d video=%lu\n", c->rx, c->tx,
+              c->checker.ok, c->checker.mismatched, c->checker.missing, c->video_dgrams);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  static Camera camera;
+  int parsed = ParseOptions(argc, argv, &camera.opt);
+  if (parsed) return parsed == 1 ? 0 : 2;
+  const Options& o = camera.opt;
+  camera.cam.demo = o.demo;
+  if (!ResolveHost(o.host, o.port, &camera.box) || !ResolveHost(o.host, o.video_port, &camera.video_to)) {
+    std::fprintf(stderr, "vb-camera: cannot resolve %s\n", o.host);
+    return 2;
+  }
+  camera.fd = OpenUdp(o.local_port);
+  camera.video_fd = o.video_kbps > 0 ? OpenUdp(0) : -1;
+  if (camera.fd < 0 || (o.video_kbps > 0 && camera.video_fd < 0)) {
+    std::perror("vb-camera: socket");
+    return 1;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::printf("vb-camera mode %s box %s:%u video %g kbit/s\n", o.mode == kModeInspire ? "inspire" : "osmo", o.host,
+              o.port, o.video_kbps);
+  return Run(&camera);
+}

@@ -1,0 +1,358 @@
+// vb-viewer: stands in for a viewer app. It registers with the box on port
+// 4242 (repeating the connect request every second), prints every message the
+// box sends, one line each, counts the video once a second, and sends JSON
+// commands, gimbal control and attitude messages from its arguments or from
+// standard input, one per line.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "clients/protocol.h"
+#include "decode.h"
+#include "requests.h"
+
+namespace {
+
+struct Options {
+  char host[128] = "127.0.0.1";
+  uint16_t port = kDiscoveryPort;
+  uint16_t local_port = 0;
+  bool data_only = false;
+  bool register_viewer = true;
+  bool show_seq = false;
+  bool stamp = false;
+  bool quiet_video = false;
+  double seconds = 0;
+  double send_gap = 0.3;
+  std::vector<std::string> queued;  // input lines to send once registered
+};
+
+volatile sig_atomic_t g_stop = 0;
+void OnSignal(int) { g_stop = 1; }
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: vb-viewer [options]\n"
+               "  --box HOST[:PORT]        the box (default 127.0.0.1:4242)\n"
+               "  --data-only              register for data messages only (no video)\n"
+               "  --no-register            send no connect requests (commands still go out)\n"
+               "  --seconds N              stop after N seconds (default: until interrupted or \"quit\")\n"
+               "  --send JSON              send a JSON command (repeatable)\n"
+               "  --gimbal SEL,A,B         send a gimbal control message\n"
+               "  --attitude Q1,Q2,Q3,Q4   send an attitude message (components -1 ... 1)\n"
+               "  --send-gap MS            pause between queued sends (default 300)\n"
+               "  --show-seq               end each message line with the box's datagram number\n"
+               "  --stamp                  end each message line with t=SECONDS since the viewer started\n"
+               "  --quiet-video            no per-second video line\n"
+               "  --local-port P           the viewer's own UDP port (default: any free one)\n"
+               "Standard input, one per line: a JSON text, \"gimbal SEL,A,B\", \"attitude Q1,Q2,Q3,Q4\",\n"
+               "\"connect\", \"connect data\", \"disconnect\", \"quit\".\n");
+}
+
+bool ParseNumber(const char* text, double lo, double hi, double* out) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= lo && v <= hi)) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseHostPort(const char* text, Options* o) {
+  const char* colon = std::strrchr(text, ':');
+  size_t host_len = colon ? static_cast<size_t>(colon - text) : std::strlen(text);
+  if (host_len == 0 || host_len >= sizeof o->host) return false;
+  std::memcpy(o->host, text, host_len);
+  o->host[host_len] = '\0';
+  double port;
+  if (colon && !ParseNumber(colon + 1, 1, 65535, &port)) return false;
+  if (colon) o->port = static_cast<uint16_t>(port);
+  return true;
+}
+
+// Returns 0 to go on, 1 to exit successfully, 2 on a bad option.
+int ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    double num = 0;
+    bool ok = true;
+    if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+      Usage(stdout);
+      return 1;
+    } else if (!std::strcmp(a, "--data-only")) {
+      o->data_only = true;
+    } else if (!std::strcmp(a, "--no-register")) {
+      o->register_viewer = false;
+    } else if (!std::strcmp(a, "--show-seq")) {
+      o->show_seq = true;
+    } else if (!std::strcmp(a, "--stamp")) {
+      o->stamp = true;
+    } else if (!std::strcmp(a, "--quiet-video")) {
+      o->quiet_video = true;
+    } else if (!v) {
+      ok = false;
+    } else {
+      ++i;
+      if (!std::strcmp(a, "--box")) ok = ParseHostPort(v, o);
+      else if (!std::strcmp(a, "--seconds")) ok = ParseNumber(v, 0, 1e7, &o->seconds);
+      else if (!std::strcmp(a, "--send")) o->queued.push_back(v);
+      else if (!std::strcmp(a, "--gimbal")) o->queued.push_back(std::string("gimbal ") + v);
+      else if (!std::strcmp(a, "--attitude")) o->queued.push_back(std::string("attitude ") + v);
+      else if (!std::strcmp(a, "--send-gap") && (ok = ParseNumber(v, 0, 60000, &num))) o->send_gap = num / 1000;
+      else if (!std::strcmp(a, "--local-port") && (ok = ParseNumber(v, 0, 65535, &num))) o->local_port = static_cast<uint16_t>(num);
+      else if (ok) ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "vb-viewer: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      Usage(stderr);
+      return 2;
+    }
+  }
+  return 0;
+}
+
+struct Viewer {
+  Options opt;
+  double start = 0;
+  int fd = -1;
+  sockaddr_in box{};
+  uint32_t sequence = 0;
+  bool acked = false;
+  bool stdin_open = true;
+  bool quit = false;
+  std::string stdin_partial;
+  std::vector<std::string> outgoing;  // lines waiting for their turn
+  unsigned long messages = 0, acks = 0, video_dgrams = 0, video_bytes = 0;
+  unsigned long second_dgrams = 0, second_bytes = 0;
+};
+
+void SendPayload(Viewer* v, const uint8_t* payload, size_t length) {
+  static uint8_t datagram[70000];
+  size_t n = BuildViewerDatagram(v->sequence++, payload, length, datagram, sizeof datagram);
+  if (n) sendto(v->fd, datagram, n, 0, reinterpret_cast<const sockaddr*>(&v->box), sizeof v->box);
+}
+
+void SendConnect(Viewer* v, bool data_only) {
+  uint8_t p[2];
+  SendPayload(v, p, BuildConnectPayload(data_only, p));
+}
+
+void SendDisconnect(Viewer* v) {
+  uint8_t p = kMsgDisconnect;
+  SendPayload(v, &p, 1);
+}
+
+void SendJson(Viewer* v, const std::string& text) {
+  SendPayload(v, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  std::printf("sent json %s\n", text.c_str());
+}
+
+// Acts on one input line (from the arguments or standard input).
+void HandleLine(Viewer* v, std::string line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  size_t start = line.find_first_not_of(' ');
+  if (start == std::string::npos) return;
+  line.erase(0, start);
+  auto starts = [&](const char* word) {
+    size_t n = std::strlen(word);
+    return line.compare(0, n, word) == 0 && (line.size() == n || line[n] == ' ');
+  };
+  auto rest = [&](const char* word) {
+    size_t p = line.find_first_not_of(' ', std::strlen(word));
+    return p == std::string::npos ? std::string() : line.substr(p);
+  };
+  if (line[0] == '{') {
+    SendJson(v, line);
+  } else if (starts("gimbal")) {
+    uint8_t p[8];
+    if (!BuildGimbalPayload(rest("gimbal").c_str(), p)) {
+      std::printf("error gimbal needs SEL,A,B (selector 0-255, values -32768 ... 32767)\n");
+      return;
+    }
+    SendPayload(v, p, sizeof p);
+    std::printf("sent gimbal %s\n", rest("gimbal").c_str());
+  } else if (starts("attitude")) {
+    uint8_t p[11];
+    if (!BuildAttitudePayload(rest("attitude").c_str(), p)) {
+      std::printf("error attitude needs Q1,Q2,Q3,Q4\n");
+      return;
+    }
+    SendPayload(v, p, sizeof p);
+    std::printf("sent attitude %s\n", rest("attitude").c_str());
+  } else if (line == "connect" || line == "connect data") {
+    v->opt.data_only = line == "connect data";
+    v->opt.register_viewer = true;
+    SendConnect(v, v->opt.data_only);
+    std::printf("sent connect%s\n", v->opt.data_only ? " data-only" : "");
+  } else if (line == "disconnect") {
+    v->opt.register_viewer = false;
+    v->acked = false;
+    SendDisconnect(v);
+    std::printf("sent disconnect\n");
+  } else if (line == "quit") {
+    v->quit = true;
+  } else {
+    std::printf("error unknown input: %s\n", line.c_str());
+  }
+}
+
+void HandleDatagram(Viewer* v, const uint8_t* d, size_t n) {
+  if (n == 1 && d[0] == kDatagramMagic) {
+    ++v->acks;
+    v->acked = true;
+    std::printf("ack\n");
+    return;
+  }
+  if (n < static_cast<size_t>(kClientHeaderSize) || d[0] != kDatagramMagic) {
+    std::printf("junk len=%zu\n", n);
+    return;
+  }
+  uint32_t seq = static_cast<uint32_t>(d[4]) | static_cast<uint32_t>(d[5]) << 8 | static_cast<uint32_t>(d[6]) << 16 |
+                 static_cast<uint32_t>(d[7]) << 24;
+  size_t length = n - kClientHeaderSize;
+  if (d[1] == kKindVideo) {
+    ++v->video_dgrams;
+    ++v->second_dgrams;
+    v->video_bytes += length;
+    v->second_bytes += length;
+    return;
+  }
+  ++v->messages;
+  static char line[16384];
+  FormatClientMessage(d + kClientHeaderSize, length, line, sizeof line);
+  std::string suffix;
+  char part[48];
+  if (v->opt.show_seq) {
+    std::snprintf(part, sizeof part, " seq=%u", seq);
+    suffix += part;
+  }
+  if (v->opt.stamp) {
+    std::snprintf(part, sizeof part, " t=%.3f", Now() - v->start);
+    suffix += part;
+  }
+  std::printf("%s%s\n", line, suffix.c_str());
+}
+
+void ReadStdin(Viewer* v) {
+  char buf[4096];
+  ssize_t n = read(0, buf, sizeof buf);
+  if (n <= 0) {
+    v->stdin_open = false;
+    if (!v->stdin_partial.empty()) v->outgoing.push_back(v->stdin_partial);
+    v->stdin_partial.clear();
+    return;
+  }
+  v->stdin_partial.append(buf, static_cast<size_t>(n));
+  size_t nl;
+  while ((nl = v->stdin_partial.find('\n')) != std::string::npos) {
+    v->outgoing.push_back(v->stdin_partial.substr(0, nl));
+    v->stdin_partial.erase(0, nl + 1);
+  }
+}
+
+int Run(Viewer* v) {
+  double start = v->start = Now();
+  double next_connect = start, next_second = start + 1, next_send = 0;
+  v->outgoing = v->opt.queued;
+  while (!g_stop && !v->quit) {
+    double now = Now();
+    if (v->opt.seconds > 0 && now - start >= v->opt.seconds) break;
+    if (v->opt.register_viewer && now >= next_connect) {
+      SendConnect(v, v->opt.data_only);
+      next_connect += 1;
+      if (next_connect < now) next_connect = now + 1;
+    }
+    // Queued input waits for the registration (or half a second) and goes out
+    // one line per gap, so the box handles the commands one after another.
+    bool ready = v->acked || !v->opt.register_viewer || now - start >= 0.5;
+    if (ready && !v->outgoing.empty() && now >= next_send) {
+      std::string line = v->outgoing.front();
+      v->outgoing.erase(v->outgoing.begin());
+      HandleLine(v, line);
+      next_send = now + v->opt.send_gap;
+    }
+    if (now >= next_second) {
+      if (!v->opt.quiet_video) std::printf("video %lu dgrams/s %lu B/s\n", v->second_dgrams, v->second_bytes);
+      v->second_dgrams = v->second_bytes = 0;
+      next_second += 1;
+      if (next_second < now) next_second = now + 1;
+    }
+    double next = std::min(next_second, v->opt.register_viewer ? next_connect : next_second);
+    if (!v->outgoing.empty()) next = std::min(next, std::max(next_send, start + 0.05));
+    if (v->opt.seconds > 0) next = std::min(next, start + v->opt.seconds);
+    double wait_ms = std::min(100.0, (next - Now()) * 1000);
+    pollfd p[2] = {{v->fd, POLLIN, 0}, {0, POLLIN, 0}};
+    int count = v->stdin_open ? 2 : 1;
+    if (poll(p, static_cast<nfds_t>(count), wait_ms > 0 ? static_cast<int>(wait_ms) : 0) <= 0) continue;
+    if (p[0].revents & POLLIN) {
+      static uint8_t buf[70000];
+      ssize_t n;
+      while ((n = recv(v->fd, buf, sizeof buf, MSG_DONTWAIT)) >= 0) HandleDatagram(v, buf, static_cast<size_t>(n));
+    }
+    if (count == 2 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) ReadStdin(v);
+  }
+  if (v->opt.register_viewer) SendDisconnect(v);
+  std::printf("summary messages=%lu acks=%lu video=%lu dgrams %lu B\n", v->messages, v->acks, v->video_dgrams,
+              v->video_bytes);
+  return 0;
+}
+
+bool ResolveHost(const char* host, uint16_t port, sockaddr_in* out) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* res = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return false;
+  std::memcpy(out, res->ai_addr, sizeof *out);
+  freeaddrinfo(res);
+  out->sin_port = htons(port);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  static Viewer viewer;
+  int parsed = ParseOptions(argc, argv, &viewer.opt);
+  if (parsed) return parsed == 1 ? 0 : 2;
+  if (!ResolveHost(viewer.opt.host, viewer.opt.port, &viewer.box)) {
+    std::fprintf(stderr, "vb-viewer: cannot resolve %s\n", viewer.opt.host);
+    return 2;
+  }
+  viewer.fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(viewer.opt.local_port);
+  int size = 8 << 20;  // room for a burst of video between two reads
+  setsockopt(viewer.fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  if (viewer.fd < 0 || bind(viewer.fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    std::perror("vb-viewer: socket");
+    return 1;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+  socklen_t len = sizeof local;
+  getsockname(viewer.fd, reinterpret_cast<sockaddr*>(&local), &len);
+  std::printf("vb-viewer %s box %s:%u from port %u\n", viewer.opt.data_only ? "data-only" : "full", viewer.opt.host,
+              viewer.opt.port, ntohs(local.sin_port));
+  return Run(&viewer);
+}
