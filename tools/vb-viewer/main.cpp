@@ -21,6 +21,7 @@
 #include "clients/protocol.h"
 #include "decode.h"
 #include "requests.h"
+#include "vocabulary_use.h"
 
 namespace {
 
@@ -55,6 +56,8 @@ void Usage(FILE* out) {
                "  --no-register            send no connect requests (commands still go out)\n"
                "  --seconds N              stop after N seconds (default: until interrupted or \"quit\")\n"
                "  --send JSON              send a JSON command (repeatable)\n"
+               "  --command NAME [VALUES]  send a camera command by name (see --commands)\n"
+               "  --commands               print the camera command vocabulary and exit\n"
                "  --gimbal SEL,A,B         send a gimbal control message\n"
                "  --attitude Q1,Q2,Q3,Q4   send an attitude message (components -1 ... 1)\n"
                "  --send-gap MS            pause between queued sends (default 300)\n"
@@ -63,7 +66,7 @@ void Usage(FILE* out) {
                "  --quiet-video            no per-second video line\n"
                "  --local-port P           the viewer's own UDP port (default: any free one)\n"
                "Standard input, one per line: a JSON text, \"gimbal SEL,A,B\", \"attitude Q1,Q2,Q3,Q4\",\n"
-               "\"connect\", \"connect data\", \"disconnect\", \"quit\".\n");
+               "\"command NAME [VALUES]\", \"connect\", \"connect data\", \"disconnect\", \"commands\", \"quit\".\n");
 }
 
 bool ParseNumber(const char* text, double lo, double hi, double* out) {
@@ -96,6 +99,17 @@ int ParseOptions(int argc, char** argv, Options* o) {
     if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
       Usage(stdout);
       return 1;
+    } else if (!std::strcmp(a, "--commands")) {
+      PrintVocabulary(stdout);
+      return 1;
+    } else if (!std::strcmp(a, "--command") && v) {
+      // The name and the values up to the next option; a value with blanks is quoted.
+      std::string line = "command";
+      while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
+        std::string word = argv[++i];
+        line += word.find(' ') == std::string::npos ? " " + word : " \"" + word + "\"";
+      }
+      o->queued.push_back(line);
     } else if (!std::strcmp(a, "--data-only")) {
       o->data_only = true;
     } else if (!std::strcmp(a, "--no-register")) {
@@ -196,6 +210,15 @@ void HandleLine(Viewer* v, std::string line) {
     }
     SendPayload(v, p, sizeof p);
     std::printf("sent attitude %s\n", rest("attitude").c_str());
+  } else if (starts("command")) {
+    std::string json, error;
+    if (!BuildCommandLine(rest("command"), &json, &error)) {
+      std::printf("error %s\n", error.c_str());
+      return;
+    }
+    SendJson(v, json);
+  } else if (starts("commands")) {
+    PrintVocabulary(stdout);
   } else if (line == "connect" || line == "connect data") {
     v->opt.data_only = line == "connect data";
     v->opt.register_viewer = true;
