@@ -1,0 +1,129 @@
+// The real 4242 receive thread on a free loopback port, and JSON commands run
+// by their workers through the real command handlers.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera/hud_state.h"
+#include "clients/client_table.h"
+#include "clients/discovery.h"
+#include "clients/protocol.h"
+#include "viewer_end.h"
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+std::vector<uint8_t> Datagram12(const std::string& payload) {
+  std::vector<uint8_t> d(kClientHeaderSize + payload.size(), 0);
+  d[0] = 'B';
+  for (size_t i = 0; i < payload.size(); ++i) d[kClientHeaderSize + i] = static_cast<uint8_t>(payload[i]);
+  return d;
+}
+
+const std::string kShowChannels = R"({"cmd":"rc","name":"showchannels","value":"1"})";
+
+class DiscoveryThreadTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    testing::internal::CaptureStderr();
+    box_port_ = StartDiscoveryOn(INADDR_LOOPBACK, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Init device discovery\n");
+  }
+  void SetUp() override {
+    ClearClientTable();
+    GetHudState()->show_rc_channels = 0;
+    client_ = OpenLoopbackUdp(&port_);
+  }
+  void TearDown() override {
+    close(client_);
+    ClearClientTable();
+  }
+  static uint16_t box_port_;
+  int client_ = -1;
+  uint16_t port_ = 0;
+};
+uint16_t DiscoveryThreadTest::box_port_ = 0;
+
+TEST_F(DiscoveryThreadTest, ConnectOverTheSocketIsAcknowledgedFrom4242Socket) {
+  ASSERT_NE(box_port_, 0);
+  auto connect = Datagram12(std::string{'\0', '\0'});
+  SendTo(client_, box_port_, connect.data(), connect.size());
+  auto got = ReceiveDatagrams(client_, 100, 3000);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], Datagram{'B'});
+  ClientEntry row = GetClientRow(0);
+  EXPECT_STREQ(row.address, "127.0.0.1");
+  EXPECT_EQ(row.port, port_);
+}
+
+TEST_F(DiscoveryThreadTest, ForeignAndHeaderlessDatagramsAreDropped) {
+  auto foreign = Datagram12(std::string{'\0', '\0'});
+  foreign[0] = 'C';
+  SendTo(client_, box_port_, foreign.data(), foreign.size());
+  const uint8_t runt[11] = {'B', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  SendTo(client_, box_port_, runt, sizeof runt);
+  auto header_only = Datagram12("");
+  SendTo(client_, box_port_, header_only.data(), header_only.size());
+  EXPECT_TRUE(ReceiveDatagrams(client_, 100, 500).empty());
+  EXPECT_EQ(GetClientRow(0).address[0], '\0');
+}
+
+TEST_F(DiscoveryThreadTest, JsonWithoutTrailingNulRunsFromAnyone) {
+  auto d = Datagram12(kShowChannels);  // no NUL, sender not registered
+  SendTo(client_, box_port_, d.data(), d.size());
+  EXPECT_TRUE(WaitFor([] { return GetHudState()->show_rc_channels == 1; }));
+}
+
+TEST_F(DiscoveryThreadTest, DatagramsOfAnySizeAreReceivedSafely) {
+  // 1500 bytes arrive whole; longer ones are cut to their first 1500 bytes.
+  for (size_t size : {size_t{1500}, size_t{1501}, size_t{9000}}) {
+    ClearClientTable();
+    auto d = Datagram12(std::string{'\0', '\0'});
+    d.resize(size, 0x5A);
+    SendTo(client_, box_port_, d.data(), d.size());
+    auto got = ReceiveDatagrams(client_, 100, 3000);
+    ASSERT_EQ(got.size(), 1u) << size;
+    EXPECT_EQ(got[0], Datagram{'B'});
+  }
+}
+
+TEST(JsonCommand, OnlyTheFirst255BytesRun) {
+  GetHudState()->show_rc_channels = 0;
+  std::string fits = kShowChannels;
+  fits.insert(fits.size() - 1, std::string(255 - fits.size(), ' '));
+  ASSERT_EQ(fits.size(), 255u);
+  std::string cut = fits;
+  cut.insert(cut.size() - 1, " ");  // the closing brace is byte 256
+  RunJsonCommand(reinterpret_cast<const uint8_t*>(cut.data()), static_cast<int>(cut.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(GetHudState()->show_rc_channels, 0);
+  RunJsonCommand(reinterpret_cast<const uint8_t*>(fits.data()), static_cast<int>(fits.size()));
+  EXPECT_TRUE(WaitFor([] { return GetHudState()->show_rc_channels == 1; }));
+}
+
+TEST(JsonCommand, TextEndsAtItsFirstNul) {
+  GetHudState()->show_rc_channels = 0;
+  std::string text = std::string("\0", 1) + kShowChannels;
+  RunJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(GetHudState()->show_rc_channels, 0);
+}
+
+TEST(DiscoveryBindDeathTest, BindFailureEndsTheProcessWith100) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  uint16_t taken = 0;
+  int holder = OpenLoopbackUdp(&taken);
+  EXPECT_EXIT(StartDiscoveryOn(INADDR_LOOPBACK, taken), testing::ExitedWithCode(100), "discovery bind failed\n");
+  close(holder);
+}
+
+}  // namespace
