@@ -156,9 +156,44 @@ def test_commands_by_name(sb):
     sb.expect("error unknown command nosuchcommand" in bad.stdout_text(), "unknown name not refused")
 
 
+def test_gimbal_control_and_attitude_from_the_viewer(sb):
+    _, camera = start(sb)
+
+    def viewer_sends(*args):
+        mark = len(si.lines(camera))
+        sender = sb.start_tool("vb-viewer", "--no-register", "--seconds", "0.6", "--quiet-video", *args)
+        sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer failed for %r" % (args,))
+        return mark
+
+    # Selector 0: an absolute angle (pan 100, tilt -50, dutch 0).
+    mark = viewer_sends("--gimbal", "0,100,-50")
+    angle = "23 02>04 40 04:0A | 64 00 00 00 CE FF 64 00 E0 04"
+    sb.expect(sb.wait_until(lambda: angle in [f.text for f in si.frames(camera, mark)], timeout=10),
+              "no angle frame: %r" % [f.text for f in si.frames(camera, mark)])
+
+    # Selector 1: a speed, which the box repeats until the zero speed stops it.
+    moving = "20 02>04 40 04:0C | 2C 01 00 00 00 00 90"
+    stop = "20 02>04 40 04:0C | 00 00 00 00 00 00 90"
+    mark = viewer_sends("--gimbal", "1,300,0")
+    sb.expect(sb.wait_until(lambda: [f.text for f in si.frames(camera, mark)].count(moving) >= 10, timeout=10),
+              "speed not repeated: %r" % [f.text for f in si.frames(camera, mark)][-5:])
+    viewer_sends("--gimbal", "1,0,0")
+    sb.expect(sb.wait_until(lambda: stop in [f.text for f in si.frames(camera, mark)], timeout=10), "no stop frame")
+    texts = [f.text for f in si.frames(camera, mark)]
+    sb.expect(moving not in texts[texts.index(stop):], "the gimbal kept moving after the stop")
+
+    # Attitude: the quaternion (1, 0, 0, 0) with the fourth component first.
+    mark = viewer_sends("--attitude", "1,0,0,0")
+    attitude = ("51 03>04 00 03:42 | 00 00 00 00 00 00 80 3F 00 00 00 00 00 00 00 00 00 00 80 00" +
+                " 00" * 18)
+    sb.expect(sb.wait_until(lambda: attitude in [f.text for f in si.frames(camera, mark)], timeout=10),
+              "no attitude frame: %r" % [f.text for f in si.frames(camera, mark) if f.set == 0x03])
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_commands_reach_the_camera_as_exact_frames,
         test_unknown_and_out_of_table_commands_send_nothing,
         test_commands_by_name,
+        test_gimbal_control_and_attitude_from_the_viewer,
     ])

@@ -105,7 +105,13 @@ size_t ExpectedAnswer(const QuerySpec& q, uint16_t query_sequence, uint8_t byte1
 }
 
 void ExpectAnswer(AnswerChecker* c, const QuerySpec* q, uint16_t sequence, uint8_t byte11, double deadline) {
-  if (c->count == kMaxPending) RemovePending(c, 0);  // the oldest is long overdue
+  if (c->count == kMaxPending) {
+    // Full only when expiry has not run for a long while: drop the most overdue.
+    int oldest = 0;
+    for (int i = 1; i < c->count; ++i)
+      if (c->pending[i].deadline < c->pending[oldest].deadline) oldest = i;
+    RemovePending(c, oldest);
+  }
   c->pending[c->count++] = PendingAnswer{q, sequence, byte11, deadline};
 }
 

@@ -53,7 +53,7 @@ void Usage(FILE* out) {
                "  --box HOST:PORT      the box's camera data port (default 127.0.0.1:5001)\n"
                "  --mode osmo|inspire  which work mode's queries to send and check (default osmo)\n"
                "  --seconds N          stop after N seconds (default: run until interrupted)\n"
-               "  --quiet              do not print the telemetry frames sent\n"
+               "  --quiet              do not print the telemetry frames sent (nor the video count)\n"
                "  --rate NAME=HZ       telemetry rate; NAME one of");
   for (int k = 0; k < kTelemetryKindCount; ++k) std::fprintf(out, " %s", kTelemetryInfo[k].name);
   std::fprintf(out,
