@@ -102,6 +102,14 @@ def test_telemetry_reaches_both_viewers_and_video_only_the_full_one(sb):
               "data-only viewer got video: %r" % si.video_rates(data_only))
     sb.expect(si.count_prefix(data_only, "link video state=2") > 0, "data-only viewer not told of the video")
 
+    # A viewer that ends says so; the box forgets it and the client count follows.
+    port = si.lines(data_only)[0].rsplit(" ", 1)[1]
+    mark = len(si.lines(full))
+    sb.stop(data_only)
+    sb.expect(sb.wait_for(daemon, "client 127.0.0.1:%s removed\n" % port, timeout=10), "no removal line")
+    sb.expect(si.wait_line(full, "status flags=0x11 clients=1 ", since=mark, timeout=10),
+              "client count did not drop to 1")
+
 
 def test_video_and_data_link_follow_the_camera(sb):
     daemon = start_daemon(sb, OSMO)
