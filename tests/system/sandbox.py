@@ -57,6 +57,7 @@ runs CMD in the working directory with the stubs on PATH; Ctrl-C ends it.
 """
 
 import argparse
+import ctypes
 import os
 import shutil
 import signal
@@ -156,6 +157,13 @@ def _set_up_namespace():
     os.environ[_OUTER_NS] = ""
 
 
+def _die_with_parent():
+    """Runs in each child before exec: it is killed when the sandbox program ends,
+    however that happens, so no daemon outlives a test that was killed."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
+
+
 def _copy_stub(destination):
     shutil.copyfile(os.path.join(STUBS, "killall"), destination)
     os.chmod(destination, 0o755)
@@ -252,7 +260,7 @@ class Sandbox:
         out_path, err_path = base + ".out", base + ".err"
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             popen = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=out, stderr=err)
+                                     stdout=out, stderr=err, preexec_fn=_die_with_parent)
         proc = Process(name, popen, out_path, err_path)
         self.processes.append(proc)
         return proc
@@ -429,7 +437,7 @@ def _shell(argv):
     sb = enter(args.build)
     sb.reset(config)
     sys.stderr.write("sandbox: working directory %s, stub log %s\n" % (WORK_DIR, STUB_LOG))
-    proc = subprocess.Popen(command, cwd=WORK_DIR, env=sb.env)
+    proc = subprocess.Popen(command, cwd=WORK_DIR, env=sb.env, preexec_fn=_die_with_parent)
     try:
         code = proc.wait()
     except KeyboardInterrupt:
