@@ -81,6 +81,8 @@ _OUTER_NS = "VB_SANDBOX_OUTER_NS"
 
 DEFAULT_CONFIG = "control_enabled=1\n"
 
+_namespace_ready = False
+
 # Programs whose real copies are covered by a recording stub inside the
 # namespace, in case a command line names them by absolute path. mount goes
 # last: the sandbox needs the real one until then.
@@ -124,12 +126,13 @@ def _run(argv):
 def _set_up_namespace():
     outer = os.environ.get(_OUTER_NS, "")
     mnt, net = _namespaces().split()
-    if mnt in outer or net in outer:
+    if not outer or mnt in outer or net in outer:
         _fail_loudly("not inside private namespaces; refusing to mount anything")
     mount = "/bin/mount"
     ip = shutil.which("ip") or "/sbin/ip"
     for path, mode in (("/boot", "0755"), ("/run", "0755"), ("/dev/shm", "1777")):
-        os.makedirs(path, exist_ok=True)
+        if not os.path.isdir(path):
+            _fail_loudly("%s is missing on this machine; nothing to cover" % path)
         _run([mount, "-t", "tmpfs", "-o", "mode=" + mode, "vb-sandbox", path])
     # The governor file start-up writes: a private copy, made even where the
     # machine has no frequency scaling, so the write lands and can be read back.
@@ -154,7 +157,6 @@ def _set_up_namespace():
             continue
         covered.add(real)
         _run([mount, "--bind", stub, real])
-    os.environ[_OUTER_NS] = ""
 
 
 def _die_with_parent():
@@ -368,9 +370,12 @@ def set_config_key(text, key, value):
 
 def enter(build_dir):
     """Call first: re-executes the program inside the sandbox, then returns a Sandbox."""
-    if _OUTER_NS not in os.environ:
+    global _namespace_ready
+    if not os.environ.get(_OUTER_NS):
         _reexec_inside()
-    _set_up_namespace()
+    if not _namespace_ready:
+        _set_up_namespace()
+        _namespace_ready = True
     return Sandbox(build_dir)
 
 
