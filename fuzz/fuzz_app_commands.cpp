@@ -34,14 +34,23 @@ bool EndsTheProcess(const std::string& text) {
   return ends;
 }
 
+std::string g_boot_dir;
 std::string g_boot_path;
+
+void RemoveBootFile() {
+  unlink(g_boot_path.c_str());
+  unlink((g_boot_path + ".new").c_str());
+  rmdir(g_boot_dir.c_str());
+}
 
 void SetUpOnce() {
   SkipSleepsForFuzzing(true);
   char pattern[] = "/tmp/vb-fuzz-appcmd-XXXXXX";
   const char* dir = mkdtemp(pattern);
-  g_boot_path = std::string(dir ? dir : "/tmp") + "/vantagebridge-cable.conf";
+  g_boot_dir = dir ? dir : "";
+  g_boot_path = (dir ? g_boot_dir : std::string("/tmp")) + "/vantagebridge-cable.conf";
   SetBootConfigPathForTest(g_boot_path.c_str());
+  if (dir) atexit(RemoveBootFile);
   // Keep the console quiet: the handler logs every command.
   if (!getenv("VB_FUZZ_VERBOSE") && !freopen("/dev/null", "w", stdout)) {
     // stdout stays as it was

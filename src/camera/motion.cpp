@@ -7,6 +7,7 @@
 
 #include "camera/camera_link.h"
 #include "camera/frame.h"
+#include "common/saturating.h"
 #include "common/wire.h"
 #include "config/shared_config.h"
 #include "startup/clock.h"
@@ -88,14 +89,6 @@ static_assert(FrameTemplateValid(kPosition1PressGimbal) && FrameTemplateValid(kP
 static_assert(FrameTemplateValid(kPositionReleaseGimbal) && FrameTemplateValid(kPositionReleaseCamera));
 
 constexpr int32_t kInspireSpeedLimit = 1700;
-
-// Sums of two speed sources saturate instead of overflowing a 32-bit int.
-int32_t SaturatingAdd(int32_t a, int32_t b) {
-  int64_t sum = static_cast<int64_t>(a) + b;
-  if (sum > INT32_MAX) return INT32_MAX;
-  if (sum < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(sum);
-}
 
 // One axis as it goes on the wire: inverted on request (in 64 bits, so that
 // the most negative int inverts cleanly), clamped in Inspire work mode, else
@@ -264,14 +257,14 @@ void HandleGimbalControl(int32_t selector, int32_t a, int32_t b) {
     case 1:
       // The RC loop's own speeds add to the client's, so both sources steer.
       link->gimbal_stopped = 0;
-      SetPanTiltSpeed(SaturatingAdd(a, link->rc_pan_speed), SaturatingAdd(b, link->rc_tilt_speed));
+      SetPanTiltSpeed(SaturatedAdd(a, link->rc_pan_speed), SaturatedAdd(b, link->rc_tilt_speed));
       if (a == 0 && b == 0) link->gimbal_stopped = 1;
       link->client_pan_speed = a;
       link->client_tilt_speed = b;
       break;
     case 2:
       if (a == -1) {
-        SetDigitalZoom(SaturatingAdd(link->zoom_level, b));
+        SetDigitalZoom(SaturatedAdd(link->zoom_level, b));
       } else if (a == -2) {
         link->zoom_speed = b;
       } else if (a == -3) {

@@ -50,7 +50,7 @@ void HandleAttitudeMessage(const uint8_t* frame, size_t length) {
 
   const double pan = static_cast<double>(p) * 350.0 / 3260.0;
   const double tilt = t >= 0 ? static_cast<double>(t) * 45.0 / 347.0 : static_cast<double>(t) * 135.0 / 1293.0;
-  const double dutch = -static_cast<double>(d) * 60.0 / 490.0;
+  const double dutch = static_cast<double>(-static_cast<int32_t>(d)) * 60.0 / 490.0;  // no "-0" text
 
   // Packed fields: work on locals, then store.
   double rad = 0, s = 0, c = 0;

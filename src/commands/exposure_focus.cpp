@@ -137,7 +137,7 @@ constexpr ImageModeRow kImageModeTable[] = {{"auto", 0x01}, {"shutter", 0x02}, {
 
 // Converts a double to int32 by truncation, refusing what int32 cannot hold
 // (NaN, infinities, huge values), where a plain cast is undefined.
-bool TruncateToInt32(double value, int32_t* out) {
+bool TruncateIfInt32(double value, int32_t* out) {
   if (!std::isfinite(value)) return false;
   double t = std::trunc(value);
   if (t < -2147483648.0 || t > 2147483647.0) return false;
@@ -224,7 +224,7 @@ void SetAperture(float f_number) {
   fprintf(stderr, "set aperture %1.2f\n", static_cast<double>(f_number));
   const float scaled = f_number * 100.0f;
   int32_t v = 0;
-  if (!TruncateToInt32(static_cast<double>(scaled), &v)) return;
+  if (!TruncateIfInt32(static_cast<double>(scaled), &v)) return;
   uint8_t frame[kAperture.size()];
   std::memcpy(frame, kAperture.data(), sizeof frame);
   PutU16(frame + 11, static_cast<uint16_t>(v));
@@ -243,7 +243,7 @@ void SetManualFocus(double percent) {
   const uint32_t range = GetCameraLink()->focus_range;
   if (range == 0) return;
   int32_t position = 0;
-  if (!TruncateToInt32(static_cast<double>(range) * percent / 100.0, &position)) return;
+  if (!TruncateIfInt32(static_cast<double>(range) * percent / 100.0, &position)) return;
   fprintf(stderr, "set manual focus %d (%1.2f%%)\n", position, percent);
   uint8_t frame[kManualFocus.size()];
   std::memcpy(frame, kManualFocus.data(), sizeof frame);

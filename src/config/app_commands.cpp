@@ -103,6 +103,11 @@ void HandleAppCommand(const char* text, int length) {
   }
 
   cJSON_Delete(root);
-  // The launcher starts the daemon again on these codes.
-  if (exit_code != 0) exit(exit_code);
+  if (exit_code != 0) {
+    // The launcher starts the daemon again on these codes, so they must arrive
+    // as given: other threads keep running, and tearing down static state under
+    // them could turn the exit into a crash. The save is already on disk.
+    fflush(nullptr);
+    _Exit(exit_code);
+  }
 }

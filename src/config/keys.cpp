@@ -108,12 +108,12 @@ constexpr bool KeyTableWidthsFit() {
 static_assert(KeyTableWidthsFit());
 static_assert(sizeof(kKeyTable) / sizeof(kKeyTable[0]) == 48);
 
+// Index = the function code stored per RC channel.
 constexpr const char* kRcFunctionNames[] = {
-    "pan",   "tilt",          "record",        "record-shot", "menu",    "ev",
-    "zoom",  "focus",         "dutch",         "focus-pan",   "focus-tilt",
-    "digital-zoom",           "digital-zoom2", "iso",         "shutter", "aperture",
-    "videomode",              "custom-focus-assistant",       "center",  "intcamera",
-    "osd",   "orient-lock",
+    "pan", "tilt", "record", "record-shot", "menu", "ev",
+    "zoom", "focus", "dutch", "focus-pan", "focus-tilt", "digital-zoom",
+    "digital-zoom2", "iso", "shutter", "aperture", "videomode", "custom-focus-assistant",
+    "center", "intcamera", "osd", "orient-lock",
 };
 static_assert(sizeof(kRcFunctionNames) / sizeof(kRcFunctionNames[0]) == kRcFunctionCount);
 

@@ -36,19 +36,29 @@ void* MapConfigMem() {
   return p == MAP_FAILED ? nullptr : p;
 }
 
-}  // namespace
-
-int ParseConfigurationFile(const char* path) {
+// The loader's record steps around one ini parse (from a file or a text).
+template <typename Parse>
+int ParseIntoRecord(Parse parse) {
   SharedConfig* config = GetSharedConfig();
   std::memset(config, 0, sizeof *config);
   std::memcpy(config->rc2_input_mode, "sbus", 5);
   std::memcpy(config->rc_input_mode, "pwm", 4);
 
-  int result = ini_parse(path, SetConfigKey, nullptr);
+  int result = parse();
   if (result < 0) return result;
 
   if (config->rc_input_map[0] == '\0') std::memcpy(config->rc_input_map, kDefaultRcMap, sizeof kDefaultRcMap);
   return result;
+}
+
+}  // namespace
+
+int ParseConfigurationFile(const char* path) {
+  return ParseIntoRecord([path] { return ini_parse(path, SetConfigKey, nullptr); });
+}
+
+int ParseConfigurationText(const char* text) {
+  return ParseIntoRecord([text] { return ini_parse_string(text, SetConfigKey, nullptr); });
 }
 
 intptr_t LoadConfiguration() {

@@ -15,3 +15,6 @@ intptr_t LoadConfiguration();
 // default RC map when none was given. Returns ini_parse's result: 0, the line
 // number of the first rejected line, or negative when the file cannot be opened.
 int ParseConfigurationFile(const char* path);
+
+// The same steps over a configuration text held in memory.
+int ParseConfigurationText(const char* text);

@@ -119,27 +119,33 @@ std::string Compose(const SharedConfig& c, const ReportParts& parts) {
   return r;
 }
 
-// Cuts the longest text a little: down to the next longest, or by the excess,
-// and always by at least one character. Returns false when nothing is left.
-bool CutLongestText(ReportParts* parts, size_t excess) {
-  size_t escaped[kTextSlots];
-  int longest = 0;
+size_t EscapedTextsLength(const ReportParts& parts) {
+  size_t total = 0;
   for (int i = 0; i < kTextSlots; ++i) {
-    escaped[i] = JsonEscapedLength(parts->texts[i].substr(0, parts->kept[i]));
-    if (escaped[i] > escaped[longest]) longest = i;
+    total += JsonEscapedLength(parts.texts[i].substr(0, parts.kept[i]));
   }
-  if (escaped[longest] == 0) return false;
-  size_t next = 0;
-  for (int i = 0; i < kTextSlots; ++i) {
-    if (i != longest) next = std::max(next, escaped[i]);
+  return total;
+}
+
+// Cuts every text longer than one common length, the largest length at which
+// the escaped texts fit in budget: the longest texts lose the most.
+void CutLongestTexts(ReportParts* parts, size_t budget) {
+  size_t low = 0;
+  size_t high = 0;
+  for (int i = 0; i < kTextSlots; ++i) high = std::max(high, JsonEscapedLength(parts->texts[i]));
+  auto keep_at = [&](size_t level) {
+    for (int i = 0; i < kTextSlots; ++i) parts->kept[i] = JsonPrefixFitting(parts->texts[i], level);
+  };
+  while (low < high) {
+    size_t level = low + (high - low + 1) / 2;
+    keep_at(level);
+    if (EscapedTextsLength(*parts) <= budget) {
+      low = level;
+    } else {
+      high = level - 1;
+    }
   }
-  size_t target = escaped[longest] > excess ? escaped[longest] - excess : 0;
-  target = std::max(target, next);
-  std::string_view kept = parts->texts[longest].substr(0, parts->kept[longest]);
-  size_t now = JsonPrefixFitting(kept, target);
-  if (now >= parts->kept[longest]) now = JsonPrefixFitting(kept, escaped[longest] - 1);
-  parts->kept[longest] = now;
-  return true;
+  keep_at(low);
 }
 
 }  // namespace
@@ -169,8 +175,11 @@ int FormatConfigReport(const SharedConfig& config, const std::vector<InterfaceAd
     --parts.objects_kept;
     report = Compose(config, parts);
   }
-  while (report.size() > limit) {
-    if (!CutLongestText(&parts, report.size() - limit)) return 0;  // cap below the bare report
+  if (report.size() > limit) {
+    size_t texts = EscapedTextsLength(parts);
+    size_t skeleton = report.size() - texts;
+    if (skeleton > limit) return 0;  // no room even for the members
+    CutLongestTexts(&parts, limit - skeleton);
     report = Compose(config, parts);
   }
   std::memcpy(out, report.data(), report.size());

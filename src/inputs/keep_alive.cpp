@@ -1,6 +1,8 @@
 // The keep-alive half of each RC loop pass: repeats what keeps a motion going
 // (gimbal speed, digital zoom speed, optical zoom) whichever input set it, and
 // sends the delayed focus point updates.
+#include <cfloat>
+
 #include "camera/camera_link.h"
 #include "camera/hud_state.h"
 #include "camera/motion.h"
@@ -16,6 +18,14 @@ constexpr int32_t kCarrierAttitudeEveryPasses = 100;
 
 bool OlderThanSettle(uint32_t now, uint32_t then) {
   return static_cast<int32_t>(now - then) > kSettleMs;
+}
+
+// HudState is shared memory that other processes write: a double beyond the
+// float range must not reach an undefined narrowing.
+float ToFloat(double v) {
+  if (v > FLT_MAX) return FLT_MAX;
+  if (v < -FLT_MAX) return -FLT_MAX;
+  return static_cast<float>(v);
 }
 
 }  // namespace
@@ -42,7 +52,7 @@ void RcKeepAlivePass(RcLoopState& st, HudState* hud, SharedConfig* config, Camer
   if (st.focus_point_changed_ms != 0 && OlderThanSettle(now, st.focus_point_changed_ms)) {
     // The camera counts y from the other edge.
     if (hud->focus_mode == 1) {
-      SetFocusPoint(static_cast<float>(hud->focus_point_x), static_cast<float>(1 - hud->focus_point_y));
+      SetFocusPoint(ToFloat(hud->focus_point_x), ToFloat(1 - hud->focus_point_y));
     }
     st.focus_point_changed_ms = 0;
   }
@@ -50,7 +60,7 @@ void RcKeepAlivePass(RcLoopState& st, HudState* hud, SharedConfig* config, Camer
   const uint32_t moved_ms = link->last_gimbal_speed_ms;
   if (config->focus_assistant_enabled != 0 && hud->focus_mode == 1 && moved_ms != 0 &&
       OlderThanSettle(now, moved_ms)) {
-    SetFocusPoint(static_cast<float>(hud->focus_x), static_cast<float>(hud->focus_y));
+    SetFocusPoint(ToFloat(hud->focus_x), ToFloat(hud->focus_y));
     link->last_gimbal_speed_ms = 0;
   }
 }

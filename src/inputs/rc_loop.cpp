@@ -4,7 +4,6 @@
 
 #include <pthread.h>
 
-#include <cmath>
 #include <cstdint>
 
 #include "camera/camera_link.h"
@@ -28,7 +27,6 @@ RcLoopState g_state = kStartState;
 }  // namespace
 
 RcLoopState& RcState() { return g_state; }
-
 
 void ResetRcLoop() { g_state = kStartState; }
 

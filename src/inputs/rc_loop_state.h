@@ -65,6 +65,3 @@ RcLoopState& RcState();
 // One pass of each half (rc_mapping.cpp, keep_alive.cpp).
 void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link);
 void RcKeepAlivePass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link);
-
-// Float to integer without undefined behaviour: truncates toward zero,
-// NaN gives 0, and values beyond the int32 range saturate.

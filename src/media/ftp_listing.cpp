@@ -227,7 +227,7 @@ void RunMediaListing() {
   memset(g_folder_name, 0, sizeof(g_folder_name));
   memset(g_file_name, 0, sizeof(g_file_name));
 
-  char base[64];
+  char base[64] = "";
   const bool have_base = BuildBaseAddress(base, sizeof(base));
   if (have_base) {
     FetchDirectory(base, g_listing_area, sizeof(g_listing_area));

@@ -42,6 +42,7 @@ Helpers on the Sandbox object passed to each test:
     start(argv)                              any program inside the sandbox
     wait_for(proc, text, timeout, stream)    waits for text in a process's stderr/stdout
     read_hud(offset, length)                 bytes of /dev/shm/hud_mem
+    write_hud(offset, data)                  as a sibling process writing the record
     shm_size(name)                           size of /dev/shm/<name>, None when missing
     stub_log()                               lines the stubs recorded
     set_program_running(name, running)       what the pidof stub answers
@@ -50,7 +51,7 @@ Helpers on the Sandbox object passed to each test:
 
 Commands inside the sandbox from a shell (scripts/run uses this):
 
-    python3 tests/system/sandbox.py shell [--config FILE] -- CMD [ARGS...]
+    python3 tests/system/sandbox.py shell [--config FILE] [--set KEY=VALUE] -- CMD [ARGS...]
 
 runs CMD in the working directory with the stubs on PATH; Ctrl-C ends it.
 """
@@ -310,6 +311,12 @@ class Sandbox:
             f.seek(offset)
             return f.read(length)
 
+    def write_hud(self, offset, data):
+        """Writes bytes into /dev/shm/hud_mem, as a sibling process would."""
+        with open("/dev/shm/hud_mem", "r+b") as f:
+            f.seek(offset)
+            f.write(bytes(data))
+
     def shm_size(self, name):
         try:
             return os.stat(os.path.join("/dev/shm", name.lstrip("/"))).st_size
@@ -335,6 +342,20 @@ class Sandbox:
     def expect(condition, message):
         if not condition:
             raise AssertionError(message)
+
+
+def set_config_key(text, key, value):
+    """The configuration text with key set to value: its line replaced, or one added."""
+    lines = text.splitlines(keepends=True)
+    ending = "\r\n" if lines and lines[0].endswith("\r\n") else "\n"
+    for i, line in enumerate(lines):
+        name = line.split("=", 1)[0].split(":", 1)[0].strip()
+        if name == key and not line[:1].isspace():
+            lines[i] = "%s=%s%s" % (key, value, line[len(line.rstrip("\r\n")):] or ending)
+            return "".join(lines)
+    if lines and not lines[-1].endswith("\n"):
+        lines[-1] += ending
+    return "".join(lines) + "%s=%s%s" % (key, value, ending)
 
 
 def enter(build_dir):
@@ -389,6 +410,8 @@ def _shell(argv):
     parser = argparse.ArgumentParser(prog="sandbox.py shell")
     parser.add_argument("--build", default=_default_build())
     parser.add_argument("--config", help="file copied to the working directory's vantagebridge.conf")
+    parser.add_argument("--set", action="append", default=[], metavar="KEY=VALUE",
+                        help="set one key in that configuration (repeatable)")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args(argv)
     command = [c for c in args.command]
@@ -399,7 +422,10 @@ def _shell(argv):
     # Paths given relative to where the caller stands.
     if os.sep in command[0]:
         command[0] = os.path.abspath(command[0])
-    config = open(args.config).read() if args.config else DEFAULT_CONFIG
+    config = open(args.config, newline="").read() if args.config else DEFAULT_CONFIG
+    for setting in args.set:
+        key, _, value = setting.partition("=")
+        config = set_config_key(config, key.strip(), value)
     sb = enter(args.build)
     sb.reset(config)
     sys.stderr.write("sandbox: working directory %s, stub log %s\n" % (WORK_DIR, STUB_LOG))
@@ -407,7 +433,9 @@ def _shell(argv):
     try:
         code = proc.wait()
     except KeyboardInterrupt:
-        # Ctrl-C reached the command too; give it a moment to end.
+        # A terminal's Ctrl-C reaches the command too; pass it on in case it came another way.
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGINT)
         try:
             code = proc.wait(timeout=3)
         except subprocess.TimeoutExpired:

@@ -138,8 +138,27 @@ def test_unknown_and_out_of_table_commands_send_nothing(sb):
     sb.expect("Power set reboot\n" in daemon.stderr_text(), "power with an unknown state was not logged")
 
 
+def test_commands_by_name(sb):
+    # vb-viewer builds the command text from the box's own vocabulary list.
+    _, camera = start(sb)
+    for args, wanted in [(["iso", "800"], ["14 02>01 40 02:2A | 06"]),
+                         (["horizont/ccw"], ["14 02>04 40 04:07 | 03"]),
+                         (["video_resolution", "1280x720@60"],
+                          ["18 02>01 40 02:18 | 04 06 00 00 00", "15 02>01 40 02:AF | 04 06"])]:
+        mark = len(si.lines(camera))
+        sender = sb.start_tool("vb-viewer", "--no-register", "--seconds", "0.6", "--quiet-video", "--command", *args)
+        sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer failed for %r" % args)
+        sb.expect("sent json {" in sender.stdout_text(), "no command sent for %r: %r" % (args, sender.stdout_text()))
+        sb.expect(sb.wait_until(lambda: si.find_in_order(si.frames(camera, mark), wanted) is not None, timeout=10),
+                  "%r: wanted %r, got %r" % (args, wanted, [f.text for f in si.frames(camera, mark)]))
+    bad = sb.start_tool("vb-viewer", "--no-register", "--seconds", "0.6", "--command", "nosuchcommand")
+    si.wait_exit(sb, bad, 10)
+    sb.expect("error unknown command nosuchcommand" in bad.stdout_text(), "unknown name not refused")
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_commands_reach_the_camera_as_exact_frames,
         test_unknown_and_out_of_table_commands_send_nothing,
+        test_commands_by_name,
     ])

@@ -67,8 +67,10 @@ def test_rc_record_switch_starts_and_stops_recording(sb):
     daemon, camera, _ = start(sb)
     mark = len(si.lines(camera))
     run_rc(sb, "t=0 record=-1; t=1 record=1; t=3 record=-1")
-    sb.expect(sb.wait_until(lambda: RECORD_STOP in [f.text for f in si.frames(camera, mark)], timeout=10),
+    # The whole stop sequence: the log line follows its last frame.
+    sb.expect(sb.wait_for(daemon, "record stop\n", timeout=10),
               "no record stop: %r" % [f.text for f in si.frames(camera, mark)][-5:])
+    sb.wait_until(lambda: [f.text for f in si.frames(camera, mark)].count(RECORD_STOP) >= 4, timeout=5)
     texts = [f.text for f in si.frames(camera, mark)]
     sb.expect(texts.count(RECORD_START) == 4 and texts.count(RECORD_STOP) == 4,
               "record frames: %d starts, %d stops" % (texts.count(RECORD_START), texts.count(RECORD_STOP)))

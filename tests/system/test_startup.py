@@ -128,6 +128,23 @@ def test_threads_are_named(sb):
         sb.expect(name in names, "thread %r missing: %r" % (name, sorted(names)))
 
 
+def test_status_message_reaches_a_viewer(sb):
+    sb.write_config("control_enabled=1\nhdmi_enabled=1\nfocus_assistant_enabled=1\nap_iface=wlan0\n")
+    sb.set_program_running("hostapd", True)
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.write_hud(2625, [3, 1])  # only the lowest bit of the first byte counts
+    sb.write_hud(887, [5])
+    viewer = sb.start_tool("vb-viewer", "--data-only")
+    expected = "status flags=0xC7 clients=1 rc=5 fa=1 ap=1 hdmi=1 camera=0 b6=1 b7=1"
+    sb.expect(sb.wait_for(viewer, expected, stream="stdout", timeout=15),
+              "no %r in %r" % (expected, viewer.stdout_text()[-600:]))
+    # The watchdog notices the access point process is gone.
+    sb.set_program_running("hostapd", False)
+    sb.expect(sb.wait_for(viewer, "status flags=0xC5 clients=1", stream="stdout", timeout=15),
+              "access point bit still set: %r" % viewer.stdout_text()[-600:])
+
+
 TESTS = [
     test_banner_and_start_lines,
     test_status_record_after_start,
@@ -136,6 +153,7 @@ TESTS = [
     test_config_mem_is_made_and_resized,
     test_watchdog_checks_the_access_point,
     test_threads_are_named,
+    test_status_message_reaches_a_viewer,
 ]
 
 if __name__ == "__main__":

@@ -48,18 +48,18 @@ static_assert(FrameTemplateValid(kAnswerK) && FrameTemplateValid(kAnswerP));
 // Name, length, sender, receiver, type, set, id: the box tests only the fields
 // its answer table names; the others are what the camera puts there.
 const QuerySpec kOsmoQueries[] = {
-    {"identity-A", 13, 0x04, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerA), kSeqCopied, false, false},
-    {"identity-B", 13, 0x01, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerB), kSeqCopied, false, false},
-    {"probe-G", 14, 0x04, 0x09, 0x20, 0x04, 0x1C, VB_ANSWER(kAnswerG), kSeqZero, false, false},
-    {"probe-S", 14, 0x04, 0x09, 0x00, 0x04, 0x28, VB_ANSWER(kAnswerS), kSeqZero, false, false},
-    {"probe-U", 14, 0x01, 0x07, 0x40, 0x00, 0x50, VB_ANSWER(kAnswerU), kSeqCopied, false, false},
-    {"keepalive-K", 15, 0x01, 0x09, 0x40, 0x09, 0x0E, VB_ANSWER(kAnswerK), kSeqCopied, false, true},
+    {"identity-A", 13, 0x04, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerA), kSeqCopied, false, false, -1},
+    {"identity-B", 13, 0x01, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerB), kSeqCopied, false, false, -1},
+    {"probe-G", 14, 0x04, 0x09, 0x20, 0x04, 0x1C, VB_ANSWER(kAnswerG), kSeqZero, false, false, -1},
+    {"probe-S", 14, 0x04, 0x09, 0x00, 0x04, 0x28, VB_ANSWER(kAnswerS), kSeqZero, false, false, 1},
+    {"probe-U", 14, 0x01, 0x07, 0x40, 0x00, 0x50, VB_ANSWER(kAnswerU), kSeqCopied, false, false, -1},
+    {"keepalive-K", 15, 0x01, 0x09, 0x40, 0x09, 0x0E, VB_ANSWER(kAnswerK), kSeqCopied, false, true, -1},
 };
 const QuerySpec kInspireQueries[] = {
-    {"identity-C", 13, 0x01, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerC), kSeqCopied, false, false},
-    {"identity-D", 13, 0x04, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerD), kSeqNew, false, false},
-    {"probe-P", 14, 0x04, 0x03, 0x20, 0x04, 0x1C, VB_ANSWER(kAnswerP), kSeqZero, true, false},
-    {"keepalive-K2", 15, 0x01, 0x09, 0x40, 0x09, 0x0E, VB_ANSWER(kAnswerK), kSeqCopied, false, true},
+    {"identity-C", 13, 0x01, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerC), kSeqCopied, false, false, -1},
+    {"identity-D", 13, 0x04, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerD), kSeqNew, false, false, -1},
+    {"probe-P", 14, 0x04, 0x03, 0x20, 0x04, 0x1C, VB_ANSWER(kAnswerP), kSeqZero, true, false, -1},
+    {"keepalive-K2", 15, 0x01, 0x09, 0x40, 0x09, 0x0E, VB_ANSWER(kAnswerK), kSeqCopied, false, true, -1},
 };
 
 const char* SeqRuleText(SeqRule r) { return r == kSeqCopied ? "copied" : (r == kSeqZero ? "zero" : "new"); }

@@ -20,6 +20,7 @@ struct QuerySpec {
   SeqRule seq_rule;
   bool echo_byte11;  // the answer's payload byte echoes the query's byte 11
   bool keepalive;    // sent every second rather than with the query round
+  int byte11;        // the query's byte 11 where the box tests it, -1 where any value goes
 };
 
 // The queries of one work mode.

@@ -194,7 +194,8 @@ void SendQueries(Camera* c, bool keepalive_only, double now) {
   for (int i = 0; i < count; ++i) {
     if (queries[i].keepalive != keepalive_only) continue;
     uint16_t seq = c->sequence++;
-    uint8_t byte11 = static_cast<uint8_t>(seq * 7 + 1);  // varies, so an echo is visible
+    // Varies where the box does not test it, so an echo is visible.
+    uint8_t byte11 = queries[i].byte11 >= 0 ? static_cast<uint8_t>(queries[i].byte11) : static_cast<uint8_t>(seq * 7 + 1);
     uint8_t frame[32];
     size_t n = BuildQuery(queries[i], seq, byte11, frame);
     SendFrame(c, frame, n);

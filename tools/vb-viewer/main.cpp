@@ -21,6 +21,7 @@
 #include "clients/protocol.h"
 #include "decode.h"
 #include "requests.h"
+#include "vocabulary_use.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ struct Options {
   bool register_viewer = true;
   bool show_seq = false;
   bool stamp = false;
+  bool per_second = false;
   bool quiet_video = false;
   double seconds = 0;
   double send_gap = 0.3;
@@ -55,15 +57,19 @@ void Usage(FILE* out) {
                "  --no-register            send no connect requests (commands still go out)\n"
                "  --seconds N              stop after N seconds (default: until interrupted or \"quit\")\n"
                "  --send JSON              send a JSON command (repeatable)\n"
+               "  --command NAME [VALUES]  send a camera command by name (see --commands)\n"
+               "  --commands               print the camera command vocabulary and exit\n"
                "  --gimbal SEL,A,B         send a gimbal control message\n"
                "  --attitude Q1,Q2,Q3,Q4   send an attitude message (components -1 ... 1)\n"
                "  --send-gap MS            pause between queued sends (default 300)\n"
                "  --show-seq               end each message line with the box's datagram number\n"
                "  --stamp                  end each message line with t=SECONDS since the viewer started\n"
                "  --quiet-video            no per-second video line\n"
+               "  --per-second             count the periodic messages and print them once a second\n"
+               "                           (with the latest attitude, camera status and link states)\n"
                "  --local-port P           the viewer's own UDP port (default: any free one)\n"
                "Standard input, one per line: a JSON text, \"gimbal SEL,A,B\", \"attitude Q1,Q2,Q3,Q4\",\n"
-               "\"connect\", \"connect data\", \"disconnect\", \"quit\".\n");
+               "\"command NAME [VALUES]\", \"connect\", \"connect data\", \"disconnect\", \"commands\", \"quit\".\n");
 }
 
 bool ParseNumber(const char* text, double lo, double hi, double* out) {
@@ -96,12 +102,25 @@ int ParseOptions(int argc, char** argv, Options* o) {
     if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
       Usage(stdout);
       return 1;
+    } else if (!std::strcmp(a, "--commands")) {
+      PrintVocabulary(stdout);
+      return 1;
+    } else if (!std::strcmp(a, "--command") && v) {
+      // The name and the values up to the next option; a value with blanks is quoted.
+      std::string line = "command";
+      while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
+        std::string word = argv[++i];
+        line += word.find(' ') == std::string::npos ? " " + word : " \"" + word + "\"";
+      }
+      o->queued.push_back(line);
     } else if (!std::strcmp(a, "--data-only")) {
       o->data_only = true;
     } else if (!std::strcmp(a, "--no-register")) {
       o->register_viewer = false;
     } else if (!std::strcmp(a, "--show-seq")) {
       o->show_seq = true;
+    } else if (!std::strcmp(a, "--per-second")) {
+      o->per_second = true;
     } else if (!std::strcmp(a, "--stamp")) {
       o->stamp = true;
     } else if (!std::strcmp(a, "--quiet-video")) {
@@ -141,7 +160,54 @@ struct Viewer {
   std::vector<std::string> outgoing;  // lines waiting for their turn
   unsigned long messages = 0, acks = 0, video_dgrams = 0, video_bytes = 0;
   unsigned long second_dgrams = 0, second_bytes = 0;
+  unsigned long second_counts[256] = {};
+  std::string last_attitude, last_status, last_data_link, last_video_link;
 };
+
+// The messages the box repeats on its own; --per-second counts them instead
+// of printing each one.
+bool IsPeriodic(uint8_t type) {
+  switch (type) {
+    case kMsgGimbalAttitude: case kMsgSettingsRecord: case kMsgDigitalZoom: case kMsgLinkState: case kMsgStatus:
+    case kMsgStatusRecord: case kMsgOrientationLock: case kMsgRawAttitude: case kMsgFocusState:
+    case kMsgFocusPoint: case kMsgDataBlock: case kMsgRcChannels: case kMsgFocusBytes:
+      return true;
+    default:
+      return false;
+  }
+}
+
+const char* TypeName(uint8_t type) {
+  switch (type) {
+    case kMsgGimbalAttitude: return "attitude";
+    case kMsgSettingsRecord: return "settings";
+    case kMsgDigitalZoom: return "zoom";
+    case kMsgLinkState: return "link";
+    case kMsgStatus: return "status";
+    case kMsgStatusRecord: return "camera-status";
+    case kMsgOrientationLock: return "orientation";
+    case kMsgRawAttitude: return "attitude-raw";
+    case kMsgFocusState: return "focus";
+    case kMsgFocusPoint: return "focus-point";
+    case kMsgDataBlock: return "datablock";
+    case kMsgRcChannels: return "rc";
+    case kMsgFocusBytes: return "focus-bytes";
+    default: return "other";
+  }
+}
+
+void PrintSecond(Viewer* v) {
+  std::string line = "per-second";
+  for (int t = 0; t < 256; ++t) {
+    if (!v->second_counts[t]) continue;
+    line += std::string(" ") + TypeName(static_cast<uint8_t>(t)) + "=" + std::to_string(v->second_counts[t]);
+    v->second_counts[t] = 0;
+  }
+  if (line == "per-second") line += " nothing";
+  std::printf("%s\n", line.c_str());
+  for (const std::string* last : {&v->last_data_link, &v->last_video_link, &v->last_attitude, &v->last_status})
+    if (!last->empty()) std::printf("  %s\n", last->c_str());
+}
 
 void SendPayload(Viewer* v, const uint8_t* payload, size_t length) {
   static uint8_t datagram[70000];
@@ -196,6 +262,15 @@ void HandleLine(Viewer* v, std::string line) {
     }
     SendPayload(v, p, sizeof p);
     std::printf("sent attitude %s\n", rest("attitude").c_str());
+  } else if (starts("command")) {
+    std::string json, error;
+    if (!BuildCommandLine(rest("command"), &json, &error)) {
+      std::printf("error %s\n", error.c_str());
+      return;
+    }
+    SendJson(v, json);
+  } else if (starts("commands")) {
+    PrintVocabulary(stdout);
   } else if (line == "connect" || line == "connect data") {
     v->opt.data_only = line == "connect data";
     v->opt.register_viewer = true;
@@ -237,6 +312,14 @@ void HandleDatagram(Viewer* v, const uint8_t* d, size_t n) {
   ++v->messages;
   static char line[16384];
   FormatClientMessage(d + kClientHeaderSize, length, line, sizeof line);
+  uint8_t type = length ? d[kClientHeaderSize] : 0xFF;
+  if (v->opt.per_second && length && IsPeriodic(type)) {
+    ++v->second_counts[type];
+    if (type == kMsgGimbalAttitude) v->last_attitude = line;
+    if (type == kMsgStatusRecord) v->last_status = line;
+    if (type == kMsgLinkState && length > 1) (d[kClientHeaderSize + 1] ? v->last_video_link : v->last_data_link) = line;
+    return;
+  }
   std::string suffix;
   char part[48];
   if (v->opt.show_seq) {
@@ -290,6 +373,7 @@ int Run(Viewer* v) {
     }
     if (now >= next_second) {
       if (!v->opt.quiet_video) std::printf("video %lu dgrams/s %lu B/s\n", v->second_dgrams, v->second_bytes);
+      if (v->opt.per_second) PrintSecond(v);
       v->second_dgrams = v->second_bytes = 0;
       next_second += 1;
       if (next_second < now) next_second = now + 1;

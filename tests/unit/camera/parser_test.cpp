@@ -71,7 +71,9 @@ TEST_F(ParserEntry, ShortRunsOfBytesOnlyCountAsLinkActivity) {
   // A datagram whose length byte matches but is too short to be a frame keeps
   // the link alive and is otherwise ignored.
   const uint8_t runt[5] = {0x55, 0x05, 0x04, 0x00, 0x00};
+  testing::internal::CaptureStderr();
   ParseCameraDatagram(runt, sizeof runt);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "data connected\n");
   EXPECT_EQ(GetCameraLink()->link_up, 1);
   EXPECT_TRUE(TakeFrames(camera_, 50, 150).empty());
 }

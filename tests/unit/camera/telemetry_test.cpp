@@ -49,7 +49,9 @@ TEST_F(Telemetry, AttitudeScalesEachAxisIntoDegreesRadiansAndTexts) {
     auto payloads = TakeViewerPayloads(viewer_);
     ASSERT_EQ(payloads.size(), 3u);
     EXPECT_EQ(payloads[0][0], 0);
-    EXPECT_EQ(Short16(payloads[0]), (std::vector<int>{int(c.pan * 100), int(c.tilt * 100), int(c.dutch * 100)}));
+    // Hundredths of a degree as i16: +-350 degrees wrap, as the viewers expect.
+    EXPECT_EQ(Short16(payloads[0]), (std::vector<int>{int16_t(int(c.pan * 100)), int16_t(int(c.tilt * 100)),
+                                                      int16_t(int(c.dutch * 100))}));
     EXPECT_EQ(payloads[1][0], 10);
     EXPECT_EQ(Short16(payloads[1]), (std::vector<int>{c.p, c.t, c.d}));  // raw, dutch not negated
     EXPECT_EQ(payloads[2][0], 8);

@@ -1,4 +1,5 @@
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -102,32 +103,63 @@ struct TimedFrame {
   double ms;  // kernel receive time
 };
 
+// Receives one datagram with the kernel's receive time (-1 when it has none).
+bool ReceiveTimed(int fd, Datagram* d, double* ms) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 5000) <= 0) return false;
+  uint8_t buf[2048];
+  char control[CMSG_SPACE(sizeof(timespec))];
+  iovec io{buf, sizeof buf};
+  msghdr msg{};
+  msg.msg_iov = &io;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  ssize_t n = recvmsg(fd, &msg, 0);
+  if (n < 0) return false;
+  d->assign(buf, buf + n);
+  *ms = -1;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPNS) {
+      timespec ts;
+      std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+      *ms = ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+    }
+  }
+  return true;
+}
+
+double NowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// The kernel turns receive time stamps on a little after they are asked for;
+// until then a datagram is stamped when it is read. Probes until a datagram
+// read 20 ms after it was sent carries its arrival time.
+bool EnableReceiveTimes(const CameraEnd& end) {
+  int on = 1;
+  if (setsockopt(end.camera_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) return false;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    SendTo(end.box_fd, end.camera_port, "probe", 5);
+    const double sent = NowMs();
+    usleep(20000);
+    Datagram d;
+    double ms = -1;
+    if (!ReceiveTimed(end.camera_fd, &d, &ms)) return false;
+    if (ms >= 0 && ms < sent + 10) return true;
+  }
+  return false;
+}
+
 std::vector<TimedFrame> TimedFramesSoFar(const CameraEnd& end) {
   SendTo(end.box_fd, end.camera_port, kMarker, sizeof kMarker - 1);
   std::vector<TimedFrame> out;
-  for (;;) {
-    pollfd p{end.camera_fd, POLLIN, 0};
-    if (poll(&p, 1, 5000) <= 0) break;
-    uint8_t buf[2048];
-    char control[CMSG_SPACE(sizeof(timespec))];
-    iovec io{buf, sizeof buf};
-    msghdr msg{};
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(end.camera_fd, &msg, 0);
-    if (n < 0) break;
-    Datagram d(buf, buf + n);
+  Datagram d;
+  double ms = -1;
+  while (ReceiveTimed(end.camera_fd, &d, &ms)) {
     if (d == Datagram(kMarker, kMarker + sizeof kMarker - 1)) break;
-    double ms = -1;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPNS) {
-        timespec ts;
-        std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-        ms = ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-      }
-    }
     out.push_back({FrameText(Decode(d)), ms});
   }
   return out;
@@ -135,8 +167,7 @@ std::vector<TimedFrame> TimedFramesSoFar(const CameraEnd& end) {
 
 TEST_F(Playback, NextSpacesFramesAndPausesBetweenPressAndRelease) {
   SkipSleepsForFuzzing(false);
-  int on = 1;
-  ASSERT_EQ(setsockopt(end_.camera_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on), 0);
+  ASSERT_TRUE(EnableReceiveTimes(end_));
   RunPlaybackCommand("next");
   auto frames = TimedFramesSoFar(end_);
   ASSERT_EQ(frames.size(), 12u);

@@ -152,3 +152,15 @@ TEST_F(LoaderTest, TheSameKeyAboveAnySectionIsAccepted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseConfigurationTextTest, SameStepsAsTheFile) {
+  EXPECT_EQ(ParseConfigurationText("control_enabled=1\n[x]\nhdmi_enabled=1\n"), 3);
+  EXPECT_EQ(GetSharedConfig()->control_enabled, 1);
+  EXPECT_EQ(GetSharedConfig()->hdmi_enabled, 0);
+  EXPECT_STREQ(GetSharedConfig()->rc_input_mode, "pwm");
+  EXPECT_STREQ(GetSharedConfig()->rc_input_map, kDefaultMap);
+}
+
+}  // namespace

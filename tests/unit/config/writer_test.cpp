@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/loader.h"
 #include "config/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
@@ -351,4 +352,21 @@ TEST_F(WriterTest, KilledSaveLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(on_disk == first_text || on_disk == second_text)
         << "round " << round << ": " << on_disk.size() << " bytes on disk";
   }
+}
+
+TEST_F(WriterTest, LoadingWhatWasSavedGivesTheSameRecord) {
+  SharedConfig saved = FullRecord();
+  saved.shield_timeout = 2500;  // written as whole seconds: reads back as 2000
+  saved.ap_running = 0;         // run-time bytes and the version are not in the file
+  saved.camera_connected = 0;
+  std::memset(saved.version_text, 0, sizeof saved.version_text);
+  *GetSharedConfig() = saved;
+  SaveConfiguration();
+
+  std::memset(GetSharedConfig(), 0x5A, sizeof(SharedConfig));
+  EXPECT_EQ(ParseConfigurationFile(path_.c_str()), 0) << "every line of the file is accepted";
+  SharedConfig expected = saved;
+  expected.shield_timeout = 2000;
+  EXPECT_EQ(std::memcmp(GetSharedConfig(), &expected, sizeof expected), 0);
+  EXPECT_STREQ(GetSharedConfig()->ap_ssid, "My Net");
 }

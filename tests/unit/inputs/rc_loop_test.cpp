@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "camera/hud_state.h"
 #include "camera/motion.h"
 #include "config/shared_config.h"
+#include "config/writer.h"
+#include "platform/shell.h"
 #include "inputs/rc_loop.h"
 #include "inputs/rc_loop_state.h"
 #include "loopback.h"
@@ -354,6 +357,63 @@ TEST_F(RcLoop, NonFiniteAndHugeValuesAreClampedNotConverted) {
   EXPECT_NE(log.find("Digital zoom 100%\n"), std::string::npos) << log;
   EXPECT_EQ(link_->optical_zoom_direction, 5);
   EXPECT_EQ(link_->zoom_speed, 0);
+}
+
+TEST_F(RcLoop, SwitchesActOncePerMovement) {
+  link_->gimbal_stopped = 1;
+  link_->lock_call_count = 0;
+  Drive(kRcCenter, 1.0);
+  Drive(kRcOrientLock, 1.0);
+  Drive(kRcOsd, 1.0);
+  Drive(kRcCustomFocusAssistant, 1.0);
+  hud_->osd_enabled = 1;
+  EXPECT_EQ(Passes(3), "set position 1\nset position 0\n");
+  EXPECT_EQ(link_->orientation_lock_wanted, 1);
+  EXPECT_EQ(hud_->osd_enabled, 0);  // the OSD is on in the low position
+  EXPECT_EQ(config_->focus_assistant_enabled, 1);
+  EXPECT_EQ(hud_->focus_assistant_enabled, 1);
+
+  Drive(kRcCenter, 0.2);
+  Drive(kRcOrientLock, 0.2);
+  Drive(kRcOsd, 0.2);
+  Drive(kRcCustomFocusAssistant, 0.2);
+  EXPECT_EQ(Passes(2), "");
+  EXPECT_EQ(link_->orientation_lock_wanted, 0);
+  EXPECT_EQ(hud_->osd_enabled, 1);
+  EXPECT_EQ(config_->focus_assistant_enabled, 0);
+  Drive(kRcCenter, 0.9);
+  EXPECT_EQ(Passes(), "set position 1\nset position 0\n");
+}
+
+TEST_F(RcLoop, InternalCameraSwitchSavesTheSettingAndRestartsTheViewer) {
+  char folder_template[] = "/tmp/vb-rc-XXXXXX";
+  const std::filesystem::path folder = mkdtemp(folder_template);
+  const std::filesystem::path file = folder / "vantagebridge-cable.conf";
+  SetBootConfigPathForTest(file.c_str());
+  ShellTakeLog();
+  auto killed = [] {
+    int n = 0;
+    for (const std::string& line : ShellTakeLog()) n += line == "killall -q raspivid";
+    return n;
+  };
+
+  Drive(kRcIntCamera, 1.0);
+  Passes(3);
+  EXPECT_EQ(killed(), 1);
+  EXPECT_EQ(config_->internal_camera_fullscreen, 1);
+  EXPECT_EQ(hud_->internal_camera_fullscreen, 1);
+  EXPECT_TRUE(std::filesystem::exists(file));
+
+  std::filesystem::remove(file);
+  Drive(kRcIntCamera, 0.0);
+  Passes(3);
+  EXPECT_EQ(killed(), 1);
+  EXPECT_EQ(config_->internal_camera_fullscreen, 0);
+  EXPECT_EQ(hud_->internal_camera_fullscreen, 0);
+  EXPECT_TRUE(std::filesystem::exists(file));
+
+  SetBootConfigPathForTest(nullptr);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

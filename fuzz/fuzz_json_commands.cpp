@@ -1,0 +1,101 @@
+// Arbitrary command texts down the whole JSON command path: the box-level
+// handler, then the camera dispatcher, with the camera link up and a USB
+// socket whose frames go to a loopback sink. Commands that end the process are
+// skipped the way the handlers themselves read them.
+#include <arpa/inet.h>
+#include <cjson/cJSON.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "camera/camera_link.h"
+#include "camera/usb_socket.h"
+#include "commands/dispatcher.h"
+#include "config/app_commands.h"
+#include "config/writer.h"
+#include "platform/shell.h"
+#include "startup/clock.h"
+
+namespace {
+
+bool Is(const cJSON* root, const char* member, const char* word) {
+  const cJSON* item = cJSON_GetObjectItem(root, member);
+  return cJSON_IsString(item) && item->valuestring != nullptr && std::strcmp(item->valuestring, word) == 0;
+}
+
+bool EndsTheProcess(const std::string& text) {
+  cJSON* root = cJSON_Parse(text.c_str());
+  if (root == nullptr) return false;
+  bool ends = false;
+  if (cJSON_IsObject(root)) {
+    ends = Is(root, "cmd", "restart") ||
+           (Is(root, "cmd", "updateparam") &&
+            (Is(root, "name", "device_mode") || Is(root, "name", "coop_mode") || Is(root, "name", "ctrl_enabled")));
+  }
+  cJSON_Delete(root);
+  return ends;
+}
+
+int g_sink_fd = -1;
+std::string g_boot_path;
+
+int BoundLoopbackSocket(sockaddr_in* addr) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  *addr = sockaddr_in{};
+  addr->sin_family = AF_INET;
+  addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(addr), sizeof *addr);
+  socklen_t length = sizeof *addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(addr), &length);
+  return fd;
+}
+
+void SetUpOnce() {
+  SkipSleepsForFuzzing(true);
+  // Saved settings go to a scratch file, never to the boot partition.
+  char pattern[] = "/tmp/vb-fuzz-json-XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  g_boot_path = std::string(dir != nullptr ? dir : "/tmp") + "/vantagebridge-cable.conf";
+  SetBootConfigPathForTest(g_boot_path.c_str());
+
+  sockaddr_in sink{};
+  g_sink_fd = BoundLoopbackSocket(&sink);
+  sockaddr_in box{};
+  g_usb_data_socket.fd = BoundLoopbackSocket(&box);
+  g_usb_data_socket.peer = sink;
+  g_usb_data_socket.peer_length = sizeof sink;
+  GetCameraLink()->link_up = 1;
+
+  // The handlers echo parameter changes on standard output; keep the run quiet.
+  if (getenv("VB_FUZZ_VERBOSE") == nullptr && freopen("/dev/null", "w", stdout) == nullptr) {
+    // standard output stays as it was
+  }
+}
+
+void DrainSink() {
+  uint8_t buffer[2048];
+  while (recv(g_sink_fd, buffer, sizeof buffer, 0) > 0) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool ready = (SetUpOnce(), true);
+  (void)ready;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  if (EndsTheProcess(text)) return 0;
+  // Supervision may have taken the link down in another target; keep it up here.
+  GetCameraLink()->link_up = 1;
+  HandleAppCommand(text.c_str(), static_cast<int>(text.size()));
+  DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()));
+  ShellTakeLog();
+  DrainSink();
+  return 0;
+}

@@ -1,0 +1,125 @@
+"""Box-level commands through the real daemon: the Wi-Fi scan reply reaches a
+viewer as valid JSON of at most one data message, texts with line breaks
+cannot add lines to the saved file, and a saved file loads back into the same
+report after a restart."""
+
+import json
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+import standins as si  # noqa: E402
+
+BOOT_FILE = "/boot/vantagebridge-cable.conf"
+RUN_FILE = "/run/vantagebridge.conf"
+MAX_PAYLOAD = 3992
+
+
+def start(sb, config="control_enabled=1\n"):
+    sb.write_config(config)
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    return daemon
+
+
+def viewer(sb):
+    v = sb.start_tool("vb-viewer")
+    sb.expect(si.wait_line(v, "ack", timeout=15), "viewer not registered")
+    return v
+
+
+def send(sb, command):
+    text = json.dumps(command, separators=(",", ":"))
+    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
+    sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text[:200])
+
+
+def json_reply(sb, v, cmd_prefix, since=0):
+    line = si.wait_line(v, "json " + cmd_prefix, timeout=15, since=since)
+    sb.expect(line is not None, "no reply starting %r" % cmd_prefix)
+    text = line[len("json "):]
+    sb.expect(len(text.encode()) <= MAX_PAYLOAD, "reply of %d bytes" % len(text.encode()))
+    return json.loads(text)
+
+
+def read_bytes(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
+def test_wifi_scan_reply(sb):
+    names = ['Home', 'quote"d', 'back\\slash'] + ["network-%03d" % i for i in range(400)]
+    scan = "wlan0     Scan completed :\n"
+    for i, name in enumerate(names):
+        scan += "          Cell %02d - Address: 00:11:22:33:44:%02X\n" % (i, i % 256)
+        scan += '                    ESSID:"%s"\n' % name
+        scan += "                    Quality=70/70  Signal level=-40 dBm\n"
+    sb.set_scan_output(scan)
+    start(sb)
+    v = viewer(sb)
+    send(sb, {"cmd": "wlan", "param": "scan", "value": "2"})
+    reply = json_reply(sb, v, '{"cmd":"wlanscan"')
+    sb.expect(reply["param"] == "2", "param %r" % reply["param"])
+    got = reply["value"].split(",")
+    sb.expect(got[:3] == names[:3], "first names %r" % got[:3])
+    sb.expect(10 < len(got) < len(names), "%d names in one message" % len(got))
+    sb.expect(got == names[:len(got)], "names cut inside a name: %r" % got[-1])
+    sb.expect("iwlist wlan0 scan" in sb.stub_log(), "stub log %r" % sb.stub_log())
+
+
+def test_line_breaks_in_texts_do_not_add_lines(sb):
+    start(sb)
+    send(sb, {"cmd": "updateparam", "name": "wifi", "value4": "1", "value5": "Home\r\nrc_input_enabled=1",
+              "value6": "pw\n[main]", "value7": "2", "value8": "AP", "value9": "x", "value10": "5",
+              "value11": "36", "value12": "US"})
+    sb.expect(sb.wait_until(lambda: b'wifi_ssid="' in read_bytes(BOOT_FILE) and read_bytes(RUN_FILE), 15),
+              "file not saved")
+    sb.wait_until(lambda: read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == read_bytes(BOOT_FILE), 5)
+    data = read_bytes(BOOT_FILE)
+    sb.expect(b'\r\nwifi_ssid="Homerc_input_enabled=1"\r\n' in data, "ssid line %r" % data[-900:])
+    sb.expect(b'\r\nwifi_psk="pw[main]"\r\n' in data, "psk line")
+    sb.expect(data.count(b"\r\nrc_input_enabled=") == 1, "a second rc_input_enabled line")
+    sb.expect(b"\n" not in data.replace(b"\r\n", b""), "a bare line feed in the file")
+
+
+def test_saved_file_loads_back_after_restart(sb):
+    daemon = start(sb)
+    for command in [
+        {"cmd": "updateparam", "name": "osd_borders", "value": "300", "value2": "20"},
+        {"cmd": "updateparam", "name": "rcin_map", "value": "pan,tilt,,zoom"},
+        {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": "Home Net", "value6": "pw",
+         "value7": "1", "value8": "Box", "value9": "appw", "value10": "2.4", "value11": "6",
+         "value12": "DE"},
+    ]:
+        send(sb, command)
+    sb.expect(sb.wait_until(lambda: b'\r\nap_country=DE\r\n' in read_bytes(BOOT_FILE) and read_bytes(RUN_FILE), 15),
+              "settings not saved")
+    sb.wait_until(lambda: read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == read_bytes(BOOT_FILE), 5)
+    v = viewer(sb)
+    send(sb, {"cmd": "configrequest"})
+    before = json_reply(sb, v, '{"app"')
+    sb.stop(v)
+    sb.stop(daemon)
+
+    # What a launcher does: start again on the saved file.
+    start(sb, read_bytes(RUN_FILE).decode())
+    v = viewer(sb)
+    send(sb, {"cmd": "configrequest"})
+    after = json_reply(sb, v, '{"app"')
+    sb.expect(before == after, "report changed across the restart:\n%r\n%r" % (before, after))
+    sb.expect(after["osdbrdw"] == 44 and after["rcin_map"] == "pan,tilt,,zoom", "values %r" % after)
+    sb.expect(after["lan_iface"] == "2" and after["ap_iface"] == "1" and after["ap_mode"] == 2,
+              "selectors %r" % after)
+    sb.expect(after["lan_ssid"] == "Home Net", "ssid %r" % after["lan_ssid"])
+
+
+if __name__ == "__main__":
+    sandbox.main([
+        test_wifi_scan_reply,
+        test_line_breaks_in_texts_do_not_add_lines,
+        test_saved_file_loads_back_after_restart,
+    ])

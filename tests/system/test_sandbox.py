@@ -1,0 +1,80 @@
+"""The sandbox itself: what the daemon may touch is private, and the dangerous
+programs only record."""
+
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+
+
+def mount_points():
+    points = {}
+    with open("/proc/self/mountinfo") as f:
+        for line in f:
+            fields = line.split()
+            fstype = fields[fields.index("-") + 1]
+            points[fields[4]] = fstype
+    return points
+
+
+def test_private_folders_are_tmpfs(sb):
+    points = mount_points()
+    for path in ("/boot", "/run", "/dev/shm", sandbox.CPUFREQ_DIR):
+        owner = path
+        while owner not in points:
+            owner = os.path.dirname(owner)
+        sb.expect(points[owner] == "tmpfs", "%s lies on %s (%s)" % (path, owner, points[owner]))
+
+
+def test_only_loopback_exists(sb):
+    names = sorted(os.listdir("/sys/class/net")) if os.path.isdir("/sys/class/net") else []
+    out = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout
+    links = [line.split(":")[1].strip() for line in out.splitlines()]
+    sb.expect(links == ["lo"], "links %r (sysfs %r)" % (links, names))
+    sb.expect("UP" in out.split(">")[0], "loopback down: %r" % out)
+
+
+def test_programs_record_instead_of_acting(sb):
+    script = ("reboot; shutdown -h now; /sbin/shutdown -r now; killall -q display; /usr/bin/killall x; "
+              "umount /boot; mount -o rw,remount /boot; tvservice -e 'CEA 4'; sync; "
+              "iwlist wlan0 scan; pidof hostapd || echo none")
+    sb.set_scan_output("Cell 01\n")
+    proc = sb.start(["sh", "-c", script], name="sh")
+    sb.expect(sb.wait_until(lambda: not proc.running(), timeout=10), "shell still running")
+    log = sb.stub_log()
+    for expected in ("reboot ", "shutdown -h now", "shutdown -r now", "killall -q display", "killall x",
+                     "umount /boot", "mount -o rw,remount /boot", "tvservice -e CEA 4", "sync ",
+                     "iwlist wlan0 scan", "pidof hostapd"):
+        sb.expect(expected in log, "%r not recorded: %r" % (expected, log))
+    sb.expect(proc.stdout_text() == "Cell 01\nnone\n", "stub output %r" % proc.stdout_text())
+    sb.expect(os.path.ismount("/boot"), "/boot was really unmounted")
+
+
+def test_sudo_runs_its_command_after_recording(sb):
+    proc = sb.start(["sh", "-c", "sudo echo performance > %s/scaling_governor" % sandbox.CPUFREQ_DIR])
+    sb.expect(sb.wait_until(lambda: not proc.running(), timeout=10), "shell still running")
+    with open(sandbox.CPUFREQ_DIR + "/scaling_governor") as f:
+        sb.expect(f.read() == "performance\n", "governor file not written")
+    sb.expect(sb.stub_log() == ["sudo echo performance"], "log %r" % sb.stub_log())
+
+
+def test_pidof_answers_from_marker_files(sb):
+    def status():
+        return subprocess.run(["pidof", "hostapd"], env=sb.env, stdout=subprocess.DEVNULL).returncode
+    sb.expect(status() == 1, "hostapd reported running")
+    sb.set_program_running("hostapd", True)
+    sb.expect(status() == 0, "hostapd not reported running")
+    sb.set_program_running("hostapd", False)
+    sb.expect(status() == 1, "hostapd still reported running")
+
+
+if __name__ == "__main__":
+    sandbox.main([
+        test_private_folders_are_tmpfs,
+        test_only_loopback_exists,
+        test_programs_record_instead_of_acting,
+        test_sudo_runs_its_command_after_recording,
+        test_pidof_answers_from_marker_files,
+    ])

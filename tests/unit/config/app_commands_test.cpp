@@ -1,0 +1,456 @@
+// Box-level commands: the parameter table with its saves, shell commands and
+// HudState copies; power and RC commands; the configuration report request;
+// the exit codes; and hostile input.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "camera/hud_state.h"
+#include "config/app_commands.h"
+#include "config/report.h"
+#include "config/shared_config.h"
+#include "config/writer.h"
+#include "platform/shell.h"
+#include "startup/clock.h"
+#include "viewer_end.h"
+
+namespace {
+
+using Commands = std::vector<std::string>;
+
+const Commands kSave = {
+    "mount -o rw,remount /boot",
+    "umount /boot",
+    "mount /boot",
+    "cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf",
+};
+
+Commands SaveThen(const Commands& after) {
+  Commands all = kSave;
+  all.insert(all.end(), after.begin(), after.end());
+  return all;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void RunCommand(const std::string& json) { HandleAppCommand(json.c_str(), static_cast<int>(json.size())); }
+
+class AppCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vb-appcmd-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/vantagebridge-cable.conf";
+    SetBootConfigPathForTest(path_.c_str());
+    ResetState();
+  }
+  void ResetState() {
+    unlink(path_.c_str());
+    SharedConfig* config = GetSharedConfig();
+    *config = SharedConfig{};
+    std::strcpy(config->rc_input_mode, "pwm");
+    std::strcpy(config->rc2_input_mode, "sbus");
+    std::memset(GetHudState(), 0, sizeof(HudState));
+    GetHudState()->rc_input_status = 7;  // as the RC reader leaves it
+    SkipSleepsForFuzzing(true);
+    ShellTakeLog();
+  }
+  void TearDown() override {
+    SkipSleepsForFuzzing(false);
+    SetBootConfigPathForTest(nullptr);
+    unlink(path_.c_str());
+    rmdir(dir_.c_str());
+    ShellTakeLog();
+  }
+  // The file on disk holds the record as it is now.
+  void ExpectSaved() {
+    std::string expected;
+    FormatConfigurationFile(*GetSharedConfig(), &expected);
+    EXPECT_EQ(ReadFile(path_), expected);
+  }
+  std::string dir_;
+  std::string path_;
+};
+
+struct ParamCase {
+  const char* command;  // the members after "cmd":"updateparam"
+  std::function<void(const SharedConfig&, const HudState&)> check;
+  Commands shell;
+  bool rc_state_cleared;
+};
+
+const ParamCase kParamCases[] = {
+    {R"("name":"rcin_enabled","value":"true")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_enabled, 1); },
+     SaveThen({"killall -q rcin"}), true},
+    {R"("name":"rcin_enabled","value":"yes")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_enabled, 0); },
+     SaveThen({"killall -q rcin"}), true},
+    {R"("name":"rcin_mode","value":"ppm","value2":"ppm")",
+     [](const SharedConfig& c, const HudState&) {
+       EXPECT_STREQ(c.rc_input_mode, "ppm");
+       EXPECT_STREQ(c.rc2_input_mode, "ppm");
+     },
+     SaveThen({"killall -q rcin"}), true},
+    {R"("name":"rcin_mode","value":"abcdefgh","value2":"")",
+     [](const SharedConfig& c, const HudState&) {
+       EXPECT_STREQ(c.rc_input_mode, "abcde");
+       EXPECT_STREQ(c.rc2_input_mode, "");
+     },
+     SaveThen({"killall -q rcin"}), true},
+    {R"("name":"rcin_map","value":"pan,tilt,,zoom")",
+     [](const SharedConfig& c, const HudState& h) {
+       EXPECT_STREQ(c.rc_input_map, "pan,tilt,,zoom");
+       EXPECT_EQ(h.rc_channel_map[0], 0);
+       EXPECT_EQ(h.rc_channel_map[1], 1);
+       EXPECT_EQ(h.rc_channel_map[2], 255);
+       EXPECT_EQ(h.rc_channel_map[3], 6);
+       EXPECT_EQ(h.rc_channel_map[31], 255);
+     },
+     SaveThen({"killall -q rcin"}), true},
+    {R"("name":"rcin_speed","value":"10","value2":"-20","value3":"x")",
+     [](const SharedConfig& c, const HudState&) {
+       EXPECT_EQ(c.rc_input_speed_pan, 10);
+       EXPECT_EQ(c.rc_input_speed_tilt, -20);
+       EXPECT_EQ(c.rc_input_speed_dutch, 0);
+     },
+     kSave, false},
+    {R"("name":"rcin_pan","value":"55")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_speed_pan, 55); }, kSave,
+     false},
+    {R"("name":"rcin_tilt","value":" +66abc")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_speed_tilt, 66); }, kSave,
+     false},
+    {R"("name":"rcin_dutch","value":"99999999999")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_speed_dutch, 2147483647); },
+     kSave, false},
+    {R"("name":"rcin_pan_inv","value":"1")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_inverse_pan, 1); }, kSave,
+     false},
+    {R"("name":"rcin_tilt_inv","value":"-99999999999")",
+     [](const SharedConfig& c, const HudState&) {
+       EXPECT_EQ(c.rc_input_inverse_tilt, -2147483647 - 1);
+     },
+     kSave, false},
+    {R"("name":"rcin_dutch_inv","value":"3")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_inverse_dutch, 3); }, kSave,
+     false},
+    {R"("name":"rcin_exp","value":"1")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_exp, 1); },
+     SaveThen({"killall -q rcin"}), true},
+    {R"("name":"rcin_abs","value":"true")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.rc_input_abs, 1); }, kSave, false},
+    {R"("name":"hud_enabled","value":"1")",
+     [](const SharedConfig& c, const HudState& h) {
+       EXPECT_EQ(c.hud_enabled, 1);
+       EXPECT_EQ(h.hud_visible, 1);
+     },
+     kSave, false},
+    {R"("name":"internal_camera_enabled","value":"true")",
+     [](const SharedConfig& c, const HudState& h) {
+       EXPECT_EQ(c.internal_camera_enabled, 1);
+       EXPECT_EQ(h.internal_camera_enabled, 1);
+     },
+     SaveThen({"killall -q raspivid"}), false},
+    {R"("name":"internal_camera_fullscreen","value":"1")",
+     [](const SharedConfig& c, const HudState& h) {
+       EXPECT_EQ(c.internal_camera_fullscreen, 1);
+       EXPECT_EQ(h.internal_camera_fullscreen, 1);
+     },
+     SaveThen({"killall -q raspivid"}), false},
+    {R"("name":"fa_enabled","value":"1")",
+     [](const SharedConfig& c, const HudState& h) {
+       EXPECT_EQ(c.focus_assistant_enabled, 1);
+       EXPECT_EQ(h.focus_assistant_enabled, 1);
+     },
+     kSave, false},
+    {R"("name":"osd_enabled","value":"1")",
+     [](const SharedConfig& c, const HudState& h) {
+       EXPECT_EQ(c.osd_enabled, 1);
+       EXPECT_EQ(h.osd_enabled, 1);
+     },
+     kSave, false},
+    {R"("name":"hdmi_enabled","value":"1")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.hdmi_enabled, 1); },
+     SaveThen({"./scripts/hdmi-change.sh 1"}), false},
+    {R"("name":"hdmi_enabled","value":"0")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.hdmi_enabled, 0); },
+     SaveThen({"./scripts/hdmi-change.sh 0"}), false},
+    {R"("name":"disable_video_stream","value":"7")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.disable_video_stream, 1); }, kSave,
+     false},
+    {R"("name":"video_hflip","value":"true")",  // a word is not a number: 0
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.video_hflip, 0); },
+     SaveThen({"killall -q display"}), false},
+    {R"("name":"video_vflip","value":"-1")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.video_vflip, 1); },
+     SaveThen({"killall -q display"}), false},
+    {R"("name":"video_fix","value":"1")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.video_fix, 1); },
+     SaveThen({"killall -q display"}), false},
+    {R"("name":"osd_borders","value":"300","value2":"20")",
+     [](const SharedConfig& c, const HudState&) {
+       EXPECT_EQ(c.osd_border_width, 44);
+       EXPECT_EQ(c.osd_border_height, 20);
+     },
+     SaveThen({"killall -q display hud"}), false},
+    {R"("name":"osd_offset","value":"12","value2":"-1")",
+     [](const SharedConfig& c, const HudState&) {
+       EXPECT_EQ(c.osd_top_offset, 12);
+       EXPECT_EQ(c.osd_bottom_offset, 255);
+     },
+     SaveThen({"killall -q hud"}), false},
+    {R"("name":"osd_top_offset","value":"257")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.osd_top_offset, 1); },
+     SaveThen({"killall -q hud"}), false},
+    {R"("name":"osd_bottom_offset","value":"30")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.osd_bottom_offset, 30); },
+     SaveThen({"killall -q hud"}), false},
+    {R"("name":"camtype","value":"258")",
+     [](const SharedConfig& c, const HudState&) { EXPECT_EQ(c.camera_type, 2); },
+     SaveThen({"killall -q video-receiver"}), false},
+};
+
+struct HdmiCase {
+  const char* command;
+  const char* log;
+  Commands shell;
+};
+
+const HdmiCase kHdmiModeCases[] = {
+    {R"("name":"hdmimode","value":"1280x720@50p CEA","value2":"1")",
+     "set HDMI mode to CEA 19\n",
+     {"tvservice -e \"CEA 19\"", "./scripts/hdmi-mode.sh 1 19", "killall -q hud",
+      "killall -q display"}},
+    {R"("name":"hdmimode","value":"1920x1080@60p DMT","value2":"0")",
+     "set HDMI mode to DMT 82\n",
+     {"tvservice -e \"DMT 82\"", "killall -q hud", "killall -q display"}},
+    {R"("name":"hdmimode","value":"640x480@60p DMT","value2":"true")",
+     "set HDMI mode to DMT 4\n",
+     {"tvservice -e \"DMT 4\"", "./scripts/hdmi-mode.sh 2 4", "killall -q hud",
+      "killall -q display"}},
+    {R"("name":"hdmimode","value":"default","value2":"true")", "set default HDMI mode\n",
+     {"tvservice -p", "./scripts/hdmi-mode.sh", "killall -q hud", "killall -q display"}},
+    {R"("name":"hdmimode","value":"720p")", "set default HDMI mode\n",
+     {"tvservice -p", "killall -q hud", "killall -q display"}},
+};
+
+}  // namespace
+
+TEST_F(AppCommandTest, EveryParameterChangesSavesAndRunsItsCommands) {
+  for (const ParamCase& c : kParamCases) {
+    ResetState();
+    std::string json = std::string(R"({"cmd":"updateparam",)") + c.command + "}";
+    RunCommand(json);
+    SCOPED_TRACE(json);
+    c.check(*GetSharedConfig(), *GetHudState());
+    EXPECT_EQ(ShellTakeLog(), c.shell);
+    EXPECT_EQ(GetHudState()->rc_input_status, c.rc_state_cleared ? 0 : 7);
+    ExpectSaved();
+  }
+}
+
+TEST_F(AppCommandTest, HdmiModeStoresNothingAndRestartsTheDisplayProcesses) {
+  for (const HdmiCase& c : kHdmiModeCases) {
+    std::string json = std::string(R"({"cmd":"updateparam",)") + c.command + "}";
+    SCOPED_TRACE(json);
+    testing::internal::CaptureStderr();
+    RunCommand(json);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ShellTakeLog(), c.shell);
+    EXPECT_EQ(log, c.log);
+    EXPECT_NE(access(path_.c_str(), F_OK), 0) << "no save";
+  }
+}
+
+TEST_F(AppCommandTest, ParameterChangeIsEchoedOnStandardOutput) {
+  testing::internal::CaptureStdout();
+  RunCommand(R"({"cmd":"updateparam","name":"rcin_mode","value":"ppm","value2":"sbus"})");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Need to update param rcin_mode to ppm\nSet RC1 mode ppm, RC2 mode sbus\n");
+}
+
+TEST_F(AppCommandTest, WifiSettingsWithSelectors) {
+  SharedConfig* c = GetSharedConfig();
+  c->ap_mode = 5;
+  std::strcpy(c->ap_iface, "wifi0");
+  std::strcpy(c->ap_country, "CN");
+  testing::internal::CaptureStdout();
+  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"2","value7":"0"})");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Need to update param wifi to \n\nnetwork iface 2 ssid  pass \n"
+            "AP iface 0 ssid  pass  mode  channel  country \n\n");
+  EXPECT_STREQ(c->wifi_iface, "wlan0");
+  EXPECT_STREQ(c->ap_iface, "");
+  EXPECT_STREQ(c->wifi_ssid, "");
+  EXPECT_STREQ(c->ap_psk, "");
+  EXPECT_EQ(c->ap_mode, 5);
+  EXPECT_EQ(c->ap_channel, 0);
+  EXPECT_STREQ(c->ap_country, "");
+  EXPECT_EQ(ShellTakeLog(), SaveThen({"touch /run/wlan.update"}));
+  ExpectSaved();
+}
+
+TEST_F(AppCommandTest, WifiSettingsAllValues) {
+  struct Case {
+    const char* selector;
+    const char* band;
+    const char* iface;  // expected, starting from "keep0"
+    int mode;           // expected, starting from 9
+  };
+  for (const Case& k : {Case{"1", "2.4", "wifi0", 2}, Case{"2", "5", "wlan0", 5},
+                        Case{"3", "5GHz", "keep0", 9}, Case{"", "", "keep0", 9}}) {
+    SharedConfig* c = GetSharedConfig();
+    std::strcpy(c->wifi_iface, "keep0");
+    std::strcpy(c->ap_iface, "keep0");
+    c->ap_mode = 9;
+    RunCommand(std::string(R"({"cmd":"updateparam","name":"wifi","value4":")") + k.selector +
+        R"(","value5":"Home \"net\"","value6":"pw","value7":")" + k.selector +
+        R"(","value8":"AP","value9":"appw","value10":")" + k.band +
+        R"(","value11":"36","value12":"US"})");
+    SCOPED_TRACE(k.selector);
+    EXPECT_STREQ(c->wifi_iface, k.iface);
+    EXPECT_STREQ(c->ap_iface, k.iface);
+    EXPECT_EQ(c->ap_mode, k.mode);
+    EXPECT_STREQ(c->wifi_ssid, "Home \"net\"") << "quotes are stored as received";
+    EXPECT_STREQ(c->wifi_psk, "pw");
+    EXPECT_STREQ(c->ap_ssid, "AP");
+    EXPECT_STREQ(c->ap_psk, "appw");
+    EXPECT_EQ(c->ap_channel, 36);
+    EXPECT_STREQ(c->ap_country, "US");
+    ExpectSaved();
+  }
+}
+
+TEST_F(AppCommandTest, PowerAndRcCommands) {
+  struct Case {
+    const char* json;
+    Commands shell;
+  };
+  const Case cases[] = {
+      {R"({"cmd":"reboot"})", {"reboot"}},
+      {R"({"CMD":"reboot"})", {"reboot"}},  // member names ignore case
+      {R"({"cmd":"Reboot"})", {}},          // command names do not
+      {R"({"cmd":"shutdown"})", {"shutdown"}},
+      {R"({"cmd":"rc","name":"recalibrate"})",
+       {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "sync && umount /boot && mount /boot",
+        "killall -q rcin"}},
+      {R"({"cmd":"rc","name":"other"})", {}},
+      {R"({"cmd":"wlan","param":"scan","value":"0"})", {}},
+      {R"({"cmd":"wlan","param":"list","value":"2"})", {}},
+      {R"({"cmd":"updateparam","name":"no_such_param","value":"1"})", {}},
+      {R"({"cmd":"iso","value":"100"})", {}},
+      {R"(not json)", {}},
+      {R"(["cmd","reboot"])", {}},
+      {R"({"cmd":["reboot"]})", {}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    RunCommand(c.json);
+    EXPECT_EQ(ShellTakeLog(), c.shell) << c.json;
+  }
+  EXPECT_NE(access(path_.c_str(), F_OK), 0) << "none of these saves";
+}
+
+TEST_F(AppCommandTest, ShowChannelsFollowsValue) {
+  RunCommand(R"({"cmd":"rc","name":"showchannels","value":"true"})");
+  EXPECT_EQ(GetHudState()->show_rc_channels, 1);
+  RunCommand(R"({"cmd":"rc","name":"showchannels","value":1})");  // a number is not a string
+  EXPECT_EQ(GetHudState()->show_rc_channels, 0);
+}
+
+TEST_F(AppCommandTest, ConfigRequestSendsTheReportToViewers) {
+  ViewerEnd viewer = AttachViewer();
+  std::strcpy(GetSharedConfig()->ap_ssid, "Box");
+  testing::internal::CaptureStderr();
+  RunCommand(R"({"cmd":"configrequest"})");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "config request\n");
+  char expected[4000];
+  int length = BuildConfigReport(expected, sizeof expected);
+  auto payloads = TakeViewerPayloads(viewer);
+  DetachViewer(viewer);
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(std::string(payloads[0].begin(), payloads[0].end()),
+            std::string(expected, static_cast<size_t>(length)));
+}
+
+// Texts from a command never add lines to the saved file, however they are made.
+TEST_F(AppCommandTest, HostileTextsKeepTheFileIntact) {
+  const std::string huge(10000, 'w');
+  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"1","value5":")" + huge +
+      R"(","value6":"line\r\ninjected=1","value7":"2","value8":"tab\there\u0001",)"
+      R"("value9":"back\\slash \"q\"","value10":"5","value11":"99999999999","value12":"U\nS"})");
+  SharedConfig* c = GetSharedConfig();
+  EXPECT_EQ(std::string(c->wifi_ssid), huge.substr(0, 255));
+  EXPECT_STREQ(c->wifi_psk, "lineinjected=1");
+  EXPECT_STREQ(c->ap_ssid, "tabhere");
+  EXPECT_STREQ(c->ap_psk, "back\\slash \"q\"");
+  EXPECT_EQ(c->ap_channel, 2147483647);
+  EXPECT_STREQ(c->ap_country, "US");
+  RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":"pan\r\n,tilt\u0000zoom"})");
+  EXPECT_STREQ(c->rc_input_map, "pan,tilt");
+  EXPECT_EQ(GetHudState()->rc_channel_map[0], 0) << "the map in force is the stored one";
+  EXPECT_EQ(GetHudState()->rc_channel_map[1], 1);
+
+  std::string file = ReadFile(path_);
+  std::string zero;
+  FormatConfigurationFile(SharedConfig{}, &zero);
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(file, "\n"), count(zero, "\n"));
+  EXPECT_EQ(count(file, "\r"), count(zero, "\r"));
+  ExpectSaved();
+}
+
+TEST_F(AppCommandTest, LongValuesAreCutToTheirFields) {
+  const std::string huge(10000, 'm');
+  RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":")" + huge + R"("})");
+  EXPECT_EQ(std::string(GetSharedConfig()->rc_input_map), huge.substr(0, 511));
+  RunCommand(R"({"cmd":"updateparam","name":"rcin_mode","value":")" + huge + R"(","value2":")" + huge +
+      R"("})");
+  EXPECT_STREQ(GetSharedConfig()->rc_input_mode, "mmmmm");
+  EXPECT_STREQ(GetSharedConfig()->rc2_input_mode, "mmmmm");
+  ExpectSaved();
+}
+
+using AppCommandDeathTest = AppCommandTest;
+
+// Forked in place, so a child saves into the test's own folder, which the
+// parent then removes.
+TEST_F(AppCommandDeathTest, RestartEndsWithThree) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(RunCommand(R"({"cmd":"restart"})"), testing::ExitedWithCode(3), "");
+}
+
+TEST_F(AppCommandDeathTest, CameraModeSettingsSaveThenEndWithTwo) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  struct Case {
+    const char* json;
+    const char* line;
+  };
+  for (const Case& c : {Case{R"({"cmd":"updateparam","name":"device_mode","value":"1"})",
+                             "\r\ndevice_mode=1\r\n"},
+                        Case{R"({"cmd":"updateparam","name":"coop_mode","value":"257"})",
+                             "\r\ncooperative_mode=1\r\n"},
+                        Case{R"({"cmd":"updateparam","name":"ctrl_enabled","value":"5"})",
+                             "\r\ncontrol_enabled=1\r\n"}}) {
+    unlink(path_.c_str());
+    EXPECT_EXIT(RunCommand(c.json), testing::ExitedWithCode(2), "") << c.json;
+    EXPECT_NE(ReadFile(path_).find(c.line), std::string::npos) << "saved before the exit";
+  }
+}
