@@ -6,6 +6,7 @@ follow the camera's coming and going."""
 
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
@@ -120,9 +121,16 @@ def test_video_and_data_link_follow_the_camera(sb):
     sb.expect("video disconnected\n" not in daemon.stderr_text(), "video reported lost while it flowed")
 
     sb.stop(camera)
+    stopped = time.monotonic()
     mark = len(si.lines(viewer))
-    sb.expect(sb.wait_for(daemon, "video disconnected\n", timeout=15), "no 'video disconnected'")
     sb.expect(sb.wait_for(daemon, "data disconnected\n", timeout=15), "no 'data disconnected'")
+    data_lost = time.monotonic() - stopped
+    sb.expect(sb.wait_for(daemon, "video disconnected\n", timeout=15), "no 'video disconnected'")
+    video_lost = time.monotonic() - stopped
+    # Never before the silence the box waits for (more than 1 s of data, 3 s of
+    # video); how late is left to the generous time-outs above.
+    sb.expect(data_lost > 0.9, "data link declared lost %.2f s after the camera stopped" % data_lost)
+    sb.expect(video_lost > 2.9, "video declared lost %.2f s after the camera stopped" % video_lost)
     sb.expect(si.wait_line(viewer, "link video state=0", since=mark, timeout=10), "viewer not told video is down")
     sb.expect(si.wait_line(viewer, "link data state=0", since=mark, timeout=10), "viewer not told data is down")
     err = daemon.stderr_text()
