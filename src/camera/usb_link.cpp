@@ -1,3 +1,4 @@
+#include "platform/udp_socket.h"
 #include "camera/usb_link.h"
 
 #include <arpa/inet.h>
@@ -62,9 +63,7 @@ void StartUsbData() {
   link->hud = GetHudState();
   link->config = GetSharedConfig();
 
-  int fd = socket(AF_INET, SOCK_DGRAM, 17);
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  int fd = OpenBlockingUdpSocket(0);
 
   UsbDataSocket& s = g_usb_data_socket;
   s.peer = sockaddr_in{};

@@ -23,7 +23,6 @@ bool RowMatches(const ClientEntry& row, const char* address, uint32_t port) {
 }  // namespace
 
 int AddClient(const char* address, uint32_t port, uint8_t data_only) {
-  // An empty text would make a row that reads as free: nothing to register.
   // An empty text would read as a free row, and a text that does not fit the
   // row could never be matched again: neither is an IPv4 address.
   if (address == nullptr || address[0] == '\0') return 0;

@@ -1,5 +1,6 @@
 // The viewer socket on UDP 4242: its receive thread and the handling of each
 // message a viewer sends (connect, disconnect, gimbal control, attitude, JSON).
+#include "platform/udp_socket.h"
 #include "clients/discovery.h"
 
 #include <arpa/inet.h>
@@ -82,29 +83,19 @@ void HandleAttitude(const FixedFields& f) {
 
 uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
   fprintf(stderr, "Init device discovery\n");
-  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  int size = kDiscoverySocketBuffer;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+  int fd = OpenBlockingUdpSocket(kDiscoverySocketBuffer);
   // Bounds how long one send to an unreachable viewer may block the sender.
   timeval send_timeout{0, 50000};
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(address);
-  local.sin_port = htons(port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  const uint16_t bound = BindUdpSocket(fd, address, port);
+  if (bound == 0) {
     fprintf(stderr, "discovery bind failed\n");
     exit(100);
   }
-  socklen_t length = sizeof local;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
   g_discovery_socket_fd = fd;
   pthread_t thread;
   pthread_create(&thread, nullptr, DiscoveryReceiveThread, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
-  return ntohs(local.sin_port);
+  return bound;
 }
 
 void StartDiscovery() { StartDiscoveryOn(INADDR_ANY, kDiscoveryPort); }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/udp_socket.h"
 #include "camera/hud_state.h"
 #include "clients/client_table.h"
 #include "clients/protocol.h"
@@ -57,23 +58,10 @@ void* VideoReceiveThread(void* arg) {
 
 uint16_t StartVideoSourceOn(uint32_t address, uint16_t port) {
   fprintf(stderr, "Init video source\n");
-  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  int size = kVideoSocketBuffer;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(address);
-  local.sin_port = htons(port);
+  int fd = OpenBlockingUdpSocket(kVideoSocketBuffer);
   // A failed bind is not fatal: the thread then never receives and the video
   // link stays disconnected.
-  uint16_t bound = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) {
-    socklen_t length = sizeof local;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) bound = ntohs(local.sin_port);
-  }
+  const uint16_t bound = BindUdpSocket(fd, address, port);
   GetHudState()->video_connected = 0;
   GetSharedConfig()->camera_connected = 0;
   g_video_flowing.store(0, std::memory_order_relaxed);

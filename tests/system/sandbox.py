@@ -57,6 +57,7 @@ runs CMD in the working directory with the stubs on PATH; Ctrl-C ends it.
 """
 
 import argparse
+import ctypes
 import os
 import shutil
 import signal
@@ -79,6 +80,8 @@ CPUFREQ_DIR = "/sys/devices/system/cpu/cpu0/cpufreq"
 _OUTER_NS = "VB_SANDBOX_OUTER_NS"
 
 DEFAULT_CONFIG = "control_enabled=1\n"
+
+_namespace_ready = False
 
 # Programs whose real copies are covered by a recording stub inside the
 # namespace, in case a command line names them by absolute path. mount goes
@@ -123,12 +126,13 @@ def _run(argv):
 def _set_up_namespace():
     outer = os.environ.get(_OUTER_NS, "")
     mnt, net = _namespaces().split()
-    if mnt in outer or net in outer:
+    if not outer or mnt in outer or net in outer:
         _fail_loudly("not inside private namespaces; refusing to mount anything")
     mount = "/bin/mount"
     ip = shutil.which("ip") or "/sbin/ip"
     for path, mode in (("/boot", "0755"), ("/run", "0755"), ("/dev/shm", "1777")):
-        os.makedirs(path, exist_ok=True)
+        if not os.path.isdir(path):
+            _fail_loudly("%s is missing on this machine; nothing to cover" % path)
         _run([mount, "-t", "tmpfs", "-o", "mode=" + mode, "vb-sandbox", path])
     # The governor file start-up writes: a private copy, made even where the
     # machine has no frequency scaling, so the write lands and can be read back.
@@ -153,7 +157,13 @@ def _set_up_namespace():
             continue
         covered.add(real)
         _run([mount, "--bind", stub, real])
-    os.environ[_OUTER_NS] = ""
+
+
+def _die_with_parent():
+    """Runs in each child before exec: it is killed when the sandbox program ends,
+    however that happens, so no daemon outlives a test that was killed."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
 
 
 def _copy_stub(destination):
@@ -252,7 +262,7 @@ class Sandbox:
         out_path, err_path = base + ".out", base + ".err"
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             popen = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=out, stderr=err)
+                                     stdout=out, stderr=err, preexec_fn=_die_with_parent)
         proc = Process(name, popen, out_path, err_path)
         self.processes.append(proc)
         return proc
@@ -360,9 +370,12 @@ def set_config_key(text, key, value):
 
 def enter(build_dir):
     """Call first: re-executes the program inside the sandbox, then returns a Sandbox."""
-    if _OUTER_NS not in os.environ:
+    global _namespace_ready
+    if not os.environ.get(_OUTER_NS):
         _reexec_inside()
-    _set_up_namespace()
+    if not _namespace_ready:
+        _set_up_namespace()
+        _namespace_ready = True
     return Sandbox(build_dir)
 
 
@@ -429,7 +442,7 @@ def _shell(argv):
     sb = enter(args.build)
     sb.reset(config)
     sys.stderr.write("sandbox: working directory %s, stub log %s\n" % (WORK_DIR, STUB_LOG))
-    proc = subprocess.Popen(command, cwd=WORK_DIR, env=sb.env)
+    proc = subprocess.Popen(command, cwd=WORK_DIR, env=sb.env, preexec_fn=_die_with_parent)
     try:
         code = proc.wait()
     except KeyboardInterrupt:

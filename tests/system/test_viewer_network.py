@@ -1,0 +1,152 @@
+"""The viewer network of the real daemon: registration and its acknowledgement,
+the video relay to full viewers only, the video link state, expiry of a silent
+viewer, the local command mailbox in /dev/shm/hud_mem and the RC channel
+report. Everything runs inside the sandbox; video is sent to 127.0.0.1:5000 of
+the sandbox's own network namespace."""
+
+import os
+import re
+import socket
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+import standins as si  # noqa: E402
+
+MAILBOX = 1570
+SHOW_CHANNELS = 888
+
+
+def start(sb, config="control_enabled=1\n"):
+    sb.write_config(config)
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    return daemon
+
+
+def viewer_port(viewer):
+    line = si.wait_line(viewer, "vb-viewer ", timeout=10)
+    m = re.search(r"from port (\d+)", line or "")
+    if not m:
+        raise AssertionError("viewer did not say its port: %r" % line)
+    return int(m.group(1))
+
+
+def send_video(count, size=1400, gap=0.01):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        for i in range(count):
+            s.sendto(bytes([i & 0xFF]) * size, ("127.0.0.1", 5000))
+            time.sleep(gap)
+    finally:
+        s.close()
+
+
+def summary(viewer):
+    line = next((l for l in si.lines(viewer) if l.startswith("summary ")), "")
+    m = re.search(r"acks=(\d+) video=(\d+) dgrams (\d+) B", line)
+    if not m:
+        raise AssertionError("no summary from the viewer: %r" % si.lines(viewer)[-5:])
+    return int(m.group(1)), int(m.group(2)), int(m.group(3))
+
+
+def test_registration_is_acknowledged_once(sb):
+    daemon = start(sb)
+    viewer = sb.start_tool("vb-viewer", "--seconds", "3.5", "--quiet-video")
+    port = viewer_port(viewer)
+    sb.expect(si.wait_exit(sb, viewer, 20) == 0, "viewer did not finish")
+    acks, _, _ = summary(viewer)
+    sb.expect(acks == 1, "repeated connect requests must be silent keep-alives, got %d acks" % acks)
+    want = "client connected from 127.0.0.1:%d  \n" % port
+    sb.expect(want in daemon.stderr_text(), "no %r in the daemon's log" % want)
+    sb.expect(any(l.startswith("link video state=0") for l in si.lines(viewer)), "no video link-state message")
+
+
+def test_video_reaches_full_viewers_only(sb):
+    daemon = start(sb)
+    full = sb.start_tool("vb-viewer", "--seconds", "5", "--quiet-video")
+    data_only = sb.start_tool("vb-viewer", "--data-only", "--seconds", "5", "--quiet-video")
+    sb.expect(si.wait_line(full, "ack", timeout=10) is not None, "full viewer not acknowledged")
+    sb.expect(si.wait_line(data_only, "ack", timeout=10) is not None, "data-only viewer not acknowledged")
+    send_video(100)
+    sb.expect(sb.wait_for(daemon, "video connected\n", timeout=10), "no video connected line")
+    sb.expect(si.wait_line(full, "link video state=2", timeout=5) is not None, "video link state never 2")
+    sb.expect(si.wait_exit(sb, full, 20) == 0 and si.wait_exit(sb, data_only, 20) == 0, "viewers did not finish")
+    _, dgrams, size = summary(full)
+    sb.expect(dgrams == 100 and size == 100 * 1400, "full viewer got %d datagrams, %d bytes" % (dgrams, size))
+    _, dgrams, _ = summary(data_only)
+    sb.expect(dgrams == 0, "data-only viewer got %d video datagrams" % dgrams)
+    sb.expect(any(l.startswith("status ") for l in si.lines(data_only)), "data-only viewer got no status message")
+
+
+def test_video_loss_is_reported_after_three_seconds(sb):
+    daemon = start(sb)
+    viewer = sb.start_tool("vb-viewer", "--data-only", "--seconds", "12", "--quiet-video", "--stamp")
+    sb.expect(si.wait_line(viewer, "ack", timeout=10) is not None, "viewer not acknowledged")
+    send_video(20, gap=0.005)
+    stopped = time.monotonic()
+    sb.expect(sb.wait_for(daemon, "video disconnected\n", timeout=10), "no video disconnected line")
+    lost_after = time.monotonic() - stopped
+    sb.expect(lost_after > 2.5, "video reported lost after only %.1f s" % lost_after)
+    seen, ok = si.wait_lines(viewer, lambda ls: any(l.startswith("link video state=0") for l in
+                                                   ls[next((i for i, l in enumerate(ls)
+                                                            if l.startswith("link video state=2")), len(ls)):]),
+                             timeout=5)
+    sb.expect(ok, "viewer never saw the video link go 2 then 0")
+    sb.stop(viewer)
+
+
+def test_silent_viewer_expires(sb):
+    daemon = start(sb)
+    viewer = sb.start_tool("vb-viewer", "--quiet-video")
+    port = viewer_port(viewer)
+    sb.expect(si.wait_line(viewer, "ack", timeout=10) is not None, "viewer not acknowledged")
+    # Killed, it cannot say goodbye: only the expiry can remove it.
+    viewer.popen.kill()
+    viewer.popen.wait()
+    silent_since = time.monotonic()
+    want = "Client 127.0.0.1:%d lost\n" % port
+    sb.expect(sb.wait_for(daemon, want, timeout=15), "no %r after the viewer went silent" % want)
+    silent_for = time.monotonic() - silent_since
+    sb.expect(silent_for > 4.0, "viewer dropped after only %.1f s of silence" % silent_for)
+    sb.expect("removed" not in daemon.stderr_text(), "the viewer was removed, not expired")
+
+
+def write_mailbox(text):
+    data = text.encode() + b"\0"
+    with open("/dev/shm/hud_mem", "r+b") as f:
+        f.seek(MAILBOX + 1)
+        f.write(data[1:])
+        f.flush()
+        # The first byte last: it is what marks the area as pending.
+        f.seek(MAILBOX)
+        f.write(data[:1])
+
+
+def test_mailbox_command_runs_and_empties_the_area(sb):
+    start(sb)
+    sb.expect(sb.wait_until(lambda: sb.shm_size("hud_mem") == 2728, 10), "no /dev/shm/hud_mem")
+    write_mailbox('{"cmd":"rc","name":"showchannels","value":"1"}')
+    sb.expect(sb.wait_until(lambda: sb.read_hud(SHOW_CHANNELS, 1) == b"\x01", 10), "show-channels byte not set")
+    sb.expect(sb.read_hud(MAILBOX, 512) == bytes(512), "mailbox not emptied")
+
+
+def test_rc_channel_report_while_rc_input_is_enabled(sb):
+    start(sb, "control_enabled=1\nrc_input_enabled=1\n")
+    viewer = sb.start_tool("vb-viewer", "--data-only", "--seconds", "3", "--quiet-video")
+    sb.expect(si.wait_exit(sb, viewer, 20) == 0, "viewer did not finish")
+    reports = [l for l in si.lines(viewer) if l.startswith("rc status=")]
+    sb.expect(len(reports) >= 3, "only %d RC channel reports in 3 s" % len(reports))
+    sb.expect(all(" n=32 " in l for l in reports), "a report without 32 channels: %r" % reports[:1])
+
+
+if __name__ == "__main__":
+    sandbox.main([
+        test_registration_is_acknowledged_once,
+        test_video_reaches_full_viewers_only,
+        test_video_loss_is_reported_after_three_seconds,
+        test_silent_viewer_expires,
+        test_mailbox_command_runs_and_empties_the_area,
+        test_rc_channel_report_while_rc_input_is_enabled,
+    ])
