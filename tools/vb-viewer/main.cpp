@@ -212,7 +212,11 @@ void PrintSecond(Viewer* v) {
 void SendPayload(Viewer* v, const uint8_t* payload, size_t length) {
   static uint8_t datagram[70000];
   size_t n = BuildViewerDatagram(v->sequence++, payload, length, datagram, sizeof datagram);
-  if (n) sendto(v->fd, datagram, n, 0, reinterpret_cast<const sockaddr*>(&v->box), sizeof v->box);
+  if (n == 0) {
+    std::printf("error message of %zu bytes does not fit in one datagram\n", length);
+    return;
+  }
+  sendto(v->fd, datagram, n, 0, reinterpret_cast<const sockaddr*>(&v->box), sizeof v->box);
 }
 
 void SendConnect(Viewer* v, bool data_only) {
