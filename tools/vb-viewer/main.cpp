@@ -209,14 +209,15 @@ void PrintSecond(Viewer* v) {
     if (!last->empty()) std::printf("  %s\n", last->c_str());
 }
 
-void SendPayload(Viewer* v, const uint8_t* payload, size_t length) {
+bool SendPayload(Viewer* v, const uint8_t* payload, size_t length) {
   static uint8_t datagram[70000];
   size_t n = BuildViewerDatagram(v->sequence++, payload, length, datagram, sizeof datagram);
   if (n == 0) {
     std::printf("error message of %zu bytes does not fit in one datagram\n", length);
-    return;
+    return false;
   }
   sendto(v->fd, datagram, n, 0, reinterpret_cast<const sockaddr*>(&v->box), sizeof v->box);
+  return true;
 }
 
 void SendConnect(Viewer* v, bool data_only) {
@@ -230,8 +231,8 @@ void SendDisconnect(Viewer* v) {
 }
 
 void SendJson(Viewer* v, const std::string& text) {
-  SendPayload(v, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  std::printf("sent json %s\n", text.c_str());
+  if (SendPayload(v, reinterpret_cast<const uint8_t*>(text.data()), text.size()))
+    std::printf("sent json %s\n", text.c_str());
 }
 
 // Acts on one input line (from the arguments or standard input).
