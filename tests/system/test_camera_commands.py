@@ -190,10 +190,39 @@ def test_gimbal_control_and_attitude_from_the_viewer(sb):
               "no attitude frame: %r" % [f.text for f in si.frames(camera, mark) if f.set == 0x03])
 
 
+def test_carrier_attitude_stops_after_a_client_attitude(sb):
+    # Working as Inspire without a flight controller, the box sends a level
+    # carrier attitude every 100 loop passes, until a viewer sends its own.
+    sb.write_config("control_enabled=1\ndevice_mode=1\ncooperative_mode=0\n")
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    camera = sb.start_tool("vb-camera", "--mode", "inspire", "--still", "--no-queries", "--quiet")
+    level = "51 03>04 00 03:42 | 00 00 80 3F 00 00 00 00 00 00 00 00 00 00 00 80" + " 00" * 22
+
+    def count(texts, text):
+        return sum(1 for t in texts if t == text)
+
+    sb.expect(sb.wait_until(lambda: count([f.text for f in si.frames(camera)], level) >= 2, timeout=20),
+              "no periodic carrier attitude: %r" % [f.text for f in si.frames(camera) if f.set == 0x03][:3])
+    sender = sb.start_tool("vb-viewer", "--no-register", "--seconds", "0.6", "--quiet-video",
+                           "--attitude", "0,0,0,1")
+    si.wait_exit(sb, sender, 10)
+    client = "51 03>04 00 03:42 | 00 00 80 3F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 80 00" + " 00" * 18
+    sb.expect(sb.wait_until(lambda: client in [f.text for f in si.frames(camera)], timeout=10),
+              "client attitude not sent: %r" % [f.text for f in si.frames(camera) if f.set == 0x03][-3:])
+    after = [f.text for f in si.frames(camera)].index(client)
+    # Five clock frames (one a second) later, the level attitude has not come back.
+    sb.expect(sb.wait_until(lambda: sum(1 for f in si.frames(camera)[after:] if f.set == 0x02 and f.id == 0x54) >= 5,
+                            timeout=20), "clock frames stopped")
+    sb.expect(count([f.text for f in si.frames(camera)[after:]], level) == 0,
+              "level carrier attitude sent after the client's")
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_commands_reach_the_camera_as_exact_frames,
         test_unknown_and_out_of_table_commands_send_nothing,
         test_commands_by_name,
         test_gimbal_control_and_attitude_from_the_viewer,
+        test_carrier_attitude_stops_after_a_client_attitude,
     ])
