@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AnswerChecker checker;
   for (int mode : {kModeOsmo, kModeInspire}) {
     int count = 0;
-    const QuerySpec* q = QueriesForMode(mode, &count);
+    const CameraQuery* q = QueriesForMode(mode, &count);
     for (int i = 0; i < count; ++i) ExpectAnswer(&checker, &q[i], static_cast<uint16_t>(i), 1, 1.0);
   }
   while (CheckAnswer(&checker, copy.data(), copy.size(), line, sizeof line) != kNotAnAnswer) {

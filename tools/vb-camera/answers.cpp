@@ -47,7 +47,7 @@ static_assert(FrameTemplateValid(kAnswerK) && FrameTemplateValid(kAnswerP));
 
 // Name, length, sender, receiver, type, set, id: the box tests only the fields
 // its answer table names; the others are what the camera puts there.
-const QuerySpec kOsmoQueries[] = {
+const CameraQuery kOsmoQueries[] = {
     {"identity-A", 13, 0x04, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerA), kSeqCopied, false, false, -1},
     {"identity-B", 13, 0x01, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerB), kSeqCopied, false, false, -1},
     {"probe-G", 14, 0x04, 0x09, 0x20, 0x04, 0x1C, VB_ANSWER(kAnswerG), kSeqZero, false, false, -1},
@@ -55,7 +55,7 @@ const QuerySpec kOsmoQueries[] = {
     {"probe-U", 14, 0x01, 0x07, 0x40, 0x00, 0x50, VB_ANSWER(kAnswerU), kSeqCopied, false, false, -1},
     {"keepalive-K", 15, 0x01, 0x09, 0x40, 0x09, 0x0E, VB_ANSWER(kAnswerK), kSeqCopied, false, true, -1},
 };
-const QuerySpec kInspireQueries[] = {
+const CameraQuery kInspireQueries[] = {
     {"identity-C", 13, 0x01, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerC), kSeqCopied, false, false, -1},
     {"identity-D", 13, 0x04, 0x09, 0x40, 0x00, 0x01, VB_ANSWER(kAnswerD), kSeqNew, false, false, -1},
     {"probe-P", 14, 0x04, 0x03, 0x20, 0x04, 0x1C, VB_ANSWER(kAnswerP), kSeqZero, true, false, -1},
@@ -79,7 +79,7 @@ bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n, bool skip_sequence)
 
 }  // namespace
 
-const QuerySpec* QueriesForMode(int mode, int* count) {
+const CameraQuery* QueriesForMode(int mode, int* count) {
   if (mode == kModeInspire) {
     *count = static_cast<int>(sizeof kInspireQueries / sizeof kInspireQueries[0]);
     return kInspireQueries;
@@ -88,12 +88,12 @@ const QuerySpec* QueriesForMode(int mode, int* count) {
   return kOsmoQueries;
 }
 
-size_t BuildQuery(const QuerySpec& q, uint16_t sequence, uint8_t byte11, uint8_t* out) {
+size_t BuildQuery(const CameraQuery& q, uint16_t sequence, uint8_t byte11, uint8_t* out) {
   uint8_t payload[2] = {byte11, 0};
   return BuildFrame(out, 255, q.sender, q.receiver, q.type, q.set, q.id, sequence, payload, q.length - 13u);
 }
 
-size_t ExpectedAnswer(const QuerySpec& q, uint16_t query_sequence, uint8_t byte11, uint8_t* out) {
+size_t ExpectedAnswer(const CameraQuery& q, uint16_t query_sequence, uint8_t byte11, uint8_t* out) {
   std::memcpy(out, q.answer, q.answer_length);
   uint16_t seq = q.seq_rule == kSeqCopied ? query_sequence : 0;
   PutU16(out + 6, seq);
@@ -104,7 +104,7 @@ size_t ExpectedAnswer(const QuerySpec& q, uint16_t query_sequence, uint8_t byte1
   return q.answer_length;
 }
 
-void ExpectAnswer(AnswerChecker* c, const QuerySpec* q, uint16_t sequence, uint8_t byte11, double deadline) {
+void ExpectAnswer(AnswerChecker* c, const CameraQuery* q, uint16_t sequence, uint8_t byte11, double deadline) {
   if (c->count == kMaxPending) {
     // Full only when expiry has not run for a long while: drop the most overdue.
     int oldest = 0;

@@ -11,7 +11,7 @@ enum WorkMode { kModeOsmo = 0, kModeInspire = 1 };
 // How bytes 6-7 of an answer relate to the query.
 enum SeqRule { kSeqCopied, kSeqZero, kSeqNew };
 
-struct QuerySpec {
+struct CameraQuery {
   const char* name;
   uint8_t length;  // 13, 14 or 15
   uint8_t sender, receiver, type, set, id;
@@ -24,19 +24,19 @@ struct QuerySpec {
 };
 
 // The queries of one work mode.
-const QuerySpec* QueriesForMode(int mode, int* count);
+const CameraQuery* QueriesForMode(int mode, int* count);
 
 // Builds the query frame; byte11 goes into the first payload byte (14 and 15).
-size_t BuildQuery(const QuerySpec& q, uint16_t sequence, uint8_t byte11, uint8_t* out);
+size_t BuildQuery(const CameraQuery& q, uint16_t sequence, uint8_t byte11, uint8_t* out);
 
 // The exact answer expected for a query sent with this sequence and byte 11
 // (for kSeqNew bytes 6-7 are left 0 and not compared).
-size_t ExpectedAnswer(const QuerySpec& q, uint16_t query_sequence, uint8_t byte11, uint8_t* out);
+size_t ExpectedAnswer(const CameraQuery& q, uint16_t query_sequence, uint8_t byte11, uint8_t* out);
 
 constexpr int kMaxPending = 64;
 
 struct PendingAnswer {
-  const QuerySpec* query;
+  const CameraQuery* query;
   uint16_t sequence;
   uint8_t byte11;
   double deadline;
@@ -48,7 +48,7 @@ struct AnswerChecker {
   int ok = 0, mismatched = 0, missing = 0;
 };
 
-void ExpectAnswer(AnswerChecker* c, const QuerySpec* q, uint16_t sequence, uint8_t byte11, double deadline);
+void ExpectAnswer(AnswerChecker* c, const CameraQuery* q, uint16_t sequence, uint8_t byte11, double deadline);
 
 enum AnswerResult { kNotAnAnswer, kAnswerOk, kAnswerMismatch };
 

@@ -190,7 +190,7 @@ void SendFrame(Camera* c, const uint8_t* frame, size_t length) {
 
 void SendQueries(Camera* c, bool keepalive_only, double now) {
   int count = 0;
-  const QuerySpec* queries = QueriesForMode(c->opt.mode, &count);
+  const CameraQuery* queries = QueriesForMode(c->opt.mode, &count);
   for (int i = 0; i < count; ++i) {
     if (queries[i].keepalive != keepalive_only) continue;
     uint16_t seq = c->sequence++;

@@ -33,7 +33,7 @@ TEST_F(CameraAgainstBox, EveryQueryOfEitherModeGetsTheExpectedAnswer) {
     SCOPED_TRACE(mode == kModeOsmo ? "osmo" : "inspire");
     GetCameraLink()->source_mode = static_cast<uint32_t>(mode);
     int count = 0;
-    const QuerySpec* queries = QueriesForMode(mode, &count);
+    const CameraQuery* queries = QueriesForMode(mode, &count);
     AnswerChecker checker;
     testing::internal::CaptureStderr();
     for (int i = 0; i < count; ++i) {

@@ -13,9 +13,9 @@
 
 namespace {
 
-const QuerySpec* FindQuery(int mode, const char* name) {
+const CameraQuery* FindQuery(int mode, const char* name) {
   int count = 0;
-  const QuerySpec* q = QueriesForMode(mode, &count);
+  const CameraQuery* q = QueriesForMode(mode, &count);
   for (int i = 0; i < count; ++i)
     if (std::strcmp(q[i].name, name) == 0) return &q[i];
   return nullptr;
@@ -77,7 +77,7 @@ std::string Check(AnswerChecker* c, const std::vector<uint8_t>& frame) {
 TEST(CameraAnswers, ExpectedAnswersMatchTheAnswerTable) {
   for (const ExpectedRow& row : kRows) {
     SCOPED_TRACE(row.query);
-    const QuerySpec* q = FindQuery(row.mode, row.query);
+    const CameraQuery* q = FindQuery(row.mode, row.query);
     ASSERT_NE(q, nullptr);
     std::vector<uint8_t> want = WithCrc(Hex(row.answer_without_crc));
     uint8_t got[64];
@@ -110,7 +110,7 @@ TEST(CameraAnswers, QueriesCarryTheFieldsTheBoxTests) {
       {kModeInspire, "keepalive-K2", "15 01>09 40 09:0E seq=5 | 09 00"},
   };
   for (const Row& row : rows) {
-    const QuerySpec* q = FindQuery(row.mode, row.name);
+    const CameraQuery* q = FindQuery(row.mode, row.name);
     ASSERT_NE(q, nullptr) << row.name;
     uint8_t frame[32];
     // The gimbal state probe is only answered when byte 11 is 1.
@@ -122,7 +122,7 @@ TEST(CameraAnswers, QueriesCarryTheFieldsTheBoxTests) {
 }
 
 TEST(CameraAnswers, NewSequenceAnswerAcceptsAnySequenceWithAValidChecksum) {
-  const QuerySpec* d = FindQuery(kModeInspire, "identity-D");
+  const CameraQuery* d = FindQuery(kModeInspire, "identity-D");
   ASSERT_NE(d, nullptr);
   uint8_t answer[64];
   size_t n = ExpectedAnswer(*d, 0, 0, answer);
@@ -139,8 +139,8 @@ TEST(CameraAnswers, NewSequenceAnswerAcceptsAnySequenceWithAValidChecksum) {
 }
 
 TEST(CameraAnswers, WrongSequenceOrPayloadIsAMismatch) {
-  const QuerySpec* k = FindQuery(kModeOsmo, "keepalive-K");
-  const QuerySpec* g = FindQuery(kModeOsmo, "probe-G");
+  const CameraQuery* k = FindQuery(kModeOsmo, "keepalive-K");
+  const CameraQuery* g = FindQuery(kModeOsmo, "probe-G");
   AnswerChecker checker;
   // A copied sequence answered with 0.
   ExpectAnswer(&checker, k, 300, 0, 10.0);
@@ -151,7 +151,7 @@ TEST(CameraAnswers, WrongSequenceOrPayloadIsAMismatch) {
   line = Check(&checker, WithCrc(Hex("55 0E 04 66 09 04 08 00 80 04 1C 06")));
   EXPECT_EQ(line.rfind("answer mismatch probe-G", 0), 0u) << line;
   // The Osmo identity answer where the Inspire one was due: same header fields, other length.
-  const QuerySpec* c = FindQuery(kModeInspire, "identity-C");
+  const CameraQuery* c = FindQuery(kModeInspire, "identity-C");
   ExpectAnswer(&checker, c, 3, 0, 10.0);
   uint8_t b[64];
   size_t n = ExpectedAnswer(*FindQuery(kModeOsmo, "identity-B"), 3, 0, b);
