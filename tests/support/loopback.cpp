@@ -70,24 +70,26 @@ void DetachCameraEnd(CameraEnd& end) {
   end.box_fd = end.camera_fd = -1;
 }
 
+SentFrame DecodeSentFrame(const Datagram& d) {
+  SentFrame f{};
+  FrameFields fields{};
+  f.raw = d;
+  if (DecodeFrame(d.data(), d.size(), &fields)) {
+    f.sender = fields.sender;
+    f.receiver = fields.receiver;
+    f.type = fields.type;
+    f.set = fields.set;
+    f.id = fields.id;
+    f.sequence = fields.sequence;
+    f.payload.assign(fields.payload, fields.payload + fields.payload_length);
+    f.checksum_ok = fields.checksum_ok && fields.header_ok;
+  }
+  return f;
+}
+
 std::vector<SentFrame> TakeFrames(const CameraEnd& end, int quiet_ms, int first_wait_ms) {
   std::vector<SentFrame> frames;
-  for (auto& d : ReceiveDatagrams(end.camera_fd, quiet_ms, first_wait_ms)) {
-    SentFrame f{};
-    FrameFields fields{};
-    f.raw = d;
-    if (DecodeFrame(d.data(), d.size(), &fields)) {
-      f.sender = fields.sender;
-      f.receiver = fields.receiver;
-      f.type = fields.type;
-      f.set = fields.set;
-      f.id = fields.id;
-      f.sequence = fields.sequence;
-      f.payload.assign(fields.payload, fields.payload + fields.payload_length);
-      f.checksum_ok = fields.checksum_ok && fields.header_ok;
-    }
-    frames.push_back(f);
-  }
+  for (auto& d : ReceiveDatagrams(end.camera_fd, quiet_ms, first_wait_ms)) frames.push_back(DecodeSentFrame(d));
   return frames;
 }
 

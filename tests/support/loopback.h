@@ -40,6 +40,8 @@ struct SentFrame {
   std::vector<uint8_t> raw;
   bool checksum_ok;
 };
+// One datagram decoded as a frame (fields left zero when it is not one).
+SentFrame DecodeSentFrame(const Datagram& d);
 std::vector<SentFrame> TakeFrames(const CameraEnd& end, int quiet_ms = 100, int first_wait_ms = 300);
 
 // "02>01 40 02:2A | 03" style text of a frame, for readable expectations.

@@ -20,22 +20,7 @@ namespace commands_test {
 
 constexpr char kMarker[] = "end-of-call";
 
-inline SentFrame Decode(const Datagram& d) {
-  SentFrame f{};
-  FrameFields fields{};
-  f.raw = d;
-  if (DecodeFrame(d.data(), d.size(), &fields)) {
-    f.sender = fields.sender;
-    f.receiver = fields.receiver;
-    f.type = fields.type;
-    f.set = fields.set;
-    f.id = fields.id;
-    f.sequence = fields.sequence;
-    f.payload.assign(fields.payload, fields.payload + fields.payload_length);
-    f.checksum_ok = fields.checksum_ok && fields.header_ok;
-  }
-  return f;
-}
+inline SentFrame Decode(const Datagram& d) { return DecodeSentFrame(d); }
 
 // Datagrams on one loopback socket arrive in order: everything before the
 // marker is what the box sent up to now.
