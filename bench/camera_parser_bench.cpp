@@ -16,23 +16,14 @@
 #include "clients/client_table.h"
 #include "common/wire.h"
 #include "platform/shell.h"
+#include "swallowed_frames.h"
 
 namespace {
 
 void Prepare() {
   ShellRecordOnly(true);  // never run a shell command from a benchmark
   ClearClientTable();
-  int sink = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(sink, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  getsockname(sink, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(sink);
-  if (g_usb_data_socket.fd < 0) g_usb_data_socket.fd = socket(AF_INET, SOCK_DGRAM, 0);
-  g_usb_data_socket.peer = addr;
-  g_usb_data_socket.peer_length = sizeof addr;
+  SwallowCameraFrames();
   GetCameraLink()->link_up = 1;
   GetCameraLink()->source_mode = 0;
 }

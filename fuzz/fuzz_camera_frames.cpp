@@ -14,32 +14,12 @@
 #include "camera/usb_socket.h"
 #include "platform/shell.h"
 #include "startup/clock.h"
-
-namespace {
-
-// Frames sent by the parser go to a loopback port that was bound and closed
-// again, so they leave without blocking and are swallowed.
-void PointTheLinkAtNowhere() {
-  int sink = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(sink, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  getsockname(sink, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(sink);
-
-  g_usb_data_socket.fd = socket(AF_INET, SOCK_DGRAM, 0);
-  g_usb_data_socket.peer = addr;
-  g_usb_data_socket.peer_length = sizeof addr;
-}
-
-}  // namespace
+#include "swallowed_frames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
     SkipSleepsForFuzzing(true);
-    PointTheLinkAtNowhere();
+    SwallowCameraFrames();
     return true;
   }();
   (void)ready;

@@ -18,6 +18,7 @@
 #include "inputs/joystick.h"
 #include "platform/i2c.h"
 #include "startup/clock.h"
+#include "swallowed_frames.h"
 
 namespace {
 
@@ -42,18 +43,8 @@ int ScriptRead(int, uint8_t* buffer, int size) {
 
 const I2cScript kScript{ScriptSelect, ScriptRead};
 
-// Frames go to a loopback socket nobody reads: the kernel drops what overflows.
 void SwallowFrames() {
-  const int sink = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(sink, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-  socklen_t n = sizeof(a);
-  getsockname(sink, reinterpret_cast<sockaddr*>(&a), &n);
-  g_usb_data_socket.fd = socket(AF_INET, SOCK_DGRAM, 0);
-  g_usb_data_socket.peer = a;
-  g_usb_data_socket.peer_length = sizeof(a);
+  SwallowCameraFrames();
   GetCameraLink()->link_up = 1;
 }
 
