@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../common/tool_support.h"
 #include "answers.h"
 #include "printer.h"
 #include "sim_camera.h"
@@ -37,16 +38,6 @@ struct Options {
   double video_kbps = 0;
 };
 
-volatile sig_atomic_t g_stop = 0;
-
-void OnSignal(int) { g_stop = 1; }
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: vb-camera [options]\n"
@@ -68,14 +59,6 @@ void Usage(FILE* out) {
                "Output: rx/tx frame lines, \"query\", \"answer ok|mismatch|missing\", \"camera\" lines.\n");
 }
 
-bool ParseNumber(const char* text, double lo, double hi, double* out) {
-  char* end = nullptr;
-  double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(v >= lo && v <= hi)) return false;
-  *out = v;
-  return true;
-}
-
 bool ParseRate(const char* text, Options* o) {
   char name[32];
   const char* eq = std::strchr(text, '=');
@@ -86,19 +69,6 @@ bool ParseRate(const char* text, Options* o) {
   double hz;
   if (kind < 0 || !ParseNumber(eq + 1, 0, 1000, &hz)) return false;
   o->rates[kind] = hz;
-  return true;
-}
-
-bool ParseHostPort(const char* text, Options* o) {
-  const char* colon = std::strrchr(text, ':');
-  size_t host_len = colon ? static_cast<size_t>(colon - text) : std::strlen(text);
-  if (host_len == 0 || host_len >= sizeof o->host) return false;
-  std::memcpy(o->host, text, host_len);
-  o->host[host_len] = '\0';
-  if (!colon) return true;
-  double port;
-  if (!ParseNumber(colon + 1, 1, 65535, &port)) return false;
-  o->port = static_cast<uint16_t>(port);
   return true;
 }
 
@@ -125,7 +95,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       ok = false;
     } else {
       ++i;
-      if (!std::strcmp(a, "--box")) ok = ParseHostPort(v, o);
+      if (!std::strcmp(a, "--box")) ok = ParseHostPort(v, o->host, sizeof o->host, &o->port);
       else if (!std::strcmp(a, "--mode")) {
         ok = !std::strcmp(v, "osmo") || !std::strcmp(v, "inspire");
         o->mode = !std::strcmp(v, "inspire") ? kModeInspire : kModeOsmo;
@@ -144,18 +114,6 @@ int ParseOptions(int argc, char** argv, Options* o) {
     }
   }
   return 0;
-}
-
-bool ResolveHost(const char* host, uint16_t port, sockaddr_in* out) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* res = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return false;
-  std::memcpy(out, res->ai_addr, sizeof *out);
-  freeaddrinfo(res);
-  out->sin_port = htons(port);
-  return true;
 }
 
 int OpenUdp(uint16_t local_port) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/tool_support.h"
 #include "clients/protocol.h"
 #include "decode.h"
 #include "requests.h"
@@ -40,15 +41,6 @@ struct Options {
   std::vector<std::string> queued;  // input lines to send once registered
 };
 
-volatile sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: vb-viewer [options]\n"
@@ -70,26 +62,6 @@ void Usage(FILE* out) {
                "  --local-port P           the viewer's own UDP port (default: any free one)\n"
                "Standard input, one per line: a JSON text, \"gimbal SEL,A,B\", \"attitude Q1,Q2,Q3,Q4\",\n"
                "\"command NAME [VALUES]\", \"connect\", \"connect data\", \"disconnect\", \"commands\", \"quit\".\n");
-}
-
-bool ParseNumber(const char* text, double lo, double hi, double* out) {
-  char* end = nullptr;
-  double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(v >= lo && v <= hi)) return false;
-  *out = v;
-  return true;
-}
-
-bool ParseHostPort(const char* text, Options* o) {
-  const char* colon = std::strrchr(text, ':');
-  size_t host_len = colon ? static_cast<size_t>(colon - text) : std::strlen(text);
-  if (host_len == 0 || host_len >= sizeof o->host) return false;
-  std::memcpy(o->host, text, host_len);
-  o->host[host_len] = '\0';
-  double port;
-  if (colon && !ParseNumber(colon + 1, 1, 65535, &port)) return false;
-  if (colon) o->port = static_cast<uint16_t>(port);
-  return true;
 }
 
 // Returns 0 to go on, 1 to exit successfully, 2 on a bad option.
@@ -129,7 +101,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       ok = false;
     } else {
       ++i;
-      if (!std::strcmp(a, "--box")) ok = ParseHostPort(v, o);
+      if (!std::strcmp(a, "--box")) ok = ParseHostPort(v, o->host, sizeof o->host, &o->port);
       else if (!std::strcmp(a, "--seconds")) ok = ParseNumber(v, 0, 1e7, &o->seconds);
       else if (!std::strcmp(a, "--send")) o->queued.push_back(v);
       else if (!std::strcmp(a, "--gimbal")) o->queued.push_back(std::string("gimbal ") + v);
@@ -401,18 +373,6 @@ int Run(Viewer* v) {
   std::printf("summary messages=%lu acks=%lu video=%lu dgrams %lu B\n", v->messages, v->acks, v->video_dgrams,
               v->video_bytes);
   return 0;
-}
-
-bool ResolveHost(const char* host, uint16_t port, sockaddr_in* out) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* res = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return false;
-  std::memcpy(out, res->ai_addr, sizeof *out);
-  freeaddrinfo(res);
-  out->sin_port = htons(port);
-  return true;
 }
 
 }  // namespace
