@@ -3,6 +3,7 @@
 #include "clients/video_bridge.h"
 #include "config/shared_config.h"
 #include "inputs/shield.h"
+#include "platform/connected_networks.h"
 #include "startup/clock.h"
 #include "startup/startup.h"
 
@@ -13,6 +14,7 @@ void WatchdogPass() {
   CheckVideoTimeout();
   ExpireClients();
   CheckAccessPoint();
+  RefreshConnectedNetworks();
 }
 
 void* RunWatchdog(void*) {

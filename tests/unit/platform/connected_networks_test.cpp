@@ -1,0 +1,75 @@
+// The connected-network rule against real interfaces: in a private network
+// namespace of a child process, so the machine's own interfaces never change.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/connected_networks.h"
+
+namespace {
+
+in_addr_t Address(const char* text) { return inet_addr(text); }
+
+// Runs body in a child inside a new network namespace; the child's exit status
+// is the number of failed checks (or 100 when the namespace cannot be made).
+int InPrivateNetwork(int (*body)()) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNET) != 0) _Exit(100);
+    _Exit(body());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+int Quiet(const char* command_line) {
+  char line[256];
+  snprintf(line, sizeof line, "%s >/dev/null 2>&1", command_line);
+  return system(line);
+}
+
+TEST(ConnectedNetworks, LoopbackCountsAndOutsideDoesNot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+  int failures = InPrivateNetwork([]() {
+    if (Quiet("ip link set lo up") != 0) return 100;
+    int failed = 0;
+    failed += !IsInConnectedNetwork(Address("127.0.0.1"));
+    failed += !IsInConnectedNetwork(Address("127.8.9.10"));  // all of 127.0.0.0/8 is on lo
+    failed += IsInConnectedNetwork(Address("192.0.2.1"));
+    failed += IsInConnectedNetwork(Address("0.0.0.0"));
+    return failed;
+  });
+  ASSERT_NE(failures, 100) << "no private network namespace";
+  EXPECT_EQ(failures, 0);
+}
+
+TEST(ConnectedNetworks, FollowsAddressesAddedAndRemoved) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+  int failures = InPrivateNetwork([]() {
+    if (Quiet("ip link set lo up") != 0) return 100;
+    int failed = 0;
+    failed += IsInConnectedNetwork(Address("10.77.0.9"));
+    // A new network counts on the very next check, without waiting for a refresh.
+    if (Quiet("ip addr add 10.77.0.1/24 dev lo") != 0) return 100;
+    failed += !IsInConnectedNetwork(Address("10.77.0.9"));
+    failed += IsInConnectedNetwork(Address("10.77.1.9"));  // outside the /24
+    // A network that went away stops counting at the next refresh.
+    if (Quiet("ip addr del 10.77.0.1/24 dev lo") != 0) return 100;
+    for (int i = 0; i < 50 && IsInConnectedNetwork(Address("10.77.0.9")); ++i) {
+      usleep(20000);  // the kernel reports the change asynchronously
+      RefreshConnectedNetworks();
+    }
+    failed += IsInConnectedNetwork(Address("10.77.0.9"));
+    failed += !IsInConnectedNetwork(Address("127.0.0.1"));
+    return failed;
+  });
+  ASSERT_NE(failures, 100) << "no private network namespace";
+  EXPECT_EQ(failures, 0);
+}
+
+}  // namespace
