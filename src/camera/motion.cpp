@@ -91,8 +91,8 @@ static_assert(FrameTemplateValid(kPositionReleaseGimbal) && FrameTemplateValid(k
 constexpr int32_t kInspireSpeedLimit = 1700;
 
 // One axis as it goes on the wire: inverted on request (in 64 bits, so that
-// the most negative int inverts cleanly), clamped in Inspire work mode, else
-// its low 16 bits.
+// the most negative int inverts cleanly), clamped in Inspire work mode, and
+// saturated at the signed 16-bit field in either mode.
 uint16_t SpeedOnWire(int32_t value, int32_t inverse, bool inspire) {
   int64_t v = value;
   if (inverse != 0) v = -v;
@@ -100,8 +100,10 @@ uint16_t SpeedOnWire(int32_t value, int32_t inverse, bool inspire) {
     if (v > kInspireSpeedLimit) v = kInspireSpeedLimit;
     if (v < -kInspireSpeedLimit) v = -kInspireSpeedLimit;
   }
-  return static_cast<uint16_t>(static_cast<uint64_t>(v) & 0xFFFF);
+  return static_cast<uint16_t>(SaturateToInt16(v));
 }
+
+uint16_t AngleOnWire(int32_t value) { return static_cast<uint16_t>(SaturateToInt16(value)); }
 
 void SendGroupOfThree(const FrameTemplate<23>& stored) {
   for (int i = 0; i < 3; ++i) {
@@ -142,9 +144,9 @@ void SetGimbalAngle(int32_t pan, int32_t tilt, int32_t dutch) {
   CameraLink* link = GetCameraLink();
   uint8_t frame[kGimbalAngle.size()];
   std::memcpy(frame, kGimbalAngle.data(), sizeof frame);
-  PutU16(frame + 11, static_cast<uint16_t>(pan));
-  PutU16(frame + 13, static_cast<uint16_t>(dutch));
-  PutU16(frame + 15, static_cast<uint16_t>(tilt));
+  PutU16(frame + 11, AngleOnWire(pan));
+  PutU16(frame + 13, AngleOnWire(dutch));
+  PutU16(frame + 15, AngleOnWire(tilt));
   StopGimbalIfMoving();
   link->gimbal_stopped = 1;
   SendFrameIfLinkUp(frame, sizeof frame);
