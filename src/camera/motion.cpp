@@ -1,5 +1,7 @@
 #include "camera/motion.h"
 
+#include <arpa/inet.h>
+
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -250,7 +252,13 @@ void SetOpticalZoom(int32_t direction) {
   }
 }
 
-void HandleGimbalControl(int32_t selector, int32_t a, int32_t b) {
+uint64_t ViewerMotionDriver(const char* address, uint32_t port) {
+  in_addr parsed{};
+  if (address == nullptr || inet_pton(AF_INET, address, &parsed) != 1) return 0;
+  return (static_cast<uint64_t>(ntohl(parsed.s_addr)) << 16 | (port & 0xFFFFu)) + 1;
+}
+
+void HandleGimbalControl(int32_t selector, int32_t a, int32_t b, uint64_t driver) {
   CameraLink* link = GetCameraLink();
   switch (selector) {
     case 0:
@@ -263,6 +271,7 @@ void HandleGimbalControl(int32_t selector, int32_t a, int32_t b) {
       if (a == 0 && b == 0) link->gimbal_stopped = 1;
       link->client_pan_speed = a;
       link->client_tilt_speed = b;
+      link->client_speed_driver = (a != 0 || b != 0) ? driver : 0;
       break;
     case 2:
       if (a == -1) {
@@ -278,6 +287,14 @@ void HandleGimbalControl(int32_t selector, int32_t a, int32_t b) {
     default:
       break;
   }
+}
+
+void ReleaseViewerMotion(const char* address, uint32_t port) {
+  uint64_t driver = ViewerMotionDriver(address, port);
+  if (driver == 0) return;
+  // Only the viewer that set the client share takes it away.
+  if (!GetCameraLink()->client_speed_driver.compare_exchange_strong(driver, 0)) return;
+  HandleGimbalControl(1, 0, 0);
 }
 
 void SetGimbalPosition(int32_t position) {
