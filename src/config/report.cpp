@@ -211,7 +211,10 @@ void BuildInterfaceList(char* list, size_t cap) {
   list[used] = '\0';
   bool first = used == 0;
   for (const InterfaceAddress& entry : ListInterfaceAddresses()) {
-    std::string object = (first ? "" : ",") + InterfaceObject(entry);
+    // Appended, not prefixed: g++ 12 at -O3 mistakes the prefixing insert for
+    // an overlapping copy (-Wrestrict).
+    std::string object = first ? "" : ",";
+    object += InterfaceObject(entry);
     if (used + object.size() + 1 > cap) break;
     std::memcpy(list + used, object.data(), object.size() + 1);
     used += object.size();
