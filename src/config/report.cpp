@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "clients/protocol.h"
-#include "config/json_text.h"
+#include "common/json_text.h"
 
 namespace {
 
