@@ -10,7 +10,7 @@
 #include "clients/protocol.h"
 #include "common/json_text.h"
 #include "config/report.h"
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 
 namespace {
 
