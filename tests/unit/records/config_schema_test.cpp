@@ -23,14 +23,14 @@ TEST(ReceivedTexts, StoredCutOrRefused) {
       {"wifi_ssid", "a\"b", std::nullopt},  // the loader removes every double quote
       {"ap_psk", std::string(63, 'p'), std::string(63, 'p')},
       {"ap_psk", std::string(64, 'p'), std::nullopt},
-      {"ap_psk", "pass ;word", std::nullopt},            // the loader ends the value at " ;"
+      {"ap_psk", "pass ;word", std::nullopt},  // the loader ends the value at " ;"
       {"ap_psk", "pass;word", "pass;word"},
-      {"ap_psk", " both ends ", " both ends "},     // written between quotes: spaces stay
+      {"ap_psk", " both ends ", " both ends "},  // written between quotes: spaces stay
       {"ap_psk", "line\r\nbreak\x7F", "linebreak"},  // control characters dropped
       {"ap_psk", "tab\t;semicolon", "tab;semicolon"},
       {"rc_input_mode", "abcdefgh", "abcde"},
-      {"rc_input_mode", " ppm", std::nullopt},           // written bare: the loader trims spaces
-      {"rc_input_mode", "abcd efg", std::nullopt},       // cut to "abcd ", which would lose its space
+      {"rc_input_mode", " ppm", std::nullopt},  // written bare: the loader trims spaces
+      {"rc_input_mode", "abcd efg", std::nullopt},  // cut to "abcd ", which would lose its space
       {"ap_country", "US\t", "US"},
       {"rc_input_map", "", ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,"},
       {"rc_input_map", "pan,tilt ;zoom", std::nullopt},
