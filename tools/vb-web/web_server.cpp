@@ -311,13 +311,11 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
   return Queue(connection, MHD_HTTP_OK, response);
 }
 
-bool WebServer::FetchReport(const std::string& first_command, std::string* report) {
-  std::string command = first_command;
-  for (int attempt = 0; attempt < timing_.report_tries && !stopping_; ++attempt) {
+bool WebServer::FetchReport(int tries, std::string* report) {
+  for (int attempt = 0; attempt < tries && !stopping_; ++attempt) {
     const uint64_t before = parts_.viewer->ReportNumber();
-    if (parts_.queue->Send(command) != MailboxOutcome::kTaken) return false;
+    if (parts_.queue->Send(kConfigRequest) != MailboxOutcome::kTaken) return false;
     if (parts_.viewer->WaitForReport(before, timing_.report_wait, report)) return true;
-    command = kConfigRequest;
   }
   return false;
 }
@@ -336,12 +334,12 @@ int WebServer::HandleCommand(MHD_Connection* connection, const std::string& body
     outcome = parts_.queue->Send(checked.text);
     if (outcome == MailboxOutcome::kTaken) {
       have_report = parts_.viewer->WaitForReport(before, timing_.report_wait, &report) ||
-                    (timing_.report_tries > 1 && FetchReport(kConfigRequest, &report));
+                    FetchReport(timing_.report_tries - 1, &report);
     }
   } else {
     outcome = parts_.queue->Send(checked.text);
     if (outcome == MailboxOutcome::kTaken && checked.settings && parts_.viewer) {
-      have_report = FetchReport(kConfigRequest, &report);
+      have_report = FetchReport(timing_.report_tries, &report);
     }
   }
 

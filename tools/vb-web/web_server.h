@@ -60,7 +60,8 @@ class WebServer {
  private:
   int HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method);
   int HandleCommand(MHD_Connection* connection, const std::string& body);
-  bool FetchReport(const std::string& first_command, std::string* report);
+  // Asks for the configuration report up to tries times; true with it.
+  bool FetchReport(int tries, std::string* report);
   std::string StateJson() const;
 
   const WebParts parts_;
