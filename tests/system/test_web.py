@@ -293,6 +293,33 @@ def test_a_command_the_box_does_not_take_times_out_and_is_withdrawn(sb):
     sb.expect(status == 200, "after the box came back: %d %r" % (status, body))
 
 
+# Asks vb-web from the outside host, from a given source address; prints the
+# status, or "refused" when the connection was closed without an answer.
+ASK_FROM = """
+import http.client, sys
+source, box = sys.argv[1], sys.argv[2]
+try:
+    c = http.client.HTTPConnection(box, %d, timeout=10, source_address=(source, 0))
+    c.request("GET", "/api/state")
+    print("status", c.getresponse().status, flush=True)
+except (ConnectionError, http.client.RemoteDisconnected, OSError) as e:
+    print("refused", type(e).__name__, flush=True)
+""" % PORT
+
+
+def test_clients_outside_the_connected_networks_are_refused(sb):
+    daemon, camera, web = start_box(sb)
+    outside = sb.outside_host()
+    far = outside.start_python(ASK_FROM, outside.address, outside.box_address)
+    near = outside.start_python(ASK_FROM, outside.peer_address, outside.box_address)
+    sb.expect(si.wait_exit(sb, far, 20) == 0 and si.wait_exit(sb, near, 20) == 0, "the asking programs hung")
+    sb.expect(far.stdout_text().startswith("refused"), "a client beyond the networks was served: %r"
+              % far.stdout_text())
+    sb.expect(near.stdout_text().strip() == "status 200", "a client in a connected network was not served: %r %r"
+              % (near.stdout_text(), near.stderr_text()))
+    sb.expect(sb.wait_for(web, "refused a client outside the box's networks", 5), "the refusal was not logged")
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_page_shows_moving_attitude_and_recording,
@@ -301,4 +328,5 @@ if __name__ == "__main__":
         test_bad_requests_get_clear_errors_and_change_nothing,
         test_a_burst_waits_its_turn_and_overflow_is_refused,
         test_a_command_the_box_does_not_take_times_out_and_is_withdrawn,
+        test_clients_outside_the_connected_networks_are_refused,
     ])
