@@ -106,16 +106,21 @@ TEST(WebMailbox, TheFirstByteGoesInLastAndAWithdrawnTextReadsEmpty) {
 
 TEST(WebMailbox, ABurstGoesThroughOneAtATimeInOrder) {
   FakeBox box(5ms);
+  box.SetTaking(false);
   box.Start();
-  MailboxQueue queue(box.Access(), 16, Quick());
+  MailboxTiming t = Quick();
+  t.take = 5s;
+  MailboxQueue queue(box.Access(), 16, t);
   queue.Start();
   std::vector<std::future<MailboxOutcome>> sends;
   std::vector<std::string> texts;
-  for (int i = 0; i < 12; ++i) {
+  for (size_t i = 0; i < 12; ++i) {
     texts.push_back("{\"n\":\"" + std::to_string(i) + "\"}");
     sends.push_back(std::async(std::launch::async, [&queue, text = texts.back()] { return queue.Send(text); }));
-    std::this_thread::sleep_for(1ms);  // queued in this order
+    // Queued in this order before the box starts taking.
+    for (int wait = 0; wait < 2000 && queue.Waiting() < i + 1; ++wait) std::this_thread::sleep_for(1ms);
   }
+  box.SetTaking(true);
   for (auto& s : sends) EXPECT_EQ(s.get(), MailboxOutcome::kTaken);
   EXPECT_EQ(box.Taken(), texts);
   EXPECT_EQ(box.overwrites_, 0);

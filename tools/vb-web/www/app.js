@@ -135,7 +135,7 @@ function follow(id, value) {
 function connectEvents() {
   const events = new EventSource('/events');
   events.addEventListener('state', (e) => showState(JSON.parse(e.data)));
-  events.addEventListener('config', (e) => showReport(JSON.parse(e.data), false));
+  events.addEventListener('config', (e) => showReport(JSON.parse(e.data), null));
   events.onerror = () => {
     const pill = $('connection');
     pill.textContent = 'Reconnecting…';
@@ -267,14 +267,15 @@ function formDirty(form) {
   return inputsOf(form).some((input) => inputValue(input) !== reportValue(input.dataset.key));
 }
 
-function showReport(r, force) {
+// Fills the forms from a report; a form the user is editing keeps the user's
+// values, except the one just saved (saved), or every form when saved is 'all'.
+function showReport(r, saved) {
   report = r;
   $('version').textContent = r.version ? 'version ' + r.version : 'camera bridge';
   $('settings-note').textContent = '';
   $('ap-state').textContent = r.apstate ? '(running)' : '(not running)';
   for (const form of document.querySelectorAll('form[data-group]')) {
-    // A form the user is editing keeps the user's values.
-    if (!force && form.dataset.edited === 'true') continue;
+    if (saved !== 'all' && form !== saved && form.dataset.edited === 'true') continue;
     for (const input of inputsOf(form)) setInput(input, reportValue(input.dataset.key));
     form.dataset.edited = 'false';
     clearProblems(form);
@@ -392,7 +393,7 @@ async function saveForm(form) {
     answerLine.className = 'answer bad';
     return;
   }
-  showReport(last.report, true);
+  showReport(last.report, form);
   // The box's answer: what it now reports, beside what was asked for.
   const differ = Object.keys(wanted).filter((k) => reportValue(k) !== wanted[k]);
   if (differ.length === 0) {
@@ -409,7 +410,7 @@ async function requestReport(button) {
   if (button) button.setAttribute('aria-busy', 'true');
   const answer = await post({ cmd: 'configrequest' });
   if (button) button.removeAttribute('aria-busy');
-  if (answer.ok && answer.report) showReport(answer.report, true);
+  if (answer.ok && answer.report) showReport(answer.report, button ? 'all' : null);
   else $('settings-note').textContent = 'The box did not send its settings: ' + (answer.error || 'no report arrived');
 }
 
@@ -439,7 +440,7 @@ async function start() {
   }
   try {
     const known = await fetch('/api/config');
-    if (known.ok) showReport(await known.json(), false);
+    if (known.ok) showReport(await known.json(), null);
   } catch (e) { /* asked for below */ }
   requestReport(null);
 }
