@@ -6,23 +6,23 @@
 #include <cstring>
 #include <memory>
 
-#include "config/json_text.h"
+#include "common/json_text.h"
+#include "records/config_schema.h"
 
 namespace {
 
-// The settings file is read back in lines of at most 199 characters with CR LF
-// ends, so "rc_input_map=" leaves 184 for the map. SSIDs and passwords follow
-// what Wi-Fi itself allows (a WPA passphrase is 8 to 63 printable characters).
 constexpr SettingsText kSettingsTexts[] = {
-    {"updateparam", "wifi", "value5", "network SSID", 0, 32, true, false},
-    {"updateparam", "wifi", "value6", "network password", 8, 63, true, true},
-    {"updateparam", "wifi", "value8", "access point SSID", 0, 32, true, false},
-    {"updateparam", "wifi", "value9", "access point password", 8, 63, true, true},
-    {"updateparam", "wifi", "value12", "access point country", 0, 9, false, true},
-    {"updateparam", "rcin_mode", "value", "RC1 mode", 0, 5, false, true},
-    {"updateparam", "rcin_mode", "value2", "RC2 mode", 0, 5, false, true},
-    {"updateparam", "rcin_map", "value", "RC channel map", 0, 184, false, true},
+    {"updateparam", "wifi", "value5", "wifi_ssid", "network SSID", false},
+    {"updateparam", "wifi", "value6", "wifi_psk", "network password", true},
+    {"updateparam", "wifi", "value8", "ap_ssid", "access point SSID", false},
+    {"updateparam", "wifi", "value9", "ap_psk", "access point password", true},
+    {"updateparam", "wifi", "value12", "ap_country", "access point country", false},
+    {"updateparam", "rcin_mode", "value", "rc_input_mode", "RC1 mode", false},
+    {"updateparam", "rcin_mode", "value2", "rc2_input_mode", "RC2 mode", false},
+    {"updateparam", "rcin_map", "value", "rc_input_map", "RC channel map", false},
 };
+
+constexpr size_t kMinPassphrase = 8;
 
 constexpr size_t kMaxMembers = 20;
 
@@ -65,21 +65,23 @@ const SettingsText* SettingsTexts(size_t* count) {
   return kSettingsTexts;
 }
 
-const char* SettingsTextProblem(const SettingsText& rule, std::string_view text) {
-  if (text.empty()) return nullptr;
-  if (text.size() > rule.max_bytes) return "is too long";
-  if (text.size() < rule.min_bytes) return "is too short";
+const char* SettingsTextProblem(const SettingsText& text_rule, std::string_view text) {
+  const ConfigSetting* setting = FindConfigSetting(text_rule.setting);
+  if (!setting) return "has no place in the settings";
+  if (text.empty()) return nullptr;  // clears the setting (an empty map stands for no channels)
+  if (text.size() > setting->limit.max) return "is too long";
   if (HasControlCharacter(text)) return "holds a control character";
-  if (rule.printable) {
+  if (text_rule.passphrase) {
+    if (text.size() < kMinPassphrase) return "is too short";
     for (unsigned char c : text) {
       if (c > 0x7E) return "may hold only printable ASCII characters";
     }
   }
-  // The file reader drops double quotes and ends a value at a blank followed by ";".
-  if (text.find('"') != std::string_view::npos) return "may not hold a double quote";
-  if (text.find(" ;") != std::string_view::npos) return "may not hold a blank followed by \";\"";
-  // A value written without quotes loses its outer blanks when read back.
-  if (!rule.quoted && (text.front() == ' ' || text.back() == ' ')) return "may not start or end with a blank";
+  if (!ReadsBackUnchanged(*setting, text)) {
+    if (text.find('"') != std::string_view::npos) return "may not hold a double quote";
+    if (text.find(" ;") != std::string_view::npos) return "may not hold a blank followed by \";\"";
+    return "may not start or end with a blank";
+  }
   return nullptr;
 }
 
@@ -132,6 +134,8 @@ CheckedCommand CheckCommand(std::string_view body) {
 std::string SettingsTextsJson() {
   std::string out = "[";
   for (const SettingsText& rule : kSettingsTexts) {
+    const ConfigSetting* setting = FindConfigSetting(rule.setting);
+    if (!setting) continue;
     if (out.size() > 1) out += ',';
     out += "{\"cmd\":\"";
     AppendJsonEscaped(&out, rule.cmd);
@@ -141,9 +145,10 @@ std::string SettingsTextsJson() {
     AppendJsonEscaped(&out, rule.member);
     out += "\",\"label\":\"";
     AppendJsonEscaped(&out, rule.label);
-    out += "\",\"min\":" + std::to_string(rule.min_bytes) + ",\"max\":" + std::to_string(rule.max_bytes);
-    out += std::string(",\"quoted\":") + (rule.quoted ? "true" : "false");
-    out += std::string(",\"printable\":") + (rule.printable ? "true" : "false") + "}";
+    out += "\",\"min\":" + std::to_string(rule.passphrase ? kMinPassphrase : 0);
+    out += ",\"max\":" + std::to_string(setting->limit.max);
+    out += std::string(",\"quoted\":") + (setting->rule == ConfigRule::kQuotedText ? "true" : "false");
+    out += std::string(",\"printable\":") + (rule.passphrase ? "true" : "false") + "}";
   }
   return out + "]";
 }

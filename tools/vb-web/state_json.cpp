@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "config/json_text.h"
+#include "common/json_text.h"
 
 namespace {
 
