@@ -214,6 +214,7 @@ int ApplyParameterUpdate(const AppCommand& command) {
   for (const ParamRow& row : kParamTable) {
     if (std::strcmp(row.name, command.name) != 0) continue;
     const char* value = command.value[1];
+    const uint8_t before = ConfigBytes()[row.field];
     switch (row.rule) {
       case Rule::kValueTrue:
         ConfigBytes()[row.field] = static_cast<uint8_t>(command.value_true);
@@ -235,7 +236,13 @@ int ApplyParameterUpdate(const AppCommand& command) {
         return row.exit_code;
     }
     if (row.hud_byte != kNoHudByte) HudBytes()[row.hud_byte] = ConfigBytes()[row.field];
-    SaveConfiguration();
+    if (!SaveConfiguration() && row.exit_code != 0) {
+      // The restarted daemon would read the old mode from the file anyway; the
+      // change is undone so that this one keeps running in one mode, not two.
+      ConfigBytes()[row.field] = before;
+      fprintf(stderr, "mode change not saved, staying in the current mode\n");
+      return 0;
+    }
     if (row.command) RunShellCommand(row.command);
     if (row.reset_rc_state) ResetRcInputState();
     return row.exit_code;
