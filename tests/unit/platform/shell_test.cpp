@@ -111,27 +111,4 @@ TEST_F(RealShell, HungOutputCommandEndsAtTheDeadline) {
   EXPECT_NE(log.find("timed out, killed: echo partial; sleep 30"), std::string::npos) << log;
 }
 
-// The recorded stand-ins behave like the real thing for callers.
-TEST(RecordedShell, FaultsShowAsStatuses) {
-  ShellSetDeadlineForTest(20);
-  ShellSetFault("probe-fail", ShellFault::kFail);
-  ShellSetFault("probe-hang", ShellFault::kHang);
-  ShellSetCannedOutput("probe-fail", "never read\n");
-  CaptureStderr();
-  EXPECT_NE(RunShellCommand("probe-fail now"), 0);
-  EXPECT_TRUE(KilledBySigkill(RunShellCommand("probe-hang now")));
-  FILE* out = OpenShellOutput("probe-fail out");
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(fgetc(out), EOF);
-  EXPECT_NE(CloseShellOutput(out), 0);
-  out = OpenShellOutput("probe-hang out");
-  ASSERT_NE(out, nullptr);
-  EXPECT_TRUE(KilledBySigkill(CloseShellOutput(out)));
-  EXPECT_EQ(RunShellCommand("probe-other"), 0);
-  GetCapturedStderr();
-  ShellClearFaults();
-  ShellSetDeadlineForTest(0);
-  EXPECT_EQ(ShellTakeLog().size(), 5u);
-}
-
 }  // namespace
