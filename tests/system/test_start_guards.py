@@ -16,6 +16,22 @@ BOOT_FILE = "/boot/vantagebridge-cable.conf"
 RC_VALUES = (890, 64)  # written only by the RC reader process
 
 
+def port_free(port):
+    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        probe.bind(("0.0.0.0", port))
+        return True
+    except OSError:
+        return False
+    finally:
+        probe.close()
+
+
+def wait_viewer_port_free(sb):
+    """A shell command the last daemon started may still hold its sockets for a moment."""
+    sb.expect(sb.wait_until(lambda: port_free(4242), 15), "port 4242 still held by a leftover process")
+
+
 def started(sb, daemon):
     sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start: %r" % daemon.stderr_text())
 
@@ -53,11 +69,13 @@ def test_second_copy_leaves_the_running_one_alone(sb):
 
     # Once the first copy is gone the lock goes with it.
     sb.stop(first)
+    wait_viewer_port_free(sb)
     third = sb.start_daemon()
     started(sb, third)
 
 
 def test_viewer_port_taken_ends_with_100(sb):
+    wait_viewer_port_free(sb)
     taken = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     try:
         taken.bind(("0.0.0.0", 4242))
@@ -76,6 +94,7 @@ def test_missing_working_copy_reads_the_boot_file(sb):
     boot_text = sandbox.set_config_key(boot_text, "wifi_psk", '"secret"')
     with open(BOOT_FILE, "w", newline="") as f:
         f.write(boot_text)
+    wait_viewer_port_free(sb)
     daemon = sb.start_daemon()
     started(sb, daemon)
     sb.expect("settings read from /boot/vantagebridge-cable.conf" in daemon.stderr_text(),
