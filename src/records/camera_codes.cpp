@@ -22,13 +22,6 @@ int8_t EvTenthsOfCode(uint8_t code) {
   return kEvSteps[code - kFirstEvCode].tenths;
 }
 
-uint8_t EvCodeOfTenths(int tenths) {
-  for (const EvStep& step : kEvSteps) {
-    if (step.tenths == tenths) return step.code;
-  }
-  return 0;
-}
-
 const EvStep* FindEvStep(double ev) {
   for (const EvStep& step : kEvSteps) {
     if (EvOf(step) == ev) return &step;

@@ -31,7 +31,12 @@ constexpr double EvOf(const EvStep& step) { return step.tenths / 10.0; }
 // Tenths of EV of a settings code; 0 for codes outside the table.
 int8_t EvTenthsOfCode(uint8_t code);
 // The code of an EV given in tenths; 0 when it is none of the steps.
-uint8_t EvCodeOfTenths(int tenths);
+constexpr uint8_t EvCodeOfTenths(int tenths) {
+  for (const EvStep& step : kEvSteps) {
+    if (step.tenths == tenths) return step.code;
+  }
+  return 0;
+}
 // The step whose EV equals ev exactly, or nullptr.
 const EvStep* FindEvStep(double ev);
 
