@@ -141,7 +141,6 @@ constexpr bool EachCommandHasOneRoute() {
       }
       if (group_ended || kWords[i].route != kWords[j].route) return false;
     }
-    if (kWords[i].route == nullptr) return false;
   }
   return true;
 }
