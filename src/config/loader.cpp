@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "config/keys.h"
@@ -54,7 +55,14 @@ int ParseIntoRecord(Parse parse) {
 }  // namespace
 
 int ParseConfigurationFile(const char* path) {
-  return ParseIntoRecord([path] { return ini_parse(path, SetConfigKey, nullptr); });
+  return ParseIntoRecord([path] {
+    // As ini_parse does, with the file close-on-exec.
+    FILE* file = fopen(path, "re");
+    if (file == nullptr) return -1;
+    const int result = ini_parse_file(file, SetConfigKey, nullptr);
+    fclose(file);
+    return result;
+  });
 }
 
 int ParseConfigurationText(const char* text) {

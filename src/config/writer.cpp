@@ -179,7 +179,7 @@ void AppendValue(const SharedConfig& config, const LayoutEntry& entry, std::stri
 // Returns false only when the new file could not be created.
 bool ReplaceFile(const std::string& path, const std::string& text) {
   std::string temp_path = path + ".new";
-  FILE* file = fopen(temp_path.c_str(), "wb");
+  FILE* file = fopen(temp_path.c_str(), "wbe");
   if (!file) return false;
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
   written = fflush(file) == 0 && written;

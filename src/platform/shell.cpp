@@ -27,7 +27,7 @@ int RunShellCommand(const char* command_line) {
 }
 
 FILE* OpenShellOutput(const char* command_line) {
-  if (!Record(command_line)) return popen(command_line, "r");
+  if (!Record(command_line)) return popen(command_line, "re");
   std::lock_guard<std::mutex> lock(g_mutex);
   FILE* stream = tmpfile();
   if (!stream) return nullptr;
