@@ -70,6 +70,16 @@ TEST_F(DiscoveryThreadTest, ConnectOverTheSocketIsAcknowledgedFrom4242Socket) {
   EXPECT_EQ(row.port, port_);
 }
 
+TEST_F(DiscoveryThreadTest, EmptyDatagramsDoNotDelayARegistration) {
+  // Each used to cost the receive thread half a second.
+  for (int i = 0; i < 20; ++i) SendTo(client_, box_port_, nullptr, 0);
+  auto connect = Datagram12(std::string{'\0', '\0'});
+  SendTo(client_, box_port_, connect.data(), connect.size());
+  auto got = ReceiveDatagrams(client_, 100, 3000);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], Datagram{'B'});
+}
+
 TEST_F(DiscoveryThreadTest, ForeignAndHeaderlessDatagramsAreDropped) {
   auto foreign = Datagram12(std::string{'\0', '\0'});
   foreign[0] = 'C';
