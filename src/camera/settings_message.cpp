@@ -9,6 +9,7 @@
 #include "clients/video_bridge.h"
 #include "common/wire.h"
 #include "platform/shell.h"
+#include "platform/worker_pool.h"
 
 namespace {
 
@@ -79,14 +80,17 @@ void UpdateShotMode(const uint8_t* frame, size_t length, CameraLink* link) {
   }
 }
 
+// The display process is restarted from outside this program.
+void EndDisplayProcess() { RunShellCommand("killall -q display &"); }
+
 void NoteVideoFormat(uint8_t a, uint8_t b, CameraLink* link) {
   if (link->last_video_format_a != 0 && link->last_video_format_b != 0) {
     if (link->last_video_format_a != a || link->last_video_format_b != b) {
       link->last_video_format_a = a;
       link->last_video_format_b = b;
       fprintf(stderr, "video format changed\n");
-      // The display process is restarted from outside this program.
-      RunShellCommand("killall -q display &");
+      // Not on this thread: it must never wait for a shell.
+      PostInternalWork(EndDisplayProcess);
     }
     return;
   }

@@ -95,7 +95,9 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
   const uint16_t bound = BindUdpSocket(fd, address, port);
   if (bound == 0) {
     fprintf(stderr, "discovery bind failed\n");
-    exit(100);
+    // Other threads already run: leave without tearing down what they use.
+    fflush(nullptr);
+    _Exit(100);
   }
   g_discovery_socket_fd = fd;
   pthread_t thread;

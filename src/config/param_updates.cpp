@@ -255,6 +255,7 @@ constexpr bool RowsNameNumberSettings() {
     if (setting == nullptr || IsTextRule(setting->rule)) return false;
     if (row.rule == Rule::kTruthWord && setting->rule != ConfigRule::kFlag) return false;
     if (row.hud_byte != kNoHudByte && setting->size != 1) return false;
+    if (setting->size > 4) return false;  // the undo of a change that cannot be saved holds four
   }
   return true;
 }
@@ -265,6 +266,11 @@ static_assert(RowsNameNumberSettings());
 int ApplyParameterUpdate(const AppCommand& command) {
   for (const ParamRow& row : kParamTable) {
     if (std::strcmp(row.name, command.name) != 0) continue;
+    // Number settings only (checked above): at most four bytes to put back.
+    uint8_t before[4] = {};
+    auto* config = reinterpret_cast<uint8_t*>(GetSharedConfig());
+    const ConfigSetting* undo = row.setting != nullptr ? &Setting(row.setting) : nullptr;
+    if (undo) std::memcpy(before, config + undo->offset, undo->size);
     switch (row.rule) {
       case Rule::kTruthWord:
         StoreSettingValue(Setting(row.setting), command.value_true ? "1" : "0");
@@ -286,11 +292,15 @@ int ApplyParameterUpdate(const AppCommand& command) {
         return row.exit_code;
     }
     if (row.hud_byte != kNoHudByte) {
-      const ConfigSetting& setting = Setting(row.setting);
-      reinterpret_cast<uint8_t*>(GetHudState())[row.hud_byte] =
-          reinterpret_cast<const uint8_t*>(GetSharedConfig())[setting.offset];
+      reinterpret_cast<uint8_t*>(GetHudState())[row.hud_byte] = config[undo->offset];
     }
-    SaveConfiguration();
+    if (!SaveConfiguration() && row.exit_code != 0) {
+      // The restarted daemon would read the old mode from the file anyway; the
+      // change is undone so that this one keeps running in one mode, not two.
+      std::memcpy(config + undo->offset, before, undo->size);
+      fprintf(stderr, "mode change not saved, staying in the current mode\n");
+      return 0;
+    }
     if (row.command) RunShellCommand(row.command);
     if (row.reset_rc_state) ResetRcInputState();
     return row.exit_code;

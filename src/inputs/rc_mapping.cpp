@@ -13,7 +13,9 @@
 #include "config/shared_config.h"
 #include "config/writer.h"
 #include "inputs/rc_loop_state.h"
+#include "platform/ordered_work.h"
 #include "platform/shell.h"
+#include "platform/worker_pool.h"
 #include "startup/clock.h"
 
 namespace {
@@ -77,18 +79,56 @@ void PanTilt(const HudState* hud, const SharedConfig* config, CameraLink* link, 
   SetGimbalAngle(pan, tilt, roll);
 }
 
+// The capture and gimbal actions below pause between their frames (for the
+// camera to change mode, or between key presses) or run shell commands: the
+// loop hands them to a worker, which runs them in the order asked, and reads
+// the work mode when each one starts.
+void PressCapture() {
+  if (GetHudState()->work_mode == 0) {
+    ShutterRelease();
+  } else {
+    SetRecording(1);
+  }
+}
+
+void ReleaseCapture() {
+  if (GetHudState()->work_mode == 1) SetRecording(0);
+}
+
+void RecordInVideoMode() {
+  if (GetHudState()->work_mode != 1) {
+    SetCameraWorkMode(1);
+    SleepMilliseconds(200);
+  }
+  SetRecording(1);
+}
+
+void ShootInPhotoMode() {
+  if (GetHudState()->work_mode != 0) {
+    SetCameraWorkMode(0);
+    SleepMilliseconds(500);
+  }
+  ShutterRelease();
+}
+
+void CenterGimbal() {
+  SetGimbalPosition(1);
+  SetGimbalPosition(0);
+}
+
+void SaveInternalCameraSetting() {
+  SaveConfiguration();
+  RunShellCommand("killall -q raspivid");
+}
+
 void Record(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcRecord)) return;
   const double v = Value(hud, kRcRecord);
   if (v > 0.5 && st.capture_latch == 0) {
-    if (hud->work_mode == 0) {
-      ShutterRelease();
-    } else {
-      SetRecording(1);
-    }
+    PostOrderedWork(PressCapture);
     st.capture_latch = 1;
   } else if (v <= 0.5 && st.capture_latch != 0) {
-    if (hud->work_mode == 1) SetRecording(0);
+    PostOrderedWork(ReleaseCapture);
     st.capture_latch = 0;
   }
 }
@@ -97,21 +137,13 @@ void RecordShot(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcRecordShot)) return;
   const double v = Value(hud, kRcRecordShot);
   if (v > 0.5 && st.capture_latch == 0) {
-    if (hud->work_mode != 1) {
-      SetCameraWorkMode(1);
-      SleepMilliseconds(200);
-    }
-    SetRecording(1);
+    PostOrderedWork(RecordInVideoMode);
     st.capture_latch = 1;
   } else if (v < -0.5 && st.capture_latch == 0) {
-    if (hud->work_mode != 0) {
-      SetCameraWorkMode(0);
-      SleepMilliseconds(500);
-    }
-    ShutterRelease();
+    PostOrderedWork(ShootInPhotoMode);
     st.capture_latch = 1;
   } else if (v >= -0.5 && v <= 0.5 && st.capture_latch != 0) {
-    if (hud->work_mode == 1) SetRecording(0);
+    PostOrderedWork(ReleaseCapture);
     st.capture_latch = 0;
   }
 }
@@ -231,8 +263,7 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* 
     if (v <= 0.3) {
       st.center_latch = 0;
     } else if (st.center_latch == 0) {
-      SetGimbalPosition(1);
-      SetGimbalPosition(0);
+      PostOrderedWork(CenterGimbal);
       st.center_latch = 1;
     }
   }
@@ -246,8 +277,8 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* 
     if (fullscreen >= 0) {
       config->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
       hud->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
-      SaveConfiguration();
-      RunShellCommand("killall -q raspivid");
+      // A save can take as long as the shell commands it runs: a worker does it.
+      PostInternalWork(SaveInternalCameraSetting);
       st.intcamera_latch = static_cast<uint8_t>(fullscreen);
     }
   }

@@ -2,6 +2,7 @@
 
 #include "camera/camera_messages.h"
 #include "camera_fixture.h"
+#include "platform/worker_pool.h"
 
 namespace {
 
@@ -110,6 +111,7 @@ TEST_F(SettingsMessage, VideoFormatChangeRestartsTheDisplay) {
   for (const Step& s : steps) {
     testing::internal::CaptureStderr();
     Feed(Settings({{24, s.a}, {25, s.b}}));
+    WaitForIdleWorkers();  // the display is ended from a worker, never the receive thread
     std::string log = testing::internal::GetCapturedStderr();
     auto commands = ShellTakeLog();
     SCOPED_TRACE(std::to_string(s.a) + "," + std::to_string(s.b));
