@@ -89,7 +89,7 @@ int ParseIntoRecord(Parse parse) {
 
 int ParseConfigurationFile(const char* path) {
   return ParseIntoRecord([path] {
-    FILE* file = fopen(path, "r");
+    FILE* file = fopen(path, "re");  // close-on-exec, like every descriptor of the daemon
     if (file == nullptr) return -1;
     int result = ParseLines({file, nullptr});
     fclose(file);

@@ -251,11 +251,13 @@ constexpr bool RowsNameNumberSettings() {
     bool stores = row.rule == Rule::kTruthWord || row.rule == Rule::kValue;
     if (stores != (row.setting != nullptr)) return false;
     if (!stores) continue;
-    const ConfigSetting* setting = FindConfigSetting(row.setting);
-    if (setting == nullptr || IsTextRule(setting->rule)) return false;
-    if (row.rule == Rule::kTruthWord && setting->rule != ConfigRule::kFlag) return false;
-    if (row.hud_byte != kNoHudByte && setting->size != 1) return false;
-    if (setting->size > 4) return false;  // the undo of a change that cannot be saved holds four
+    const int index = ConfigSettingIndex(row.setting);
+    if (index < 0) return false;
+    const ConfigSetting& setting = kConfigSchema[index];
+    if (IsTextRule(setting.rule)) return false;
+    if (row.rule == Rule::kTruthWord && setting.rule != ConfigRule::kFlag) return false;
+    if (row.hud_byte != kNoHudByte && setting.size != 1) return false;
+    if (setting.size > 4) return false;  // the undo of a change that cannot be saved holds four
   }
   return true;
 }

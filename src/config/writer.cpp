@@ -69,7 +69,7 @@ void AppendValue(const SharedConfig& config, const ConfigSetting& setting, std::
 // is in place; on a failure the old file is left as it was.
 const char* ReplaceFile(const std::string& path, const std::string& text) {
   std::string temp_path = path + ".new";
-  FILE* file = fopen(temp_path.c_str(), "wb");
+  FILE* file = fopen(temp_path.c_str(), "wbe");
   if (!file) return "create";
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
   written = fflush(file) == 0 && written;
