@@ -1,6 +1,13 @@
 // Every send to the viewers: data messages to all registered clients, video
-// datagrams to the full ones, each framed behind the 12-byte header.
+// datagrams to the full ones, each framed behind the 12-byte header. All
+// copies of one send go to the kernel in one sendmmsg call where it takes them.
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "clients/client_table.h"
 #include "clients/discovery.h"
@@ -13,47 +20,151 @@ std::atomic<uint8_t> g_video_send_active{0};
 
 namespace {
 
-void PutHeader(uint8_t* datagram, uint8_t kind) {
+// How long a reply waits for the video send in progress before going anyway.
+constexpr auto kReplyWait = std::chrono::milliseconds(5);
+// Held by a video sender while its datagrams go out: a reply waits on it.
+std::timed_mutex g_video_send_mutex;
+std::atomic<int64_t> g_last_drop_log_ms{-1000};
+
+void PutHeader(uint8_t* datagram, uint8_t kind, uint32_t number) {
   datagram[0] = kDatagramMagic;
   datagram[1] = kind;
   datagram[2] = 0;
   datagram[3] = 0;
-  // Taking the number and advancing it is one step: no two datagrams share one.
-  PutU32(datagram + 4, g_datagram_counter.fetch_add(1, std::memory_order_relaxed));
+  PutU32(datagram + 4, number);
   PutU32(datagram + 8, 0);
 }
 
-void SendToClients(const uint8_t* datagram, int length, bool skip_data_only) {
-  ClientDestination destinations[kMaxClients];
-  int n = CopyClientDestinations(destinations);
-  for (int i = 0; i < n; ++i) {
-    if (skip_data_only && (destinations[i].flags & kClientDataOnly)) continue;
-    SendClientDatagram(datagram, length, destinations[i].address, destinations[i].port);
+// Taking the numbers and advancing the counter is one step: no two datagrams
+// share one.
+uint32_t TakeNumbers(uint32_t count) { return g_datagram_counter.fetch_add(count, std::memory_order_relaxed); }
+
+void Address(mmsghdr* message, sockaddr_in* to, iovec* datagram) {
+  *message = mmsghdr{};
+  message->msg_hdr.msg_name = to;
+  message->msg_hdr.msg_namelen = sizeof *to;
+  message->msg_hdr.msg_iov = datagram;
+  message->msg_hdr.msg_iovlen = 1;
+}
+
+bool SendBufferFull(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// Sends messages[0, count) in as few calls as the kernel allows. A message it
+// refuses is dropped and the rest still go; on a full send buffer the rest of
+// the refused message's group (group_size messages) is dropped with it, as it
+// would fail alike. Returns the number of messages dropped.
+int SendMessages(mmsghdr* messages, int count, int group_size, int flags) {
+  const int fd = g_discovery_socket_fd;
+  if (fd < 0) return count;
+  if (group_size < 1) group_size = 1;
+  int done = 0;
+  int dropped = 0;
+  while (done < count) {
+    const int sent = sendmmsg(fd, messages + done, static_cast<unsigned>(count - done), flags);
+    if (sent > 0) {
+      done += sent;
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    int next = done + 1;
+    if (sent < 0 && SendBufferFull(errno)) next = (done / group_size + 1) * group_size;
+    if (next > count) next = count;
+    dropped += next - done;
+    done = next;
+  }
+  return dropped;
+}
+
+// periodic: never waits for room in the send buffer (the next one follows
+// soon); otherwise each copy may wait for the socket's send time-out.
+void SendToAllClients(uint8_t* datagram, int length, bool periodic) {
+  thread_local ClientDestinations destinations;
+  UpdateClientDestinations(&destinations);
+  iovec framed{datagram, static_cast<size_t>(length)};
+  mmsghdr messages[kMaxClients];
+  const int n = destinations.all_count;
+  for (int i = 0; i < n; ++i) Address(&messages[i], &destinations.all[i], &framed);
+  if (periodic) {
+    SendMessages(messages, n, n, MSG_DONTWAIT);
+  } else {
+    SendMessages(messages, n, 1, 0);
   }
 }
 
 // A length no buffer could hold, or bytes that are not there, send nothing.
 bool PayloadUsable(const uint8_t* payload, int length) { return length >= 0 && (payload != nullptr || length == 0); }
 
-}  // namespace
-
-void SendDataMessage(const uint8_t* payload, int length) {
+void SendData(const uint8_t* payload, int length, bool periodic) {
   if (!PayloadUsable(payload, length)) return;
   // Longer payloads (a long Wi-Fi scan result) are cut to the framing buffer.
   if (length > kMaxDataPayload) length = kMaxDataPayload;
   uint8_t datagram[kClientHeaderSize + kMaxDataPayload];
-  PutHeader(datagram, kKindData);
+  PutHeader(datagram, kKindData, TakeNumbers(1));
   if (length > 0) std::memcpy(datagram + kClientHeaderSize, payload, static_cast<size_t>(length));
-  SendToClients(datagram, length + kClientHeaderSize, false);
+  SendToAllClients(datagram, length + kClientHeaderSize, periodic);
+}
+
+void ReportDroppedVideo() {
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  int64_t last = g_last_drop_log_ms.load(std::memory_order_relaxed);
+  if (now - last < 1000 || !g_last_drop_log_ms.compare_exchange_strong(last, now)) return;
+  fprintf(stderr, "video send buffer full: copies to viewers dropped\n");
+}
+
+}  // namespace
+
+void SendDataMessage(const uint8_t* payload, int length) { SendData(payload, length, true); }
+
+void SendReplyMessage(const uint8_t* payload, int length) {
+  if (g_video_send_mutex.try_lock_for(kReplyWait)) g_video_send_mutex.unlock();
+  SendData(payload, length, false);
+}
+
+void SendVideoDatagrams(VideoDatagram* datagrams, int count) {
+  if (datagrams == nullptr || count < 1) return;
+  if (count > kVideoBatch) count = kVideoBatch;
+  int usable = 0;
+  for (int d = 0; d < count; ++d) {
+    VideoDatagram& datagram = datagrams[d];
+    if (datagram.framed == nullptr || datagram.length < 0) continue;
+    if (datagram.length > kVideoFramingPayload) datagram.length = kVideoFramingPayload;
+    datagrams[usable++] = datagram;
+  }
+  if (usable == 0) return;
+  thread_local ClientDestinations destinations;
+  UpdateClientDestinations(&destinations);
+  const int n = destinations.full_count;
+  const uint32_t first = TakeNumbers(static_cast<uint32_t>(usable));
+  iovec framed[kVideoBatch];
+  mmsghdr messages[kVideoBatch * kMaxClients];
+  int m = 0;
+  for (int d = 0; d < usable; ++d) {
+    const uint32_t number = first + static_cast<uint32_t>(d);
+    PutHeader(datagrams[d].framed, kKindVideo, number);
+    framed[d] = iovec{datagrams[d].framed, static_cast<size_t>(kClientHeaderSize + datagrams[d].length)};
+    // Each datagram starts at another viewer, so copies dropped on a full
+    // send buffer do not always fall on the same ones.
+    for (int k = 0; k < n; ++k) Address(&messages[m++], &destinations.full[(number + k) % n], &framed[d]);
+  }
+  int dropped;
+  {
+    std::lock_guard<std::timed_mutex> lock(g_video_send_mutex);
+    g_video_send_active.store(1, std::memory_order_relaxed);
+    dropped = SendMessages(messages, m, n, MSG_DONTWAIT);
+    g_video_send_active.store(0, std::memory_order_relaxed);
+  }
+  if (dropped > 0) ReportDroppedVideo();
 }
 
 void SendVideoDatagram(const uint8_t* payload, int length) {
   if (!PayloadUsable(payload, length)) return;
   if (length > kVideoFramingPayload) length = kVideoFramingPayload;
-  uint8_t datagram[kClientHeaderSize + kVideoFramingPayload];
-  PutHeader(datagram, kKindVideo);
-  if (length > 0) std::memcpy(datagram + kClientHeaderSize, payload, static_cast<size_t>(length));
-  SendToClients(datagram, length + kClientHeaderSize, true);
+  uint8_t framed[kClientHeaderSize + kVideoFramingPayload];
+  if (length > 0) std::memcpy(framed + kClientHeaderSize, payload, static_cast<size_t>(length));
+  VideoDatagram datagram{framed, length};
+  SendVideoDatagrams(&datagram, 1);
 }
 
 void SendClientMessage(const uint8_t* payload, int length, int kind) {
@@ -62,9 +173,7 @@ void SendClientMessage(const uint8_t* payload, int length, int kind) {
     if (g_video_send_active.load(std::memory_order_relaxed)) return;
     SendDataMessage(payload, length);
   } else if (kind == kKindVideo) {
-    g_video_send_active.store(1, std::memory_order_relaxed);
     SendVideoDatagram(payload, length);
-    g_video_send_active.store(0, std::memory_order_relaxed);
   }
 }
 
