@@ -40,7 +40,9 @@ struct Clients {
   std::thread drain;
 };
 
-void Register(Clients& c, int count) {
+// own_sockets: each client's copies leave from its row's socket, as in the
+// daemon; otherwise all leave from the one discovery socket.
+void Register(Clients& c, int count, bool own_sockets = true) {
   ClearClientTable();
   if (g_discovery_socket_fd < 0) {
     uint16_t unused;
@@ -48,6 +50,8 @@ void Register(Clients& c, int count) {
     int size = 2000000;
     setsockopt(g_discovery_socket_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
   }
+  CloseViewerSockets();
+  if (own_sockets) OpenViewerSockets(g_discovery_socket_fd);
   for (int i = 0; i < count; ++i) {
     uint16_t port;
     c.fds.push_back(OpenLoopback(&port));
@@ -72,10 +76,11 @@ void Unregister(Clients& c) {
   ClearClientTable();
 }
 
-// Arguments: clients, datagrams per call (as the receive thread hands them on).
+// Arguments: clients, datagrams per call (as the receive thread hands them on),
+// 1 when each client has its own socket.
 void BM_SendVideoDatagrams(benchmark::State& state) {
   Clients c;
-  Register(c, static_cast<int>(state.range(0)));
+  Register(c, static_cast<int>(state.range(0)), state.range(2) != 0);
   const int batch = static_cast<int>(state.range(1));
   std::vector<uint8_t> slots(static_cast<size_t>(batch) * (kClientHeaderSize + 1400), 0x5A);
   VideoDatagram datagrams[kVideoBatch];
@@ -88,7 +93,10 @@ void BM_SendVideoDatagrams(benchmark::State& state) {
       static_cast<double>(state.iterations() * batch * state.range(0)), benchmark::Counter::kIsRate);
   Unregister(c);
 }
-BENCHMARK(BM_SendVideoDatagrams)->Args({1, 1})->Args({20, 1})->Args({1, 16})->Args({20, 16})->UseRealTime();
+BENCHMARK(BM_SendVideoDatagrams)
+    ->ArgsProduct({{1, 20}, {1, 16}, {1, 0}})
+    ->ArgNames({"clients", "batch", "own_sockets"})
+    ->UseRealTime();
 
 void BM_SendDataMessage(benchmark::State& state) {
   Clients c;

@@ -1,6 +1,7 @@
 // Every send to the viewers: data messages to all registered clients, video
-// datagrams to the full ones, each framed behind the 12-byte header. All
-// copies of one send go to the kernel in one sendmmsg call where it takes them.
+// datagrams to the full ones, each framed behind the 12-byte header. Each
+// viewer's copies leave from its own socket (ViewerSocket), a batch of video
+// datagrams in one sendmmsg call.
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -49,45 +50,132 @@ void Address(mmsghdr* message, sockaddr_in* to, iovec* datagram) {
 
 bool SendBufferFull(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
-// Sends messages[0, count) in as few calls as the kernel allows. A message it
-// refuses is dropped and the rest still go; on a full send buffer the rest of
-// the refused message's group (group_size messages) is dropped with it, as it
-// would fail alike. Returns the number of messages dropped.
-int SendMessages(mmsghdr* messages, int count, int group_size, int flags) {
-  const int fd = g_discovery_socket_fd;
-  if (fd < 0) return count;
-  if (group_size < 1) group_size = 1;
+// Sends messages[0, count) from fd in as few calls as the kernel allows. A
+// message the kernel refuses is dropped (counted in *dropped) and the rest
+// still go, until the socket's send buffer is full: returns the index of the
+// first message not sent for that, count when none was.
+int SendUntilFull(int fd, mmsghdr* messages, int count, int flags, int* dropped) {
   int done = 0;
-  int dropped = 0;
   while (done < count) {
     const int sent = sendmmsg(fd, messages + done, static_cast<unsigned>(count - done), flags);
     if (sent > 0) {
       done += sent;
+    } else if (sent < 0 && errno == EINTR) {
       continue;
+    } else if (sent < 0 && SendBufferFull(errno)) {
+      return done;
+    } else {
+      ++*dropped;
+      ++done;
     }
-    if (sent < 0 && errno == EINTR) continue;
-    int next = done + 1;
-    if (sent < 0 && SendBufferFull(errno)) next = (done / group_size + 1) * group_size;
-    if (next > count) next = count;
-    dropped += next - done;
-    done = next;
+  }
+  return count;
+}
+
+// As SendUntilFull, all messages to one viewer: on a full send buffer the
+// rest are dropped too, as they would fail alike. True when the buffer was full.
+bool SendToViewer(int fd, mmsghdr* messages, int count, int flags, int* dropped) {
+  const int done = SendUntilFull(fd, messages, count, flags, dropped);
+  *dropped += count - done;
+  return done < count;
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Where the video copies leave from, by table row; kept by the video sender
+// under g_video_send_mutex. Normally all copies leave from the discovery
+// socket in one sendmmsg call. When its send buffer fills, no one can tell
+// whose queue filled it: every viewer moves to its own socket, where a slow
+// viewer's queue fills only its own buffer. A viewer whose own buffer did not
+// fill for kOwnSocketHold returns to the shared socket.
+constexpr int64_t kOwnSocketHoldMs = 10000;
+struct VideoRoutes {
+  bool own[kMaxClients];
+  int64_t own_until_ms[kMaxClients];
+  int own_count;
+};
+VideoRoutes g_routes;
+
+void ReturnRested(int64_t now) {
+  for (int row = 0; row < kMaxClients; ++row) {
+    if (g_routes.own[row] && now >= g_routes.own_until_ms[row]) {
+      g_routes.own[row] = false;
+      --g_routes.own_count;
+    }
+  }
+}
+
+void KeepOnOwnSocket(int row, int64_t now) {
+  if (!g_routes.own[row]) ++g_routes.own_count;
+  g_routes.own[row] = true;
+  g_routes.own_until_ms[row] = now + kOwnSocketHoldMs;
+}
+
+// Sends count framed datagrams to every full viewer without waiting for room
+// in a send buffer. Returns the number of copies dropped.
+int SendVideoCopies(ClientDestinations& to, iovec* framed, int count) {
+  const bool can_move = ViewerSocketsOpen();
+  int64_t now_ms = -1;  // read once, when needed
+  auto now = [&now_ms] { return now_ms >= 0 ? now_ms : (now_ms = NowMs()); };
+  if (g_routes.own_count > 0) ReturnRested(now());
+  int dropped = 0;
+
+  // Shared socket: datagram after datagram, each to every viewer on it.
+  mmsghdr messages[kVideoBatch * kMaxClients];
+  uint8_t viewer[kVideoBatch * kMaxClients];
+  bool shared[kMaxClients];
+  int m = 0;
+  for (int k = 0; k < to.full_count; ++k) shared[k] = !can_move || !g_routes.own[to.full[k].row];
+  for (int d = 0; d < count; ++d) {
+    for (int k = 0; k < to.full_count; ++k) {
+      if (!shared[k]) continue;
+      Address(&messages[m], &to.full[k].address, &framed[d]);
+      viewer[m++] = static_cast<uint8_t>(k);
+    }
+  }
+  const int done = SendUntilFull(g_discovery_socket_fd, messages, m, MSG_DONTWAIT, &dropped);
+  if (done < m) {
+    if (!can_move) return dropped + m - done;
+    for (int k = 0; k < to.full_count; ++k) {
+      if (shared[k]) KeepOnOwnSocket(to.full[k].row, now());
+    }
+    // What did not fit goes from each viewer's own socket.
+    bool full[kMaxClients] = {};
+    for (int i = done; i < m; ++i) {
+      const int k = viewer[i];
+      if (full[k]) {
+        ++dropped;
+        continue;
+      }
+      const int row = to.full[k].row;
+      full[k] = SendToViewer(ViewerSocket(row), &messages[i], 1, MSG_DONTWAIT, &dropped);
+    }
+  }
+
+  // Own sockets: every datagram to one viewer in one call.
+  for (int k = 0; k < to.full_count; ++k) {
+    if (shared[k]) continue;
+    const int row = to.full[k].row;
+    for (int d = 0; d < count; ++d) Address(&messages[d], &to.full[k].address, &framed[d]);
+    if (SendToViewer(ViewerSocket(row), messages, count, MSG_DONTWAIT, &dropped)) KeepOnOwnSocket(row, now());
   }
   return dropped;
 }
 
-// periodic: never waits for room in the send buffer (the next one follows
+// periodic: never waits for room in a send buffer (the next one follows
 // soon); otherwise each copy may wait for the socket's send time-out.
 void SendToAllClients(uint8_t* datagram, int length, bool periodic) {
   thread_local ClientDestinations destinations;
   UpdateClientDestinations(&destinations);
   iovec framed{datagram, static_cast<size_t>(length)};
-  mmsghdr messages[kMaxClients];
-  const int n = destinations.all_count;
-  for (int i = 0; i < n; ++i) Address(&messages[i], &destinations.all[i], &framed);
-  if (periodic) {
-    SendMessages(messages, n, n, MSG_DONTWAIT);
-  } else {
-    SendMessages(messages, n, 1, 0);
+  int dropped = 0;
+  for (int i = 0; i < destinations.all_count; ++i) {
+    mmsghdr message;
+    Address(&message, &destinations.all[i].address, &framed);
+    SendToViewer(ViewerSocket(destinations.all[i].row), &message, 1, periodic ? MSG_DONTWAIT : 0, &dropped);
   }
 }
 
@@ -105,12 +193,10 @@ void SendData(const uint8_t* payload, int length, bool periodic) {
 }
 
 void ReportDroppedVideo() {
-  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count();
+  const int64_t now = NowMs();
   int64_t last = g_last_drop_log_ms.load(std::memory_order_relaxed);
   if (now - last < 1000 || !g_last_drop_log_ms.compare_exchange_strong(last, now)) return;
-  fprintf(stderr, "video send buffer full: copies to viewers dropped\n");
+  fprintf(stderr, "video copies dropped: a viewer's send queue is full\n");
 }
 
 }  // namespace
@@ -133,26 +219,19 @@ void SendVideoDatagrams(VideoDatagram* datagrams, int count) {
     datagrams[usable++] = datagram;
   }
   if (usable == 0) return;
-  thread_local ClientDestinations destinations;
-  UpdateClientDestinations(&destinations);
-  const int n = destinations.full_count;
   const uint32_t first = TakeNumbers(static_cast<uint32_t>(usable));
   iovec framed[kVideoBatch];
-  mmsghdr messages[kVideoBatch * kMaxClients];
-  int m = 0;
   for (int d = 0; d < usable; ++d) {
-    const uint32_t number = first + static_cast<uint32_t>(d);
-    PutHeader(datagrams[d].framed, kKindVideo, number);
+    PutHeader(datagrams[d].framed, kKindVideo, first + static_cast<uint32_t>(d));
     framed[d] = iovec{datagrams[d].framed, static_cast<size_t>(kClientHeaderSize + datagrams[d].length)};
-    // Each datagram starts at another viewer, so copies dropped on a full
-    // send buffer do not always fall on the same ones.
-    for (int k = 0; k < n; ++k) Address(&messages[m++], &destinations.full[(number + k) % n], &framed[d]);
   }
+  thread_local ClientDestinations destinations;
+  UpdateClientDestinations(&destinations);
   int dropped;
   {
     std::lock_guard<std::timed_mutex> lock(g_video_send_mutex);
     g_video_send_active.store(1, std::memory_order_relaxed);
-    dropped = SendMessages(messages, m, n, MSG_DONTWAIT);
+    dropped = SendVideoCopies(destinations, framed, usable);
     g_video_send_active.store(0, std::memory_order_relaxed);
   }
   if (dropped > 0) ReportDroppedVideo();

@@ -117,10 +117,11 @@ void UpdateClientDestinations(ClientDestinations* copy) {
   copy->version = g_version.load(std::memory_order_relaxed);
   copy->all_count = 0;
   copy->full_count = 0;
-  for (const ClientEntry& row : g_rows) {
+  for (int i = 0; i < kMaxClients; ++i) {
+    const ClientEntry& row = g_rows[i];
     if (row.port == 0) continue;
-    copy->all[copy->all_count++] = row.destination;
-    if (!(row.flags & kClientDataOnly)) copy->full[copy->full_count++] = row.destination;
+    copy->all[copy->all_count++] = ClientDestination{row.destination, i};
+    if (!(row.flags & kClientDataOnly)) copy->full[copy->full_count++] = ClientDestination{row.destination, i};
   }
 }
 

@@ -23,14 +23,19 @@ struct ClientEntry {
   sockaddr_in destination;  // address and port, ready for sending
 };
 
+struct ClientDestination {
+  sockaddr_in address;
+  int row;  // the table row, which picks the socket the datagrams leave from
+};
+
 // Where the senders send, as one sender last copied it from the table. Rows
 // without a port are left out: there is nowhere to send to.
 struct ClientDestinations {
   uint32_t version = 0;  // the table's version at the copy; 0 before the first
   int all_count = 0;     // every registered viewer, for data messages
   int full_count = 0;    // those that take video
-  sockaddr_in all[kMaxClients];
-  sockaddr_in full[kMaxClients];
+  ClientDestination all[kMaxClients];
+  ClientDestination full[kMaxClients];
 };
 
 // Returns 1 when a new row was taken, 0 when a row was refreshed, the table is

@@ -110,10 +110,10 @@ TEST_F(ClientTableTest, ExpiryCountsAcrossTheClockWrap) {
   EXPECT_EQ(GetHudState()->client_count, 1);
 }
 
-std::string Text(const sockaddr_in& a) {
+std::string Text(const ClientDestination& d) {
   char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(a.sin_port));
+  inet_ntop(AF_INET, &d.address.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(d.address.sin_port));
 }
 
 TEST_F(ClientTableTest, DestinationsAreTheRowsWithAPortReadyToSend) {
@@ -125,7 +125,8 @@ TEST_F(ClientTableTest, DestinationsAreTheRowsWithAPortReadyToSend) {
   ASSERT_EQ(d.all_count, 2);
   EXPECT_EQ(Text(d.all[0]), "192.0.2.20:50000");
   EXPECT_EQ(Text(d.all[1]), "192.0.2.22:50002");
-  EXPECT_EQ(d.all[1].sin_family, AF_INET);
+  EXPECT_EQ(d.all[1].address.sin_family, AF_INET);
+  EXPECT_EQ(d.all[1].row, 2);
   ASSERT_EQ(d.full_count, 1);
   EXPECT_EQ(Text(d.full[0]), "192.0.2.20:50000");
 }
@@ -183,7 +184,7 @@ TEST_F(ClientTableTest, SendersNeverSeeAHalfWrittenRow) {
   while (!stop) {
     UpdateClientDestinations(&d);
     for (int k = 0; k < d.all_count; ++k) {
-      int i = ntohs(d.all[k].sin_port) - 1000;
+      int i = ntohs(d.all[k].address.sin_port) - 1000;
       std::string a = "10.0." + std::to_string(i) + "." + std::to_string(i) + ":" + std::to_string(1000 + i);
       bad += a != Text(d.all[k]);
     }
