@@ -7,6 +7,7 @@ the sandbox's own network namespace."""
 import os
 import re
 import socket
+import subprocess
 import sys
 import time
 
@@ -201,6 +202,46 @@ def test_config_reports_are_not_lost_to_video(sb):
     sb.expect(replies == requests, "only %d of %d configuration reports arrived" % (replies, requests))
 
 
+def ip(*args):
+    subprocess.run(["ip"] + list(args), check=True, stdout=subprocess.DEVNULL)
+
+
+def test_slow_viewer_costs_the_others_nothing(sb):
+    """A full viewer behind a 1 Mbit/s link whose queue holds more than any send
+    buffer loses its own video; the viewer beside it still gets every datagram."""
+    daemon = start(sb)
+    # The slow viewer sits in a network namespace of its own, behind a shaped veth.
+    ip("netns", "add", "vbslow")
+    try:
+        ip("link", "add", "vbslow0", "type", "veth", "peer", "name", "vbslow1", "netns", "vbslow")
+        ip("addr", "add", "10.9.0.1/24", "dev", "vbslow0")
+        ip("link", "set", "vbslow0", "up")
+        ip("-n", "vbslow", "addr", "add", "10.9.0.2/24", "dev", "vbslow1")
+        ip("-n", "vbslow", "link", "set", "vbslow1", "up")
+        subprocess.run(["tc", "qdisc", "add", "dev", "vbslow0", "root", "handle", "1:", "htb", "default", "10"], check=True)
+        subprocess.run(["tc", "class", "add", "dev", "vbslow0", "parent", "1:", "classid", "1:10", "htb",
+                        "rate", "1mbit", "ceil", "1mbit"], check=True)
+        subprocess.run(["tc", "qdisc", "add", "dev", "vbslow0", "parent", "1:10", "pfifo", "limit", "10000"],
+                       check=True)
+        slow = sb.start(["ip", "netns", "exec", "vbslow", sb.binary("vb-viewer"), "--box", "10.9.0.1:4242",
+                         "--quiet-video", "--seconds", "20"], name="slow-viewer")
+        fast = sb.start_tool("vb-viewer", "--quiet-video", "--seconds", "14")
+        sb.expect(si.wait_line(slow, "ack", timeout=10) is not None, "slow viewer not acknowledged")
+        sb.expect(si.wait_line(fast, "ack", timeout=10) is not None, "fast viewer not acknowledged")
+        camera = sb.start_tool("vb-camera", "--no-queries", "--no-telemetry", "--video-kbps", "10000", "--seconds", "6")
+        sb.expect(si.wait_exit(sb, camera, 30) == 0, "camera did not finish")
+        sb.expect(si.wait_exit(sb, fast, 30) == 0, "fast viewer did not finish")
+        sent = re.search(r"video=(\d+)", camera.stdout_text())
+        sb.expect(sent is not None, "no summary from the camera")
+        _, got, _ = summary(fast)
+        print("  fast viewer: %d of %d video datagrams" % (got, int(sent.group(1))))
+        sb.expect("video copies dropped" in daemon.stderr_text(), "the slow viewer's link never filled up")
+        sb.expect(got == int(sent.group(1)), "the fast viewer got %d of %s video datagrams" % (got, sent.group(1)))
+    finally:
+        sb.stop_all()
+        subprocess.run(["ip", "netns", "del", "vbslow"], check=False)
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_registration_is_acknowledged_once,
@@ -210,4 +251,5 @@ if __name__ == "__main__":
         test_mailbox_command_runs_and_empties_the_area,
         test_rc_channel_report_while_rc_input_is_enabled,
         test_config_reports_are_not_lost_to_video,
+        test_slow_viewer_costs_the_others_nothing,
     ])
