@@ -40,18 +40,15 @@ struct Clients {
   std::thread drain;
 };
 
-// own_sockets: each client's copies leave from its row's socket, as in the
-// daemon; otherwise all leave from the one discovery socket.
-void Register(Clients& c, int count, bool own_sockets = true) {
+void Register(Clients& c, int count) {
   ClearClientTable();
   if (g_discovery_socket_fd < 0) {
     uint16_t unused;
     g_discovery_socket_fd = OpenLoopback(&unused);
     int size = 2000000;
     setsockopt(g_discovery_socket_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    OpenViewerSockets(g_discovery_socket_fd);  // as the daemon has them
   }
-  CloseViewerSockets();
-  if (own_sockets) OpenViewerSockets(g_discovery_socket_fd);
   for (int i = 0; i < count; ++i) {
     uint16_t port;
     c.fds.push_back(OpenLoopback(&port));
@@ -76,11 +73,10 @@ void Unregister(Clients& c) {
   ClearClientTable();
 }
 
-// Arguments: clients, datagrams per call (as the receive thread hands them on),
-// 1 when each client has its own socket.
+// Arguments: clients, datagrams per call (as the receive thread hands them on).
 void BM_SendVideoDatagrams(benchmark::State& state) {
   Clients c;
-  Register(c, static_cast<int>(state.range(0)), state.range(2) != 0);
+  Register(c, static_cast<int>(state.range(0)));
   const int batch = static_cast<int>(state.range(1));
   std::vector<uint8_t> slots(static_cast<size_t>(batch) * (kClientHeaderSize + 1400), 0x5A);
   VideoDatagram datagrams[kVideoBatch];
@@ -94,8 +90,8 @@ void BM_SendVideoDatagrams(benchmark::State& state) {
   Unregister(c);
 }
 BENCHMARK(BM_SendVideoDatagrams)
-    ->ArgsProduct({{1, 20}, {1, 16}, {1, 0}})
-    ->ArgNames({"clients", "batch", "own_sockets"})
+    ->ArgsProduct({{1, 20}, {1, 16}})
+    ->ArgNames({"clients", "batch"})
     ->UseRealTime();
 
 void BM_SendDataMessage(benchmark::State& state) {

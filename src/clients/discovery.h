@@ -20,8 +20,6 @@ int SendClientDatagram(const uint8_t* buffer, int length, const char* address, u
 // buffer. False when the kernel cannot share the port that way; the rows then
 // send from the discovery socket.
 bool OpenViewerSockets(int discovery_fd);
-// Back to the discovery socket for every row (benchmarks compare the two).
-void CloseViewerSockets();
 bool ViewerSocketsOpen();
 // The socket datagrams to the viewer in a table row leave from: its own once
 // OpenViewerSockets succeeded, else the discovery socket.

@@ -29,16 +29,12 @@ constexpr int kRowSendBuffer = 262144;
 // Each row's descriptor plus one: zero, as before any was opened, is none.
 std::atomic<int> g_row_fds[kMaxClients];
 
-}  // namespace
-
-void CloseViewerSockets() {
+void CloseRowSockets() {
   for (auto& slot : g_row_fds) {
     const int fd = slot.exchange(0, std::memory_order_relaxed) - 1;
     if (fd >= 0) close(fd);
   }
 }
-
-namespace {
 
 // Every datagram of the port's group goes to its first member.
 bool SteerArrivalsToFirst(int fd) {
@@ -66,7 +62,7 @@ int OpenRowSocket(const sockaddr_in& local) {
 }  // namespace
 
 bool OpenViewerSockets(int discovery_fd) {
-  CloseViewerSockets();
+  CloseRowSockets();
   sockaddr_in local{};
   socklen_t length = sizeof local;
   if (getsockname(discovery_fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
@@ -85,7 +81,7 @@ bool OpenViewerSockets(int discovery_fd) {
   }
   // The port's group exists once a row joined; only then takes it a filter.
   if (!opened || !SteerArrivalsToFirst(discovery_fd)) {
-    CloseViewerSockets();
+    CloseRowSockets();
     const int off = 0;
     setsockopt(discovery_fd, SOL_SOCKET, SO_REUSEPORT, &off, sizeof off);
     return false;
