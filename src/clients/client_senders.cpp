@@ -86,8 +86,8 @@ int64_t NowMs() {
 }
 
 // Where the video copies leave from, by table row; kept by the video sender
-// under g_video_send_mutex. Normally all copies leave from the discovery
-// socket in one sendmmsg call. When its send buffer fills, no one can tell
+// under g_video_send_mutex. Normally all copies leave from the shared socket
+// in one sendmmsg call. When its send buffer fills, no one can tell
 // whose queue filled it: every viewer moves to its own socket, where a slow
 // viewer's queue fills only its own buffer. A viewer whose own buffer did not
 // fill for kOwnSocketHold returns to the shared socket.
@@ -136,7 +136,7 @@ int SendVideoCopies(ClientDestinations& to, iovec* framed, int count) {
       viewer[m++] = static_cast<uint8_t>(k);
     }
   }
-  const int done = SendUntilFull(g_discovery_socket_fd, messages, m, MSG_DONTWAIT, &dropped);
+  const int done = SendUntilFull(SharedViewerSocket(), messages, m, MSG_DONTWAIT, &dropped);
   if (done < m) {
     if (!can_move) return dropped + m - done;
     for (int k = 0; k < to.full_count; ++k) {

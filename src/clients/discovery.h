@@ -21,6 +21,8 @@ int SendClientDatagram(const uint8_t* buffer, int length, const char* address, u
 // send from the discovery socket.
 bool OpenViewerSockets(int discovery_fd);
 bool ViewerSocketsOpen();
+// The socket video leaves from to all viewers together in one call.
+int SharedViewerSocket();
 // The socket datagrams to the viewer in a table row leave from: its own once
 // OpenViewerSockets succeeded, else the discovery socket.
 int ViewerSocket(int row);

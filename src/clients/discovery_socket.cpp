@@ -3,7 +3,9 @@
 //
 // Each client table row has a socket of its own on the discovery port, so one
 // viewer's queue can only fill its own send buffer: a viewer behind a slow link
-// loses its own copies and costs the others nothing. The row sockets share the
+// loses its own copies and costs the others nothing. One more socket sends the
+// video to all viewers together: unlike the discovery socket, no receive thread
+// sleeps on it, so freeing each sent copy wakes no one. These sockets share the
 // port with the discovery socket through SO_REUSEPORT, and a one-instruction
 // filter steers every arriving datagram to the discovery socket.
 #include <arpa/inet.h>
@@ -22,12 +24,16 @@ int g_discovery_socket_fd = -1;
 
 namespace {
 
-// Room for about 200 full video datagrams queued to one viewer (the kernel
-// doubles it, within net.core.wmem_max).
+// Room for about 200 full video datagrams queued to one viewer; the shared
+// socket gets the discovery socket's room for bursts to all viewers (the
+// kernel doubles both, within net.core.wmem_max).
 constexpr int kRowSendBuffer = 262144;
+constexpr int kSharedSendBuffer = 2000000;
 
-// Each row's descriptor plus one: zero, as before any was opened, is none.
-std::atomic<int> g_row_fds[kMaxClients];
+// Each row's descriptor plus one (zero, as before any was opened, is none),
+// then the socket all video leaves from together.
+constexpr int kSharedSlot = kMaxClients;
+std::atomic<int> g_row_fds[kMaxClients + 1];
 
 void CloseRowSockets() {
   for (auto& slot : g_row_fds) {
@@ -43,11 +49,10 @@ bool SteerArrivalsToFirst(int fd) {
   return setsockopt(fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &program, sizeof program) == 0;
 }
 
-int OpenRowSocket(const sockaddr_in& local) {
+int OpenRowSocket(const sockaddr_in& local, int buffer) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) return -1;
   const int on = 1;
-  const int buffer = kRowSendBuffer;
   timeval send_timeout{0, kViewerSendTimeoutUs};
   if (setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
       setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer) != 0 ||
@@ -71,13 +76,13 @@ bool OpenViewerSockets(int discovery_fd) {
   const int on = 1;
   if (setsockopt(discovery_fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0) return false;
   bool opened = true;
-  for (auto& slot : g_row_fds) {
-    const int fd = OpenRowSocket(local);
+  for (int i = 0; i <= kSharedSlot; ++i) {
+    const int fd = OpenRowSocket(local, i == kSharedSlot ? kSharedSendBuffer : kRowSendBuffer);
     if (fd < 0) {
       opened = false;
       break;
     }
-    slot.store(fd + 1, std::memory_order_relaxed);
+    g_row_fds[i].store(fd + 1, std::memory_order_relaxed);
   }
   // The port's group exists once a row joined; only then takes it a filter.
   if (!opened || !SteerArrivalsToFirst(discovery_fd)) {
@@ -89,8 +94,8 @@ bool OpenViewerSockets(int discovery_fd) {
   // Whatever reached a row before the filter was in place is dropped; viewers
   // repeat their requests.
   uint8_t discard[1];
-  for (int row = 0; row < kMaxClients; ++row) {
-    while (recv(ViewerSocket(row), discard, sizeof discard, MSG_DONTWAIT) >= 0) {
+  for (auto& slot : g_row_fds) {
+    while (recv(slot.load(std::memory_order_relaxed) - 1, discard, sizeof discard, MSG_DONTWAIT) >= 0) {
     }
   }
   return true;
@@ -100,6 +105,11 @@ bool ViewerSocketsOpen() { return g_row_fds[0].load(std::memory_order_relaxed) !
 
 int ViewerSocket(int row) {
   const int fd = row >= 0 && row < kMaxClients ? g_row_fds[row].load(std::memory_order_relaxed) - 1 : -1;
+  return fd >= 0 ? fd : g_discovery_socket_fd;
+}
+
+int SharedViewerSocket() {
+  const int fd = g_row_fds[kSharedSlot].load(std::memory_order_relaxed) - 1;
   return fd >= 0 ? fd : g_discovery_socket_fd;
 }
 
