@@ -19,6 +19,7 @@
 #include "clients/video_bridge.h"
 #include "common/wire.h"
 #include "config/shared_config.h"
+#include "platform/source_filter.h"
 #include "startup/clock.h"
 
 std::atomic<uint32_t> g_last_video_ms{0};
@@ -46,6 +47,7 @@ void* VideoReceiveThread(void* arg) {
   mmsghdr messages[kVideoBatch];
   sockaddr_in sources[kVideoBatch];
   VideoDatagram batch[kVideoBatch];
+  SourceFilter accepted{"video"};
   for (;;) {
     for (int i = 0; i < kVideoBatch; ++i) {
       payloads[i] = iovec{slots.data() + i * kSlot + kClientHeaderSize, kMaxVideoPayload};
@@ -57,14 +59,14 @@ void* VideoReceiveThread(void* arg) {
     }
     // Waits for the first datagram only, then takes what else is queued.
     const int received = recvmmsg(fd, messages, kVideoBatch, MSG_WAITFORONE, nullptr);
+    // The pause is for a failing socket only: an empty datagram is skipped at once.
     if (received < 0) {
       if (errno != EINTR) SleepMilliseconds(500);
       continue;
     }
     int count = 0;
     for (int i = 0; i < received; ++i) {
-      // An empty datagram carries no video.
-      if (messages[i].msg_len == 0) continue;
+      if (messages[i].msg_len == 0 || !AcceptSource(&accepted, sources[i])) continue;
       batch[count++] = VideoDatagram{slots.data() + i * kSlot, static_cast<int>(messages[i].msg_len)};
     }
     if (count == 0) continue;

@@ -4,6 +4,7 @@
 #include "config/shared_config.h"
 #include "inputs/shield.h"
 #include "platform/connected_networks.h"
+#include "platform/worker_pool.h"
 #include "startup/clock.h"
 #include "startup/startup.h"
 
@@ -13,7 +14,9 @@ void WatchdogPass() {
   if (config->shield_enabled) ShieldStep();
   CheckVideoTimeout();
   ExpireClients();
-  CheckAccessPoint();
+  // pidof may hang as long as the shell's deadline: link supervision and client
+  // expiry must not pause for it.
+  PostInternalWork(CheckAccessPoint);
   RefreshConnectedNetworks();
 }
 

@@ -4,17 +4,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera/hud_state.h"
 #include "config/app_commands.h"
+#include "config/loader.h"
 #include "config/report.h"
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
 #include "startup/clock.h"
@@ -317,14 +320,14 @@ TEST_F(AppCommandTest, WifiSettingsAllValues) {
     std::strcpy(c->ap_iface, "keep0");
     c->ap_mode = 9;
     RunCommand(std::string(R"({"cmd":"updateparam","name":"wifi","value4":")") + k.selector +
-        R"(","value5":"Home \"net\"","value6":"pw","value7":")" + k.selector +
+        R"(","value5":"Home net","value6":"pw","value7":")" + k.selector +
         R"(","value8":"AP","value9":"appw","value10":")" + k.band +
         R"(","value11":"36","value12":"US"})");
     SCOPED_TRACE(k.selector);
     EXPECT_STREQ(c->wifi_iface, k.iface);
     EXPECT_STREQ(c->ap_iface, k.iface);
     EXPECT_EQ(c->ap_mode, k.mode);
-    EXPECT_STREQ(c->wifi_ssid, "Home \"net\"") << "quotes are stored as received";
+    EXPECT_STREQ(c->wifi_ssid, "Home net");
     EXPECT_STREQ(c->wifi_psk, "pw");
     EXPECT_STREQ(c->ap_ssid, "AP");
     EXPECT_STREQ(c->ap_psk, "appw");
@@ -345,8 +348,7 @@ TEST_F(AppCommandTest, PowerAndRcCommands) {
       {R"({"cmd":"Reboot"})", {}},          // command names do not
       {R"({"cmd":"shutdown"})", {"shutdown"}},
       {R"({"cmd":"rc","name":"recalibrate"})",
-       {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "sync && umount /boot && mount /boot",
-        "killall -q rcin"}},
+       {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "umount /boot", "mount /boot", "killall -q rcin"}},
       {R"({"cmd":"rc","name":"other"})", {}},
       {R"({"cmd":"wlan","param":"scan","value":"0"})", {}},
       {R"({"cmd":"wlan","param":"list","value":"2"})", {}},
@@ -388,15 +390,14 @@ TEST_F(AppCommandTest, ConfigRequestSendsTheReportToViewers) {
 
 // Texts from a command never add lines to the saved file, however they are made.
 TEST_F(AppCommandTest, HostileTextsKeepTheFileIntact) {
-  const std::string huge(10000, 'w');
-  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"1","value5":")" + huge +
-      R"(","value6":"line\r\ninjected=1","value7":"2","value8":"tab\there\u0001",)"
-      R"("value9":"back\\slash \"q\"","value10":"5","value11":"99999999999","value12":"U\nS"})");
+  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"1","value5":"line\r\ninjected=1",)"
+      R"("value6":"tab\there\u0001","value7":"2","value8":"back\\slash [x] #=:","value9":"p;w",)"
+      R"("value10":"5","value11":"99999999999","value12":"U\nS"})");
   SharedConfig* c = GetSharedConfig();
-  EXPECT_EQ(std::string(c->wifi_ssid), huge.substr(0, 255));
-  EXPECT_STREQ(c->wifi_psk, "lineinjected=1");
-  EXPECT_STREQ(c->ap_ssid, "tabhere");
-  EXPECT_STREQ(c->ap_psk, "back\\slash \"q\"");
+  EXPECT_STREQ(c->wifi_ssid, "lineinjected=1");
+  EXPECT_STREQ(c->wifi_psk, "tabhere");
+  EXPECT_STREQ(c->ap_ssid, "back\\slash [x] #=:");
+  EXPECT_STREQ(c->ap_psk, "p;w");
   EXPECT_EQ(c->ap_channel, 2147483647);
   EXPECT_STREQ(c->ap_country, "US");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":"pan\r\n,tilt\u0000zoom"})");
@@ -415,17 +416,90 @@ TEST_F(AppCommandTest, HostileTextsKeepTheFileIntact) {
   EXPECT_EQ(count(file, "\n"), count(zero, "\n"));
   EXPECT_EQ(count(file, "\r"), count(zero, "\r"));
   ExpectSaved();
+  SharedConfig saved = *c;
+  ASSERT_EQ(ParseConfigurationFile(path_.c_str()), 0);
+  EXPECT_EQ(std::memcmp(c, &saved, sizeof saved), 0) << "the file gives every text back";
 }
 
-TEST_F(AppCommandTest, LongValuesAreCutToTheirFields) {
+// A change whose text the file could not give back changes nothing: no field,
+// no save, no restarted sibling, and the refusal is logged.
+TEST_F(AppCommandTest, TextsTheFileCannotHoldAreRefusedWhole) {
+  const std::string commas(186, ',');
+  const std::string ssid33(33, 's');
+  const std::string psk64(64, 'p');
+  const std::string refused[] = {
+      R"("name":"rcin_map","value":")" + commas + R"(disabled=1")",
+      R"("name":"rcin_map","value":"pan ;tilt")",
+      R"("name":"rcin_mode","value":"ppm","value2":" sbus")",
+      R"("name":"wifi","value4":"2","value5":")" + ssid33 + R"(","value6":"fine","value7":"1")",
+      R"("name":"wifi","value4":"2","value5":"fine","value6":")" + psk64 + R"(","value7":"1")",
+      R"("name":"wifi","value4":"2","value5":"fine","value6":"fine","value7":"1","value8":"a"b")",
+      R"("name":"wifi","value4":"2","value9":"pass ;word","value11":"6","value12":"US")",
+  };
+  for (const std::string& members : refused) {
+    ResetState();
+    std::strcpy(GetSharedConfig()->wifi_ssid, "Before");
+    std::strcpy(GetSharedConfig()->rc_input_map, "pan");
+    SharedConfig before = *GetSharedConfig();
+    testing::internal::CaptureStdout();
+    RunCommand(R"({"cmd":"updateparam",)" + members + "}");
+    testing::internal::GetCapturedStdout();
+    SCOPED_TRACE(members);
+    EXPECT_EQ(std::memcmp(GetSharedConfig(), &before, sizeof before), 0);
+    EXPECT_EQ(ShellTakeLog(), Commands{});
+    EXPECT_EQ(GetHudState()->rc_input_status, 7);
+    EXPECT_NE(access(path_.c_str(), F_OK), 0) << "no save";
+  }
+}
+
+TEST_F(AppCommandTest, RefusalsAreLoggedAtMostOnceASecond) {
+  const std::string command = R"({"cmd":"updateparam","name":"rcin_map","value":")" +
+                              std::string(200, 'm') + R"("})";
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 50; ++i) RunCommand(command);
+  std::string burst = testing::internal::GetCapturedStderr();
+  const std::string line = "updateparam rcin_map refused: a text the settings file cannot hold\n";
+  EXPECT_TRUE(burst.empty() || burst == line) << burst;
+
+  // Within a generous time a refusal is logged again.
+  bool logged = false;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       !logged && std::chrono::steady_clock::now() < end;) {
+    testing::internal::CaptureStderr();
+    RunCommand(command);
+    logged = testing::internal::GetCapturedStderr() == line;
+  }
+  EXPECT_TRUE(logged);
+}
+
+TEST_F(AppCommandTest, OverlongWordsAreCutAndMapsRefused) {
   const std::string huge(10000, 'm');
+  std::strcpy(GetSharedConfig()->rc_input_map, "pan");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":")" + huge + R"("})");
-  EXPECT_EQ(std::string(GetSharedConfig()->rc_input_map), huge.substr(0, 511));
+  EXPECT_STREQ(GetSharedConfig()->rc_input_map, "pan");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_mode","value":")" + huge + R"(","value2":")" + huge +
       R"("})");
   EXPECT_STREQ(GetSharedConfig()->rc_input_mode, "mmmmm");
   EXPECT_STREQ(GetSharedConfig()->rc2_input_mode, "mmmmm");
   ExpectSaved();
+}
+
+TEST_F(AppCommandTest, AnEmptyMapIsStoredAsTheDefaultMapTheFileGivesBack) {
+  RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":""})");
+  EXPECT_EQ(std::string(GetSharedConfig()->rc_input_map), std::string(31, ','));
+  EXPECT_EQ(GetHudState()->rc_channel_map[0], 255);
+}
+
+// The console shows that passwords arrived, never what they are.
+TEST_F(AppCommandTest, PasswordsAreHiddenOnTheConsole) {
+  testing::internal::CaptureStdout();
+  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"2","value5":"Home","value6":"secret",)"
+             R"("value7":"1","value8":"Box","value9":"hunter2"})");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("secret"), std::string::npos);
+  EXPECT_EQ(out.find("hunter2"), std::string::npos);
+  EXPECT_NE(out.find("network iface 2 ssid Home pass ******\n"), std::string::npos) << out;
+  EXPECT_STREQ(GetSharedConfig()->wifi_psk, "secret");
 }
 
 using AppCommandDeathTest = AppCommandTest;
@@ -453,4 +527,82 @@ TEST_F(AppCommandDeathTest, CameraModeSettingsSaveThenEndWithTwo) {
     EXPECT_EXIT(RunCommand(c.json), testing::ExitedWithCode(2), "") << c.json;
     EXPECT_NE(ReadFile(path_).find(c.line), std::string::npos) << "saved before the exit";
   }
+}
+
+namespace {
+
+// A restart asked for while another thread's save hangs in its unmount ends the
+// process only once that save has run to its end.
+void RestartDuringAHungSave() {
+  ShellEchoRecorded(true);
+  ShellSetDeadlineForTest(300);
+  ShellSetFault("umount /boot", ShellFault::kHang);
+  std::thread([] { SaveConfiguration(); }).detach();
+  bool unmounting = false;
+  for (int i = 0; i < 10000 && !unmounting; ++i) {
+    for (const std::string& line : ShellTakeLog()) unmounting = unmounting || line == "umount /boot";
+    if (!unmounting) usleep(1000);
+  }
+  RunCommand(R"({"cmd":"restart"})");
+}
+
+}  // namespace
+
+TEST_F(AppCommandDeathTest, RestartWaitsForTheSaveInProgress) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(RestartDuringAHungSave(), testing::ExitedWithCode(3),
+              "killed: umount /boot.*\nmount /boot\n.*cat /boot/vantagebridge-cable.conf");
+}
+
+// Restarting would bring the old mode back from the file: the daemon stays, in
+// the mode it runs, rather than hold a mode it does not run.
+TEST_F(AppCommandDeathTest, ModeChangeThatCannotBeSavedIsUndoneWithoutExit) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  SetBootConfigPathForTest((dir_ + "/missing/vantagebridge-cable.conf").c_str());
+  for (const char* json : {R"({"cmd":"updateparam","name":"device_mode","value":"1"})",
+                           R"({"cmd":"updateparam","name":"coop_mode","value":"1"})",
+                           R"({"cmd":"updateparam","name":"ctrl_enabled","value":"1"})"}) {
+    EXPECT_EXIT(
+        {
+          RunCommand(json);
+          const SharedConfig* c = GetSharedConfig();
+          fprintf(stderr, "still running, modes %d %d %d\n", c->device_mode, c->cooperative_mode, c->control_enabled);
+          fflush(stderr);
+          _Exit(0);
+        },
+        testing::ExitedWithCode(0), "still running, modes 0 0 0")
+        << json;
+  }
+}
+
+// The RC calibration removal and saves share the partition: their sequences
+// never interleave (the rcin restart after the removal is outside the lock).
+TEST_F(AppCommandTest, RecalibrationAndSavesNeverInterleave) {
+  const Commands recalibration = {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "umount /boot", "mount /boot"};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 20; ++i) SaveConfiguration();
+    });
+  }
+  threads.emplace_back([] {
+    for (int i = 0; i < 20; ++i) RunCommand(R"({"cmd":"rc","name":"recalibrate"})");
+  });
+  for (auto& thread : threads) thread.join();
+
+  Commands log;
+  for (const std::string& line : ShellTakeLog()) {
+    if (line != "killall -q rcin") log.push_back(line);
+  }
+  int saves = 0;
+  int removals = 0;
+  for (size_t i = 0; i < log.size();) {
+    const Commands& block = log[i + 1] == "rm -f /boot/rcin.cal" ? recalibration : kSave;
+    ASSERT_LE(i + block.size(), log.size());
+    ASSERT_EQ(Commands(log.begin() + i, log.begin() + i + block.size()), block) << "at command " << i;
+    (&block == &kSave ? saves : removals) += 1;
+    i += block.size();
+  }
+  EXPECT_EQ(saves, 60);
+  EXPECT_EQ(removals, 20);
 }
