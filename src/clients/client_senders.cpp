@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <mutex>
 
 #include "clients/client_table.h"
@@ -23,8 +24,13 @@ namespace {
 
 // How long a reply waits for the video send in progress before going anyway.
 constexpr auto kReplyWait = std::chrono::milliseconds(5);
-// Held by a video sender while its datagrams go out: a reply waits on it.
-std::timed_mutex g_video_send_mutex;
+// One video send at a time.
+std::mutex g_video_send_mutex;
+// A reply waits on g_video_send_done for g_video_send_active to drop; the
+// video sender takes g_reply_mutex to notify only while someone waits.
+std::mutex g_reply_mutex;
+std::condition_variable g_video_send_done;
+std::atomic<int> g_reply_waiters{0};
 std::atomic<int64_t> g_last_drop_log_ms{-1000};
 
 void PutHeader(uint8_t* datagram, uint8_t kind, uint32_t number) {
@@ -204,7 +210,14 @@ void ReportDroppedVideo() {
 void SendDataMessage(const uint8_t* payload, int length) { SendData(payload, length, true); }
 
 void SendReplyMessage(const uint8_t* payload, int length) {
-  if (g_video_send_mutex.try_lock_for(kReplyWait)) g_video_send_mutex.unlock();
+  if (g_video_send_active.load() != 0) {
+    g_reply_waiters.fetch_add(1);
+    {
+      std::unique_lock<std::mutex> lock(g_reply_mutex);
+      g_video_send_done.wait_for(lock, kReplyWait, [] { return g_video_send_active.load() == 0; });
+    }
+    g_reply_waiters.fetch_sub(1);
+  }
   SendData(payload, length, false);
 }
 
@@ -229,10 +242,16 @@ void SendVideoDatagrams(VideoDatagram* datagrams, int count) {
   UpdateClientDestinations(&destinations);
   int dropped;
   {
-    std::lock_guard<std::timed_mutex> lock(g_video_send_mutex);
-    g_video_send_active.store(1, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(g_video_send_mutex);
+    g_video_send_active.store(1);
     dropped = SendVideoCopies(destinations, framed, usable);
-    g_video_send_active.store(0, std::memory_order_relaxed);
+    // Sequentially consistent with the waiters' count: a reply that missed
+    // this store is counted here, and is woken.
+    g_video_send_active.store(0);
+  }
+  if (g_reply_waiters.load() > 0) {
+    { std::lock_guard<std::mutex> wake(g_reply_mutex); }
+    g_video_send_done.notify_all();
   }
   if (dropped > 0) ReportDroppedVideo();
 }
