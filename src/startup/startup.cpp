@@ -18,6 +18,7 @@
 #include "inputs/shield.h"
 #include "media/ftp_listing.h"
 #include "platform/gpio.h"
+#include "platform/service_notify.h"
 #include "platform/shell.h"
 #include "startup/clock.h"
 
@@ -97,6 +98,10 @@ void RunDaemon() {
 
   pthread_t watchdog;
   StartNamedThread(&watchdog, RunWatchdog, "watchdog");
+  NotifyServiceReady();
 
-  for (;;) SendStatusCycle();
+  for (;;) {
+    SendStatusCycle();
+    NotifyServiceAlive(WatchdogPassCount());
+  }
 }
