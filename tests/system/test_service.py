@@ -47,6 +47,7 @@ def test_prepare_picks_the_configuration(sb):
         (b"hud_enabled=1\n", b"hud_enabled=1\n", BOOT_CONF),
         (None, default, "from " + DEFAULT_CONF),
         (b"", default, "is empty"),
+        (b"\n", b"\n", BOOT_CONF),
     ]
     for boot_text, expected, said in cases:
         proc = prepare(sb, boot_text)
@@ -74,11 +75,26 @@ def test_prepare_links_the_box_scripts(sb):
     sb.expect("hdmi-change.sh is missing" in proc.stderr_text(), "no warning: %r" % proc.stderr_text())
 
 
-def test_prepare_fails_without_any_configuration(sb):
+def test_prepare_without_a_readable_configuration(sb):
+    # Neither file: the daemon still starts, with its own defaults.
     env = ["env", "VB_DEFAULT_CONF=/run/vb/nowhere.conf", "VB_SCRIPTS_DIR=" + BOX_SCRIPTS]
     proc = sb.start(env + [PREPARE, SERVICE_DIR], name="prepare", cwd="/")
     sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
-    sb.expect(proc.returncode() != 0, "succeeded with no configuration")
+    sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
+    sb.expect("cannot read /run/vb/nowhere.conf" in proc.stderr_text(), "log %r" % proc.stderr_text())
+    # A boot file that cannot be read: no copy at all (not the default, which
+    # the daemon would later save over the settings it could not read).
+    prepare(sb, b"osd_enabled=1\n")
+    os.unlink(BOOT_CONF)
+    os.makedirs(BOOT_CONF)
+    try:
+        proc = sb.start(["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, PREPARE, SERVICE_DIR], name="prepare", cwd="/")
+        sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
+        sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
+        sb.expect(not os.path.exists(os.path.join(SERVICE_DIR, "vantagebridge.conf")), "a working copy was left")
+        sb.expect("cannot read " + BOOT_CONF in proc.stderr_text(), "log %r" % proc.stderr_text())
+    finally:
+        os.rmdir(BOOT_CONF)
 
 
 def test_daemon_runs_from_the_prepared_directory(sb):
@@ -207,7 +223,7 @@ def test_hung_watchdog_thread_stops_the_keep_alive(sb):
 TESTS = [
     test_prepare_picks_the_configuration,
     test_prepare_links_the_box_scripts,
-    test_prepare_fails_without_any_configuration,
+    test_prepare_without_a_readable_configuration,
     test_daemon_runs_from_the_prepared_directory,
     test_after_exit_pauses_only_after_a_crash,
     test_ready_then_keep_alive,
