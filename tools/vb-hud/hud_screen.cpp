@@ -2,6 +2,7 @@
 
 #include <curses.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -21,7 +22,8 @@ void Field(int row, int col, const char* label, const std::string& value, short 
   attroff(A_BOLD);
   if (pair) attron(COLOR_PAIR(pair));
   addch(' ');
-  addstr(value.c_str());
+  // Cut at the screen's edge: a long text (the mailbox) must not wrap over the rows below.
+  addnstr(value.c_str(), std::max(0, COLS - getcurx(stdscr)));
   if (pair) attroff(COLOR_PAIR(pair));
 }
 
@@ -134,7 +136,8 @@ void DrawHudScreen(const HudState& s, const char* record_name, unsigned refresh_
     active += Printf("%s%s=%.2f", active.empty() ? "" : "  ", RcMapWord(static_cast<uint8_t>(f)),
                      s.rc_function_value[f]);
   }
-  mvaddstr(row, 2, ("functions: " + (active.empty() ? std::string("none active") : active)).c_str());
+  mvaddnstr(row, 2, ("functions: " + (active.empty() ? std::string("none active") : active)).c_str(),
+            std::max(0, COLS - 2));
   row += 2;
 
   Field(row, 0, "SHIELD", s.shield_closed ? "closed" : "open");
