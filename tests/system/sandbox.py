@@ -47,7 +47,20 @@ Helpers on the Sandbox object passed to each test:
     stub_log()                               lines the stubs recorded
     set_program_running(name, running)       what the pidof stub answers
     set_scan_output(text)                    what the iwlist stub prints
+    outside_host()                           a host outside the box's connected networks (below)
     stop(proc) / stop_all()
+
+The outside host (made on first use in a test, removed between tests): a second
+network namespace joined to the sandbox by a veth pair. The sandbox's end holds
+10.99.0.1/30 (BOX_VETH_ADDRESS), the far end 10.99.0.2/30 (OUTSIDE_PEER_ADDRESS)
+and 198.51.100.7/32 (OUTSIDE_ADDRESS); the sandbox reaches 198.51.100.0/24
+only through a route via 10.99.0.2. Programs started there send from
+198.51.100.7 unless they bind another address, so the daemon sees datagrams
+that arrive but lie outside every network it is directly connected to:
+
+    outside = sb.outside_host()
+    viewer = outside.start_tool("vb-viewer", "--box", outside.box_address + ":4242")
+    sender = outside.start_python("import socket; ...")   # python3 -c CODE inside
 
 Commands inside the sandbox from a shell (scripts/run uses this):
 
@@ -80,6 +93,13 @@ CPUFREQ_DIR = "/sys/devices/system/cpu/cpu0/cpufreq"
 _OUTER_NS = "VB_SANDBOX_OUTER_NS"
 
 DEFAULT_CONFIG = "control_enabled=1\n"
+
+OUTSIDE_NETNS = "vb-outside"
+BOX_VETH = "vb-box"
+OUTSIDE_VETH = "vb-out"
+BOX_VETH_ADDRESS = "10.99.0.1"
+OUTSIDE_PEER_ADDRESS = "10.99.0.2"
+OUTSIDE_ADDRESS = "198.51.100.7"
 
 _namespace_ready = False
 
@@ -129,7 +149,7 @@ def _set_up_namespace():
     if not outer or mnt in outer or net in outer:
         _fail_loudly("not inside private namespaces; refusing to mount anything")
     mount = "/bin/mount"
-    ip = shutil.which("ip") or "/sbin/ip"
+    ip = _ip()
     for path, mode in (("/boot", "0755"), ("/run", "0755"), ("/dev/shm", "1777")):
         if not os.path.isdir(path):
             _fail_loudly("%s is missing on this machine; nothing to cover" % path)
@@ -157,6 +177,10 @@ def _set_up_namespace():
             continue
         covered.add(real)
         _run([mount, "--bind", stub, real])
+
+
+def _ip():
+    return shutil.which("ip") or "/sbin/ip"
 
 
 def _die_with_parent():
@@ -214,10 +238,58 @@ def _read_text(path):
         return ""
 
 
+class OutsideHost:
+    """A host the daemon can reach only through a route: see the module's notes."""
+
+    address = OUTSIDE_ADDRESS
+    peer_address = OUTSIDE_PEER_ADDRESS
+    box_address = BOX_VETH_ADDRESS
+
+    def __init__(self, sb):
+        self._sb = sb
+
+    def start(self, argv, name=None):
+        """Any program, run inside the outside host's network namespace."""
+        name = name or "outside-" + os.path.basename(argv[0])
+        return self._sb.start([_ip(), "netns", "exec", OUTSIDE_NETNS] + list(argv), name=name)
+
+    def start_tool(self, name, *args):
+        return self.start([self._sb.binary(name)] + [str(a) for a in args], name="outside-" + name)
+
+    def start_python(self, code, *args):
+        return self.start([sys.executable, "-c", code] + [str(a) for a in args], name="outside-python")
+
+
+def _make_outside_host():
+    ip = _ip()
+    inside = [ip, "-n", OUTSIDE_NETNS]
+    _run([ip, "netns", "add", OUTSIDE_NETNS])
+    _run([ip, "link", "add", BOX_VETH, "type", "veth", "peer", "name", OUTSIDE_VETH, "netns", OUTSIDE_NETNS])
+    _run([ip, "addr", "add", BOX_VETH_ADDRESS + "/30", "dev", BOX_VETH])
+    _run([ip, "link", "set", BOX_VETH, "up"])
+    _run(inside + ["link", "set", "lo", "up"])
+    _run(inside + ["addr", "add", OUTSIDE_PEER_ADDRESS + "/30", "dev", OUTSIDE_VETH])
+    _run(inside + ["addr", "add", OUTSIDE_ADDRESS + "/32", "dev", OUTSIDE_VETH])
+    _run(inside + ["link", "set", OUTSIDE_VETH, "up"])
+    # Its own datagrams leave from the routed address unless a program binds another.
+    _run(inside + ["route", "replace", "10.99.0.0/30", "dev", OUTSIDE_VETH, "src", OUTSIDE_ADDRESS])
+    _run([ip, "route", "add", "198.51.100.0/24", "via", OUTSIDE_PEER_ADDRESS, "dev", BOX_VETH])
+
+
+def _remove_outside_host():
+    # Deleting the namespace takes its end of the pair, and with it ours; the
+    # second call makes sure and fails harmlessly when there is nothing left.
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    if os.path.exists("/run/netns/" + OUTSIDE_NETNS):
+        subprocess.run([_ip(), "netns", "del", OUTSIDE_NETNS], **quiet)
+    subprocess.run([_ip(), "link", "del", BOX_VETH], **quiet)
+
+
 class Sandbox:
     def __init__(self, build_dir):
         self.build_dir = os.path.abspath(build_dir)
         self.processes = []
+        self._outside = None
         self._count = 0
         self.env = dict(os.environ)
         self.env["PATH"] = STUBS + os.pathsep + self.env.get("PATH", "/usr/bin:/bin")
@@ -234,6 +306,8 @@ class Sandbox:
     # State between tests.
     def reset(self, config=DEFAULT_CONFIG):
         self.stop_all()
+        _remove_outside_host()
+        self._outside = None
         for folder in ("/dev/shm", "/boot", STUB_DIR):
             _clear_folder(folder)
         for leftover in ("/run/vantagebridge.conf", "/run/wlan.update"):
@@ -272,6 +346,12 @@ class Sandbox:
         if not os.access(path, os.X_OK):
             raise SandboxError("%s is not built" % path)
         return path
+
+    def outside_host(self):
+        if self._outside is None:
+            _make_outside_host()
+            self._outside = OutsideHost(self)
+        return self._outside
 
     def start_daemon(self):
         return self.start([self.binary("vantagebridge")])

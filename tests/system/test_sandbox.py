@@ -2,6 +2,7 @@
 programs only record."""
 
 import os
+import socket
 import subprocess
 import sys
 
@@ -37,6 +38,46 @@ def test_only_loopback_exists(sb):
     links = [line.split(":")[1].strip() for line in out.splitlines()]
     sb.expect(links == ["lo"], "links %r (sysfs %r)" % (links, names))
     sb.expect("UP" in out.split(">")[0], "loopback down: %r" % out)
+
+
+# Echoes one datagram back to where it came from, then prints that address.
+ECHO_ONCE = """
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", int(sys.argv[1])))
+print("ready", flush=True)
+data, source = s.recvfrom(100)
+s.sendto(data, source)
+print("from %s" % source[0], flush=True)
+"""
+
+
+def test_outside_host_is_reached_only_through_a_route(sb):
+    outside = sb.outside_host()
+    routes = subprocess.run(["ip", "-o", "route"], capture_output=True, text=True).stdout
+    sb.expect("198.51.100.0/24 via 10.99.0.2" in routes, "no route to the outside host: %r" % routes)
+    sb.expect(not any(l.startswith("198.51.100.") and "via" not in l for l in routes.splitlines()),
+              "the outside network is directly connected: %r" % routes)
+
+    # The outside host's datagrams come from its routed address...
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("0.0.0.0", 0))
+    s.settimeout(10)
+    sender = outside.start_python("import socket, sys; socket.socket(socket.AF_INET, socket.SOCK_DGRAM)"
+                                  ".sendto(b'hello', (sys.argv[1], int(sys.argv[2])))",
+                                  outside.box_address, s.getsockname()[1])
+    data, source = s.recvfrom(100)
+    sb.expect((data, source[0]) == (b"hello", sandbox.OUTSIDE_ADDRESS), "got %r from %r" % (data, source))
+    # ...and what the box sends there arrives.
+    echo = outside.start_python(ECHO_ONCE, 7777)
+    sb.expect(sb.wait_for(echo, "ready", stream="stdout", timeout=10), "echo did not start")
+    s.sendto(b"ping", (sandbox.OUTSIDE_ADDRESS, 7777))
+    data, source = s.recvfrom(100)
+    sb.expect((data, source[0]) == (b"ping", sandbox.OUTSIDE_ADDRESS), "echo %r from %r" % (data, source))
+    sb.expect(sb.wait_for(echo, "from 10.99.0.1", stream="stdout", timeout=10),
+              "echo saw %r" % echo.stdout_text())
+    s.close()
+    sb.stop(sender)
 
 
 def test_programs_record_instead_of_acting(sb):
@@ -79,6 +120,7 @@ def test_pidof_answers_from_marker_files(sb):
 if __name__ == "__main__":
     sandbox.main([
         test_private_folders_are_tmpfs,
+        test_outside_host_is_reached_only_through_a_route,
         test_only_loopback_exists,
         test_programs_record_instead_of_acting,
         test_sudo_runs_its_command_after_recording,
