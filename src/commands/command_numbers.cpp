@@ -14,12 +14,6 @@ int32_t Clamp32(int64_t value) {
 
 }  // namespace
 
-int32_t CommandInteger(const char* text) {
-  if (text == nullptr) return 0;
-  // strtol saturates at LONG_MIN/LONG_MAX; the camera values are 32-bit.
-  return Clamp32(static_cast<int64_t>(std::strtol(text, nullptr, 10)));
-}
-
 double CommandReal(const char* text) {
   if (text == nullptr) return 0.0;
   return std::strtod(text, nullptr);
@@ -31,6 +25,5 @@ float SaturatedFloat(double value) {
   if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
   return static_cast<float>(value);
 }
-
 
 int32_t SaturatedNegate(int32_t a) { return Clamp32(-static_cast<int64_t>(a)); }

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 
+#include "common/number_text.h"
 #include "common/saturating.h"
 
-// strtol(text, base 10), saturated to the signed 32-bit range; no digits give 0.
-int32_t CommandInteger(const char* text);
+// strtol(text, base 10), saturated to the signed 32-bit range; no digits give 0
+// (the box's one number reader).
+inline int32_t CommandInteger(const char* text) { return ReadInt32(text); }
 
 // strtod(text); no number gives 0. May be infinite or NaN.
 double CommandReal(const char* text);

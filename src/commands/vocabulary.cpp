@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/json_text.h"
+
 namespace {
 
 constexpr CameraCommandWord kWords[] = {
@@ -89,28 +91,11 @@ constexpr CameraCommandWord kWords[] = {
     {"playback/delete", "playback", "delete", nullptr, nullptr, nullptr, "delete the selection (about 4.4 s)"},
 };
 
-// Appends text as a JSON string body (quotes, backslashes and control characters escaped).
-void AppendEscaped(std::string& out, const char* text) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    const unsigned char ch = static_cast<unsigned char>(*p);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += static_cast<char>(ch);
-    } else if (ch < 0x20) {
-      char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", ch);
-      out += escape;
-    } else {
-      out += static_cast<char>(ch);
-    }
-  }
-}
-
 void AppendMember(std::string& out, const char* name, const char* value) {
   out += out.size() > 1 ? ",\"" : "\"";
   out += name;
   out += "\":\"";
-  AppendEscaped(out, value);
+  AppendJsonEscaped(&out, value);
   out += '"';
 }
 

@@ -2,7 +2,6 @@
 
 #include <cjson/cJSON.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,24 +63,6 @@ void HandleRcCommand(const AppCommand& command) {
 }
 
 }  // namespace
-
-void StoreCommandText(char* field, size_t size, const char* text) {
-  if (size == 0) return;
-  size_t used = 0;
-  for (const char* p = text; *p && used + 1 < size; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x20 || c == 0x7F) continue;
-    field[used++] = *p;
-  }
-  std::memset(field + used, 0, size - used);
-}
-
-int32_t CommandNumber(const char* text) {
-  long n = std::strtol(text, nullptr, 10);
-  if (n > INT32_MAX) return INT32_MAX;
-  if (n < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(n);
-}
 
 void HandleAppCommand(const char* text, int length) {
   (void)length;  // the text is NUL-terminated

@@ -27,14 +27,6 @@ struct AppCommand {
 // Returns the exit code the change asks for (2 for the camera mode settings), else 0.
 int ApplyParameterUpdate(const AppCommand& command);
 
-// Copies a received text into a record field of size bytes: control
-// characters (CR, LF, tab, ...) are dropped so a text can never add lines to
-// the saved file, and the rest is cut to size - 1 bytes plus NUL.
-void StoreCommandText(char* field, size_t size, const char* text);
-
-// strtol in base 10 held to the 32-bit range, as the box's long is 32 bits.
-int32_t CommandNumber(const char* text);
-
 // Wi-Fi scan for "wlan"/"scan": selector "0" does nothing, "1" scans wifi0,
 // "2" wlan0, anything else an empty interface name; the reply goes to every
 // viewer.

@@ -1,10 +1,18 @@
-// Configuration text to SharedConfig fields: the per-key setter with its key
-// table and value rules, the RC channel map parser and the HDMI mode table.
+// Configuration text to SharedConfig fields: the per-key setter that stores by
+// the rules of the configuration schema, the RC channel map parser and the HDMI
+// mode table.
 #pragma once
 
+struct ConfigSetting;
+
 // inih handler: returns 1 when the key was stored, 0 when it was rejected
-// (a key inside a section, or a key not in the table).
+// (a key inside a section, or a key the file does not have).
 int SetConfigKey(void* user, const char* section, const char* key, const char* value);
+
+// Stores a value in the setting's field by its rule, as a line of the file
+// would (a text first goes through LoadedText; the RC map also rebuilds the
+// channel map).
+void StoreSettingValue(const ConfigSetting& setting, const char* value);
 
 // Rewrites the 32 RC channel map bytes of HudState from a comma-separated map text.
 void ParseRcChannelMap(const char* map_text);

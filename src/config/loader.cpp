@@ -5,18 +5,18 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "config/keys.h"
-#include "config/shared_config.h"
+#include "records/config_schema.h"
+#include "records/shared_config.h"
 
 namespace {
 
 constexpr char kConfigFileName[] = "vantagebridge.conf";
 constexpr char kConfigMemName[] = "/config_mem";
 
-// 32 empty channel entries.
-constexpr char kDefaultRcMap[] = ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,";
 static_assert(sizeof(kDefaultRcMap) == 32);
 
 void* g_config_mem = nullptr;  // kept for the life of the process
@@ -34,6 +34,40 @@ void* MapConfigMem() {
   void* p = mmap(nullptr, sizeof(SharedConfig), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
   return p == MAP_FAILED ? nullptr : p;
+}
+
+// Where the line reader takes its characters from: a file or a text in memory.
+struct LineSource {
+  FILE* file;
+  const char* text;
+};
+
+int NextCharacter(LineSource* source) {
+  if (source->file != nullptr) return getc(source->file);
+  if (*source->text == '\0') return EOF;
+  return static_cast<unsigned char>(*source->text++);
+}
+
+// fgets for inih, except that a line longer than the buffer loses its tail
+// instead of handing the tail over as a line of its own, where a long value
+// could otherwise end in a key of its own.
+char* ReadWholeLine(char* buffer, int size, void* stream) {
+  auto* source = static_cast<LineSource*>(stream);
+  if (size < 1) return nullptr;
+  int c = NextCharacter(source);
+  if (c == EOF) return nullptr;
+  size_t room = static_cast<size_t>(size) - 1;
+  size_t used = 0;
+  for (; c != EOF; c = NextCharacter(source)) {
+    if (used < room) buffer[used++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buffer[used] = '\0';
+  return buffer;
+}
+
+int ParseLines(LineSource source) {
+  return ini_parse_stream(ReadWholeLine, &source, SetConfigKey, nullptr);
 }
 
 // The loader's record steps around one ini parse (from a file or a text).
@@ -54,11 +88,17 @@ int ParseIntoRecord(Parse parse) {
 }  // namespace
 
 int ParseConfigurationFile(const char* path) {
-  return ParseIntoRecord([path] { return ini_parse(path, SetConfigKey, nullptr); });
+  return ParseIntoRecord([path] {
+    FILE* file = fopen(path, "r");
+    if (file == nullptr) return -1;
+    int result = ParseLines({file, nullptr});
+    fclose(file);
+    return result;
+  });
 }
 
 int ParseConfigurationText(const char* text) {
-  return ParseIntoRecord([text] { return ini_parse_string(text, SetConfigKey, nullptr); });
+  return ParseIntoRecord([text] { return ParseLines({nullptr, text != nullptr ? text : ""}); });
 }
 
 intptr_t LoadConfiguration() {

@@ -1,16 +1,23 @@
 // The "updateparam" table: each entry changes the record, saves it at once and
 // ends the sibling processes that read the changed setting at their start.
+// Which field a name changes, and by which rule, comes from the configuration
+// schema; a text the file could not give back unchanged is refused whole.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "camera/hud_state.h"
 #include "config/app_commands.h"
 #include "config/keys.h"
-#include "config/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
+#include "records/config_schema.h"
+#include "records/shared_config.h"
 #include "startup/clock.h"
 
 namespace {
@@ -18,20 +25,19 @@ namespace {
 constexpr size_t kNoHudByte = SIZE_MAX;
 
 enum class Rule : uint8_t {
-  kValueTrue,  // flag := value is "1" or "true"
-  kNonZero,    // flag := number of value is non-zero
-  kByte,       // low 8 bits of the number
-  kInt32,      // the number
+  kTruthWord,  // the setting := value is "1" or "true"
+  kValue,      // the setting := value, by the setting's own rule
   kSpecial,    // stored by its own function, then saved as the others
   kWhole,      // its own function does everything, saving included
 };
 
-using SpecialUpdate = void (*)(const AppCommand&);
+// Returns false when it refused the change and stored nothing.
+using SpecialUpdate = bool (*)(const AppCommand&);
 
 struct ParamRow {
   const char* name;
   Rule rule;
-  size_t field;          // offset in SharedConfig
+  const char* setting;   // key of the setting that value goes to (kTruthWord, kValue)
   size_t hud_byte;       // HudState copy of a flag, or kNoHudByte
   SpecialUpdate special;
   const char* command;   // run after the save, or nullptr
@@ -39,63 +45,93 @@ struct ParamRow {
   int exit_code;         // asked of the launcher after the save
 };
 
-uint8_t* ConfigBytes() { return reinterpret_cast<uint8_t*>(GetSharedConfig()); }
-uint8_t* HudBytes() { return reinterpret_cast<uint8_t*>(GetHudState()); }
-
-void PutInt32(size_t offset, int32_t value) {
-  std::memcpy(ConfigBytes() + offset, &value, sizeof value);
-}
+const ConfigSetting& Setting(const char* key) { return *FindConfigSetting(key); }
 
 void ResetRcInputState() { GetHudState()->rc_input_status = 0; }
 
-#define VB_TEXT_FIELD(f) GetSharedConfig()->f, sizeof(SharedConfig::f)
+// A change refused for its texts: logged, at most once a second, with its fixed name.
+void LogRefusal(const char* name) {
+  static std::mutex mutex;
+  static std::chrono::steady_clock::time_point last;
+  static bool logged = false;
+  auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mutex);
+  if (logged && now - last < std::chrono::seconds(1)) return;
+  logged = true;
+  last = now;
+  fprintf(stderr, "updateparam %s refused: a text the settings file cannot hold\n", name);
+}
 
-void UpdateRcModes(const AppCommand& c) {
+// The texts of one change: every one is checked before any is stored, so a
+// refused change leaves the record as it was.
+struct TextChange {
+  struct Text {
+    const char* key;
+    std::string text;
+  };
+  std::vector<Text> texts;
+  bool refused = false;
+
+  void Add(const char* key, const char* received) {
+    Text text{key, {}};
+    if (!PrepareReceivedText(Setting(key), received, &text.text)) refused = true;
+    texts.push_back(std::move(text));
+  }
+  void Store() const {
+    for (const Text& t : texts) StoreSettingValue(Setting(t.key), t.text.c_str());
+  }
+};
+
+bool UpdateRcModes(const AppCommand& c) {
   printf("Set RC1 mode %s, RC2 mode %s\n", c.value[1], c.value[2]);
   fflush(stdout);
-  StoreCommandText(VB_TEXT_FIELD(rc_input_mode), c.value[1]);
-  StoreCommandText(VB_TEXT_FIELD(rc2_input_mode), c.value[2]);
+  TextChange change;
+  change.Add("rc_input_mode", c.value[1]);
+  change.Add("rc2_input_mode", c.value[2]);
+  if (change.refused) return false;
+  change.Store();
+  return true;
 }
 
-void UpdateRcMap(const AppCommand& c) {
-  SharedConfig* config = GetSharedConfig();
-  StoreCommandText(VB_TEXT_FIELD(rc_input_map), c.value[1]);
-  // The map in force is the map of the stored text, which is also what the
-  // next start loads: a map longer than the field loses the same entries in both.
-  char map[sizeof config->rc_input_map];
-  std::memcpy(map, config->rc_input_map, sizeof map);
-  ParseRcChannelMap(map);
+// The map in force is the map of the stored text, which is also what the next start loads.
+bool UpdateRcMap(const AppCommand& c) {
+  TextChange change;
+  change.Add("rc_input_map", c.value[1]);
+  if (change.refused) return false;
+  change.Store();
+  return true;
 }
 
-void UpdateRcSpeeds(const AppCommand& c) {
-  SharedConfig* config = GetSharedConfig();
-  config->rc_input_speed_pan = CommandNumber(c.value[1]);
-  config->rc_input_speed_tilt = CommandNumber(c.value[2]);
-  config->rc_input_speed_dutch = CommandNumber(c.value[3]);
+bool UpdateRcSpeeds(const AppCommand& c) {
+  StoreSettingValue(Setting("rc_input_speed_pan"), c.value[1]);
+  StoreSettingValue(Setting("rc_input_speed_tilt"), c.value[2]);
+  StoreSettingValue(Setting("rc_input_speed_dutch"), c.value[3]);
+  return true;
 }
 
-void UpdateOsdBorders(const AppCommand& c) {
-  SharedConfig* config = GetSharedConfig();
-  config->osd_border_width = static_cast<uint8_t>(CommandNumber(c.value[1]));
-  config->osd_border_height = static_cast<uint8_t>(CommandNumber(c.value[2]));
+bool UpdateOsdBorders(const AppCommand& c) {
+  StoreSettingValue(Setting("osd_border_width"), c.value[1]);
+  StoreSettingValue(Setting("osd_border_height"), c.value[2]);
+  return true;
 }
 
-void UpdateOsdOffsets(const AppCommand& c) {
-  SharedConfig* config = GetSharedConfig();
-  config->osd_top_offset = static_cast<uint8_t>(CommandNumber(c.value[1]));
-  config->osd_bottom_offset = static_cast<uint8_t>(CommandNumber(c.value[2]));
+bool UpdateOsdOffsets(const AppCommand& c) {
+  StoreSettingValue(Setting("osd_top_offset"), c.value[1]);
+  StoreSettingValue(Setting("osd_bottom_offset"), c.value[2]);
+  return true;
 }
 
-void UpdateHdmiOutput(const AppCommand& c) {
+bool UpdateHdmiOutput(const AppCommand& c) {
   SharedConfig* config = GetSharedConfig();
   config->hdmi_enabled = static_cast<uint8_t>(c.value_true);
   SaveConfiguration();
   RunShellCommand(config->hdmi_enabled ? "./scripts/hdmi-change.sh 1"
                                        : "./scripts/hdmi-change.sh 0");
+  return true;
 }
 
 // Stores nothing: switches the HDMI output mode and restarts its two users.
-void ChangeHdmiMode(const AppCommand& c) {
+bool ChangeHdmiMode(const AppCommand& c) {
   int group = 0;
   int code = 0;
   LookupHdmiMode(c.value[1], &group, &code);
@@ -117,124 +153,143 @@ void ChangeHdmiMode(const AppCommand& c) {
   SleepMilliseconds(1000);
   RunShellCommand("killall -q hud");
   RunShellCommand("killall -q display");
+  return true;
 }
 
-// "1" wifi0, "2" wlan0, "0" none; any other text leaves the field as it is.
-void StoreInterfaceSelector(char* field, size_t size, const char* selector) {
-  if (std::strcmp(selector, "0") == 0) StoreCommandText(field, size, "");
-  if (std::strcmp(selector, "1") == 0) StoreCommandText(field, size, "wifi0");
-  if (std::strcmp(selector, "2") == 0) StoreCommandText(field, size, "wlan0");
+// "1" wifi0, "2" wlan0, "0" none; any other text leaves the interface as it is.
+void StoreInterfaceSelector(const char* key, const char* selector) {
+  if (std::strcmp(selector, "0") == 0) StoreSettingValue(Setting(key), "");
+  if (std::strcmp(selector, "1") == 0) StoreSettingValue(Setting(key), "wifi0");
+  if (std::strcmp(selector, "2") == 0) StoreSettingValue(Setting(key), "wlan0");
 }
 
-void UpdateWifi(const AppCommand& c) {
+// The console shows that a password arrived and how long it is, never the password.
+std::string Hidden(const char* password) { return std::string(std::strlen(password), '*'); }
+
+bool UpdateWifi(const AppCommand& c) {
   printf("\n");
-  printf("network iface %s ssid %s pass %s\n", c.value[4], c.value[5], c.value[6]);
+  printf("network iface %s ssid %s pass %s\n", c.value[4], c.value[5], Hidden(c.value[6]).c_str());
   printf("AP iface %s ssid %s pass %s mode %s channel %s country %s\n", c.value[7], c.value[8],
-         c.value[9], c.value[10], c.value[11], c.value[12]);
+         Hidden(c.value[9]).c_str(), c.value[10], c.value[11], c.value[12]);
   printf("\n");
   fflush(stdout);
+  TextChange change;
+  change.Add("wifi_ssid", c.value[5]);
+  change.Add("wifi_psk", c.value[6]);
+  change.Add("ap_ssid", c.value[8]);
+  change.Add("ap_psk", c.value[9]);
+  change.Add("ap_country", c.value[12]);
+  if (change.refused) return false;
+  change.Store();
+  StoreInterfaceSelector("wifi_iface", c.value[4]);
+  StoreInterfaceSelector("ap_iface", c.value[7]);
   SharedConfig* config = GetSharedConfig();
-  StoreCommandText(VB_TEXT_FIELD(wifi_ssid), c.value[5]);
-  StoreCommandText(VB_TEXT_FIELD(wifi_psk), c.value[6]);
-  StoreInterfaceSelector(VB_TEXT_FIELD(wifi_iface), c.value[4]);
-  StoreCommandText(VB_TEXT_FIELD(ap_ssid), c.value[8]);
-  StoreCommandText(VB_TEXT_FIELD(ap_psk), c.value[9]);
-  StoreInterfaceSelector(VB_TEXT_FIELD(ap_iface), c.value[7]);
   if (std::strcmp(c.value[10], "2.4") == 0) config->ap_mode = 2;
   if (std::strcmp(c.value[10], "5") == 0) config->ap_mode = 5;
-  config->ap_channel = CommandNumber(c.value[11]);
-  StoreCommandText(VB_TEXT_FIELD(ap_country), c.value[12]);
+  StoreSettingValue(Setting("ap_channel"), c.value[11]);
   SaveConfiguration();
   RunShellCommand("touch /run/wlan.update");
+  return true;
 }
 
-#define CFG(f) offsetof(SharedConfig, f)
 #define HUD(f) offsetof(HudState, f)
 
 constexpr ParamRow kParamTable[] = {
-    {"rcin_enabled", Rule::kValueTrue, CFG(rc_input_enabled), kNoHudByte, nullptr,
-     "killall -q rcin", true, 0},
-    {"rcin_mode", Rule::kSpecial, 0, kNoHudByte, UpdateRcModes, "killall -q rcin", true, 0},
-    {"rcin_map", Rule::kSpecial, 0, kNoHudByte, UpdateRcMap, "killall -q rcin", true, 0},
-    {"rcin_speed", Rule::kSpecial, 0, kNoHudByte, UpdateRcSpeeds, nullptr, false, 0},
-    {"rcin_pan", Rule::kInt32, CFG(rc_input_speed_pan), kNoHudByte, nullptr, nullptr, false, 0},
-    {"rcin_tilt", Rule::kInt32, CFG(rc_input_speed_tilt), kNoHudByte, nullptr, nullptr, false, 0},
-    {"rcin_dutch", Rule::kInt32, CFG(rc_input_speed_dutch), kNoHudByte, nullptr, nullptr, false,
+    {"rcin_enabled", Rule::kTruthWord, "rc_input_enabled", kNoHudByte, nullptr, "killall -q rcin",
+     true, 0},
+    {"rcin_mode", Rule::kSpecial, nullptr, kNoHudByte, UpdateRcModes, "killall -q rcin", true, 0},
+    {"rcin_map", Rule::kSpecial, nullptr, kNoHudByte, UpdateRcMap, "killall -q rcin", true, 0},
+    {"rcin_speed", Rule::kSpecial, nullptr, kNoHudByte, UpdateRcSpeeds, nullptr, false, 0},
+    {"rcin_pan", Rule::kValue, "rc_input_speed_pan", kNoHudByte, nullptr, nullptr, false, 0},
+    {"rcin_tilt", Rule::kValue, "rc_input_speed_tilt", kNoHudByte, nullptr, nullptr, false, 0},
+    {"rcin_dutch", Rule::kValue, "rc_input_speed_dutch", kNoHudByte, nullptr, nullptr, false, 0},
+    {"rcin_pan_inv", Rule::kValue, "rc_input_inverse_pan", kNoHudByte, nullptr, nullptr, false, 0},
+    {"rcin_tilt_inv", Rule::kValue, "rc_input_inverse_tilt", kNoHudByte, nullptr, nullptr, false,
      0},
-    {"rcin_pan_inv", Rule::kInt32, CFG(rc_input_inverse_pan), kNoHudByte, nullptr, nullptr, false,
+    {"rcin_dutch_inv", Rule::kValue, "rc_input_inverse_dutch", kNoHudByte, nullptr, nullptr, false,
      0},
-    {"rcin_tilt_inv", Rule::kInt32, CFG(rc_input_inverse_tilt), kNoHudByte, nullptr, nullptr,
-     false, 0},
-    {"rcin_dutch_inv", Rule::kInt32, CFG(rc_input_inverse_dutch), kNoHudByte, nullptr, nullptr,
-     false, 0},
-    {"rcin_exp", Rule::kValueTrue, CFG(rc_input_exp), kNoHudByte, nullptr, "killall -q rcin", true,
-     0},
-    {"rcin_abs", Rule::kValueTrue, CFG(rc_input_abs), kNoHudByte, nullptr, nullptr, false, 0},
-    {"hud_enabled", Rule::kValueTrue, CFG(hud_enabled), HUD(hud_visible), nullptr, nullptr, false,
-     0},
-    {"internal_camera_enabled", Rule::kValueTrue, CFG(internal_camera_enabled),
+    {"rcin_exp", Rule::kTruthWord, "rc_input_exp", kNoHudByte, nullptr, "killall -q rcin", true, 0},
+    {"rcin_abs", Rule::kTruthWord, "rc_input_abs", kNoHudByte, nullptr, nullptr, false, 0},
+    {"hud_enabled", Rule::kTruthWord, "hud_enabled", HUD(hud_visible), nullptr, nullptr, false, 0},
+    {"internal_camera_enabled", Rule::kTruthWord, "internal_camera_enabled",
      HUD(internal_camera_enabled), nullptr, "killall -q raspivid", false, 0},
-    {"internal_camera_fullscreen", Rule::kValueTrue, CFG(internal_camera_fullscreen),
+    {"internal_camera_fullscreen", Rule::kTruthWord, "internal_camera_fullscreen",
      HUD(internal_camera_fullscreen), nullptr, "killall -q raspivid", false, 0},
-    {"fa_enabled", Rule::kValueTrue, CFG(focus_assistant_enabled), HUD(focus_assistant_enabled),
+    {"fa_enabled", Rule::kTruthWord, "focus_assistant_enabled", HUD(focus_assistant_enabled),
      nullptr, nullptr, false, 0},
-    {"osd_enabled", Rule::kValueTrue, CFG(osd_enabled), HUD(osd_enabled), nullptr, nullptr, false,
+    {"osd_enabled", Rule::kTruthWord, "osd_enabled", HUD(osd_enabled), nullptr, nullptr, false, 0},
+    {"hdmi_enabled", Rule::kWhole, nullptr, kNoHudByte, UpdateHdmiOutput, nullptr, false, 0},
+    {"disable_video_stream", Rule::kValue, "disable_video_stream", kNoHudByte, nullptr, nullptr,
+     false, 0},
+    {"video_hflip", Rule::kValue, "video_hflip", kNoHudByte, nullptr, "killall -q display", false,
      0},
-    {"hdmi_enabled", Rule::kWhole, 0, kNoHudByte, UpdateHdmiOutput, nullptr, false, 0},
-    {"disable_video_stream", Rule::kNonZero, CFG(disable_video_stream), kNoHudByte, nullptr,
-     nullptr, false, 0},
-    {"video_hflip", Rule::kNonZero, CFG(video_hflip), kNoHudByte, nullptr, "killall -q display",
-     false, 0},
-    {"video_vflip", Rule::kNonZero, CFG(video_vflip), kNoHudByte, nullptr, "killall -q display",
-     false, 0},
-    {"video_fix", Rule::kNonZero, CFG(video_fix), kNoHudByte, nullptr, "killall -q display", false,
+    {"video_vflip", Rule::kValue, "video_vflip", kNoHudByte, nullptr, "killall -q display", false,
      0},
-    {"hdmimode", Rule::kWhole, 0, kNoHudByte, ChangeHdmiMode, nullptr, false, 0},
-    {"osd_borders", Rule::kSpecial, 0, kNoHudByte, UpdateOsdBorders, "killall -q display hud",
+    {"video_fix", Rule::kValue, "video_fix", kNoHudByte, nullptr, "killall -q display", false, 0},
+    {"hdmimode", Rule::kWhole, nullptr, kNoHudByte, ChangeHdmiMode, nullptr, false, 0},
+    {"osd_borders", Rule::kSpecial, nullptr, kNoHudByte, UpdateOsdBorders,
+     "killall -q display hud", false, 0},
+    {"osd_offset", Rule::kSpecial, nullptr, kNoHudByte, UpdateOsdOffsets, "killall -q hud", false,
+     0},
+    {"osd_top_offset", Rule::kValue, "osd_top_offset", kNoHudByte, nullptr, "killall -q hud",
      false, 0},
-    {"osd_offset", Rule::kSpecial, 0, kNoHudByte, UpdateOsdOffsets, "killall -q hud", false, 0},
-    {"osd_top_offset", Rule::kByte, CFG(osd_top_offset), kNoHudByte, nullptr, "killall -q hud",
-     false, 0},
-    {"osd_bottom_offset", Rule::kByte, CFG(osd_bottom_offset), kNoHudByte, nullptr,
+    {"osd_bottom_offset", Rule::kValue, "osd_bottom_offset", kNoHudByte, nullptr,
      "killall -q hud", false, 0},
-    {"wifi", Rule::kWhole, 0, kNoHudByte, UpdateWifi, nullptr, false, 0},
-    {"camtype", Rule::kByte, CFG(camera_type), kNoHudByte, nullptr, "killall -q video-receiver",
+    {"wifi", Rule::kWhole, nullptr, kNoHudByte, UpdateWifi, nullptr, false, 0},
+    {"camtype", Rule::kValue, "camera_type", kNoHudByte, nullptr, "killall -q video-receiver",
      false, 0},
-    {"device_mode", Rule::kByte, CFG(device_mode), kNoHudByte, nullptr, nullptr, false, 2},
-    {"coop_mode", Rule::kByte, CFG(cooperative_mode), kNoHudByte, nullptr, nullptr, false, 2},
-    {"ctrl_enabled", Rule::kNonZero, CFG(control_enabled), kNoHudByte, nullptr, nullptr, false, 2},
+    {"device_mode", Rule::kValue, "device_mode", kNoHudByte, nullptr, nullptr, false, 2},
+    {"coop_mode", Rule::kValue, "cooperative_mode", kNoHudByte, nullptr, nullptr, false, 2},
+    {"ctrl_enabled", Rule::kValue, "control_enabled", kNoHudByte, nullptr, nullptr, false, 2},
 };
 
-#undef CFG
 #undef HUD
+
+// A name that stores value stores it in a number setting of the file.
+constexpr bool RowsNameNumberSettings() {
+  for (const ParamRow& row : kParamTable) {
+    bool stores = row.rule == Rule::kTruthWord || row.rule == Rule::kValue;
+    if (stores != (row.setting != nullptr)) return false;
+    if (!stores) continue;
+    const ConfigSetting* setting = FindConfigSetting(row.setting);
+    if (setting == nullptr || IsTextRule(setting->rule)) return false;
+    if (row.rule == Rule::kTruthWord && setting->rule != ConfigRule::kFlag) return false;
+    if (row.hud_byte != kNoHudByte && setting->size != 1) return false;
+  }
+  return true;
+}
+static_assert(RowsNameNumberSettings());
 
 }  // namespace
 
 int ApplyParameterUpdate(const AppCommand& command) {
   for (const ParamRow& row : kParamTable) {
     if (std::strcmp(row.name, command.name) != 0) continue;
-    const char* value = command.value[1];
     switch (row.rule) {
-      case Rule::kValueTrue:
-        ConfigBytes()[row.field] = static_cast<uint8_t>(command.value_true);
+      case Rule::kTruthWord:
+        StoreSettingValue(Setting(row.setting), command.value_true ? "1" : "0");
         break;
-      case Rule::kNonZero:
-        ConfigBytes()[row.field] = CommandNumber(value) != 0 ? 1 : 0;
-        break;
-      case Rule::kByte:
-        ConfigBytes()[row.field] = static_cast<uint8_t>(CommandNumber(value));
-        break;
-      case Rule::kInt32:
-        PutInt32(row.field, CommandNumber(value));
+      case Rule::kValue:
+        StoreSettingValue(Setting(row.setting), command.value[1]);
         break;
       case Rule::kSpecial:
-        row.special(command);
+        if (!row.special(command)) {
+          LogRefusal(row.name);
+          return 0;
+        }
         break;
       case Rule::kWhole:
-        row.special(command);
+        if (!row.special(command)) {
+          LogRefusal(row.name);
+          return 0;
+        }
         return row.exit_code;
     }
-    if (row.hud_byte != kNoHudByte) HudBytes()[row.hud_byte] = ConfigBytes()[row.field];
+    if (row.hud_byte != kNoHudByte) {
+      const ConfigSetting& setting = Setting(row.setting);
+      reinterpret_cast<uint8_t*>(GetHudState())[row.hud_byte] =
+          reinterpret_cast<const uint8_t*>(GetSharedConfig())[setting.offset];
+    }
     SaveConfiguration();
     if (row.command) RunShellCommand(row.command);
     if (row.reset_rc_state) ResetRcInputState();

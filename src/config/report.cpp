@@ -11,33 +11,30 @@
 #include <string_view>
 
 #include "clients/protocol.h"
-#include "config/json_text.h"
+#include "common/json_text.h"
+#include "common/wire.h"
+#include "records/config_schema.h"
 
 namespace {
 
-// The texts of the report, in member order; each can be cut to make room.
-enum TextSlot {
-  kRcMode,
-  kRc2Mode,
-  kRcMap,
-  kApSsid,
-  kApPsk,
-  kApCountry,
-  kLanSsid,
-  kLanPsk,
-  kVersion,
-  kTextSlots
-};
-
-std::string_view FieldText(const char* field, size_t size) {
-  return std::string_view(field, strnlen(field, size));
+std::string_view FieldText(const SharedConfig& config, const ConfigSetting& setting) {
+  const char* field = reinterpret_cast<const char*>(&config) + setting.offset;
+  return std::string_view(field, strnlen(field, setting.size));
 }
-#define VB_TEXT(field) FieldText(field, sizeof(field))
+
+int FieldNumber(const SharedConfig& config, const ConfigSetting& setting) {
+  const uint8_t* field = reinterpret_cast<const uint8_t*>(&config) + setting.offset;
+  return setting.size == 1 ? *field : static_cast<int32_t>(GetU32(field));
+}
 
 int IfaceSelector(std::string_view iface) {
   if (iface == "wlan0") return 2;
   if (iface == "wifi0") return 1;
   return 0;
+}
+
+bool IsReportedAsText(const ConfigSetting& setting) {
+  return IsTextRule(setting.rule) && setting.rule != ConfigRule::kInterface;
 }
 
 std::string Number(int value) { return std::to_string(value); }
@@ -51,65 +48,33 @@ std::string InterfaceObject(const InterfaceAddress& entry) {
   return object;
 }
 
+// The report's texts, one per text member in member order; each can be cut to make room.
 struct ReportParts {
-  std::string_view texts[kTextSlots];
-  size_t kept[kTextSlots];
+  std::vector<std::string_view> texts;
+  std::vector<size_t> kept;
   std::vector<std::string> objects;
   size_t objects_kept;
 };
 
 std::string Compose(const SharedConfig& c, const ReportParts& parts) {
-  auto text = [&](TextSlot slot) {
-    std::string escaped;
-    AppendJsonEscaped(&escaped, parts.texts[slot].substr(0, parts.kept[slot]));
-    return escaped;
-  };
-  auto num = [](const char* name, int value) {
-    return std::string("\"") + name + "\":" + Number(value) + ",";
-  };
   std::string r = "{\"app\":\"cable\",";
-  r += num("camtype", c.camera_type);
-  r += num("dmode", c.device_mode);
-  r += num("cmode", c.cooperative_mode);
-  r += num("ctrl_en", c.control_enabled);
-  r += num("rcin_en", c.rc_input_enabled);
-  r += "\"rcin_mode\":\"" + text(kRcMode) + "\",";
-  r += "\"rcin2_mode\":\"" + text(kRc2Mode) + "\",";
-  r += "\"rcin_map\":\"" + text(kRcMap) + "\",";
-  r += num("rcin_pan", c.rc_input_speed_pan);
-  r += num("rcin_tilt", c.rc_input_speed_tilt);
-  r += num("rcin_dutch", c.rc_input_speed_dutch);
-  r += num("rcin_paninv", c.rc_input_inverse_pan);
-  r += num("rcin_tiltinv", c.rc_input_inverse_tilt);
-  r += num("rcin_dutchinv", c.rc_input_inverse_dutch);
-  r += num("rcin_exp", c.rc_input_exp);
-  r += num("rcin_abs", c.rc_input_abs);
-  r += num("v_dis", c.disable_video_stream);
-  r += num("v_hf", c.video_hflip);
-  r += num("v_vf", c.video_vflip);
-  r += num("v_f", c.video_fix);
-  r += num("hdmistate", c.hdmi_enabled);
-  r += num("osdbrdw", c.osd_border_width);
-  r += num("osdbrdh", c.osd_border_height);
-  r += num("osdtof", c.osd_top_offset);
-  r += num("osdbof", c.osd_bottom_offset);
-  r += num("osd_en", c.osd_enabled);
-  r += num("hud_en", c.hud_enabled);
-  r += num("ic_en", c.internal_camera_enabled);
-  r += num("ic_fs", c.internal_camera_fullscreen);
-  r += num("fa_en", c.focus_assistant_enabled);
-  r += num("apstate", c.ap_running);
-  r += "\"ap_iface\":\"" + Number(IfaceSelector(VB_TEXT(c.ap_iface))) + "\",";
-  r += "\"ap_ssid\":\"" + text(kApSsid) + "\",";
-  r += "\"ap_psk\":\"" + text(kApPsk) + "\",";
-  r += num("ap_mode", c.ap_mode);
-  r += num("ap_channel", c.ap_channel);
-  r += "\"ap_country\":\"" + text(kApCountry) + "\",";
-  r += "\"lan_iface\":\"" + Number(IfaceSelector(VB_TEXT(c.wifi_iface))) + "\",";
-  r += "\"lan_ssid\":\"" + text(kLanSsid) + "\",";
-  r += "\"lan_psk\":\"" + text(kLanPsk) + "\",";
-  r += "\"cam_iface\":\"\",\"cam_ssid\":\"\",\"cam_psk\":\"\",";
-  r += "\"version\":\"" + text(kVersion) + "\",";
+  size_t slot = 0;
+  for (const ConfigSetting* member : kConfigReportOrder) {
+    r += "\"";
+    r += member->report.key;
+    r += "\":";
+    if (IsReportedAsText(*member)) {
+      r += "\"";
+      AppendJsonEscaped(&r, parts.texts[slot].substr(0, parts.kept[slot]));
+      r += "\"";
+      ++slot;
+    } else if (member->rule == ConfigRule::kInterface) {
+      r += "\"" + Number(IfaceSelector(FieldText(c, *member))) + "\"";
+    } else {
+      r += Number(FieldNumber(c, *member));
+    }
+    r += ",";
+  }
   r += "\"ifaces\":[";
   for (size_t i = 0; i < parts.objects_kept; ++i) {
     if (i > 0) r += ",";
@@ -121,7 +86,7 @@ std::string Compose(const SharedConfig& c, const ReportParts& parts) {
 
 size_t EscapedTextsLength(const ReportParts& parts) {
   size_t total = 0;
-  for (int i = 0; i < kTextSlots; ++i) {
+  for (size_t i = 0; i < parts.texts.size(); ++i) {
     total += JsonEscapedLength(parts.texts[i].substr(0, parts.kept[i]));
   }
   return total;
@@ -132,9 +97,11 @@ size_t EscapedTextsLength(const ReportParts& parts) {
 void CutLongestTexts(ReportParts* parts, size_t budget) {
   size_t low = 0;
   size_t high = 0;
-  for (int i = 0; i < kTextSlots; ++i) high = std::max(high, JsonEscapedLength(parts->texts[i]));
+  for (std::string_view text : parts->texts) high = std::max(high, JsonEscapedLength(text));
   auto keep_at = [&](size_t level) {
-    for (int i = 0; i < kTextSlots; ++i) parts->kept[i] = JsonPrefixFitting(parts->texts[i], level);
+    for (size_t i = 0; i < parts->texts.size(); ++i) {
+      parts->kept[i] = JsonPrefixFitting(parts->texts[i], level);
+    }
   };
   while (low < high) {
     size_t level = low + (high - low + 1) / 2;
@@ -157,16 +124,10 @@ int FormatConfigReport(const SharedConfig& config, const std::vector<InterfaceAd
   size_t limit = std::min(cap - 1, static_cast<size_t>(kMaxDataPayload));
 
   ReportParts parts{};
-  parts.texts[kRcMode] = VB_TEXT(config.rc_input_mode);
-  parts.texts[kRc2Mode] = VB_TEXT(config.rc2_input_mode);
-  parts.texts[kRcMap] = VB_TEXT(config.rc_input_map);
-  parts.texts[kApSsid] = VB_TEXT(config.ap_ssid);
-  parts.texts[kApPsk] = VB_TEXT(config.ap_psk);
-  parts.texts[kApCountry] = VB_TEXT(config.ap_country);
-  parts.texts[kLanSsid] = VB_TEXT(config.wifi_ssid);
-  parts.texts[kLanPsk] = VB_TEXT(config.wifi_psk);
-  parts.texts[kVersion] = VB_TEXT(config.version_text);
-  for (int i = 0; i < kTextSlots; ++i) parts.kept[i] = parts.texts[i].size();
+  for (const ConfigSetting* member : kConfigReportOrder) {
+    if (IsReportedAsText(*member)) parts.texts.push_back(FieldText(config, *member));
+  }
+  for (std::string_view text : parts.texts) parts.kept.push_back(text.size());
   for (const InterfaceAddress& entry : ifaces) parts.objects.push_back(InterfaceObject(entry));
   parts.objects_kept = parts.objects.size();
 

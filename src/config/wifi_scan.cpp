@@ -9,7 +9,7 @@
 #include "clients/protocol.h"
 #include "clients/video_bridge.h"
 #include "config/app_commands.h"
-#include "config/json_text.h"
+#include "common/json_text.h"
 #include "platform/shell.h"
 
 namespace {

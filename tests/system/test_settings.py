@@ -136,6 +136,57 @@ def test_config_request_reaches_the_viewer(sb):
     sb.expect(report.get("osdbrdw") == 12 and report.get("ctrl_en") == 1, "report values %r" % line[:300])
 
 
+def config_report(sb):
+    viewer = sb.start_tool("vb-viewer")
+    sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
+    send(sb, {"cmd": "configrequest"})
+    line = si.wait_line(viewer, "json {", timeout=10)
+    sb.expect(line is not None, "no configuration report")
+    sb.stop(viewer)
+    return json.loads(line[len("json "):])
+
+
+def test_long_texts_survive_a_restart(sb):
+    # As installed, the working directory's file is a link to the copy every save refreshes.
+    work_config = os.path.join(sandbox.WORK_DIR, "vantagebridge.conf")
+    with open(RUN_FILE, "w") as f:
+        f.write("control_enabled=1\n")
+    os.unlink(work_config)
+    os.symlink(RUN_FILE, work_config)
+    try:
+        restart_with_long_texts(sb)
+    finally:
+        os.unlink(work_config)
+
+
+def restart_with_long_texts(sb):
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    ssid = "Caf\u00e9 = #1 [net]: ok;"
+    ssid += "s" * (32 - len(ssid.encode()))  # the longest SSID, in UTF-8 bytes
+    lan_psk = ("p;w=:#[x] inner space " * 3)[:62] + "k"  # 63 bytes
+    ap_psk = "q" * 8  # a viewer's command is cut at 255 bytes: room for one long password
+    rc_map = ",".join(["pan", "tilt", "zoom", "focus", "iso"] * 10)[:184].rstrip(",")
+    sb.expect(len(ssid.encode()) == 32 and len(lan_psk) == 63 and len(rc_map) > 180, "test texts")
+    send(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": ssid, "value6": lan_psk,
+              "value7": "1", "value8": "Box", "value9": ap_psk})
+    wait_file_with(sb, 'ap_ssid="Box"')
+    send(sb, {"cmd": "updateparam", "name": "rcin_map", "value": rc_map})
+    wait_file_with(sb, "rc_input_map=" + rc_map)
+    # A map that would reach past the line the loader reads is refused whole.
+    send(sb, {"cmd": "updateparam", "name": "rcin_map", "value": "," * 186 + "disabled=1"})
+    sb.expect(sb.wait_for(daemon, "updateparam rcin_map refused", timeout=15), "refusal not logged")
+    sb.expect(b"disabled=1" not in read_bytes(BOOT_FILE), "the refused map reached the file")
+
+    sb.stop(daemon)
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start again")
+    report = config_report(sb)
+    wanted = {"lan_ssid": ssid, "lan_psk": lan_psk, "ap_ssid": "Box", "ap_psk": ap_psk, "rcin_map": rc_map,
+              "lan_iface": "2", "ap_iface": "1"}
+    for key, value in wanted.items():
+        sb.expect(report.get(key) == value, "%s after the restart: %r, not %r" % (key, report.get(key), value))
+
 if __name__ == "__main__":
     sandbox.main([
         test_osd_borders_saved_with_crlf,
@@ -143,4 +194,5 @@ if __name__ == "__main__":
         test_camera_mode_changes_end_the_daemon_with_code_2,
         test_restart_ends_the_daemon_with_code_3_without_saving,
         test_config_request_reaches_the_viewer,
+        test_long_texts_survive_a_restart,
     ])

@@ -34,7 +34,7 @@ TEST(Vocabulary, BuildsCommandTextsByName) {
       {"calibratefocus", "x", "y", "z", R"({"cmd":"calibratefocus"})"},
       {"zoom", "-3", "1", nullptr, R"({"cmd":"zoom","param":"-3","value1":"1"})"},
       {"color", "black white", nullptr, nullptr, R"({"cmd":"color","param":"black white"})"},
-      {"color", "a\"b\\c\n", nullptr, nullptr, R"({"cmd":"color","param":"a\"b\\c\u000a"})"},
+      {"color", "a\"b\\c\n", nullptr, nullptr, R"({"cmd":"color","param":"a\"b\\c\n"})"},
       {"playback/delete", nullptr, nullptr, nullptr, R"({"cmd":"playback","param":"delete"})"},
       {"no/such", nullptr, nullptr, nullptr, "<unknown>"},
   };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -13,8 +14,9 @@
 
 #include "camera/hud_state.h"
 #include "config/app_commands.h"
+#include "config/loader.h"
 #include "config/report.h"
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
 #include "startup/clock.h"
@@ -317,14 +319,14 @@ TEST_F(AppCommandTest, WifiSettingsAllValues) {
     std::strcpy(c->ap_iface, "keep0");
     c->ap_mode = 9;
     RunCommand(std::string(R"({"cmd":"updateparam","name":"wifi","value4":")") + k.selector +
-        R"(","value5":"Home \"net\"","value6":"pw","value7":")" + k.selector +
+        R"(","value5":"Home net","value6":"pw","value7":")" + k.selector +
         R"(","value8":"AP","value9":"appw","value10":")" + k.band +
         R"(","value11":"36","value12":"US"})");
     SCOPED_TRACE(k.selector);
     EXPECT_STREQ(c->wifi_iface, k.iface);
     EXPECT_STREQ(c->ap_iface, k.iface);
     EXPECT_EQ(c->ap_mode, k.mode);
-    EXPECT_STREQ(c->wifi_ssid, "Home \"net\"") << "quotes are stored as received";
+    EXPECT_STREQ(c->wifi_ssid, "Home net");
     EXPECT_STREQ(c->wifi_psk, "pw");
     EXPECT_STREQ(c->ap_ssid, "AP");
     EXPECT_STREQ(c->ap_psk, "appw");
@@ -388,15 +390,14 @@ TEST_F(AppCommandTest, ConfigRequestSendsTheReportToViewers) {
 
 // Texts from a command never add lines to the saved file, however they are made.
 TEST_F(AppCommandTest, HostileTextsKeepTheFileIntact) {
-  const std::string huge(10000, 'w');
-  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"1","value5":")" + huge +
-      R"(","value6":"line\r\ninjected=1","value7":"2","value8":"tab\there\u0001",)"
-      R"("value9":"back\\slash \"q\"","value10":"5","value11":"99999999999","value12":"U\nS"})");
+  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"1","value5":"line\r\ninjected=1",)"
+      R"("value6":"tab\there\u0001","value7":"2","value8":"back\\slash [x] #=:","value9":"p;w",)"
+      R"("value10":"5","value11":"99999999999","value12":"U\nS"})");
   SharedConfig* c = GetSharedConfig();
-  EXPECT_EQ(std::string(c->wifi_ssid), huge.substr(0, 255));
-  EXPECT_STREQ(c->wifi_psk, "lineinjected=1");
-  EXPECT_STREQ(c->ap_ssid, "tabhere");
-  EXPECT_STREQ(c->ap_psk, "back\\slash \"q\"");
+  EXPECT_STREQ(c->wifi_ssid, "lineinjected=1");
+  EXPECT_STREQ(c->wifi_psk, "tabhere");
+  EXPECT_STREQ(c->ap_ssid, "back\\slash [x] #=:");
+  EXPECT_STREQ(c->ap_psk, "p;w");
   EXPECT_EQ(c->ap_channel, 2147483647);
   EXPECT_STREQ(c->ap_country, "US");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":"pan\r\n,tilt\u0000zoom"})");
@@ -415,17 +416,90 @@ TEST_F(AppCommandTest, HostileTextsKeepTheFileIntact) {
   EXPECT_EQ(count(file, "\n"), count(zero, "\n"));
   EXPECT_EQ(count(file, "\r"), count(zero, "\r"));
   ExpectSaved();
+  SharedConfig saved = *c;
+  ASSERT_EQ(ParseConfigurationFile(path_.c_str()), 0);
+  EXPECT_EQ(std::memcmp(c, &saved, sizeof saved), 0) << "the file gives every text back";
 }
 
-TEST_F(AppCommandTest, LongValuesAreCutToTheirFields) {
+// A change whose text the file could not give back changes nothing: no field,
+// no save, no restarted sibling, and the refusal is logged.
+TEST_F(AppCommandTest, TextsTheFileCannotHoldAreRefusedWhole) {
+  const std::string commas(186, ',');
+  const std::string ssid33(33, 's');
+  const std::string psk64(64, 'p');
+  const std::string refused[] = {
+      R"("name":"rcin_map","value":")" + commas + R"(disabled=1")",
+      R"("name":"rcin_map","value":"pan ;tilt")",
+      R"("name":"rcin_mode","value":"ppm","value2":" sbus")",
+      R"("name":"wifi","value4":"2","value5":")" + ssid33 + R"(","value6":"fine","value7":"1")",
+      R"("name":"wifi","value4":"2","value5":"fine","value6":")" + psk64 + R"(","value7":"1")",
+      R"("name":"wifi","value4":"2","value5":"fine","value6":"fine","value7":"1","value8":"a"b")",
+      R"("name":"wifi","value4":"2","value9":"pass ;word","value11":"6","value12":"US")",
+  };
+  for (const std::string& members : refused) {
+    ResetState();
+    std::strcpy(GetSharedConfig()->wifi_ssid, "Before");
+    std::strcpy(GetSharedConfig()->rc_input_map, "pan");
+    SharedConfig before = *GetSharedConfig();
+    testing::internal::CaptureStdout();
+    RunCommand(R"({"cmd":"updateparam",)" + members + "}");
+    testing::internal::GetCapturedStdout();
+    SCOPED_TRACE(members);
+    EXPECT_EQ(std::memcmp(GetSharedConfig(), &before, sizeof before), 0);
+    EXPECT_EQ(ShellTakeLog(), Commands{});
+    EXPECT_EQ(GetHudState()->rc_input_status, 7);
+    EXPECT_NE(access(path_.c_str(), F_OK), 0) << "no save";
+  }
+}
+
+TEST_F(AppCommandTest, RefusalsAreLoggedAtMostOnceASecond) {
+  const std::string command = R"({"cmd":"updateparam","name":"rcin_map","value":")" +
+                              std::string(200, 'm') + R"("})";
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 50; ++i) RunCommand(command);
+  std::string burst = testing::internal::GetCapturedStderr();
+  const std::string line = "updateparam rcin_map refused: a text the settings file cannot hold\n";
+  EXPECT_TRUE(burst.empty() || burst == line) << burst;
+
+  // Within a generous time a refusal is logged again.
+  bool logged = false;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       !logged && std::chrono::steady_clock::now() < end;) {
+    testing::internal::CaptureStderr();
+    RunCommand(command);
+    logged = testing::internal::GetCapturedStderr() == line;
+  }
+  EXPECT_TRUE(logged);
+}
+
+TEST_F(AppCommandTest, OverlongWordsAreCutAndMapsRefused) {
   const std::string huge(10000, 'm');
+  std::strcpy(GetSharedConfig()->rc_input_map, "pan");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":")" + huge + R"("})");
-  EXPECT_EQ(std::string(GetSharedConfig()->rc_input_map), huge.substr(0, 511));
+  EXPECT_STREQ(GetSharedConfig()->rc_input_map, "pan");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_mode","value":")" + huge + R"(","value2":")" + huge +
       R"("})");
   EXPECT_STREQ(GetSharedConfig()->rc_input_mode, "mmmmm");
   EXPECT_STREQ(GetSharedConfig()->rc2_input_mode, "mmmmm");
   ExpectSaved();
+}
+
+TEST_F(AppCommandTest, AnEmptyMapIsStoredAsTheDefaultMapTheFileGivesBack) {
+  RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":""})");
+  EXPECT_EQ(std::string(GetSharedConfig()->rc_input_map), std::string(31, ','));
+  EXPECT_EQ(GetHudState()->rc_channel_map[0], 255);
+}
+
+// The console shows that passwords arrived, never what they are.
+TEST_F(AppCommandTest, PasswordsAreHiddenOnTheConsole) {
+  testing::internal::CaptureStdout();
+  RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"2","value5":"Home","value6":"secret",)"
+             R"("value7":"1","value8":"Box","value9":"hunter2"})");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("secret"), std::string::npos);
+  EXPECT_EQ(out.find("hunter2"), std::string::npos);
+  EXPECT_NE(out.find("network iface 2 ssid Home pass ******\n"), std::string::npos) << out;
+  EXPECT_STREQ(GetSharedConfig()->wifi_psk, "secret");
 }
 
 using AppCommandDeathTest = AppCommandTest;

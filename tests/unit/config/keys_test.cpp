@@ -8,7 +8,8 @@
 #include "camera/hud_state.h"
 #include "common/wire.h"
 #include "config/keys.h"
-#include "config/shared_config.h"
+#include "records/config_schema.h"
+#include "records/shared_config.h"
 
 namespace {
 
@@ -129,7 +130,8 @@ TEST_F(SetConfigKeyTest, NumbersFollowStrtol) {
 }
 
 // Out-of-range numbers saturate at the 32-bit limits instead of wrapping, and
-// the seconds-to-milliseconds product cannot overflow.
+// the seconds-to-milliseconds product cannot overflow: it stops at the last
+// whole second, which the file can give back.
 TEST_F(SetConfigKeyTest, HugeNumbersSaturate) {
   const std::pair<const char*, int32_t> speeds[] = {
       {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}, {"4294967297", INT32_MAX}};
@@ -139,7 +141,8 @@ TEST_F(SetConfigKeyTest, HugeNumbersSaturate) {
     EXPECT_EQ(stored, expected) << text;
   }
   const std::pair<const char*, int32_t> timeouts[] = {
-      {"3000000", INT32_MAX}, {"-3000000", INT32_MIN}, {"99999999999999", INT32_MAX}, {"-2", -2000}};
+      {"3000000", 2147483000}, {"-3000000", -2147483000}, {"99999999999999", 2147483000},
+      {"2147483", 2147483000}, {"-2", -2000}};
   for (auto [text, expected] : timeouts) {
     SetConfigKey(nullptr, "", "shield_timeout", text);
     int32_t stored = GetSharedConfig()->shield_timeout;
@@ -149,22 +152,37 @@ TEST_F(SetConfigKeyTest, HugeNumbersSaturate) {
   EXPECT_EQ(GetSharedConfig()->camera_type, 0xFF);
 }
 
-TEST_F(SetConfigKeyTest, TextsAreCutToTheirFields) {
+TEST_F(SetConfigKeyTest, TextsAreCutToTheirFieldsAndTheirLine) {
   SetConfigKey(nullptr, "", "ap_iface", "abcdefghijklmnop");
   EXPECT_STREQ(GetSharedConfig()->ap_iface, "abcdefghi");
   EXPECT_EQ(GetSharedConfig()->ap_ssid[0], 0);  // the neighbour is untouched
 
+  // A key line never outgrows what the loader reads whole: "ap_ssid=" and the quotes leave 187.
   std::string long_ssid(300, 'x');
   SetConfigKey(nullptr, "", "ap_ssid", long_ssid.c_str());
-  EXPECT_EQ(std::strlen(GetSharedConfig()->ap_ssid), 255u);
+  EXPECT_EQ(std::strlen(GetSharedConfig()->ap_ssid), 187u);
   EXPECT_EQ(GetSharedConfig()->ap_psk[0], 0);
 
-  // Quotes are removed after the cut, so the text can only shrink.
   std::string quoted = "\"" + std::string(300, 'y') + "\"";
   SetConfigKey(nullptr, "", "wifi_psk", quoted.c_str());
-  EXPECT_EQ(std::strlen(GetSharedConfig()->wifi_psk), 254u);
+  EXPECT_EQ(std::strlen(GetSharedConfig()->wifi_psk), 186u);
   SetConfigKey(nullptr, "", "wifi_ssid", "\"\"\"");
   EXPECT_STREQ(GetSharedConfig()->wifi_ssid, "");
+}
+
+// What the file could not give back is cut the way the next load would read it.
+TEST_F(SetConfigKeyTest, TextsAreStoredAsTheFileGivesThemBack) {
+  const std::pair<const char*, const char*> cases[][2] = {
+      {{"wifi_ssid", "\"a \";b\""}, {"wifi_ssid", "a"}},   // quotes gone, " ;" would start a comment
+      {{"wifi_psk", "\" x\t\";y"}, {"wifi_psk", " x"}},
+      {{"rc_input_mode", "ab   cdef"}, {"rc_input_mode", "ab"}},  // cut to 5, no space left at the end
+      {{"ap_country", "U;S"}, {"ap_country", "U;S"}},
+  };
+  for (const auto& c : cases) {
+    SetConfigKey(nullptr, "", c[0].first, c[0].second);
+    const char* field = reinterpret_cast<const char*>(ConfigBytes()) + FindConfigSetting(c[1].first)->offset;
+    EXPECT_STREQ(field, c[1].second) << c[0].second;
+  }
 }
 
 TEST_F(SetConfigKeyTest, MapKeyRebuildsTheChannelMap) {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "clients/protocol.h"
-#include "config/json_text.h"
+#include "common/json_text.h"
 #include "config/report.h"
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 
 namespace {
 

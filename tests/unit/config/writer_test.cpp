@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "config/loader.h"
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
 

@@ -1,5 +1,6 @@
-// Texts placed inside the JSON replies the box builds: escaping, and cutting a
-// text to a byte budget without splitting an escape or a UTF-8 character.
+// Texts placed inside the JSON texts that the box and its tools build: escaping,
+// and cutting a text to a byte budget without splitting an escape or a UTF-8
+// character.
 #pragma once
 
 #include <cstddef>

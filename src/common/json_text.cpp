@@ -1,4 +1,4 @@
-#include "config/json_text.h"
+#include "common/json_text.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 
 namespace {
 SharedConfig g_shared_config;
