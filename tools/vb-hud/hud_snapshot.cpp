@@ -12,7 +12,7 @@
 #include <ctime>
 
 #include "../common/shutter_text.h"
-#include "config/json_text.h"
+#include "common/json_text.h"
 #include "config/keys.h"
 
 const HudState* MapHudReadOnly(const char* name, std::string* error) {
