@@ -1,6 +1,8 @@
 // Answers to the camera's identity, probe and keep-alive queries. The camera
 // looks for a particular unit on the far end and keeps the link only while its
 // queries are answered as that unit would; the answers differ by work mode.
+// The camera stand-in (tools/vb-camera) keeps its own copy of these answers to
+// check the box against: a change here is a change there.
 #include <cstdio>
 #include <cstring>
 

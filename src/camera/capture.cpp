@@ -9,6 +9,7 @@
 #include "inputs/shield.h"
 #include "media/ftp_listing.h"
 #include "platform/shell.h"
+#include "records/camera_codes.h"
 #include "startup/clock.h"
 
 namespace {
@@ -117,28 +118,6 @@ void RecordRound(const FrameTemplate<23>& stored, uint32_t pause_ms) {
   SleepMilliseconds(pause_ms);
 }
 
-uint8_t ResolutionSizeCode(int32_t width, int32_t height) {
-  if (width == 4096 && height == 2160) return 0x16;
-  if (width == 3840 && height == 2160) return 0x10;
-  if (width == 2704 && height == 1520) return 0x18;
-  if (width == 1920 && height == 1080) return 10;
-  if (width == 1280 && height == 720) return 4;
-  return 0;
-}
-
-uint8_t ResolutionRateCode(int32_t rate) {
-  switch (rate) {
-    case 24: return 1;
-    case 25: return 2;
-    case 30: return 3;
-    case 48: return 4;
-    case 50: return 5;
-    case 60: return 6;
-    case 120: return 7;
-    default: return 0;
-  }
-}
-
 }  // namespace
 
 void SetCameraWorkMode(int32_t mode) {
@@ -235,8 +214,8 @@ void SetPhotoFormat(int32_t format) {
 
 void SetVideoResolution(int32_t width, int32_t height, int32_t rate) {
   fprintf(stderr, "set video resolution %dx%d@%d\n", width, height, rate);
-  const uint8_t size = ResolutionSizeCode(width, height);
-  const uint8_t rate_code = ResolutionRateCode(rate);
+  const uint8_t size = VideoSizeCode(width, height);
+  const uint8_t rate_code = VideoRateCode(rate);
 
   uint8_t frame[kResolution.size()];
   std::memcpy(frame, kResolution.data(), sizeof frame);

@@ -10,6 +10,7 @@
 #include "common/saturating.h"
 #include "common/wire.h"
 #include "config/shared_config.h"
+#include "platform/ordered_work.h"
 #include "startup/clock.h"
 
 std::atomic<uint8_t> g_rc_attitude_enabled{1};
@@ -178,6 +179,20 @@ void SetDutchSpeed(int32_t dutch) {
   }
 }
 
+namespace {
+
+std::atomic<int32_t> g_lock_keys_wanted{0};
+
+void SendOrientationLockKeys() {
+  const int32_t wanted = g_lock_keys_wanted.load(std::memory_order_relaxed);
+  StopGimbalIfMoving();
+  SendGroupOfThree(wanted != 0 ? kLockPress : kUnlockPress);
+  SleepMilliseconds(10);
+  SendGroupOfThree(wanted != 0 ? kLockRelease : kUnlockRelease);
+}
+
+}  // namespace
+
 void SetOrientationLockWanted(uint8_t value) { GetCameraLink()->orientation_lock_wanted = value; }
 
 void ApplyOrientationLock(int32_t wanted) {
@@ -185,11 +200,10 @@ void ApplyOrientationLock(int32_t wanted) {
   int32_t count = link->lock_call_count;
   link->lock_call_count = count >= kLockCountWrap - 1 ? 0 : count + 1;
   if (count % 10 != 0) return;
-
-  StopGimbalIfMoving();
-  SendGroupOfThree(wanted != 0 ? kLockPress : kUnlockPress);
-  SleepMilliseconds(10);
-  SendGroupOfThree(wanted != 0 ? kLockRelease : kUnlockRelease);
+  // Called from the camera receive thread and the RC loop, which must not
+  // pause for the keys: a worker sends them, the latest wish at that moment.
+  g_lock_keys_wanted.store(wanted, std::memory_order_relaxed);
+  PostOrderedWork(SendOrientationLockKeys);
 }
 
 void SendCarrierAttitude(int32_t a, int32_t b) {

@@ -9,21 +9,12 @@
 #include "clients/video_bridge.h"
 #include "common/wire.h"
 #include "platform/shell.h"
+#include "platform/worker_pool.h"
+#include "records/camera_codes.h"
 
 namespace {
 
 constexpr int kSettingsRecordSize = 31;
-
-// Tenths of EV for settings byte 17 = 7 ... 25.
-constexpr int8_t kExposureSteps[19] = {-30, -27, -23, -20, -17, -13, -10, -7, -3, 0,
-                                       3,   7,   10,  13,  17,  20,  23,  27, 30};
-
-// Shutter codes: the low 15 bits are the whole seconds, bits 16-23 the decimal
-// digits of the fraction, and bit 15 turns the time into its reciprocal.
-constexpr uint32_t Seconds(uint32_t whole, uint32_t fraction_digits = 0) { return whole | (fraction_digits << 16); }
-constexpr uint32_t Reciprocal(uint32_t whole, uint32_t fraction_digits = 0) {
-  return Seconds(whole, fraction_digits) | 0x8000;
-}
 
 // Which shot mode a settings message reports, from byte 68 and its companions.
 void UpdateShotMode(const uint8_t* frame, size_t length, CameraLink* link) {
@@ -79,14 +70,17 @@ void UpdateShotMode(const uint8_t* frame, size_t length, CameraLink* link) {
   }
 }
 
+// The display process is restarted from outside this program.
+void EndDisplayProcess() { RunShellCommand("killall -q display &"); }
+
 void NoteVideoFormat(uint8_t a, uint8_t b, CameraLink* link) {
   if (link->last_video_format_a != 0 && link->last_video_format_b != 0) {
     if (link->last_video_format_a != a || link->last_video_format_b != b) {
       link->last_video_format_a = a;
       link->last_video_format_b = b;
       fprintf(stderr, "video format changed\n");
-      // The display process is restarted from outside this program.
-      RunShellCommand("killall -q display &");
+      // Not on this thread: it must never wait for a shell.
+      PostInternalWork(EndDisplayProcess);
     }
     return;
   }
@@ -95,43 +89,6 @@ void NoteVideoFormat(uint8_t a, uint8_t b, CameraLink* link) {
 }
 
 }  // namespace
-
-const uint32_t kShutterCodes[kShutterCodeCount] = {
-    Seconds(30),        Seconds(25),       Seconds(20),        Seconds(15),       Seconds(10),
-    Seconds(9),         Seconds(8),        Seconds(7),         Seconds(6),        Seconds(5),
-    Seconds(4),         Seconds(3, 2),     Seconds(3),         Seconds(2, 5),     Seconds(2),
-    Seconds(1, 6),      Seconds(1, 3),     Seconds(1),         Reciprocal(1, 25), Reciprocal(1, 67),
-    Reciprocal(2),      Reciprocal(2, 5),  Reciprocal(3),      Reciprocal(4),     Reciprocal(5),
-    Reciprocal(6, 25),  Reciprocal(8),     Reciprocal(10),     Reciprocal(12, 5), Reciprocal(15),
-    Reciprocal(20),     Reciprocal(25),    Reciprocal(30),     Reciprocal(40),    Reciprocal(50),
-    Reciprocal(60),     Reciprocal(80),    Reciprocal(100),    Reciprocal(120),   Reciprocal(160),
-    Reciprocal(200),    Reciprocal(240),   Reciprocal(320),    Reciprocal(400),   Reciprocal(500),
-    Reciprocal(640),    Reciprocal(800),   Reciprocal(1000),   Reciprocal(1250),  Reciprocal(1600),
-    Reciprocal(2000),   Reciprocal(2500),  Reciprocal(3200),   Reciprocal(4000),  Reciprocal(5000),
-    Reciprocal(6400),   Reciprocal(8000),
-};
-
-const double kApertureTable[kApertureCount] = {1.7, 1.8, 2.0, 2.2, 2.5, 2.8, 3.2,  3.5,  4.0,  4.5, 5.0,
-                                               5.6, 6.3, 7.1, 8.0, 9.0, 10.0, 11.0, 13.0, 14.0, 16.0};
-
-int8_t ExposureCompensationOfCode(uint8_t code) {
-  if (code < 7 || code > 25) return 0;
-  return kExposureSteps[code - 7];
-}
-
-int32_t ShutterIndexOfCode(uint32_t code) {
-  for (int32_t i = 0; i < kShutterCodeCount; ++i) {
-    if (kShutterCodes[i] == code) return i;
-  }
-  return -1;
-}
-
-int32_t ApertureIndexOf(double f_number) {
-  for (int32_t i = 0; i < kApertureCount; ++i) {
-    if (kApertureTable[i] == f_number) return i;
-  }
-  return -1;
-}
 
 int16_t Code38Value(uint16_t code) {
   switch (code) {
@@ -152,7 +109,7 @@ void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   const int16_t aperture_raw = GetI16(frame + 49);
   const double aperture = static_cast<double>(aperture_raw) / 100.0;
   hud->aperture = aperture;
-  const int32_t aperture_index = ApertureIndexOf(aperture);
+  const int32_t aperture_index = ApertureIndexOfHundredths(aperture_raw);
   if (aperture_index >= 0) {
     link->aperture_index = aperture_index;
     g_known_aperture_index = aperture_index;
@@ -166,7 +123,7 @@ void HandleSettingsMessage(const uint8_t* frame, size_t length) {
 
   hud->settings_byte34 = frame[34];
   hud->settings_byte35 = frame[35];
-  const int8_t ev = ExposureCompensationOfCode(frame[17]);
+  const int8_t ev = EvTenthsOfCode(frame[17]);
   hud->exposure_compensation = ev;
   hud->settings_byte42 = frame[42];
   const int16_t code38 = Code38Value(GetU16(frame + 38));

@@ -11,11 +11,13 @@
 #include <cstring>
 
 #include "camera/camera_link.h"
+#include "camera/frame.h"
 #include "camera/hud_state.h"
 #include "camera/parser.h"
 #include "camera/usb_socket.h"
 #include "config/shared_config.h"
 #include "platform/gpio.h"
+#include "platform/source_filter.h"
 #include "startup/clock.h"
 
 std::atomic<uint16_t> g_usb_data_bind_port{kUsbDataPort};
@@ -27,34 +29,51 @@ constexpr size_t kReceiveBufferSize = 65000;
 pthread_t g_usb_rx_thread;
 int g_usb_rx_fd = -1;  // the socket the receive thread reads, fixed at its start
 
+// Answers go back to wherever the camera's frames come from. Written only when
+// it changes, which a camera does rarely.
+void LearnCameraAddress(const sockaddr_in& from) {
+  UsbDataSocket& s = g_usb_data_socket;
+  if (s.peer.sin_addr.s_addr == from.sin_addr.s_addr && s.peer.sin_port == from.sin_port &&
+      s.peer.sin_family == from.sin_family) {
+    return;
+  }
+  s.peer = from;
+  s.peer_length = sizeof from;
+}
+
 void* UsbReceiveThread(void*) {
   pthread_setname_np(pthread_self(), "usb-rx");
   uint8_t buffer[kReceiveBufferSize];
+  SourceFilter sources{"camera"};
   for (;;) {
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
     ssize_t n = recvfrom(g_usb_rx_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
-    if (n >= 0 && from_length == sizeof from) {
-      // Answers go back to wherever the camera's frames come from.
-      g_usb_data_socket.peer = from;
-      g_usb_data_socket.peer_length = from_length;
-    }
-    if (n < 1) {
+    // The pause is for a failing socket only; whatever a peer sends is judged at once.
+    if (n < 0) {
       SleepMilliseconds(500);
       continue;
     }
-    ParseCameraDatagram(buffer, static_cast<uint16_t>(n));
+    // Only an intact frame from a connected network speaks for the camera:
+    // anything else changes nothing, not even where answers go.
+    if (from_length != sizeof from || !IsIntactCameraFrame(buffer, static_cast<size_t>(n))) continue;
+    if (!AcceptSource(&sources, from)) continue;
+    LearnCameraAddress(from);
+    ParseCameraFrame(buffer);
   }
   return nullptr;
 }
 
 }  // namespace
 
+bool IsIntactCameraFrame(const uint8_t* buffer, size_t length) {
+  if (buffer == nullptr || length < 13 || length > 255) return false;
+  if (buffer[0] != kFrameStart || buffer[1] != length) return false;
+  return HeaderCrc8(buffer, 3) == buffer[3] && CameraCrc16(buffer, length) == 0;
+}
+
 void ParseCameraDatagram(const uint8_t* buffer, uint16_t length) {
-  // The length byte must match the datagram: one whole frame of at most 255
-  // bytes. Shorter than 2 bytes there is no length byte to read.
-  if (buffer == nullptr || length < 2 || buffer[1] != length) return;
-  ParseCameraFrame(buffer);
+  if (IsIntactCameraFrame(buffer, length)) ParseCameraFrame(buffer);
 }
 
 void StartUsbData() {

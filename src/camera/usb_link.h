@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint16_t kUsbDataPort = 5001;
@@ -19,5 +20,9 @@ void StartDataSource();
 // Creates the socket bound to port 5001 and starts the receive thread.
 void StartUsbData();
 
-// Entry of every received datagram: parsed only when it holds exactly one frame.
+// One whole frame of 13 to 255 bytes: start byte, a length byte equal to the
+// datagram's, and both checksums right. Nothing else is a camera frame.
+bool IsIntactCameraFrame(const uint8_t* buffer, size_t length);
+
+// Entry of every received datagram: parsed only when it is an intact frame.
 void ParseCameraDatagram(const uint8_t* buffer, uint16_t length);

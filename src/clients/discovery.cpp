@@ -19,6 +19,7 @@
 #include "clients/client_table.h"
 #include "clients/protocol.h"
 #include "common/wire.h"
+#include "platform/source_filter.h"
 #include "startup/clock.h"
 
 namespace {
@@ -30,18 +31,22 @@ void* DiscoveryReceiveThread(void* arg) {
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
   uint8_t datagram[kClientReceiveSize];
   uint8_t payload[kClientReceiveSize];
+  SourceFilter sources{"viewer"};
   for (;;) {
     std::memset(datagram, 0, sizeof datagram);
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
     ssize_t n = recvfrom(fd, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
-    if (n < 1) {
+    // Only a failing socket earns the pause; anything a peer sends is
+    // dropped at once, so junk cannot slow down the viewers behind it.
+    if (n < 0) {
       SleepMilliseconds(500);
       continue;
     }
-    if (datagram[0] != kDatagramMagic) continue;
+    if (n == 0 || datagram[0] != kDatagramMagic) continue;
     // Without a whole header there is no payload to act on.
     if (n < kClientHeaderSize) continue;
+    if (!AcceptSource(&sources, from)) continue;
     char address[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
     // Zero bytes follow the payload, so a JSON text is always NUL-terminated.
@@ -90,7 +95,9 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
   const uint16_t bound = BindUdpSocket(fd, address, port);
   if (bound == 0) {
     fprintf(stderr, "discovery bind failed\n");
-    exit(100);
+    // Other threads already run: leave without tearing down what they use.
+    fflush(nullptr);
+    _Exit(100);
   }
   g_discovery_socket_fd = fd;
   pthread_t thread;

@@ -14,8 +14,9 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port);
 int SendClientDatagram(const uint8_t* buffer, int length, const char* address, uint32_t port);
 void HandleClientMessage(const uint8_t* payload, int length, const char* address, uint32_t port);
 
-// Runs one JSON command text (cut to 255 bytes) through the application
-// handler and the camera dispatcher on a detached worker thread.
+// Queues one JSON command text (cut to 255 bytes) for the worker pool, which
+// runs it through the application handler and the camera dispatcher. Dropped,
+// with at most one log line a second, while the queue is full.
 void RunJsonCommand(const uint8_t* payload, int length);
 
 // The descriptor datagrams to viewers leave from; tests may point it at a

@@ -1,31 +1,38 @@
-// One detached worker per JSON command from a viewer, so the receive thread
-// goes on with the next datagram at once.
-#include <pthread.h>
-
+// JSON commands from viewers run on the bounded worker pool, so the receive
+// thread goes on with the next datagram at once and a flood of commands costs
+// queue slots, never threads.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "clients/discovery.h"
 #include "commands/dispatcher.h"
 #include "config/app_commands.h"
+#include "platform/worker_pool.h"
 
 namespace {
 
 constexpr int kMaxJsonCommand = 255;
+static_assert(kMaxJsonCommand < kWorkTextSize);
 
-struct JsonCommand {
-  int length;
-  char text[kMaxJsonCommand + 1];
-};
-
-void* JsonCommandWorker(void* arg) {
-  pthread_setname_np(pthread_self(), "json-cmd");
-  JsonCommand* command = static_cast<JsonCommand*>(arg);
+void RunQueuedCommand(const WorkItem& item) {
   // Both handlers see every command; each acts on its own vocabulary.
-  HandleAppCommand(command->text, command->length);
-  DispatchCameraCommand(command->text, command->length);
-  delete command;
-  pthread_detach(pthread_self());
-  return nullptr;
+  HandleAppCommand(item.text, item.length);
+  DispatchCameraCommand(item.text, item.length);
+}
+
+// While commands are being dropped, one line a second says so.
+void NoteDroppedCommand() {
+  static std::atomic<int64_t> last_log_ms{INT64_MIN};
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch()).count();
+  int64_t last = last_log_ms.load(std::memory_order_relaxed);
+  if (last != INT64_MIN && now - last < 1000) return;
+  if (last_log_ms.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
+    fprintf(stderr, "too many commands waiting: JSON commands dropped\n");
+  }
 }
 
 }  // namespace
@@ -35,10 +42,11 @@ void RunJsonCommand(const uint8_t* payload, int length) {
   int n = 0;
   while (n < length && n < kMaxJsonCommand && payload[n] != 0) ++n;
   if (n == 0) return;
-  // The worker owns its copy: the receive buffer is reused for the next datagram.
-  JsonCommand* command = new JsonCommand{};
-  command->length = n;
-  std::memcpy(command->text, payload, static_cast<size_t>(n));
-  pthread_t thread;
-  if (pthread_create(&thread, nullptr, JsonCommandWorker, command) != 0) delete command;
+  // The queue keeps its own copy: the receive buffer is reused for the next datagram.
+  WorkItem item;
+  item.run = RunQueuedCommand;
+  item.length = n;
+  std::memcpy(item.text, payload, static_cast<size_t>(n));
+  item.text[n] = '\0';
+  if (!PostWork(item)) NoteDroppedCommand();
 }

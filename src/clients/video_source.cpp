@@ -17,6 +17,7 @@
 #include "clients/video_bridge.h"
 #include "common/wire.h"
 #include "config/shared_config.h"
+#include "platform/source_filter.h"
 #include "startup/clock.h"
 
 std::atomic<uint32_t> g_last_video_ms{0};
@@ -36,14 +37,17 @@ void* VideoReceiveThread(void* arg) {
   pthread_setname_np(pthread_self(), "video-rx");
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
   uint8_t buffer[kMaxVideoPayload];
+  SourceFilter sources{"video"};
   for (;;) {
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
     ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
-    if (n < 1) {
+    // The pause is for a failing socket only: an empty datagram is skipped at once.
+    if (n < 0) {
       SleepMilliseconds(500);
       continue;
     }
+    if (n == 0 || !AcceptSource(&sources, from)) continue;
     g_last_video_ms.store(MillisecondClock(), std::memory_order_relaxed);
     if (g_video_flowing.load(std::memory_order_relaxed) == 0) {
       fprintf(stderr, "video connected\n");

@@ -1,10 +1,26 @@
-// The camera command vocabulary as data: what each command word does and which
-// values it takes. Tools print it and build command texts from it by name; it
-// sits beside the dispatcher so that the two stay in step.
+// The camera command vocabulary: one table of command words saying what each
+// word does, which values it takes and where the dispatcher routes it. Tools
+// print it and build command texts from it by name.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
+
+// The four members of a command text, as texts. A member that is missing or
+// not a JSON string reads as the empty text; for value1 and value2 the
+// dispatcher also remembers that it was present but not a string.
+struct CameraCommand {
+  const char* cmd;
+  const char* param;
+  const char* value1;
+  const char* value2;
+  bool value1_not_text;
+  bool value2_not_text;
+};
+
+// What runs a command: one per command group ("cmd"); it reads the param itself.
+using CommandRoute = void (*)(const CameraCommand&);
 
 struct CameraCommandWord {
   const char* name;         // "cmd" or "cmd/param": how a tool picks the command
@@ -14,13 +30,23 @@ struct CameraCommandWord {
   const char* value1_hint;  // nullptr: value1 not used
   const char* value2_hint;  // nullptr: value2 not used
   const char* description;
+  CommandRoute route;
+  // Where the param is one of the camera's codes: the index-th choice, nullptr
+  // past the last. The listing then shows the choices instead of the hint.
+  const char* (*param_choice)(size_t index) = nullptr;
 };
 
-// The whole vocabulary, in the dispatcher's group order.
+// The whole vocabulary, words of one cmd next to each other.
 const CameraCommandWord* CameraVocabulary(size_t* count);
 
 // The word of that name, or nullptr.
 const CameraCommandWord* FindCameraCommandWord(const char* name);
+
+// The route of a command group, or nullptr when cmd names none.
+CommandRoute FindCommandRoute(const char* cmd);
+
+// What a word's caller-given param holds: its choices joined by '|', or the hint.
+std::string CameraCommandParamHint(const CameraCommandWord& word);
 
 // Writes the JSON command text for a word: param from the word when it is
 // fixed, else the given one; value1/value2 only when the word uses them and

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "camera/hud_state.h"
 #include "clients/protocol.h"
 #include "clients/video_bridge.h"
 #include "config/report.h"
+#include "platform/boot_partition.h"
 #include "platform/shell.h"
 
 namespace {
@@ -53,9 +55,11 @@ void SendConfigReport() {
 
 void HandleRcCommand(const AppCommand& command) {
   if (Is(command.name, "recalibrate")) {
-    RunShellCommand("mount -o rw,remount /boot");
-    RunShellCommand("rm -f /boot/rcin.cal");
-    RunShellCommand("sync && umount /boot && mount /boot");
+    {
+      std::lock_guard<std::mutex> lock(BootPartitionMutex());
+      WritableBootPartition boot;
+      RunShellCommand("rm -f /boot/rcin.cal");
+    }
     RunShellCommand("killall -q rcin");
   } else if (Is(command.name, "showchannels")) {
     GetHudState()->show_rc_channels = static_cast<uint8_t>(command.value_true);
@@ -84,11 +88,8 @@ void HandleAppCommand(const char* text, int length) {
   }
 
   cJSON_Delete(root);
-  if (exit_code != 0) {
-    // The launcher starts the daemon again on these codes, so they must arrive
-    // as given: other threads keep running, and tearing down static state under
-    // them could turn the exit into a crash. The save is already on disk.
-    fflush(nullptr);
-    _Exit(exit_code);
-  }
+  // The launcher starts the daemon again on these codes, so they must arrive as
+  // given: other threads keep running, and tearing down static state under them
+  // could turn the exit into a crash. A save another thread has begun ends first.
+  if (exit_code != 0) ExitAfterBootChanges(exit_code);
 }

@@ -89,7 +89,7 @@ int ParseIntoRecord(Parse parse) {
 
 int ParseConfigurationFile(const char* path) {
   return ParseIntoRecord([path] {
-    FILE* file = fopen(path, "r");
+    FILE* file = fopen(path, "re");  // close-on-exec, like every descriptor of the daemon
     if (file == nullptr) return -1;
     int result = ParseLines({file, nullptr});
     fclose(file);
@@ -101,8 +101,10 @@ int ParseConfigurationText(const char* text) {
   return ParseIntoRecord([text] { return ParseLines({nullptr, text != nullptr ? text : ""}); });
 }
 
-intptr_t LoadConfiguration() {
-  int result = ParseConfigurationFile(kConfigFileName);
+intptr_t LoadConfiguration() { return LoadConfigurationFrom(kConfigFileName); }
+
+intptr_t LoadConfigurationFrom(const char* path) {
+  int result = ParseConfigurationFile(path);
   if (result < 0) return result;
   if (g_config_mem == nullptr) g_config_mem = MapConfigMem();
   return reinterpret_cast<intptr_t>(g_config_mem);

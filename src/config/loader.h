@@ -10,6 +10,9 @@
 // (0 when that mapping failed).
 intptr_t LoadConfiguration();
 
+// The same, from the file at path.
+intptr_t LoadConfigurationFrom(const char* path);
+
 // The file steps of the loader for a file at any path: clears SharedConfig,
 // puts the RC mode defaults, parses the file with SetConfigKey and puts the
 // default RC map when none was given. Returns ini_parse's result: 0, the line

@@ -251,10 +251,13 @@ constexpr bool RowsNameNumberSettings() {
     bool stores = row.rule == Rule::kTruthWord || row.rule == Rule::kValue;
     if (stores != (row.setting != nullptr)) return false;
     if (!stores) continue;
-    const ConfigSetting* setting = FindConfigSetting(row.setting);
-    if (setting == nullptr || IsTextRule(setting->rule)) return false;
-    if (row.rule == Rule::kTruthWord && setting->rule != ConfigRule::kFlag) return false;
-    if (row.hud_byte != kNoHudByte && setting->size != 1) return false;
+    const int index = ConfigSettingIndex(row.setting);
+    if (index < 0) return false;
+    const ConfigSetting& setting = kConfigSchema[index];
+    if (IsTextRule(setting.rule)) return false;
+    if (row.rule == Rule::kTruthWord && setting.rule != ConfigRule::kFlag) return false;
+    if (row.hud_byte != kNoHudByte && setting.size != 1) return false;
+    if (setting.size > 4) return false;  // the undo of a change that cannot be saved holds four
   }
   return true;
 }
@@ -265,6 +268,11 @@ static_assert(RowsNameNumberSettings());
 int ApplyParameterUpdate(const AppCommand& command) {
   for (const ParamRow& row : kParamTable) {
     if (std::strcmp(row.name, command.name) != 0) continue;
+    // Number settings only (checked above): at most four bytes to put back.
+    uint8_t before[4] = {};
+    auto* config = reinterpret_cast<uint8_t*>(GetSharedConfig());
+    const ConfigSetting* undo = row.setting != nullptr ? &Setting(row.setting) : nullptr;
+    if (undo) std::memcpy(before, config + undo->offset, undo->size);
     switch (row.rule) {
       case Rule::kTruthWord:
         StoreSettingValue(Setting(row.setting), command.value_true ? "1" : "0");
@@ -286,11 +294,15 @@ int ApplyParameterUpdate(const AppCommand& command) {
         return row.exit_code;
     }
     if (row.hud_byte != kNoHudByte) {
-      const ConfigSetting& setting = Setting(row.setting);
-      reinterpret_cast<uint8_t*>(GetHudState())[row.hud_byte] =
-          reinterpret_cast<const uint8_t*>(GetSharedConfig())[setting.offset];
+      reinterpret_cast<uint8_t*>(GetHudState())[row.hud_byte] = config[undo->offset];
     }
-    SaveConfiguration();
+    if (!SaveConfiguration() && row.exit_code != 0) {
+      // The restarted daemon would read the old mode from the file anyway; the
+      // change is undone so that this one keeps running in one mode, not two.
+      std::memcpy(config + undo->offset, before, undo->size);
+      fprintf(stderr, "mode change not saved, staying in the current mode\n");
+      return 0;
+    }
     if (row.command) RunShellCommand(row.command);
     if (row.reset_rc_state) ResetRcInputState();
     return row.exit_code;

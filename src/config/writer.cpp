@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include <string>
 
 #include "common/wire.h"
+#include "platform/boot_partition.h"
 #include "platform/shell.h"
 #include "records/config_schema.h"
 
@@ -18,7 +22,7 @@ namespace {
 constexpr const char* kBootConfigPath = "/boot/vantagebridge-cable.conf";
 constexpr const char* kEol = "\r\n";
 
-std::mutex g_save_mutex;
+std::atomic<bool> g_saves_refused{false};
 std::mutex g_path_mutex;
 std::string g_path_override;
 
@@ -61,23 +65,27 @@ void AppendValue(const SharedConfig& config, const ConfigSetting& setting, std::
 
 // Writes the whole text to a new file beside the old one and renames it into
 // place, so a crash or power cut leaves either the old file or the new one.
-// Returns false only when the new file could not be created.
-bool ReplaceFile(const std::string& path, const std::string& text) {
+// Returns the step that failed (errno tells why), or nullptr when the new file
+// is in place; on a failure the old file is left as it was.
+const char* ReplaceFile(const std::string& path, const std::string& text) {
   std::string temp_path = path + ".new";
-  FILE* file = fopen(temp_path.c_str(), "wb");
-  if (!file) return false;
+  FILE* file = fopen(temp_path.c_str(), "wbe");
+  if (!file) return "create";
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
   written = fflush(file) == 0 && written;
   written = fsync(fileno(file)) == 0 && written;
+  const int write_error = errno;
   written = fclose(file) == 0 && written;
   if (!written) {
-    // Out of space or a write error: keep the old file untouched.
     unlink(temp_path.c_str());
-    return true;
+    errno = write_error;
+    return "write";
   }
   if (rename(temp_path.c_str(), path.c_str()) != 0) {
+    const int rename_error = errno;
     unlink(temp_path.c_str());
-    return true;
+    errno = rename_error;
+    return "rename";
   }
   std::string folder = ".";
   size_t slash = path.rfind('/');
@@ -87,7 +95,18 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     fsync(dir_fd);
     close(dir_fd);
   }
-  return true;
+  return nullptr;
+}
+
+// A refused save is logged at most once a second, however often it is asked for.
+void LogRefusedSave() {
+  static std::atomic<int64_t> last_log_ms{INT64_MIN / 2};
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
+  int64_t last = last_log_ms.load(std::memory_order_relaxed);
+  if (now_ms - last < 1000 || !last_log_ms.compare_exchange_strong(last, now_ms)) return;
+  fprintf(stderr, "settings not saved: no configuration file was loaded at start\n");
 }
 
 }  // namespace
@@ -115,14 +134,24 @@ void SetBootConfigPathForTest(const char* path) {
   g_path_override = path ? path : "";
 }
 
-void SaveConfiguration() {
-  // Command workers, the mailbox thread and the RC loop all save: one at a time.
-  std::lock_guard<std::mutex> lock(g_save_mutex);
-  RunShellCommand("mount -o rw,remount /boot");
+void SetSavesRefused(bool refused) { g_saves_refused.store(refused, std::memory_order_relaxed); }
+
+bool SaveConfiguration() {
+  if (g_saves_refused.load(std::memory_order_relaxed)) {
+    LogRefusedSave();
+    return false;
+  }
+  // Command workers, the mailbox thread and the RC loop's worker all save: one
+  // at a time, and never while the RC calibration is being removed.
+  std::lock_guard<std::mutex> lock(BootPartitionMutex());
+  WritableBootPartition boot;
   std::string text;
   FormatConfigurationFile(*GetSharedConfig(), &text);
-  if (!ReplaceFile(BootConfigPath(), text)) return;
-  RunShellCommand("umount /boot");
-  RunShellCommand("mount /boot");
+  if (const char* failed = ReplaceFile(BootConfigPath(), text)) {
+    fprintf(stderr, "settings not saved: %s of the new file failed (%s)\n", failed, strerror(errno));
+    return false;
+  }
+  boot.Close();
   RunShellCommand("cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf");
+  return true;
 }

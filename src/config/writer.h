@@ -8,8 +8,14 @@
 #include "config/shared_config.h"
 
 // Rewrites the boot file from the current record. Saves from different threads
-// run one after the other; a crash mid-save leaves the old file or the new one.
-void SaveConfiguration();
+// run one after the other; a crash mid-save leaves the old file or the new one,
+// and the boot partition is read-only again after every save, failed or not.
+// False (and logged) when the file was not replaced.
+bool SaveConfiguration();
+
+// With saves refused, SaveConfiguration changes nothing and returns false: set
+// at start when no settings could be loaded but a file exists that holds some.
+void SetSavesRefused(bool refused);
 
 // The full text of the file for a record, as SaveConfiguration writes it.
 size_t FormatConfigurationFile(const SharedConfig& config, std::string* out);

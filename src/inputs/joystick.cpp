@@ -17,6 +17,7 @@
 #include "config/shared_config.h"
 #include "inputs/shield.h"
 #include "platform/i2c.h"
+#include "records/camera_codes.h"
 #include "startup/clock.h"
 
 namespace {
@@ -25,8 +26,6 @@ constexpr int kBoardAddress[2] = {0x40, 0x41};
 constexpr int kAxisCentre = 512;
 constexpr int kDeadBand = 2;
 constexpr int kEncoderFocusStep = 3;
-constexpr int8_t kEvSteps[19] = {-30, -27, -23, -20, -17, -13, -10, -7, -3, 0,
-                                 3,   7,   10,  13,  17,  20,  23,  27,  30};
 
 struct JoystickBoard {
   int32_t raw[3];
@@ -78,15 +77,8 @@ void HandleAxes(JoystickBoard& board) {
   }
 }
 
-// Code of the camera's current EV: 7 + its entry in the EV steps, 0 if none.
-int CurrentEvCode() {
-  const int shifted = static_cast<uint8_t>(Hud()->exposure_compensation + 30);
-  if (shifted > 60) return 0;
-  for (int p = 0; p < 19; ++p) {
-    if (kEvSteps[p] == shifted - 30) return p + 7;
-  }
-  return 0;
-}
+// Code of the camera's current EV, 0 if it is none of the steps.
+int CurrentEvCode() { return EvCodeOfTenths(Hud()->exposure_compensation); }
 
 void TurnFocus(int change) {
   if (g_encoder_focus == -1) g_encoder_focus = Hud()->focus_percent;
@@ -99,11 +91,11 @@ void TurnFocus(int change) {
 }
 
 void TurnEv(int change) {
-  const int code = CurrentEvCode() + change;
-  const int index = code <= 6 ? 0 : (code <= 25 ? code - 7 : 18);
-  const int tenths = kEvSteps[index];
-  fprintf(stderr, "change encoder EV %d to %d\n", change, tenths);
-  SetExposureCompensation(tenths / 10.0);
+  // Past either end the encoder stays on the last step.
+  const int index = CurrentEvCode() + change - kFirstEvCode;
+  const EvStep& step = kEvSteps[index < 0 ? 0 : (index >= kEvStepCount ? kEvStepCount - 1 : index)];
+  fprintf(stderr, "change encoder EV %d to %d\n", change, step.tenths);
+  SetExposureCompensation(EvOf(step));
 }
 
 void HandleEncoders(int board_number, JoystickBoard& board) {

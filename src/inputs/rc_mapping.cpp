@@ -3,7 +3,6 @@
 // Commands go out only when their value changes; latches make a switch act
 // once per movement and a stepper step once per excursion.
 #include <cmath>
-#include <iterator>
 
 #include "camera/camera_link.h"
 #include "camera/capture.h"
@@ -13,26 +12,17 @@
 #include "config/shared_config.h"
 #include "config/writer.h"
 #include "inputs/rc_loop_state.h"
+#include "platform/ordered_work.h"
 #include "platform/shell.h"
+#include "platform/worker_pool.h"
+#include "records/camera_codes.h"
 #include "startup/clock.h"
 
 namespace {
 
-constexpr double kEvTable[19] = {-3.0, -2.7, -2.3, -2.0, -1.7, -1.3, -1.0, -0.7, -0.3, 0.0,
-                                 0.3,  0.7,  1.0,  1.3,  1.7,  2.0,  2.3,  2.7,  3.0};
-constexpr int kIsoTable[8] = {0, 100, 200, 400, 800, 1600, 3200, 6400};
-constexpr const char* kShutterTable[57] = {
-    "30s",  "25s",  "20s",  "15s",  "10s",  "9s",   "8s",   "7s",   "6s",   "5s",   "4s",   "3.2s",
-    "3s",   "2.5s", "2s",   "1.6s", "1.3s", "1s",   "1.25", "1.67", "2",    "2.5",  "3",    "4",
-    "5",    "6.25", "8",    "10",   "12.5", "15",   "20",   "25",   "30",   "40",   "50",   "60",
-    "80",   "100",  "120",  "160",  "200",  "240",  "320",  "400",  "500",  "640",  "800",  "1000",
-    "1250", "1600", "2000", "2500", "3200", "4000", "5000", "6400", "8000"};
-constexpr float kApertureTable[21] = {1.7f, 1.8f, 2.0f, 2.2f, 2.5f, 2.8f,  3.2f,  3.5f,  4.0f,  4.5f, 5.0f,
-                                      5.6f, 6.3f, 7.1f, 8.0f, 9.0f, 10.0f, 11.0f, 13.0f, 14.0f, 16.0f};
-constexpr const char* kImageModeTable[4] = {"auto", "manual", "shutter", "aperture"};
-static_assert(std::size(kShutterTable) == 57 && kShutterTable[30][0] == '2');
-
-constexpr int kVideoShutterFloor = 30;  // "20": slower settings do not exist in video mode
+// Shutter speeds slower than 1/20 s do not exist in video mode.
+constexpr int kVideoShutterFloor = ShutterIndexOfName("20");
+static_assert(kVideoShutterFloor >= 0);
 
 bool Active(const HudState* hud, int f) {
   const int16_t active = hud->rc_function_active[f];
@@ -77,18 +67,56 @@ void PanTilt(const HudState* hud, const SharedConfig* config, CameraLink* link, 
   SetGimbalAngle(pan, tilt, roll);
 }
 
+// The capture and gimbal actions below pause between their frames (for the
+// camera to change mode, or between key presses) or run shell commands: the
+// loop hands them to a worker, which runs them in the order asked, and reads
+// the work mode when each one starts.
+void PressCapture() {
+  if (GetHudState()->work_mode == 0) {
+    ShutterRelease();
+  } else {
+    SetRecording(1);
+  }
+}
+
+void ReleaseCapture() {
+  if (GetHudState()->work_mode == 1) SetRecording(0);
+}
+
+void RecordInVideoMode() {
+  if (GetHudState()->work_mode != 1) {
+    SetCameraWorkMode(1);
+    SleepMilliseconds(200);
+  }
+  SetRecording(1);
+}
+
+void ShootInPhotoMode() {
+  if (GetHudState()->work_mode != 0) {
+    SetCameraWorkMode(0);
+    SleepMilliseconds(500);
+  }
+  ShutterRelease();
+}
+
+void CenterGimbal() {
+  SetGimbalPosition(1);
+  SetGimbalPosition(0);
+}
+
+void SaveInternalCameraSetting() {
+  SaveConfiguration();
+  RunShellCommand("killall -q raspivid");
+}
+
 void Record(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcRecord)) return;
   const double v = Value(hud, kRcRecord);
   if (v > 0.5 && st.capture_latch == 0) {
-    if (hud->work_mode == 0) {
-      ShutterRelease();
-    } else {
-      SetRecording(1);
-    }
+    PostOrderedWork(PressCapture);
     st.capture_latch = 1;
   } else if (v <= 0.5 && st.capture_latch != 0) {
-    if (hud->work_mode == 1) SetRecording(0);
+    PostOrderedWork(ReleaseCapture);
     st.capture_latch = 0;
   }
 }
@@ -97,21 +125,13 @@ void RecordShot(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcRecordShot)) return;
   const double v = Value(hud, kRcRecordShot);
   if (v > 0.5 && st.capture_latch == 0) {
-    if (hud->work_mode != 1) {
-      SetCameraWorkMode(1);
-      SleepMilliseconds(200);
-    }
-    SetRecording(1);
+    PostOrderedWork(RecordInVideoMode);
     st.capture_latch = 1;
   } else if (v < -0.5 && st.capture_latch == 0) {
-    if (hud->work_mode != 0) {
-      SetCameraWorkMode(0);
-      SleepMilliseconds(500);
-    }
-    ShutterRelease();
+    PostOrderedWork(ShootInPhotoMode);
     st.capture_latch = 1;
   } else if (v >= -0.5 && v <= 0.5 && st.capture_latch != 0) {
-    if (hud->work_mode == 1) SetRecording(0);
+    PostOrderedWork(ReleaseCapture);
     st.capture_latch = 0;
   }
 }
@@ -120,9 +140,9 @@ void Ev(RcLoopState& st, const HudState* hud) {
   if (!Active(hud, kRcEv)) return;
   int32_t index = TruncateToInt32(Position(hud, kRcEv) / 0.05263157894736842);
   if (index < 0) index = 0;
-  if (index > 18) index = 18;
+  if (index > kEvStepCount - 1) index = kEvStepCount - 1;
   if (index == st.last_ev_index) return;
-  SetExposureCompensation(kEvTable[index]);
+  SetExposureCompensation(EvOf(kEvSteps[index]));
   st.last_ev_index = static_cast<uint8_t>(index);
 }
 
@@ -188,34 +208,34 @@ bool Step(double v, uint8_t& latch, int32_t& index, int32_t count, int32_t floor
 }
 
 void Steppers(RcLoopState& st, const HudState* hud, CameraLink* link) {
-  if (Active(hud, kRcIso) && Step(Value(hud, kRcIso), st.iso_latch, st.iso_index, 8, 0) &&
+  if (Active(hud, kRcIso) && Step(Value(hud, kRcIso), st.iso_latch, st.iso_index, kIsoStepCount, 0) &&
       st.iso_index != st.last_iso_index) {
-    SetIso(kIsoTable[st.iso_index]);
+    SetIso(kIsoSteps[st.iso_index].iso);
     st.last_iso_index = st.iso_index;
   }
   if (Active(hud, kRcShutter)) {
     const int32_t floor = hud->work_mode == 1 ? kVideoShutterFloor : 0;
     int32_t index = link->shutter_index;
-    const bool in_table = Step(Value(hud, kRcShutter), st.shutter_latch, index, 57, floor);
+    const bool in_table = Step(Value(hud, kRcShutter), st.shutter_latch, index, kShutterStepCount, floor);
     link->shutter_index = index;
     if (in_table && index != g_known_shutter_index.load()) {
-      SetShutter(kShutterTable[index]);
+      SetShutter(kShutterSteps[index].name);
       g_known_shutter_index = index;
     }
   }
   if (Active(hud, kRcAperture)) {
     int32_t index = link->aperture_index;
-    const bool in_table = Step(Value(hud, kRcAperture), st.aperture_latch, index, 21, 0);
+    const bool in_table = Step(Value(hud, kRcAperture), st.aperture_latch, index, kApertureStepCount, 0);
     link->aperture_index = index;
     if (in_table && index != g_known_aperture_index.load()) {
-      SetAperture(kApertureTable[index]);
+      SetAperture(ApertureOf(index));
       g_known_aperture_index = index;
     }
   }
   if (Active(hud, kRcVideoMode) &&
-      Step(Value(hud, kRcVideoMode), st.videomode_latch, st.image_mode_index, 4, 0) &&
+      Step(Value(hud, kRcVideoMode), st.videomode_latch, st.image_mode_index, kImageModeCount, 0) &&
       st.image_mode_index != st.last_image_mode_index) {
-    SetImageMode(kImageModeTable[st.image_mode_index]);
+    SetImageMode(kImageModes[st.image_mode_index].name);
     st.last_image_mode_index = st.image_mode_index;
   }
 }
@@ -231,8 +251,7 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* 
     if (v <= 0.3) {
       st.center_latch = 0;
     } else if (st.center_latch == 0) {
-      SetGimbalPosition(1);
-      SetGimbalPosition(0);
+      PostOrderedWork(CenterGimbal);
       st.center_latch = 1;
     }
   }
@@ -246,8 +265,8 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* 
     if (fullscreen >= 0) {
       config->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
       hud->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
-      SaveConfiguration();
-      RunShellCommand("killall -q raspivid");
+      // A save can take as long as the shell commands it runs: a worker does it.
+      PostInternalWork(SaveInternalCameraSetting);
       st.intcamera_latch = static_cast<uint8_t>(fullscreen);
     }
   }

@@ -5,7 +5,9 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstdio>
@@ -147,6 +149,19 @@ void* ListingThread(void*) {
   return nullptr;
 }
 
+// The transfer's sockets are close-on-exec, so a shell command run meanwhile
+// cannot keep the camera's FTP connection open.
+curl_socket_t OpenCloseOnExecSocket(void*, curlsocktype, curl_sockaddr* address) {
+  return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+// Also called for a connection accepted in active mode, which the open
+// callback never sees.
+int MarkCloseOnExec(void*, curl_socket_t fd, curlsocktype) {
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return CURL_SOCKOPT_OK;
+}
+
 }  // namespace
 
 MediaListingLimits DefaultMediaListingLimits() { return kDefaultLimits; }
@@ -201,6 +216,8 @@ void FetchDirectory(const char* url, char* dest, size_t capacity) {
   curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendPiece);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &buffer);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenCloseOnExecSocket);
+  curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, MarkCloseOnExec);
   // Threaded process: time-outs must not use signals.
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);

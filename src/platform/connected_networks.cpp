@@ -103,5 +103,8 @@ bool IsInConnectedNetwork(in_addr_t address) {
 
 void RefreshConnectedNetworks() {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (!g_loaded || ChangeReportedLocked()) ReadInterfacesLocked();
+  // Asked first, so the change socket is open before the first read: a change
+  // right after it is then reported, not lost.
+  const bool changed = ChangeReportedLocked();
+  if (!g_loaded || changed) ReadInterfacesLocked();
 }

@@ -19,7 +19,7 @@ void I2cInstallScript(const I2cScript* script) { g_script = script; }
 
 int I2cOpen(const char* path) {
   if (g_script.load() != nullptr) return kScriptedFd;
-  return open(path, O_RDWR);
+  return open(path, O_RDWR | O_CLOEXEC);
 }
 
 int I2cSelectSlave(int fd, int address) {

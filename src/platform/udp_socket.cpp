@@ -6,7 +6,8 @@
 #include <sys/socket.h>
 
 int OpenBlockingUdpSocket(int buffer_bytes) {
-  int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  // Close-on-exec: a shell command, or a child it leaves behind, must not hold our ports.
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) return -1;
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);

@@ -3,8 +3,9 @@
 
 #include <cstdint>
 
-// A blocking UDP socket (O_NONBLOCK cleared) with its receive and send buffers
-// set to buffer_bytes (0 leaves the system's sizes). -1 when none can be made.
+// A blocking, close-on-exec UDP socket (O_NONBLOCK cleared) with its receive
+// and send buffers set to buffer_bytes (0 leaves the system's sizes). -1 when
+// none can be made.
 int OpenBlockingUdpSocket(int buffer_bytes);
 
 // Binds fd to address:port (host byte order; port 0 takes a free one). Returns

@@ -27,19 +27,24 @@ constexpr bool WidthsFitRules() {
 static_assert(WidthsFitRules());
 
 constexpr bool KeysAreUnique() {
-  size_t keys = 0;
+  int keys = 0;
+  int index = 0;
   for (const ConfigSetting& s : kConfigSchema) {
-    if (s.key == nullptr) continue;
-    ++keys;
-    if (FindConfigSetting(s.key) != &s) return false;
+    if (s.key != nullptr) {
+      ++keys;
+      if (ConfigSettingIndex(s.key) != index) return false;
+    }
+    ++index;
   }
   return keys == 48;
 }
 static_assert(KeysAreUnique());
 
 constexpr bool ReportRanksAreDistinct() {
-  for (const ConfigSetting* s : kConfigReportOrder) {
-    if (s == nullptr) return false;
+  for (size_t rank = 1; rank <= kConfigReportMemberCount; ++rank) {
+    int rows = 0;
+    for (const ConfigSetting& s : kConfigSchema) rows += s.report.key != nullptr && s.report.rank == rank ? 1 : 0;
+    if (rows != 1) return false;
   }
   return true;
 }

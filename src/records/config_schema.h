@@ -191,12 +191,22 @@ inline constexpr ConfigSetting kConfigSchema[] = {
 
 #undef VB_FIELD
 
+// The index in kConfigSchema of a key of the file; -1 when the file has no
+// such key. Compile-time checks use the index: with the null-pointer sanitizer
+// on, g++ cannot compare an element's address with nullptr in a constant.
+constexpr int ConfigSettingIndex(std::string_view key) {
+  int index = 0;
+  for (const ConfigSetting& setting : kConfigSchema) {
+    if (setting.key != nullptr && key == setting.key) return index;
+    ++index;
+  }
+  return -1;
+}
+
 // The row of a key of the file; nullptr when the file has no such key.
 constexpr const ConfigSetting* FindConfigSetting(std::string_view key) {
-  for (const ConfigSetting& setting : kConfigSchema) {
-    if (setting.key != nullptr && key == setting.key) return &setting;
-  }
-  return nullptr;
+  const int index = ConfigSettingIndex(key);
+  return index < 0 ? nullptr : &kConfigSchema[index];
 }
 
 // The longest text the file gives back unchanged for a text setting: its key

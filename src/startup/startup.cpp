@@ -1,6 +1,7 @@
 #include "startup/startup.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -13,11 +14,13 @@
 #include "clients/video_bridge.h"
 #include "config/loader.h"
 #include "config/shared_config.h"
+#include "config/writer.h"
 #include "inputs/joystick.h"
 #include "inputs/rc_loop.h"
 #include "inputs/shield.h"
 #include "media/ftp_listing.h"
 #include "platform/gpio.h"
+#include "platform/instance_lock.h"
 #include "platform/service_notify.h"
 #include "platform/shell.h"
 #include "startup/clock.h"
@@ -25,6 +28,8 @@
 namespace {
 
 constexpr uint8_t kHudMarker = 2;
+constexpr char kInstanceLockPath[] = "/run/vantagebridge.lock";
+constexpr char kBootConfigPath[] = "/boot/vantagebridge-cable.conf";
 constexpr int kStatusMessageType = 6;
 
 void StartNamedThread(pthread_t* handle, void* (*body)(void*), const char* name) {
@@ -37,6 +42,23 @@ void PublishDisplayFlags(const SharedConfig* config, HudState* hud) {
   hud->internal_camera_enabled = config->internal_camera_enabled;
   hud->internal_camera_fullscreen = config->internal_camera_fullscreen;
   hud->focus_assistant_enabled = config->focus_assistant_enabled;
+}
+
+// The working copy is made from the boot partition's file by the launcher.
+// When it is missing the boot file itself is read: it holds the same settings,
+// and a save from an empty record would replace them with blanks.
+void LoadSettings() {
+  if (LoadConfiguration() >= 0) return;
+  if (LoadConfigurationFrom(kBootConfigPath) >= 0) {
+    fprintf(stderr, "vantagebridge.conf missing, settings read from %s\n", kBootConfigPath);
+    return;
+  }
+  // Nothing to read. A file that exists but cannot be read still holds settings:
+  // never save over it. Without one there is nothing to lose.
+  if (access(kBootConfigPath, F_OK) == 0) {
+    fprintf(stderr, "no settings could be read, saves are off\n");
+    SetSavesRefused(true);
+  }
 }
 
 }  // namespace
@@ -55,12 +77,20 @@ void SendStatusCycle() {
 }
 
 void RunDaemon() {
+  // Before any shared record is touched: a second copy must leave the running
+  // one's records exactly as they are.
+  if (!TakeInstanceLock(kInstanceLockPath)) {
+    fprintf(stderr, "another copy is running\n");
+    fflush(nullptr);
+    _Exit(100);
+  }
+
   MapHudState();
   HudState* hud = GetHudState();
   std::memset(hud, 0, sizeof *hud);
   hud->marker = kHudMarker;
 
-  LoadConfiguration();
+  LoadSettings();
   SharedConfig* config = GetSharedConfig();
 
   std::memcpy(hud->title, kProductTitle, sizeof kProductTitle);

@@ -6,6 +6,7 @@
 #include "config/shared_config.h"
 #include "inputs/shield.h"
 #include "platform/connected_networks.h"
+#include "platform/worker_pool.h"
 #include "startup/clock.h"
 #include "startup/startup.h"
 
@@ -22,7 +23,9 @@ void WatchdogPass() {
   if (config->shield_enabled) ShieldStep();
   CheckVideoTimeout();
   ExpireClients();
-  CheckAccessPoint();
+  // pidof may hang as long as the shell's deadline: link supervision and client
+  // expiry must not pause for it.
+  PostInternalWork(CheckAccessPoint);
   RefreshConnectedNetworks();
 }
 

@@ -47,6 +47,7 @@ Helpers on the Sandbox object passed to each test:
     stub_log()                               lines the stubs recorded
     set_program_running(name, running)       what the pidof stub answers
     set_scan_output(text)                    what the iwlist stub prints
+    set_program_hangs(name, hangs)           whether the umount stub hangs
     outside_host()                           a host outside the box's connected networks (below)
     stop(proc) / stop_all()
 
@@ -420,6 +421,14 @@ class Sandbox:
     def set_program_running(self, name, running):
         marker = os.path.join(STUB_DIR, "pidof." + name)
         if running:
+            open(marker, "w").close()
+        elif os.path.exists(marker):
+            os.unlink(marker)
+
+    def set_program_hangs(self, name, hangs):
+        """Whether the stub of name (umount) hangs when run instead of returning."""
+        marker = os.path.join(STUB_DIR, "hang." + name)
+        if hangs:
             open(marker, "w").close()
         elif os.path.exists(marker):
             os.unlink(marker)

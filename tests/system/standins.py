@@ -8,6 +8,7 @@ flags=0x11 clients=1 rc=0 ...", "link data state=2", "video 25 dgrams/s ...").
 """
 
 import re
+import struct
 import time
 
 RX = re.compile(r"^rx (\d+) ([0-9A-F]{2})>([0-9A-F]{2}) ([0-9A-F]{2}) ([0-9A-F]{2}):([0-9A-F]{2}) "
@@ -110,3 +111,60 @@ def wait_exit(sb, proc, timeout=20.0):
     """Waits for a process to end by itself; returns its exit code or None."""
     sb.wait_until(lambda: not proc.running(), timeout)
     return proc.returncode()
+
+
+# Datagrams as the peers send them, for tests that play a peer by hand.
+
+def _crc16(data, crc=0x3692):
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
+    return crc
+
+
+def _crc8(data, crc=0x77):
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8C if crc & 1 else crc >> 1
+    return crc
+
+
+def camera_frame(sender, receiver, kind, command_set, command_id, seq, payload=b""):
+    """One intact camera frame: start byte, length, both checksums."""
+    length = 13 + len(payload)
+    head = bytes([0x55, length, 0x04])
+    body = head + bytes([_crc8(head), sender, receiver]) + struct.pack("<H", seq & 0xFFFF) + \
+        bytes([kind, command_set, command_id]) + bytes(payload)
+    return body + struct.pack("<H", _crc16(body))
+
+
+def camera_keepalive(seq=1):
+    """The camera's keep-alive query, which the box answers with a 14-byte frame."""
+    return camera_frame(0x01, 0x09, 0x40, 0x09, 0x0E, seq, b"\x00\x00")
+
+
+def viewer_datagram(payload):
+    """A viewer's datagram: 'B', eleven header bytes the box does not read, the payload."""
+    return b"B" + bytes(11) + bytes(payload)
+
+
+def viewer_connect(data_only=False):
+    return viewer_datagram(bytes([0, 1 if data_only else 0]))
+
+
+def viewer_disconnect():
+    return viewer_datagram(b"\x01")
+
+
+def viewer_gimbal(selector, a, b):
+    return viewer_datagram(struct.pack("<BBhhh", 5, selector, a, b, 0))
+
+
+def viewer_attitude(q1, q2, q3, q4):
+    return viewer_datagram(struct.pack("<BBBhhhh", 6, 0, 0, q1, q2, q3, q4))
+
+
+def viewer_json(text):
+    return viewer_datagram(text.encode())

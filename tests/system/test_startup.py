@@ -122,13 +122,22 @@ def test_threads_are_named(sb):
     # An operator tells the threads apart in top -H by these names.
     daemon = sb.start_daemon()
     started(sb, daemon)
+    wanted = {"watchdog", "usb-rx", "video-rx", "discovery-rx", "mailbox", "rc-loop", "ftp-list"}
     names = set()
-    task_dir = "/proc/%d/task" % daemon.pid
-    for tid in os.listdir(task_dir):
-        with open(os.path.join(task_dir, tid, "comm")) as f:
-            names.add(f.read().strip())
-    for name in ("watchdog", "usb-rx", "video-rx", "discovery-rx", "mailbox", "rc-loop", "ftp-list"):
-        sb.expect(name in names, "thread %r missing: %r" % (name, sorted(names)))
+
+    def all_named():
+        # The watchdog starts after the last start line; threads name themselves once running.
+        names.clear()
+        task_dir = "/proc/%d/task" % daemon.pid
+        for tid in os.listdir(task_dir):
+            try:
+                with open(os.path.join(task_dir, tid, "comm")) as f:
+                    names.add(f.read().strip())
+            except OSError:
+                pass  # a worker that just ended
+        return wanted <= names
+
+    sb.expect(sb.wait_until(all_named, 10), "threads missing: %r" % sorted(wanted - names))
 
 
 def test_status_message_reaches_a_viewer(sb):

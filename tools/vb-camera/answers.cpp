@@ -9,8 +9,11 @@
 
 namespace {
 
-// The answers as the box stores them; bytes 6-7 and the checksum are rewritten
-// per answer.
+// The answers the camera expects, bytes 6-7 and the checksum rewritten per
+// answer. They are written out here on purpose rather than taken from the box's
+// answer table (src/camera/camera_answers.cpp): CheckAnswer holds the box's
+// answers against them, and a shared table would pass whatever the box sent.
+// Everything else here (frame building, checksums, decoding) is the library's.
 constexpr FrameTemplate<44> kAnswerA = {
     0x55, 0x2C, 0x04, 0x36, 0x09, 0x04, 0x00, 0x00, 0x80, 0x00, 0x01, 0x00, 0x10, 0x48, 0x47,
     0x33, 0x31, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0B,

@@ -4,6 +4,7 @@
 
 #include "camera/frame.h"
 #include "common/wire.h"
+#include "records/camera_codes.h"
 
 namespace {
 
@@ -110,6 +111,24 @@ const char* ApplyBoxFrame(SimCamera* cam, const uint8_t* data, size_t length) {
     if (p[0] > 1 || p[0] == cam->focus_mode) return nullptr;
     cam->focus_mode = p[0];
     return p[0] ? "focus auto" : "focus manual";
+  }
+  // Exposure settings the camera has a code for; it reports them back.
+  if (f.set == 0x02 && f.id == 0x2E && n == 1) {
+    if (p[0] == cam->ev_code || p[0] < kFirstEvCode || p[0] >= kFirstEvCode + kEvStepCount) return nullptr;
+    cam->ev_code = p[0];
+    return "ev";
+  }
+  if (f.set == 0x02 && f.id == 0x28 && n == 4) {
+    const uint32_t code = GetU24(p + 1);
+    if (code == cam->shutter_code || ShutterIndexOfCode(code) < 0) return nullptr;
+    cam->shutter_code = code;
+    return "shutter";
+  }
+  if (f.set == 0x02 && f.id == 0x26 && n == 2) {
+    const int16_t hundredths = GetI16(p);
+    if (hundredths == cam->aperture_x100 || ApertureIndexOfHundredths(hundredths) < 0) return nullptr;
+    cam->aperture_x100 = hundredths;
+    return "aperture";
   }
   if (f.set == 0x02 && f.id == 0x9A && n == 1) {
     cam->assistant_bits = p[0] & 3;

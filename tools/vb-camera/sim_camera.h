@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "records/camera_codes.h"
+
 struct SimCamera {
   bool demo = true;           // run the scripted pan, focus pull and recording cycle
   double t = 0;               // seconds since start
@@ -20,9 +22,9 @@ struct SimCamera {
   float focus_x = 0.5f, focus_y = 0.5f;
   uint8_t focus_mode = 1;     // 0 manual, 1 auto
   uint8_t assistant_bits = 0;
-  uint32_t shutter_code = 0x8064;  // 1/100 s
-  int16_t aperture_x100 = 280;
-  uint8_t ev_code = 16;       // 0 EV
+  uint32_t shutter_code = kShutterSteps[ShutterIndexOfName("100")].code;  // 1/100 s
+  int16_t aperture_x100 = 280;                                            // f/2.8
+  uint8_t ev_code = EvCodeOfTenths(0);
   uint8_t video_format_a = 10, video_format_b = 3;
   uint8_t digital_zoom = 0;   // level 0 ... 100
   uint32_t counter = 0;
@@ -36,6 +38,7 @@ struct SimCamera {
 void StepCamera(SimCamera* cam, double dt);
 
 // Lets the camera react to a frame from the box (mode, record and shot key
-// events, gimbal speed and angle, focus point, digital zoom). Returns a short
-// note of what changed ("record on", "pan speed 10") or nullptr.
+// events, gimbal speed and angle, focus point, digital zoom, EV, shutter and
+// aperture). Returns a short note of what changed ("record on", "pan speed
+// 10") or nullptr.
 const char* ApplyBoxFrame(SimCamera* cam, const uint8_t* frame, size_t length);

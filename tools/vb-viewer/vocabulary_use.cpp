@@ -62,7 +62,7 @@ bool BuildCommandLine(const std::string& line, std::string* json, std::string* e
   char text[1024];
   size_t n = BuildCameraCommand(*word, param, value1, value2, text, sizeof text);
   if (n == 0) {
-    *error = words[0] + " needs its value: " + (word->param_hint ? word->param_hint : "?");
+    *error = words[0] + " needs its value: " + (word->param_hint ? CameraCommandParamHint(*word) : "?");
     return false;
   }
   json->assign(text, n);

@@ -61,7 +61,12 @@ inline std::vector<uint8_t> CameraMessage(size_t length, std::initializer_list<s
   return f;
 }
 
-inline void Feed(const std::vector<uint8_t>& frame) {
+// Feeds a frame as the camera sends it: tests patch fields after building, so
+// the frame checksum is sealed here (the parser takes intact frames only).
+inline void Feed(std::vector<uint8_t> frame) {
+  if (frame.size() >= 13 && frame.size() <= 255) {
+    PutU16(frame.data() + frame.size() - 2, CameraCrc16(frame.data(), frame.size() - 2));
+  }
   ParseCameraDatagram(frame.data(), static_cast<uint16_t>(frame.size()));
 }
 

@@ -102,6 +102,21 @@ TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
   SendTo(first, box_port, broken.data(), broken.size());
   EXPECT_TRUE(ReceiveDatagrams(first, 50, 300).empty());
 
+  // Junk from another port, empty datagrams among it, neither stalls the
+  // receive thread nor diverts the answers: the next query is answered at once
+  // and where it came from.
+  auto bad_checksum = KeepAlive(4);
+  bad_checksum[14] ^= 0xFF;
+  for (int i = 0; i < 20; ++i) SendTo(second, box_port, nullptr, 0);
+  SendTo(second, box_port, bad_checksum.data(), bad_checksum.size());
+  SendTo(second, box_port, "x", 1);
+  query = KeepAlive(0x0104);
+  SendTo(first, box_port, query.data(), query.size());
+  answers = ReceiveDatagrams(first, 100, 5000);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(GetU16(answers[0].data() + 6), 0x0104);
+  EXPECT_TRUE(ReceiveDatagrams(second, 50, 100).empty());
+
   // The camera's source port changes: the next answer follows it.
   query = KeepAlive(0x0203);
   SendTo(second, box_port, query.data(), query.size());

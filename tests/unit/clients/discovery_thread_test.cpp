@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +17,7 @@
 #include "clients/client_table.h"
 #include "clients/discovery.h"
 #include "clients/protocol.h"
+#include "platform/worker_pool.h"
 #include "viewer_end.h"
 
 namespace {
@@ -63,6 +68,16 @@ TEST_F(DiscoveryThreadTest, ConnectOverTheSocketIsAcknowledgedFrom4242Socket) {
   ClientEntry row = GetClientRow(0);
   EXPECT_STREQ(row.address, "127.0.0.1");
   EXPECT_EQ(row.port, port_);
+}
+
+TEST_F(DiscoveryThreadTest, EmptyDatagramsDoNotDelayARegistration) {
+  // Each used to cost the receive thread half a second.
+  for (int i = 0; i < 20; ++i) SendTo(client_, box_port_, nullptr, 0);
+  auto connect = Datagram12(std::string{'\0', '\0'});
+  SendTo(client_, box_port_, connect.data(), connect.size());
+  auto got = ReceiveDatagrams(client_, 100, 3000);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], Datagram{'B'});
 }
 
 TEST_F(DiscoveryThreadTest, ForeignAndHeaderlessDatagramsAreDropped) {
@@ -116,6 +131,55 @@ TEST(JsonCommand, TextEndsAtItsFirstNul) {
   RunJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(GetHudState()->show_rc_channels, 0);
+}
+
+std::mutex g_gate_mutex;
+std::condition_variable g_gate_changed;
+bool g_gate_open = false;
+std::atomic<int> g_blocked{0};
+
+void BlockUntilGateOpens(const WorkItem&) {
+  ++g_blocked;
+  std::unique_lock<std::mutex> lock(g_gate_mutex);
+  g_gate_changed.wait(lock, [] { return g_gate_open; });
+  --g_blocked;
+}
+
+void SetGate(bool open) {
+  std::lock_guard<std::mutex> lock(g_gate_mutex);
+  g_gate_open = open;
+  g_gate_changed.notify_all();
+}
+
+int CountOf(const std::string& text, const std::string& line) {
+  int n = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+  return n;
+}
+
+TEST(JsonCommand, BeyondTheQueueCommandsAreDroppedWithOneLogLine) {
+  GetHudState()->show_rc_channels = 0;
+  // Slow work holds every worker, so commands can only queue.
+  SetGate(false);
+  WorkItem blocker{};
+  blocker.run = BlockUntilGateOpens;
+  for (int i = 0; i < kMaxWorkers; ++i) ASSERT_TRUE(PostWork(blocker));
+  ASSERT_TRUE(WaitFor([] { return g_blocked.load() == kMaxWorkers; }));
+
+  testing::internal::CaptureStderr();
+  // The last command that fits shows the channels; any taken after it would hide them.
+  const std::string other = R"({"cmd":"none"})";
+  const std::string hide = R"({"cmd":"rc","name":"showchannels","value":"0"})";
+  for (int i = 0; i < 200; ++i) {
+    const int last_fitting = kWorkQueueSize - 1;
+    const std::string& text = i < last_fitting ? other : i == last_fitting ? kShowChannels : hide;
+    RunJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+  }
+  SetGate(true);
+  WaitForIdleWorkers();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(CountOf(log, "too many commands waiting: JSON commands dropped\n"), 1) << log;
+  EXPECT_EQ(GetHudState()->show_rc_channels, 1);
 }
 
 TEST(DiscoveryBindDeathTest, BindFailureEndsTheProcessWith100) {

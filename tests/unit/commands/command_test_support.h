@@ -12,6 +12,8 @@
 
 #include "camera/camera_link.h"
 #include "camera/hud_state.h"
+#include "camera/motion.h"
+#include "config/shared_config.h"
 #include "loopback.h"
 #include "platform/shell.h"
 #include "startup/clock.h"
@@ -63,12 +65,19 @@ class CommandTest : public ::testing::Test {
     SkipSleepsForFuzzing(true);
     ShellTakeLog();
     CameraLink* link = GetCameraLink();
+    link->source_mode = 0;
     link->focus_byte42 = 0;
     link->focus_range = 0;
     link->zoom_level = 0;
     link->zoom_speed = 0;
+    link->optical_zoom_direction = 0;
     link->orientation_lock_wanted = 0;
     link->gimbal_stopped = 1;
+    link->pan_speed_wanted = link->tilt_speed_wanted = link->dutch_speed_wanted = 0;
+    link->shot_mode = link->shot_submode = link->shot_active = 0;
+    g_digital_zoom_asked = -1;
+    SharedConfig* config = GetSharedConfig();
+    config->rc_input_inverse_pan = config->rc_input_inverse_tilt = config->rc_input_inverse_dutch = 0;
     HudState* hud = GetHudState();
     hud->playback_state = 0;
     hud->timelapse_interval = 0;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera/hud_state.h"
@@ -347,8 +348,7 @@ TEST_F(AppCommandTest, PowerAndRcCommands) {
       {R"({"cmd":"Reboot"})", {}},          // command names do not
       {R"({"cmd":"shutdown"})", {"shutdown"}},
       {R"({"cmd":"rc","name":"recalibrate"})",
-       {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "sync && umount /boot && mount /boot",
-        "killall -q rcin"}},
+       {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "umount /boot", "mount /boot", "killall -q rcin"}},
       {R"({"cmd":"rc","name":"other"})", {}},
       {R"({"cmd":"wlan","param":"scan","value":"0"})", {}},
       {R"({"cmd":"wlan","param":"list","value":"2"})", {}},
@@ -527,4 +527,82 @@ TEST_F(AppCommandDeathTest, CameraModeSettingsSaveThenEndWithTwo) {
     EXPECT_EXIT(RunCommand(c.json), testing::ExitedWithCode(2), "") << c.json;
     EXPECT_NE(ReadFile(path_).find(c.line), std::string::npos) << "saved before the exit";
   }
+}
+
+namespace {
+
+// A restart asked for while another thread's save hangs in its unmount ends the
+// process only once that save has run to its end.
+void RestartDuringAHungSave() {
+  ShellEchoRecorded(true);
+  ShellSetDeadlineForTest(300);
+  ShellSetFault("umount /boot", ShellFault::kHang);
+  std::thread([] { SaveConfiguration(); }).detach();
+  bool unmounting = false;
+  for (int i = 0; i < 10000 && !unmounting; ++i) {
+    for (const std::string& line : ShellTakeLog()) unmounting = unmounting || line == "umount /boot";
+    if (!unmounting) usleep(1000);
+  }
+  RunCommand(R"({"cmd":"restart"})");
+}
+
+}  // namespace
+
+TEST_F(AppCommandDeathTest, RestartWaitsForTheSaveInProgress) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(RestartDuringAHungSave(), testing::ExitedWithCode(3),
+              "killed: umount /boot.*\nmount /boot\n.*cat /boot/vantagebridge-cable.conf");
+}
+
+// Restarting would bring the old mode back from the file: the daemon stays, in
+// the mode it runs, rather than hold a mode it does not run.
+TEST_F(AppCommandDeathTest, ModeChangeThatCannotBeSavedIsUndoneWithoutExit) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  SetBootConfigPathForTest((dir_ + "/missing/vantagebridge-cable.conf").c_str());
+  for (const char* json : {R"({"cmd":"updateparam","name":"device_mode","value":"1"})",
+                           R"({"cmd":"updateparam","name":"coop_mode","value":"1"})",
+                           R"({"cmd":"updateparam","name":"ctrl_enabled","value":"1"})"}) {
+    EXPECT_EXIT(
+        {
+          RunCommand(json);
+          const SharedConfig* c = GetSharedConfig();
+          fprintf(stderr, "still running, modes %d %d %d\n", c->device_mode, c->cooperative_mode, c->control_enabled);
+          fflush(stderr);
+          _Exit(0);
+        },
+        testing::ExitedWithCode(0), "still running, modes 0 0 0")
+        << json;
+  }
+}
+
+// The RC calibration removal and saves share the partition: their sequences
+// never interleave (the rcin restart after the removal is outside the lock).
+TEST_F(AppCommandTest, RecalibrationAndSavesNeverInterleave) {
+  const Commands recalibration = {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "umount /boot", "mount /boot"};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 20; ++i) SaveConfiguration();
+    });
+  }
+  threads.emplace_back([] {
+    for (int i = 0; i < 20; ++i) RunCommand(R"({"cmd":"rc","name":"recalibrate"})");
+  });
+  for (auto& thread : threads) thread.join();
+
+  Commands log;
+  for (const std::string& line : ShellTakeLog()) {
+    if (line != "killall -q rcin") log.push_back(line);
+  }
+  int saves = 0;
+  int removals = 0;
+  for (size_t i = 0; i < log.size();) {
+    const Commands& block = log[i + 1] == "rm -f /boot/rcin.cal" ? recalibration : kSave;
+    ASSERT_LE(i + block.size(), log.size());
+    ASSERT_EQ(Commands(log.begin() + i, log.begin() + i + block.size()), block) << "at command " << i;
+    (&block == &kSave ? saves : removals) += 1;
+    i += block.size();
+  }
+  EXPECT_EQ(saves, 60);
+  EXPECT_EQ(removals, 20);
 }

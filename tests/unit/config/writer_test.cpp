@@ -1,13 +1,19 @@
 // The configuration file writer: the exact text, the save sequence, and that a
 // save never leaves a broken file behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -293,10 +299,81 @@ TEST_F(WriterTest, SaveReplacesALongerOldFileCompletely) {
   EXPECT_EQ(ReadFile(path_), JoinCrLf(kZeroFileLines));
 }
 
-TEST_F(WriterTest, UncreatableFileStopsAfterTheFirstRemount) {
-  SetBootConfigPathForTest((dir_ + "/missing-folder/vantagebridge-cable.conf").c_str());
-  SaveConfiguration();
-  EXPECT_EQ(ShellTakeLog(), std::vector<std::string>{"mount -o rw,remount /boot"});
+// Whatever fails, the partition goes back to read-only and the old file stays.
+TEST_F(WriterTest, FailedSavesLeaveTheBootPartitionReadOnly) {
+  const std::vector<std::string> kClosed = {"mount -o rw,remount /boot", "umount /boot", "mount /boot"};
+  const std::string kOld = "old settings\r\n";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path)> arrange;
+  };
+  const Case cases[] = {
+      {"file not creatable", [](const std::string& path) { SetBootConfigPathForTest((path + ".d/x.conf").c_str()); }},
+      {"write fails", [](const std::string& path) { ASSERT_EQ(symlink("/dev/full", (path + ".new").c_str()), 0); }},
+      {"rename fails", [](const std::string& path) {
+         // Only the final name is a folder here; the old file sits elsewhere.
+         SetBootConfigPathForTest((path + ".d").c_str());
+         ASSERT_EQ(mkdir((path + ".d").c_str(), 0700), 0);
+         std::ofstream((path + ".d/keep")) << "x";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(path_, std::ios::binary) << kOld;
+    c.arrange(path_);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(SaveConfiguration());
+    EXPECT_NE(testing::internal::GetCapturedStderr(), "") << "a failed save is logged";
+    EXPECT_EQ(ShellTakeLog(), kClosed);
+    EXPECT_EQ(ReadFile(path_), kOld);
+    SetBootConfigPathForTest(path_.c_str());
+    std::filesystem::remove_all(path_ + ".d");
+    unlink((path_ + ".new").c_str());
+  }
+}
+
+TEST_F(WriterTest, NoFreeDescriptorStillClosesThePartition) {
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  const int lowest_free = open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowest_free, 0);
+  close(lowest_free);
+  rlimit none = before;
+  none.rlim_cur = static_cast<rlim_t>(lowest_free);  // every lower descriptor is in use
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  const bool saved = SaveConfiguration();  // its log line shows in the test output
+  setrlimit(RLIMIT_NOFILE, &before);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(ShellTakeLog(), (std::vector<std::string>{"mount -o rw,remount /boot", "umount /boot", "mount /boot"}));
+}
+
+// A busy or hung unmount leaves the partition mounted read-write: it is forced
+// read-only, and the hang costs the save no more than the shell's deadline.
+TEST_F(WriterTest, FailedOrHungUnmountForcesReadOnly) {
+  ShellSetDeadlineForTest(50);
+  for (ShellFault fault : {ShellFault::kFail, ShellFault::kHang}) {
+    ShellSetFault("umount /boot", fault);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(SaveConfiguration()) << "the file itself was replaced";
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ShellTakeLog(), (std::vector<std::string>{"mount -o rw,remount /boot", "umount /boot", "mount /boot",
+                                                        "mount -o ro,remount /boot", kSaveCommands[3]}));
+  }
+  ShellClearFaults();
+  ShellSetDeadlineForTest(0);
+}
+
+TEST_F(WriterTest, RefusedSavesTouchNothing) {
+  std::ofstream(path_, std::ios::binary) << "good settings\r\n";
+  SetSavesRefused(true);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(SaveConfiguration());
+  EXPECT_FALSE(SaveConfiguration());
+  const std::string log = testing::internal::GetCapturedStderr();
+  SetSavesRefused(false);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << "logged once, not per attempt: " << log;
+  EXPECT_TRUE(ShellTakeLog().empty());
+  EXPECT_EQ(ReadFile(path_), "good settings\r\n");
 }
 
 TEST_F(WriterTest, SavesFromManyThreadsNeverInterleave) {

@@ -15,6 +15,7 @@
 #include "config/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
+#include "platform/worker_pool.h"
 #include "inputs/rc_loop.h"
 #include "inputs/rc_loop_state.h"
 #include "loopback.h"
@@ -73,10 +74,12 @@ class RcLoop : public testing::Test {
     hud_->rc_function_position[f] = position;
   }
 
-  // Runs passes and returns what they wrote to standard error.
+  // Runs passes, then the work they handed to workers, and returns what both
+  // wrote to standard error.
   static std::string Passes(int n = 1) {
     CaptureStderr();
     for (int i = 0; i < n; ++i) RcLoopPass();
+    WaitForIdleWorkers();
     return GetCapturedStderr();
   }
 

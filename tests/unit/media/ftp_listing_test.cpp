@@ -6,7 +6,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera/hud_state.h"
@@ -208,6 +211,53 @@ TEST_F(FtpListing, StalledServerGivesUpInsteadOfHanging) {
   EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
   EXPECT_TRUE(PublishedAllZero());
   close(fd);
+}
+
+// The descriptor of this process whose socket is bound to the given local port.
+int SocketOnLocalPort(uint16_t port) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(entry.path().filename().string());
+    struct stat st{};
+    sockaddr_in local{};
+    socklen_t n = sizeof local;
+    if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &n) == 0 && local.sin_family == AF_INET &&
+        ntohs(local.sin_port) == port) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+TEST_F(FtpListing, TheTransfersSocketIsCloseOnExec) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t n = sizeof(a);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+  const std::string url = "ftp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/DCIM/";
+  SetMediaListingLimits(MediaListingLimits{5000, 5000, 5, 10000});
+  CaptureStderr();
+  char area[64];
+  std::thread fetch([&] { FetchDirectory(url.c_str(), area, sizeof area); });
+  // While the server keeps silent, curl's end of the connection is open.
+  sockaddr_in peer{};
+  socklen_t peer_length = sizeof peer;
+  const int accepted = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peer_length, SOCK_CLOEXEC);
+  EXPECT_GE(accepted, 0);
+  const int curl_fd = accepted < 0 ? -1 : SocketOnLocalPort(ntohs(peer.sin_port));
+  EXPECT_GE(curl_fd, 0);
+  if (curl_fd >= 0) {
+    EXPECT_NE(fcntl(curl_fd, F_GETFD) & FD_CLOEXEC, 0);
+  }
+  if (accepted >= 0) close(accepted);
+  fetch.join();
+  GetCapturedStderr();
+  SetMediaListingLimits(DefaultMediaListingLimits());
+  close(listener);
 }
 
 TEST_F(FtpListing, FetchKeepsWithinTheDestination) {

@@ -4,6 +4,7 @@
 
 #include "common/wire.h"
 #include "operations_fixture.h"
+#include "platform/worker_pool.h"
 
 namespace {
 
@@ -84,6 +85,7 @@ TEST_F(MotionTest, OrientationLockActsOnEveryTenthCallOnly) {
   for (int call = 1; call <= 25; ++call) {
     uint32_t before = FramesOut();
     ApplyOrientationLock(1);
+    WaitForIdleWorkers();  // the keys go out from a worker
     uint32_t sent = FramesOut() - before;
     if (sent != 0) {
       EXPECT_EQ(sent, 6u);
@@ -101,6 +103,7 @@ TEST_F(MotionTest, OrientationLockActsOnEveryTenthCallOnly) {
 TEST_F(MotionTest, UnlockSendsItsOwnKeysAfterStoppingTheGimbal) {
   GetCameraLink()->gimbal_stopped = 0;
   ApplyOrientationLock(0);
+  WaitForIdleWorkers();
   const std::string press = "23 09>04 40 01:01 | 00 00 00 00 0A 91 00 00 00 9B";
   const std::string release = "23 09>04 40 01:01 | 00 00 00 00 00 91 00 00 00 91";
   EXPECT_EQ(Sent(), (Lines{"20 02>04 40 04:0C | 00 00 00 00 00 00 90", press, press, press, release, release,
@@ -111,9 +114,11 @@ TEST_F(MotionTest, OrientationLockCounterWrapsWithoutLosingTheRhythm) {
   GetCameraLink()->lock_call_count = 1999999990;  // a multiple of ten
   uint32_t before = FramesOut();
   for (int i = 0; i < 10; ++i) ApplyOrientationLock(1);
+  WaitForIdleWorkers();
   EXPECT_EQ(FramesOut() - before, 6u);
   EXPECT_EQ(GetCameraLink()->lock_call_count, 0);
   ApplyOrientationLock(1);
+  WaitForIdleWorkers();
   EXPECT_EQ(FramesOut() - before, 12u);
 }
 
@@ -268,6 +273,7 @@ TEST_F(MotionLinkDownTest, NothingLeavesButTheStateStillFollows) {
   SendGimbalSpeed(10, 10, 10);
   SetGimbalAngle(1, 2, 3);
   ApplyOrientationLock(1);
+  WaitForIdleWorkers();
   SendCarrierAttitude(0, 0);
   SendClientAttitude(0, 0, 0, 1);
   SetDigitalZoom(50);

@@ -9,37 +9,11 @@ using testing::internal::GetCapturedStderr;
 using PowerTest = OperationsTest;
 using PowerLinkDownTest = OperationsLinkDownTest;
 
-TEST_F(PowerTest, PowerStates) {
-  const struct {
-    const char* text;
-    const char* frame;  // nullptr: nothing sent
-  } rows[] = {{"sleep", "14 02>09 40 09:51 | 01"},   {"wakeup", "14 02>09 40 09:51 | 02"},
-              {"restart", "14 02>09 40 09:51 | 03"}, {"shutdown", "14 02>09 40 09:51 | 04"},
-              {"reboot", nullptr},                   {"Sleep", nullptr},
-              {"", nullptr}};
-  for (const auto& row : rows) {
-    const uint32_t before = FramesOut();
-    CaptureStderr();
-    SetCameraPower(row.text);
-    EXPECT_EQ(GetCapturedStderr(), std::string("Power set ") + row.text + "\n");
-    if (row.frame) {
-      EXPECT_EQ(Sent(), Lines{row.frame}) << row.text;
-    } else {
-      EXPECT_EQ(FramesOut(), before) << row.text;
-    }
-  }
-}
-
 TEST_F(PowerTest, DateTimeGoesOutYearFirst) {
   SetCameraDateTime(23, 59, 58, 31, 1, 2024);
   // Fields are cut to their width, never range-checked.
   SetCameraDateTime(300, -1, 0, 0, 13, 70000);
   EXPECT_EQ(Sent(), (Lines{"20 02>01 40 02:54 | E8 07 01 1F 17 3B 3A", "20 02>01 40 02:54 | 70 11 0D 00 2C FF 00"}));
-}
-
-TEST_F(PowerTest, ResetCamera) {
-  ResetCamera();
-  EXPECT_EQ(Sent(), Lines{"14 02>01 40 02:78 | 00"});
 }
 
 TEST_F(PowerLinkDownTest, OnlyThePowerLogRemains) {

@@ -72,4 +72,16 @@ TEST(ConnectedNetworks, FollowsAddressesAddedAndRemoved) {
   EXPECT_EQ(failures, 0);
 }
 
+TEST(ConnectedNetworks, ANetworkAddedAfterTheFirstRefreshCounts) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+  int failures = InPrivateNetwork([]() {
+    if (Quiet("ip link set lo up") != 0) return 100;
+    RefreshConnectedNetworks();  // the watchdog's first look, before any peer was checked
+    if (Quiet("ip addr add 10.78.0.1/24 dev lo") != 0) return 100;
+    return IsInConnectedNetwork(Address("10.78.0.9")) ? 0 : 1;
+  });
+  ASSERT_NE(failures, 100) << "no private network namespace";
+  EXPECT_EQ(failures, 0);
+}
+
 }  // namespace

@@ -11,6 +11,8 @@
 #include "../../../tools/vb-camera/sim_camera.h"
 #include "../../../tools/vb-camera/telemetry.h"
 #include "clients/protocol.h"
+#include "commands/exposure_focus.h"
+#include "records/camera_codes.h"
 #include "../camera/camera_fixture.h"
 
 namespace {
@@ -113,6 +115,28 @@ TEST_F(CameraAgainstBox, TelemetryIsReadBackAsSent) {
   EXPECT_EQ(hud->msg52_byte11, 1);
   // The settings pair stays the same, so the display is never restarted.
   for (const std::string& line : ShellTakeLog()) EXPECT_EQ(line.find("killall -q display"), std::string::npos) << line;
+}
+
+TEST_F(CameraAgainstBox, ExposureSettingsTheBoxSendsComeBackInTheSettingsMessage) {
+  SimCamera cam;
+  cam.demo = false;
+  testing::internal::CaptureStderr();
+  SetShutter("1000");
+  SetAperture(5.6f);
+  SetExposureCompensation(-1.7);
+  SetShutter("1/8000");  // no such speed: the camera keeps its own
+  testing::internal::GetCapturedStderr();
+  std::vector<std::string> notes;
+  for (const SentFrame& f : TakeFrames(camera_)) {
+    if (const char* note = ApplyBoxFrame(&cam, f.raw.data(), f.raw.size())) notes.push_back(note);
+  }
+  EXPECT_EQ(notes, (std::vector<std::string>{"shutter", "aperture", "ev"}));
+  uint8_t frame[256];
+  size_t n = BuildTelemetry(kTelemetrySettings, 0, cam, 1, frame);
+  ParseCameraDatagram(frame, static_cast<uint16_t>(n));
+  EXPECT_EQ(GetCameraLink()->shutter_index, ShutterIndexOfName("1000"));
+  EXPECT_DOUBLE_EQ(GetHudState()->aperture, 5.6);
+  EXPECT_EQ(GetHudState()->exposure_compensation, -17);
 }
 
 }  // namespace

@@ -1,0 +1,303 @@
+// What each camera command group does: the routes of the command vocabulary.
+#include "commands/command_routes.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "camera/camera_link.h"
+#include "camera/capture.h"
+#include "camera/motion.h"
+#include "camera/supervision.h"
+#include "commands/command_numbers.h"
+#include "commands/exposure_focus.h"
+#include "commands/picture_settings.h"
+#include "commands/playback.h"
+#include "commands/power.h"
+#include "commands/stored_frame.h"
+#include "records/camera_codes.h"
+
+namespace {
+
+bool Same(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+// Gimbal roll of the horizon, full calibration and the gimbal parameter frame.
+constexpr FrameTemplate<14> kRollClockwise = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x07, 0xFD, 0, 0};
+constexpr FrameTemplate<14> kRollCounterClockwise = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x07, 0x03, 0, 0};
+constexpr FrameTemplate<14> kRollZero = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x07, 0x00, 0, 0};
+constexpr FrameTemplate<21> kGimbalCalibrate = {0x55, 0x15, 0x04, 0xA9, 0x09, 0x04, 0, 0, 0x20, 0x04, 0x01,
+    0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x80, 0x00, 0, 0};
+constexpr FrameTemplate<13> kGimbalCalibrateEnd = {0x55, 0x0D, 0x04, 0x33, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x08, 0, 0};
+// Every byte FF except the one a command sets.
+constexpr FrameTemplate<21> kGimbalParameter = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
+constexpr FrameTemplate<21> kSceneWalk = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
+    0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
+constexpr FrameTemplate<21> kSceneSport = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
+    0xFF, 0xFF, 0xFF, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
+constexpr FrameTemplate<21> kSceneWearable = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
+    0xFF, 0xFF, 0xFF, 0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
+constexpr FrameTemplate<21> kPitchLock = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
+    0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0xFF, 0xFF, 0xFF, 0, 0};
+constexpr FrameTemplate<21> kPitchUnlock = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
+    0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0xFF, 0, 0};
+// Focus assistants (bit 0 MF, bit 1 AF).
+constexpr FrameTemplate<14> kFocusAssistant = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x01, 0, 0, 0x40, 0x02, 0x9A, 0x00, 0, 0};
+static_assert(FrameTemplateValid(kRollClockwise));
+static_assert(FrameTemplateValid(kRollCounterClockwise));
+static_assert(FrameTemplateValid(kRollZero));
+static_assert(FrameTemplateValid(kGimbalCalibrate));
+static_assert(FrameTemplateValid(kGimbalCalibrateEnd));
+static_assert(FrameTemplateValid(kGimbalParameter));
+static_assert(FrameTemplateValid(kSceneWalk));
+static_assert(FrameTemplateValid(kSceneSport));
+static_assert(FrameTemplateValid(kSceneWearable));
+static_assert(FrameTemplateValid(kPitchLock));
+static_assert(FrameTemplateValid(kPitchUnlock));
+static_assert(FrameTemplateValid(kFocusAssistant));
+
+constexpr size_t kPayload = kFrameHeaderSize;
+constexpr size_t kRealtimeAfByte = kPayload + 6;
+constexpr size_t kSmoothTrackByte = kPayload + 5;
+
+template <size_t N>
+void SendWithByte(const FrameTemplate<N>& stored, size_t offset, uint8_t value) {
+  uint8_t frame[N];
+  std::memcpy(frame, stored.data(), N);
+  frame[offset] = value;
+  SendFrameIfLinkUp(frame, static_cast<uint16_t>(N));
+}
+
+// A row that logs a fixed line and sends stored frames in order; a sequence
+// stops at the first frame that could not be sent.
+struct FrameRow {
+  const char* param;
+  const char* log;
+  StoredFrame frames[3];
+};
+
+template <size_t N>
+void RunFrameRows(const FrameRow (&rows)[N], const char* param) {
+  for (const FrameRow& row : rows) {
+    if (!Same(param, row.param)) continue;
+    fprintf(stderr, "%s", row.log);
+    for (const StoredFrame& frame : row.frames) {
+      if (frame.bytes == nullptr) break;
+      if (!SendStoredFrame(frame)) break;
+    }
+  }
+}
+
+constexpr FrameRow kHorizontRows[] = {
+    {"cw", "roll horizont clockwise\n", {Stored(kRollClockwise)}},
+    {"ccw", "roll horizont contr-clockwise\n", {Stored(kRollCounterClockwise)}},
+    {"zero", "roll horizont to zero\n", {Stored(kRollZero)}},
+    {"calibrate", "full calibrate\n", {Stored(kRollZero), Stored(kGimbalCalibrate), Stored(kGimbalCalibrateEnd)}},
+};
+constexpr FrameRow kSceneModeRows[] = {
+    {"walk", "set scene mode walk\n", {Stored(kSceneWalk)}},
+    {"sport", "set scene mode sport\n", {Stored(kSceneSport)}},
+    {"wearable", "set scene mode wearable\n", {Stored(kSceneWearable)}},
+};
+constexpr FrameRow kPitchRows[] = {
+    {"lock", "set pitch lock\n", {Stored(kPitchLock)}},
+    {"unlock", "set pitch unlock\n", {Stored(kPitchUnlock)}},
+};
+
+struct NumberRow {
+  const char* text;
+  int32_t number;
+};
+constexpr NumberRow kFocusTypes[] = {{"mf", 0}, {"af", 1}, {"afunlim", 2}};
+constexpr NumberRow kPhotoFormats[] = {{"raw", 0}, {"jpg", 1}, {"jpg+raw", 2}};
+constexpr NumberRow kWorkModes[] = {{"video", 1}, {"photo", 0}};
+constexpr NumberRow kRecording[] = {{"start", 1}, {"stop", 0}};
+
+template <size_t N>
+const NumberRow* FindNumber(const NumberRow (&rows)[N], const char* text) {
+  for (const NumberRow& row : rows) {
+    if (Same(text, row.text)) return &row;
+  }
+  return nullptr;
+}
+
+// One field of the "YYYYMMDDhhmmss" text at a fixed position, read by itself;
+// characters past the end of a short text count as missing, giving 0.
+int32_t DateField(const char* text, size_t length, size_t start, size_t width) {
+  char field[5] = {};
+  for (size_t i = 0; i < width && start + i < length; ++i) field[i] = text[start + i];
+  return CommandInteger(field);
+}
+
+}  // namespace
+
+void OnCameraCommand(const CameraCommand& c) {
+  if (!Same(c.param, "mode")) return;
+  if (const NumberRow* mode = FindNumber(kWorkModes, c.value1)) SetCameraWorkMode(mode->number);
+}
+
+void OnHorizontCommand(const CameraCommand& c) { RunFrameRows(kHorizontRows, c.param); }
+
+void OnExposureCommand(const CameraCommand& c) { SetExposureMetering(c.param, c.value1); }
+
+void OnFocusCommand(const CameraCommand& c) {
+  if (Same(c.param, "type")) {
+    if (const NumberRow* type = FindNumber(kFocusTypes, c.value1)) SelectFocusType(type->number);
+  }
+  if (Same(c.param, "point")) {
+    SelectFocusType(1);
+    SetFocusPoint(SaturatedFloat(CommandReal(c.value1)), SaturatedFloat(CommandReal(c.value2)));
+  }
+  if (Same(c.param, "manual")) {
+    SelectFocusType(0);
+    SetManualFocus(static_cast<double>(CommandInteger(c.value1)));
+  }
+  const uint32_t assistants = GetCameraLink()->focus_byte42;
+  if (Same(c.param, "mfa")) {
+    const int32_t v = CommandInteger(c.value1);
+    fprintf(stderr, "set MF assistant to %d\n", v);
+    // Keeps the AF assistant bit as the camera last reported it.
+    SendWithByte(kFocusAssistant, kPayload, static_cast<uint8_t>((static_cast<uint32_t>(v) | (assistants & 2u)) & 0xFF));
+  }
+  if (Same(c.param, "afa")) {
+    const int32_t v = CommandInteger(c.value1);
+    fprintf(stderr, "set AF assistant to %d\n", v);
+    SendWithByte(kFocusAssistant, kPayload, static_cast<uint8_t>(((assistants & 1u) | (static_cast<uint32_t>(v) << 1)) & 0xFF));
+  }
+  if (Same(c.param, "realtime")) {
+    const int32_t v = CommandInteger(c.value1);
+    fprintf(stderr, "set Real-time AF to %d\n", v);
+    SendWithByte(kGimbalParameter, kRealtimeAfByte, static_cast<uint8_t>(v & 0xFF));
+  }
+}
+
+void OnPositionCommand(const CameraCommand& c) {
+  CameraLink* link = GetCameraLink();
+  if (Same(c.param, "move") && !c.value1_not_text && !c.value2_not_text) {
+    SetGimbalAngle(CommandInteger(c.value1), CommandInteger(c.value2), 0);
+  }
+  if (Same(c.param, "moverel")) {
+    SetPanTiltSpeed(CommandInteger(c.value1), SaturatedNegate(CommandInteger(c.value2)));
+    link->gimbal_stopped = 0;
+  }
+  if (Same(c.param, "normal")) {
+    fprintf(stderr, "set position normal\n");
+    SetGimbalPosition(0);
+  }
+  if (Same(c.param, "selfie")) {
+    fprintf(stderr, "set position selfie\n");
+    SetGimbalPosition(1);
+  }
+}
+
+void OnZoomCommand(const CameraCommand& c) {
+  CameraLink* link = GetCameraLink();
+  const int32_t selector = CommandInteger(c.param);
+  const int32_t v = CommandInteger(c.value1);
+  switch (selector) {
+    case -1: SetDigitalZoom(SaturatedAdd(v, link->zoom_level)); break;
+    case -2: link->zoom_speed = v; break;  // the RC loop applies it; 0 stops
+    case -3: SetOpticalZoom(v); break;
+    default: SetDigitalZoom(v); break;
+  }
+}
+
+// No frame here: the parser brings the gimbal into the wanted state on its
+// next attitude reports.
+void OnOrientationCommand(const CameraCommand& c) {
+  if (Same(c.param, "lock")) {
+    fprintf(stderr, "set orientation lock\n");
+    GetCameraLink()->orientation_lock_wanted = 1;
+  }
+  if (Same(c.param, "unlock")) {
+    fprintf(stderr, "set orientation unlock\n");
+    GetCameraLink()->orientation_lock_wanted = 0;
+  }
+}
+
+void OnSceneModeCommand(const CameraCommand& c) { RunFrameRows(kSceneModeRows, c.param); }
+
+void OnPitchCommand(const CameraCommand& c) { RunFrameRows(kPitchRows, c.param); }
+
+void OnColorCommand(const CameraCommand& c) { SetColorProfile(c.param); }
+
+void OnSceneCommand(const CameraCommand& c) { SetImageScene(c.param); }
+
+void OnWhiteBalanceCommand(const CameraCommand& c) { SetWhiteBalance(c.param, c.value1); }
+
+void OnShotCommand(const CameraCommand& c) {
+  if (const NumberRow* format = FindNumber(kPhotoFormats, c.param)) SetPhotoFormat(format->number);
+  ShutterRelease();
+}
+
+void OnStopShotCommand(const CameraCommand&) { StopIntervalShooting(); }
+
+void OnShotModeCommand(const CameraCommand& c) {
+  if (const NumberRow* format = FindNumber(kPhotoFormats, c.param)) SetPhotoFormat(format->number);
+}
+
+void OnShotTypeCommand(const CameraCommand& c) { SetShotType(c.param, c.value1, c.value2); }
+
+void OnRecordCommand(const CameraCommand& c) {
+  if (const NumberRow* on = FindNumber(kRecording, c.param)) SetRecording(on->number);
+}
+
+void OnHistogramCommand(const CameraCommand& c) { SetHistogram(c.param); }
+
+void OnVideoModeCommand(const CameraCommand& c) { SetImageMode(c.param); }
+
+void OnShutterCommand(const CameraCommand& c) { SetShutter(c.param); }
+
+// Beyond the float range the f-number becomes infinite rather than undefined;
+// the aperture operation sends nothing for a value it cannot convert.
+void OnApertureCommand(const CameraCommand& c) { SetAperture(SaturatedFloat(CommandReal(c.param))); }
+
+void OnIsoCommand(const CameraCommand& c) {
+  if (const IsoStep* iso = FindIsoByName(c.param)) SetIso(iso->iso);
+}
+
+void OnEvCommand(const CameraCommand& c) { SetExposureCompensation(CommandReal(c.param)); }
+
+void OnVideoResolutionCommand(const CameraCommand& c) {
+  if (const VideoResolution* row = FindVideoResolution(c.param)) SetVideoResolution(row->width, row->height, row->rate);
+}
+
+void OnVideoAspectCommand(const CameraCommand& c) { SetVideoAspect(c.param); }
+
+void OnVideoStandardCommand(const CameraCommand& c) { SetVideoStandard(c.param); }
+
+void OnAntiFlickerCommand(const CameraCommand& c) { SetAntiFlicker(c.param); }
+
+void OnCalibrateFocusCommand(const CameraCommand&) { CalibrateFocus(); }
+
+void OnFormatMicroSdCommand(const CameraCommand&) { FormatMicroSd(); }
+
+void OnFormatSsdCommand(const CameraCommand&) { FormatSsd(); }
+
+void OnSmoothTrackCommand(const CameraCommand& c) {
+  const int32_t v = CommandInteger(c.value1);
+  fprintf(stderr, "set Zoom Adjusted Smoothtrack to %d\n", v);
+  SendWithByte(kGimbalParameter, kSmoothTrackByte, static_cast<uint8_t>(v & 0xFF));
+}
+
+void OnTimeCommand(const CameraCommand& c) {
+  const size_t length = std::strlen(c.value1);
+  const int32_t year = DateField(c.value1, length, 0, 4);
+  const int32_t month = DateField(c.value1, length, 4, 2);
+  const int32_t day = DateField(c.value1, length, 6, 2);
+  const int32_t hour = DateField(c.value1, length, 8, 2);
+  const int32_t minute = DateField(c.value1, length, 10, 2);
+  const int32_t second = DateField(c.value1, length, 12, 2);
+  // From now on the viewer's clock wins over the box's.
+  g_date_sync_pending = 0;
+  SetCameraDateTime(hour, minute, second, day, month, year);
+}
+
+void OnResetCameraCommand(const CameraCommand&) { ResetCamera(); }
+
+void OnPowerCommand(const CameraCommand& c) { SetCameraPower(c.param); }
+
+void OnPlaybackCommand(const CameraCommand& c) {
+  fprintf(stderr, "playback command: %s\n", c.param);
+  RunPlaybackCommand(c.param);
+}

@@ -1,0 +1,124 @@
+"""What start-up guards against: a second copy beside a running one (it leaves
+without touching the running copy's records), a viewer port already taken, and
+a missing working copy of the settings (read from the boot partition instead,
+so a later save keeps them)."""
+
+import json
+import os
+import socket
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+import standins as si  # noqa: E402
+
+BOOT_FILE = "/boot/vantagebridge-cable.conf"
+RC_VALUES = (890, 64)  # written only by the RC reader process
+
+
+def port_free(port):
+    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        probe.bind(("0.0.0.0", port))
+        return True
+    except OSError:
+        return False
+    finally:
+        probe.close()
+
+
+def wait_viewer_port_free(sb):
+    """A shell command the last daemon started may still hold its sockets for a moment."""
+    sb.expect(sb.wait_until(lambda: port_free(4242), 15), "port 4242 still held by a leftover process")
+
+
+def started(sb, daemon):
+    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start: %r" % daemon.stderr_text())
+
+
+def send(sb, text):
+    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
+    sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text)
+
+
+def read_bytes(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
+def test_second_copy_leaves_the_running_one_alone(sb):
+    first = sb.start_daemon()
+    started(sb, first)
+    sentinel = bytes(range(0x40, 0x40 + RC_VALUES[1]))
+    sb.write_hud(RC_VALUES[0], sentinel)
+    before_title = sb.read_hud(0, 27)
+    config_mem = read_bytes("/dev/shm/config_mem")
+
+    second = sb.start_daemon()
+    code = si.wait_exit(sb, second, 15)
+    sb.expect(code == 100, "second copy: exit code %r" % code)
+    sb.expect("another copy is running" in second.stderr_text(), "stderr %r" % second.stderr_text())
+    sb.expect(second.stdout_text() == "", "second copy printed %r" % second.stdout_text())
+    sb.expect(sb.read_hud(*RC_VALUES) == sentinel, "RC values changed: %r" % sb.read_hud(*RC_VALUES))
+    sb.expect(sb.read_hud(0, 27) == before_title, "marker or title changed: %r" % sb.read_hud(0, 27))
+    sb.expect(read_bytes("/dev/shm/config_mem") == config_mem, "config_mem changed")
+    sb.expect(first.running(), "the running copy ended with %r" % first.returncode())
+
+    # Once the first copy is gone the lock goes with it.
+    sb.stop(first)
+    wait_viewer_port_free(sb)
+    third = sb.start_daemon()
+    started(sb, third)
+
+
+def test_viewer_port_taken_ends_with_100(sb):
+    wait_viewer_port_free(sb)
+    taken = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        taken.bind(("0.0.0.0", 4242))
+        daemon = sb.start_daemon()
+        code = si.wait_exit(sb, daemon, 20)
+        sb.expect(code == 100, "exit code %r" % code)
+        sb.expect("discovery bind failed" in daemon.stderr_text(), "stderr %r" % daemon.stderr_text()[-300:])
+    finally:
+        taken.close()
+
+
+def test_missing_working_copy_reads_the_boot_file(sb):
+    sb.remove_config()
+    boot_text = sandbox.set_config_key("control_enabled=1\r\n", "osd_border_width", "12")
+    boot_text = sandbox.set_config_key(boot_text, "ap_ssid", '"Keep Me"')
+    boot_text = sandbox.set_config_key(boot_text, "wifi_psk", '"secret"')
+    with open(BOOT_FILE, "w", newline="") as f:
+        f.write(boot_text)
+    wait_viewer_port_free(sb)
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect("settings read from /boot/vantagebridge-cable.conf" in daemon.stderr_text(),
+              "no log line for the boot file: %r" % daemon.stderr_text())
+
+    viewer = sb.start_tool("vb-viewer")
+    sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
+    send(sb, '{"cmd":"configrequest"}')
+    line = si.wait_line(viewer, "json {", timeout=15)
+    sb.expect(line is not None, "no configuration report")
+    report = json.loads(line[len("json "):])
+    sb.expect(report.get("osdbrdw") == 12, "report %r" % line[:300])
+
+    send(sb, '{"cmd":"updateparam","name":"osd_top_offset","value":"5"}')
+    sb.expect(sb.wait_until(lambda: b"\r\nosd_top_offset=5\r\n" in read_bytes(BOOT_FILE), 15),
+              "not saved: %r" % read_bytes(BOOT_FILE)[-200:])
+    saved = read_bytes(BOOT_FILE)
+    for line in (b'ap_ssid="Keep Me"', b'wifi_psk="secret"', b"osd_border_width=12", b"control_enabled=1"):
+        sb.expect(b"\r\n" + line + b"\r\n" in saved, "setting lost in the save: %r" % line)
+
+
+if __name__ == "__main__":
+    sandbox.main([
+        test_second_copy_leaves_the_running_one_alone,
+        test_viewer_port_taken_ends_with_100,
+        test_missing_working_copy_reads_the_boot_file,
+    ])
