@@ -2,6 +2,7 @@
 preparation step against a fake boot partition (the sandbox's /boot), and the
 readiness and keep-alive messages the real daemon sends to a notify socket."""
 
+import ctypes
 import os
 import socket
 import stat
@@ -162,11 +163,35 @@ class NotifySocket:
         os.unlink(NOTIFY_PATH)
 
 
-def start_notified_daemon(sb, path_first=None):
-    env = ["env", "NOTIFY_SOCKET=" + NOTIFY_PATH]
-    if path_first:
-        env.append("PATH=%s:%s" % (path_first, sb.env["PATH"]))
-    return sb.start(env + [sb.binary("vantagebridge")], name="vantagebridge")
+def start_notified_daemon(sb):
+    return sb.start(["env", "NOTIFY_SOCKET=" + NOTIFY_PATH, sb.binary("vantagebridge")], name="vantagebridge")
+
+
+def thread_id(pid, name):
+    for tid in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
+            if f.read().strip() == name:
+                return int(tid)
+    return None
+
+
+class HeldThread:
+    """Stops one thread of a process, and only that one, as a hang would:
+    ptrace's seize and interrupt act on a single thread."""
+
+    SEIZE, INTERRUPT, DETACH = 0x4206, 0x4207, 17
+
+    def __init__(self, tid):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.libc.ptrace.argtypes = [ctypes.c_long, ctypes.c_long, ctypes.c_void_p, ctypes.c_void_p]
+        self.tid = tid
+        for request in (self.SEIZE, self.INTERRUPT):
+            if self.libc.ptrace(request, tid, None, None) != 0:
+                raise OSError(ctypes.get_errno(), "ptrace %#x of thread %d" % (request, tid))
+        os.waitpid(tid, 0x40000000)  # __WALL: the thread is stopped
+
+    def release(self):
+        self.libc.ptrace(self.DETACH, self.tid, None, None)
 
 
 def test_ready_then_keep_alive(sb):
@@ -195,28 +220,26 @@ def test_ready_then_keep_alive(sb):
 
 
 def test_hung_watchdog_thread_stops_the_keep_alive(sb):
-    # The watchdog thread's access point check runs "pidof hostapd": a pidof
-    # that never returns holds that thread, while the main loop goes on.
-    hang_dir = "/run/vb/hang"
-    os.makedirs(hang_dir, exist_ok=True)
-    gate = os.path.join(hang_dir, "holding")
-    open(gate, "w").close()
-    with open(os.path.join(hang_dir, "pidof"), "w") as f:
-        f.write("#!/bin/sh\nwhile [ -e %s ]; do sleep 0.1; done\nexit 1\n" % gate)
-    os.chmod(os.path.join(hang_dir, "pidof"), 0o755)
-    sb.write_config("control_enabled=1\nap_iface=wlan0\n")
     notify = NotifySocket()
+    held = None
     try:
-        daemon = start_notified_daemon(sb, path_first=hang_dir)
+        daemon = start_notified_daemon(sb)
         sb.expect(notify.wait_for("READY=1", timeout=30) is not None, "no READY=1")
-        # A healthy daemon pings about once a second.
+        sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "no keep-alive before the hang")
+        tid = thread_id(daemon.pid, "watchdog")
+        sb.expect(tid is not None, "no watchdog thread")
+        held = HeldThread(tid)
+        notify.wait_for("WATCHDOG=1", timeout=2)  # at most one already under way
+        notify.messages.clear()
+        # A healthy daemon pings about once a second; the main loop still runs.
         sb.expect(notify.wait_for("WATCHDOG=1", timeout=6) is None, "keep-alive sent while the watchdog hangs")
         sb.expect(daemon.running(), "daemon ended")
-        os.unlink(gate)  # the check returns; the pings resume
+        held.release()
+        held = None
         sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "keep-alive did not resume")
     finally:
-        if os.path.exists(gate):
-            os.unlink(gate)
+        if held:
+            held.release()
         notify.close()
 
 
