@@ -1,0 +1,332 @@
+"""The box's web page end to end: the real daemon, the camera stand-in and
+vb-web in the sandbox, the page driven in headless Chromium through Selenium.
+The page shows the camera's moving attitude and its recording, a click on
+"Record" reaches the camera as the record frame, a settings change lands in
+the saved file, and requests the box must not act on change nothing.
+
+Screenshots of the page go to BUILD/test-artifacts/."""
+
+import http.client
+import json
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import threading
+import time
+
+# Selenium comes from Debian's python3-selenium, installed for the system's Python.
+try:
+    import selenium  # noqa: F401
+except ImportError:
+    if os.access("/usr/bin/python3", os.X_OK) and os.path.realpath(sys.executable) != "/usr/bin/python3":
+        os.execv("/usr/bin/python3", ["/usr/bin/python3", os.path.abspath(__file__)] + sys.argv[1:])
+    raise
+
+from selenium import webdriver  # noqa: E402
+from selenium.webdriver.chrome.service import Service  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+import standins as si  # noqa: E402
+
+PORT = 8080
+BASE = "http://127.0.0.1:%d" % PORT
+BOOT_FILE = "/boot/vantagebridge-cable.conf"
+MAILBOX = 1570
+RECORD_START = "23 09>01 00 01:01 | 0C 00 00 00 00 91 0D 00 00 90"
+RECORD_STOP = "23 09>01 00 01:01 | 04 00 00 00 00 91 0D 00 00 98"
+
+
+def start_box(sb, camera_args=("--still",), config="control_enabled=1\n"):
+    sb.write_config(config)
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    camera = sb.start_tool("vb-camera", "--quiet", *camera_args)
+    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "camera link did not come up")
+    web = sb.start_tool("vb-web", "--port", PORT)
+    sb.expect(sb.wait_for(web, "vb-web: serving", timeout=15), "vb-web did not start: " + web.stderr_text())
+    return daemon, camera, web
+
+
+class Browser:
+    """Headless Chromium with a fresh, empty profile, closed on exit."""
+
+    def __init__(self, width=1280, height=900, phone=False):
+        self.profile = tempfile.mkdtemp(prefix="chromium-", dir="/run")
+        options = webdriver.ChromeOptions()
+        options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+        for arg in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--disable-dev-shm-usage", "--user-data-dir=" + self.profile,
+                    "--window-size=%d,%d" % (width, height)]:
+            options.add_argument(arg)
+        if phone:
+            options.add_experimental_option("mobileEmulation", {
+                "deviceMetrics": {"width": width, "height": height, "pixelRatio": 2.0, "touch": True}})
+        service = Service(shutil.which("chromedriver") or "/usr/bin/chromedriver")
+        self.driver = webdriver.Chrome(service=service, options=options)
+
+    def __enter__(self):
+        return self.driver
+
+    def __exit__(self, *exc):
+        try:
+            self.driver.quit()
+        finally:
+            shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def text_of(driver, element_id):
+    return driver.find_element(By.ID, element_id).text
+
+
+def wait_text(sb, driver, element_id, predicate, timeout, what):
+    try:
+        WebDriverWait(driver, timeout, poll_frequency=0.1).until(lambda d: predicate(text_of(d, element_id)))
+    except Exception:
+        raise AssertionError("%s: #%s reads %r" % (what, element_id, text_of(driver, element_id)))
+
+
+def click(driver, css):
+    """Clicks an element brought to the middle of the window, clear of the sticky header."""
+    element = driver.find_element(By.CSS_SELECTOR, css)
+    driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", element)
+    element.click()
+    return element
+
+
+def open_page(sb, driver):
+    driver.get(BASE + "/")
+    wait_text(sb, driver, "connection", lambda t: t == "Live", 20, "page never went live")
+
+
+def artefact(sb, name):
+    folder = os.path.join(sb.build_dir, "test-artifacts")
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, name)
+
+
+def request(method, path, body=None, headers=None, timeout=30):
+    """One HTTP request to vb-web; (status, parsed JSON body or raw text)."""
+    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=timeout)
+    try:
+        connection.request(method, path, body=body, headers=headers or {})
+        response = connection.getresponse()
+        data = response.read().decode("utf-8", "replace")
+        try:
+            return response.status, json.loads(data)
+        except ValueError:
+            return response.status, data
+    finally:
+        connection.close()
+
+
+def post_command(command, content_type="application/json", headers=None):
+    body = command if isinstance(command, (str, bytes)) else json.dumps(command)
+    all_headers = {"Content-Type": content_type}
+    all_headers.update(headers or {})
+    return request("POST", "/api/command", body, all_headers)
+
+
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
+def test_page_shows_moving_attitude_and_recording(sb):
+    # The camera stand-in's own script: a slow pan, and a recording from second
+    # 10 to 20 of every 30.
+    start_box(sb, camera_args=())
+    with Browser() as driver:
+        open_page(sb, driver)
+        pans = set()
+        sb.expect(sb.wait_until(lambda: pans.add(text_of(driver, "pan")) or len(pans - {"–"}) >= 3, 20),
+                  "the pan angle did not move on the page: %r" % pans)
+        wait_text(sb, driver, "rec-text", lambda t: t == "Recording", 40, "the recording never showed")
+        sb.expect(text_of(driver, "record") == "Stop recording", "record button does not offer to stop")
+        wait_text(sb, driver, "camera-link", lambda t: t == "Connected", 5, "camera link not shown")
+        wait_text(sb, driver, "version", lambda t: "0.14.10" in t, 15, "the box's report never arrived")
+        driver.save_screenshot(artefact(sb, "web-page-laptop.png"))
+        wait_text(sb, driver, "rec-text", lambda t: t == "Not recording", 20, "the end of the recording never showed")
+    with Browser(width=390, height=1300, phone=True) as phone:
+        open_page(sb, phone)
+        wait_text(sb, phone, "version", lambda t: "0.14.10" in t, 15, "the box's report never arrived")
+        phone.save_screenshot(artefact(sb, "web-page-phone.png"))
+
+
+def test_record_click_reaches_the_camera(sb):
+    daemon, camera, web = start_box(sb)
+    with Browser() as driver:
+        open_page(sb, driver)
+        wait_text(sb, driver, "rec-text", lambda t: t == "Not recording", 15, "camera state not shown")
+        since = len(si.lines(camera))
+        click(driver, "#record")
+        seen, ok = si.wait_lines(camera, lambda ls: "camera record on" in ls, 15, since)
+        sb.expect(ok, "the camera never started recording")
+        sb.expect(any(f.text == RECORD_START for f in si.frames(camera, since)), "no record frame reached the camera")
+        wait_text(sb, driver, "rec-text", lambda t: t == "Recording", 15, "the page did not follow the camera")
+        click(driver, "#record")
+        seen, ok = si.wait_lines(camera, lambda ls: "camera record off" in ls, 15, since)
+        sb.expect(ok and any(f.text == RECORD_STOP for f in si.frames(camera, since)), "stop did not reach the camera")
+        wait_text(sb, driver, "rec-text", lambda t: t == "Not recording", 15, "the page did not follow the stop")
+
+
+def test_settings_change_lands_in_the_saved_file(sb):
+    daemon, camera, web = start_box(sb)
+    with Browser() as driver:
+        open_page(sb, driver)
+        wait_text(sb, driver, "version", lambda t: "0.14.10" in t, 15, "the box's report never arrived")
+        click(driver, "#display-group summary")
+        width = click(driver, "[data-key=osdbrdw]")
+        width.clear()
+        width.send_keys("12")
+        click(driver, "[data-key=v_hf]")
+        click(driver, "[data-testid=save-display]")
+        answer = "#display-form .answer"
+        WebDriverWait(driver, 20).until(lambda d: d.find_element(By.CSS_SELECTOR, answer).text.startswith("Saved"))
+        sb.expect(driver.find_element(By.CSS_SELECTOR, answer).text == "Saved. The box reports the new settings.",
+                  "answer: " + driver.find_element(By.CSS_SELECTOR, answer).text)
+        data = read_file(BOOT_FILE)
+        sb.expect(b"\r\nosd_border_width=12\r\n" in data and b"\r\nvideo_hflip=1\r\n" in data,
+                  "the saved file lacks the change: %r" % data[-400:])
+
+        # A text the file cannot hold is refused on the page, and nothing is sent.
+        click(driver, "#wifi-group summary")
+        ssid = click(driver, "[data-key=ap_ssid]")
+        ssid.clear()
+        ssid.send_keys("x" * 33)
+        before = daemon.stdout_text().count("Need to update param")
+        click(driver, "[data-testid=save-wifi]")
+        WebDriverWait(driver, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#wifi-form .problem"))
+        problem = driver.find_element(By.CSS_SELECTOR, "#wifi-form .problem").text
+        sb.expect("too long" in problem, "problem shown: %r" % problem)
+        time.sleep(0.5)  # a request would have been on its way by now
+        sb.expect(daemon.stdout_text().count("Need to update param") == before, "the refused SSID was sent")
+        driver.save_screenshot(artefact(sb, "web-settings-refused.png"))
+
+
+def test_bad_requests_get_clear_errors_and_change_nothing(sb):
+    daemon, camera, web = start_box(sb)
+    cases = [
+        ("over-long body", post_command('{"cmd":"iso","param":"' + "4" * 3000 + '"}'), 413),
+        ("over the mailbox", post_command({"cmd": "iso", "param": "4" * 600}), 413),
+        ("not JSON", post_command("{cmd: iso}"), 400),
+        ("not an object", post_command('["iso"]'), 400),
+        ("number member", post_command('{"cmd":"iso","param":400}'), 400),
+        ("member twice", post_command('{"cmd":"iso","CMD":"reboot"}'), 400),
+        ("no cmd", post_command({"param": "400"}), 400),
+        ("control character", post_command({"cmd": "updateparam", "name": "rcin_map", "value": "pan\ntilt"}), 400),
+        ("SSID too long", post_command({"cmd": "updateparam", "name": "wifi", "value4": "2",
+                                        "value5": "n" * 33}), 400),
+        ("password too short", post_command({"cmd": "updateparam", "name": "wifi", "value4": "2",
+                                             "value5": "home", "value6": "short"}), 400),
+        ("quote in SSID", post_command({"cmd": "updateparam", "name": "wifi", "value8": 'my "net"'}), 400),
+        ("form post", post_command("cmd=iso&param=400", "application/x-www-form-urlencoded"), 415),
+        ("text post", post_command('{"cmd":"iso","param":"400"}', "text/plain"), 415),
+        ("other site", post_command({"cmd": "iso", "param": "400"},
+                                    headers={"Origin": "http://evil.example", "Host": "127.0.0.1:%d" % PORT}), 403),
+        ("GET command", request("GET", "/api/command"), 405),
+        ("PUT page", request("PUT", "/index.html", "x"), 405),
+        ("no such page", request("GET", "/../../etc/passwd"), 404),
+    ]
+    for what, (status, body), wanted in cases:
+        sb.expect(status == wanted, "%s: HTTP %d, wanted %d (%r)" % (what, status, wanted, body))
+        sb.expect(isinstance(body, dict) and body.get("ok") is False and body.get("error"),
+                  "%s: no clear error: %r" % (what, body))
+    time.sleep(0.5)
+    sb.expect(sb.read_hud(MAILBOX, 1) == b"\0", "something was left in the mailbox")
+    sb.expect("Need to update param" not in daemon.stdout_text(), "a refused request changed a setting")
+    sb.expect("set iso" not in daemon.stderr_text(), "a refused request reached the camera")
+    sb.expect(not os.path.exists(BOOT_FILE), "a refused request saved the file")
+    # The same path works for a good request.
+    status, body = post_command({"cmd": "iso", "param": "400"})
+    sb.expect(status == 200 and body.get("ok") is True, "good request: %d %r" % (status, body))
+    sb.expect(sb.wait_for(daemon, "set iso 400", timeout=10), "the good request did not reach the box")
+
+
+def test_a_burst_waits_its_turn_and_overflow_is_refused(sb):
+    daemon, camera, web = start_box(sb)
+    results = []
+    barrier = threading.Barrier(14)
+
+    def one():
+        barrier.wait()
+        results.append(post_command({"cmd": "iso", "param": "800"})[0])
+
+    threads = [threading.Thread(target=one) for _ in range(14)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(60)
+    sb.expect(set(results) <= {200, 503} and len(results) == 14, "statuses %r" % results)
+    sb.expect(503 in results, "the queue took a burst of 14 without refusing any: %r" % results)
+    taken = results.count(200)
+    # Every command the page was told was taken ran exactly once, none of the refused ones.
+    sb.expect(sb.wait_until(lambda: daemon.stderr_text().count("set iso 800") >= taken, 10), "taken commands lost")
+    time.sleep(0.5)
+    sb.expect(daemon.stderr_text().count("set iso 800") == taken,
+              "%d ran, %d taken" % (daemon.stderr_text().count("set iso 800"), taken))
+
+
+def test_a_command_the_box_does_not_take_times_out_and_is_withdrawn(sb):
+    daemon, camera, web = start_box(sb)
+    os.kill(daemon.pid, signal.SIGSTOP)
+    try:
+        started = time.monotonic()
+        status, body = post_command({"cmd": "iso", "param": "1600"})
+        waited = time.monotonic() - started
+        sb.expect(status == 504 and "did not take" in body.get("error", ""), "answer %d %r" % (status, body))
+        sb.expect(waited < 20, "the page waited %.1f s" % waited)
+        sb.expect(sb.read_hud(MAILBOX, 1) == b"\0", "the command was left in the mailbox")
+    finally:
+        os.kill(daemon.pid, signal.SIGCONT)
+    time.sleep(1)
+    sb.expect("set iso 1600" not in daemon.stderr_text(), "the withdrawn command ran after all")
+    status, body = post_command({"cmd": "iso", "param": "200"})
+    sb.expect(status == 200, "after the box came back: %d %r" % (status, body))
+
+
+# Asks vb-web from the outside host, from a given source address; prints the
+# status, or "refused" when the connection was closed without an answer.
+ASK_FROM = """
+import http.client, sys
+source, box = sys.argv[1], sys.argv[2]
+try:
+    c = http.client.HTTPConnection(box, %d, timeout=10, source_address=(source, 0))
+    c.request("GET", "/api/state")
+    print("status", c.getresponse().status, flush=True)
+except (ConnectionError, http.client.RemoteDisconnected, OSError) as e:
+    print("refused", type(e).__name__, flush=True)
+""" % PORT
+
+
+def test_clients_outside_the_connected_networks_are_refused(sb):
+    daemon, camera, web = start_box(sb)
+    outside = sb.outside_host()
+    far = outside.start_python(ASK_FROM, outside.address, outside.box_address)
+    near = outside.start_python(ASK_FROM, outside.peer_address, outside.box_address)
+    sb.expect(si.wait_exit(sb, far, 20) == 0 and si.wait_exit(sb, near, 20) == 0, "the asking programs hung")
+    sb.expect(far.stdout_text().startswith("refused"), "a client beyond the networks was served: %r"
+              % far.stdout_text())
+    sb.expect(near.stdout_text().strip() == "status 200", "a client in a connected network was not served: %r %r"
+              % (near.stdout_text(), near.stderr_text()))
+    sb.expect(sb.wait_for(web, "refused a client outside the box's networks", 5), "the refusal was not logged")
+
+
+if __name__ == "__main__":
+    sandbox.main([
+        test_page_shows_moving_attitude_and_recording,
+        test_record_click_reaches_the_camera,
+        test_settings_change_lands_in_the_saved_file,
+        test_bad_requests_get_clear_errors_and_change_nothing,
+        test_a_burst_waits_its_turn_and_overflow_is_refused,
+        test_a_command_the_box_does_not_take_times_out_and_is_withdrawn,
+        test_clients_outside_the_connected_networks_are_refused,
+    ])

@@ -1,0 +1,113 @@
+// What vb-web lets through to the box's mailbox, and in what form.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "../../../tools/vb-web/camera_choices.h"
+#include "../../../tools/vb-web/command_check.h"
+
+namespace {
+
+TEST(WebCommandCheck, RequestsAreAcceptedOrRefusedWithTheRightStatus) {
+  struct Row {
+    std::string body;
+    int status;
+    const char* error_part;  // nullptr when accepted
+  };
+  const std::string long_map(185, 'a');
+  const Row rows[] = {
+      {R"({"cmd":"iso","param":"400"})", 200, nullptr},
+      {R"(  {"cmd" : "record", "param":"start"}  )", 200, nullptr},
+      {R"({"cmd":"updateparam","name":"rcin_map","value":")" + std::string(184, 'a') + "\"}", 200, nullptr},
+      {"", 400, "not a JSON object"},
+      {"{cmd:iso}", 400, "not a JSON object"},
+      {R"({"cmd":"iso"} trailing)", 400, "not a JSON object"},
+      {R"(["iso"])", 400, "not a JSON object"},
+      {std::string("{\"cmd\":\"iso\"}\0x", 15), 400, "NUL"},
+      {R"({"cmd":"iso","param":400})", 400, "\"param\" is not a text"},
+      {R"({"cmd":"iso","param":{"a":"b"}})", 400, "not a text"},
+      {R"({"cmd":"iso","CMD":"reboot"})", 400, "given twice"},
+      {R"({"param":"400"})", 400, "no \"cmd\""},
+      {R"({"cmd":""})", 400, "no \"cmd\""},
+      {R"({"cmd":"iso","param":"4\u00010"})", 400, "control character"},
+      {R"({"cmd":"updateparam","name":"rcin_map","value":")" + long_map + "\"}", 400, "RC channel map is too long"},
+      {R"({"cmd":"iso","param":")" + std::string(600, '4') + "\"}", 413, "mailbox"},
+      {std::string(kMaxRequestBody + 1, ' '), 413, "too long"},
+  };
+  for (const Row& row : rows) {
+    const CheckedCommand c = CheckCommand(row.body);
+    EXPECT_EQ(c.status, row.status) << row.body.substr(0, 80);
+    if (row.error_part) {
+      EXPECT_NE(c.error.find(row.error_part), std::string::npos) << c.error;
+    }
+  }
+}
+
+TEST(WebCommandCheck, TheMailboxGetsTheCompactTextAndTheReportIsWantedAfterSettings) {
+  CheckedCommand c = CheckCommand(" { \"cmd\" : \"updateparam\", \"name\":\"osd_borders\", \"value\" : \"12\" } ");
+  ASSERT_EQ(c.status, 200);
+  EXPECT_EQ(c.text, R"({"cmd":"updateparam","name":"osd_borders","value":"12"})");
+  EXPECT_TRUE(c.settings);
+  EXPECT_FALSE(c.report);
+  c = CheckCommand(R"({"cmd":"configrequest"})");
+  EXPECT_TRUE(c.report);
+  EXPECT_FALSE(c.settings);
+  // Quotes and non-ASCII texts survive the round trip, escaped as JSON.
+  c = CheckCommand(R"({"cmd":"color","param":"a\\b \u00e9"})");
+  ASSERT_EQ(c.status, 200);
+  EXPECT_EQ(c.text, "{\"cmd\":\"color\",\"param\":\"a\\\\b \xC3\xA9\"}");
+}
+
+TEST(WebCommandCheck, SettingsTextsThatTheFileCannotHoldAreRefused) {
+  struct Row {
+    const char* name;
+    const char* member;
+    std::string text;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"wifi", "value5", std::string(32, 's'), true},
+      {"wifi", "value5", std::string(33, 's'), false},
+      {"wifi", "value5", "caf\xC3\xA9 net", true},                    // 9 bytes of UTF-8
+      {"wifi", "value6", "", true},                                    // empty: no password
+      {"wifi", "value5", "  spaced  ", true},                          // quoted: blanks survive
+      {"wifi", "value5", "my \"net\"", false},                         // quotes are dropped on reading
+      {"wifi", "value5", "net ;x", false},                             // " ;" starts a comment
+      {"wifi", "value5", "net;x", true},
+      {"wifi", "value6", "1234567", false},                            // WPA: 8 to 63
+      {"wifi", "value6", "12345678", true},
+      {"wifi", "value6", std::string(63, 'p'), true},
+      {"wifi", "value6", std::string(64, 'p'), false},
+      {"wifi", "value6", "pass\xC3\xA9word", false},                   // printable ASCII only
+      {"wifi", "value9", "short", false},
+      {"wifi", "value12", "US", true},
+      {"wifi", "value12", "0123456789", false},
+      {"rcin_mode", "value", "pwm", true},
+      {"rcin_mode", "value2", "sbus12", false},
+      {"rcin_map", "value", "pan,tilt,,zoom", true},
+      {"rcin_map", "value", " pan,tilt", false},                       // bare: the blank would be lost
+      {"updateparam_unrelated", "value", std::string(300, 'x'), true},  // no settings text: mailbox limit only
+  };
+  for (const Row& row : rows) {
+    const std::string& text = row.text;
+    std::string body = std::string(R"({"cmd":"updateparam","name":")") + row.name + "\",\"" + row.member + "\":\"";
+    for (char ch : text) {
+      if (ch == '"') body += '\\';
+      body += ch;
+    }
+    body += "\"}";
+    const CheckedCommand c = CheckCommand(body);
+    EXPECT_EQ(c.status == 200, row.accepted) << row.name << " " << row.member << " " << text << ": " << c.error;
+  }
+}
+
+TEST(WebCommandCheck, ThePagesChoicesAreTheCameraTablesAsTheBoxReadsThem) {
+  const std::string choices = CameraChoicesJson();
+  for (const char* part : {"\"iso\":[\"auto\",\"100\",", "{\"name\":\"3.2s\",\"code\":131075}",
+                           "{\"name\":\"1.25\",\"code\":1671169}", "\"aperture\":[\"1.7\",\"1.8\",\"2.0\",",
+                           "\"16.0\"]", "\"ev\":[\"-3.0\",\"-2.7\",", "\"-0.3\",\"0.0\",\"0.3\"", "\"3.0\"]}"}) {
+    EXPECT_NE(choices.find(part), std::string::npos) << part << " in " << choices;
+  }
+}
+
+}  // namespace

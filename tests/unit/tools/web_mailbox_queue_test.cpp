@@ -1,0 +1,216 @@
+// The mailbox handshake and vb-web's queue in front of it, on a 512-byte area
+// emptied by a thread that reads it the way the box's mailbox thread does.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../../../tools/vb-web/mailbox_queue.h"
+#include "camera/hud_state.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The box's side: takes a text every period while running, as the box does
+// (copy up to the NUL, then empty the whole area).
+class FakeBox {
+ public:
+  explicit FakeBox(std::chrono::milliseconds period) : period_(period) {}
+  ~FakeBox() { Stop(); }
+
+  void Start() {
+    running_ = true;
+    thread_ = std::thread([this] {
+      while (running_) {
+        if (taking_) Take();
+        std::this_thread::sleep_for(period_);
+      }
+    });
+  }
+  void Stop() {
+    running_ = false;
+    if (thread_.joinable()) thread_.join();
+  }
+  void SetTaking(bool taking) { taking_ = taking; }
+
+  // The queue's view of the area; it also checks that the queue never writes
+  // over a command that is still there.
+  MailboxAccess Access() {
+    return [this](const std::function<void(char*)>& f) {
+      if (!mapped_) return false;
+      std::lock_guard<std::mutex> lock(mutex_);
+      char before[kCommandMailboxSize];
+      std::memcpy(before, area_, sizeof before);
+      f(area_);
+      if (before[0] != 0 && area_[0] != 0 && std::memcmp(before, area_, sizeof before) != 0) overwrites_++;
+      return true;
+    };
+  }
+
+  std::vector<std::string> Taken() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_;
+  }
+  char* Area() { return area_; }
+  std::atomic<bool> mapped_{true};
+  std::atomic<int> overwrites_{0};
+
+ private:
+  void Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (area_[0] == 0) return;
+    taken_.emplace_back(area_, strnlen(area_, kCommandMailboxSize - 1));
+    std::memset(area_, 0, sizeof area_);
+  }
+
+  std::chrono::milliseconds period_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> taking_{true};
+  std::thread thread_;
+  std::mutex mutex_;
+  char area_[kCommandMailboxSize] = {};
+  std::vector<std::string> taken_;
+};
+
+MailboxTiming Quick() {
+  MailboxTiming t;
+  t.take = 300ms;
+  t.deadline = 2000ms;
+  t.poll = 2ms;
+  return t;
+}
+
+TEST(WebMailbox, TheFirstByteGoesInLastAndAWithdrawnTextReadsEmpty) {
+  char area[kCommandMailboxSize];
+  std::memset(area, 'z', sizeof area);
+  area[0] = 0;
+  PutMailboxCommand(area, "{\"cmd\":\"iso\"}");
+  EXPECT_STREQ(area, "{\"cmd\":\"iso\"}");
+  EXPECT_FALSE(MailboxEmpty(area));
+  EXPECT_TRUE(MailboxHolds(area, "{\"cmd\":\"iso\"}"));
+  EXPECT_FALSE(MailboxHolds(area, "{\"cmd\":\"is\"}"));
+  WithdrawMailboxCommand(area);
+  EXPECT_TRUE(MailboxEmpty(area));
+  EXPECT_STREQ(area, "");
+  // Texts the area cannot hold are never written.
+  PutMailboxCommand(area, std::string(kCommandMailboxSize, 'x'));
+  EXPECT_TRUE(MailboxEmpty(area));
+}
+
+TEST(WebMailbox, ABurstGoesThroughOneAtATimeInOrder) {
+  FakeBox box(5ms);
+  box.SetTaking(false);
+  box.Start();
+  MailboxTiming t = Quick();
+  t.take = 5s;
+  MailboxQueue queue(box.Access(), 16, t);
+  queue.Start();
+  std::vector<std::future<MailboxOutcome>> sends;
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < 12; ++i) {
+    texts.push_back("{\"n\":\"" + std::to_string(i) + "\"}");
+    sends.push_back(std::async(std::launch::async, [&queue, text = texts.back()] { return queue.Send(text); }));
+    // Queued in this order before the box starts taking.
+    for (int wait = 0; wait < 2000 && queue.Waiting() < i + 1; ++wait) std::this_thread::sleep_for(1ms);
+  }
+  box.SetTaking(true);
+  for (auto& s : sends) EXPECT_EQ(s.get(), MailboxOutcome::kTaken);
+  EXPECT_EQ(box.Taken(), texts);
+  EXPECT_EQ(box.overwrites_, 0);
+  EXPECT_EQ(queue.Waiting(), 0u);
+}
+
+TEST(WebMailbox, AFullQueueRefusesAtOnceAndStopAnswersTheWaiting) {
+  FakeBox box(5ms);
+  box.SetTaking(false);
+  box.Start();
+  MailboxTiming slow = Quick();
+  slow.take = 10s;
+  MailboxQueue queue(box.Access(), 2, slow);
+  queue.Start();
+  std::vector<std::future<MailboxOutcome>> sends;
+  auto send = [&](int i) {
+    sends.push_back(std::async(std::launch::async, [&queue, i] { return queue.Send("{\"n\":" + std::to_string(i) + "}"); }));
+  };
+  send(0);
+  for (int i = 0; i < 2000 && MailboxEmpty(box.Area()); ++i) std::this_thread::sleep_for(1ms);
+  send(1);
+  send(2);
+  // One in the mailbox, two queued behind it: the fourth is refused without waiting.
+  for (int i = 0; i < 2000 && queue.Waiting() < 3; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(queue.Waiting(), 3u);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(queue.Send("{\"n\":3}"), MailboxOutcome::kQueueFull);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+  queue.Stop();
+  for (auto& s : sends) EXPECT_EQ(s.get(), MailboxOutcome::kStopped);
+  // What was in the mailbox when vb-web stopped is taken back.
+  EXPECT_TRUE(MailboxEmpty(box.Area()));
+  EXPECT_EQ(queue.Send("{}"), MailboxOutcome::kStopped);
+}
+
+TEST(WebMailbox, ACommandTheBoxDoesNotTakeIsWithdrawnAndTheNextGoesOn) {
+  FakeBox box(5ms);
+  box.SetTaking(false);
+  box.Start();
+  MailboxQueue queue(box.Access(), 4, Quick());
+  queue.Start();
+  EXPECT_EQ(queue.Send("{\"cmd\":\"record\"}"), MailboxOutcome::kNotTaken);
+  EXPECT_TRUE(MailboxEmpty(box.Area()));
+  box.SetTaking(true);
+  EXPECT_EQ(queue.Send("{\"cmd\":\"iso\"}"), MailboxOutcome::kTaken);
+  EXPECT_EQ(box.Taken(), std::vector<std::string>{"{\"cmd\":\"iso\"}"});
+}
+
+TEST(WebMailbox, AnotherWritersCommandIsWaitedForAndNeverTouched) {
+  FakeBox box(5ms);
+  box.SetTaking(false);
+  box.Start();
+  PutMailboxCommand(box.Area(), "{\"cmd\":\"theirs\"}");
+  MailboxTiming t = Quick();
+  t.deadline = 200ms;
+  MailboxQueue queue(box.Access(), 4, t);
+  queue.Start();
+  EXPECT_EQ(queue.Send("{\"cmd\":\"ours\"}"), MailboxOutcome::kBusy);
+  EXPECT_STREQ(box.Area(), "{\"cmd\":\"theirs\"}");
+  // Once the box takes theirs, ours follows.
+  box.SetTaking(true);
+  EXPECT_EQ(queue.Send("{\"cmd\":\"ours\"}"), MailboxOutcome::kTaken);
+  EXPECT_EQ(box.Taken(), (std::vector<std::string>{"{\"cmd\":\"theirs\"}", "{\"cmd\":\"ours\"}"}));
+}
+
+TEST(WebMailbox, CommandsThatWaitedTooLongAreNeverWritten) {
+  FakeBox box(5ms);
+  box.SetTaking(false);
+  box.Start();
+  MailboxTiming t = Quick();
+  t.take = 400ms;
+  t.deadline = 100ms;
+  MailboxQueue queue(box.Access(), 4, t);
+  queue.Start();
+  auto first = std::async(std::launch::async, [&] { return queue.Send("{\"n\":\"1\"}"); });
+  for (int i = 0; i < 2000 && queue.Waiting() < 1; ++i) std::this_thread::sleep_for(1ms);
+  auto second = std::async(std::launch::async, [&] { return queue.Send("{\"n\":\"2\"}"); });
+  EXPECT_EQ(first.get(), MailboxOutcome::kNotTaken);
+  EXPECT_EQ(second.get(), MailboxOutcome::kExpired);
+  box.SetTaking(true);
+  std::this_thread::sleep_for(30ms);
+  EXPECT_TRUE(box.Taken().empty());
+}
+
+TEST(WebMailbox, NoRecordNoCommand) {
+  FakeBox box(5ms);
+  box.mapped_ = false;
+  MailboxQueue queue(box.Access(), 4, Quick());
+  queue.Start();
+  EXPECT_EQ(queue.Send("{\"cmd\":\"iso\"}"), MailboxOutcome::kNoMailbox);
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// What vb-web accepts as a command from the page before it goes into the
+// box's command mailbox: one JSON object of text members, short enough for the
+// mailbox, whose texts that end up in the settings file can be held there.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The mailbox holds one NUL-terminated text in 512 bytes.
+constexpr size_t kMaxCommandText = 511;
+// A request body may carry blanks the compact text drops, but not much more.
+constexpr size_t kMaxRequestBody = 2048;
+
+// A text of a command that the box stores in its settings file: where it goes
+// in the configuration schema, whose limits and file rules it must meet.
+struct SettingsText {
+  const char* cmd;         // "updateparam"
+  const char* name;        // its "name" member
+  const char* member;      // the member holding the text
+  const char* setting;     // the key of the setting in the schema
+  const char* label;       // for error messages and the page
+  bool passphrase;         // a WPA passphrase: empty, or 8 to 63 printable ASCII characters
+};
+
+// Every settings text the page can send.
+const SettingsText* SettingsTexts(size_t* count);
+
+// Why the text cannot be stored as given (the box would cut, change or
+// refuse it), or nullptr when it can.
+const char* SettingsTextProblem(const SettingsText& text_rule, std::string_view text);
+
+struct CheckedCommand {
+  int status = 400;      // 200 when accepted, else the HTTP status to answer
+  std::string error;     // for the page, when refused
+  std::string text;      // the compact command text for the mailbox
+  bool settings = false; // "updateparam": the page wants the box's report after it
+  bool report = false;   // "configrequest"
+};
+
+// Checks one request body: a JSON object whose members are all texts without
+// control characters, no member twice (names compared without regard to case,
+// as the box reads them), a non-empty "cmd", settings texts the file can hold,
+// and a compact text the mailbox can hold.
+CheckedCommand CheckCommand(std::string_view body);
+
+// The settings text table as JSON, for the page's own checks.
+std::string SettingsTextsJson();

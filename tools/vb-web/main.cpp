@@ -1,0 +1,159 @@
+// vb-web: the box's own web page. Serves the page's files, the live state from
+// "/hud_mem" and the daemon's configuration report, and passes the page's
+// commands to the daemon through the command mailbox, one at a time.
+#include <arpa/inet.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "../common/tool_support.h"
+#include "box_viewer.h"
+#include "clients/protocol.h"
+#include "hud_mapping.h"
+#include "mailbox_queue.h"
+#include "static_files.h"
+#include "web_server.h"
+
+namespace {
+
+constexpr const char* kInstalledRoot = "/usr/share/vantagebridge/www";
+constexpr size_t kQueueCapacity = 8;
+
+struct Options {
+  char address[64] = "0.0.0.0";
+  uint16_t port = 8080;
+  std::string root;
+  char box_host[128] = "127.0.0.1";
+  uint16_t box_port = kDiscoveryPort;
+  std::string hud_name = "/hud_mem";
+};
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: vb-web [options]\n"
+               "  --address ADDR     listen on this IPv4 address (default 0.0.0.0, all interfaces)\n"
+               "  --port PORT        listen on this port (default 8080)\n"
+               "  --root DIR         the page's files (default: the source tree's www folder for a\n"
+               "                     build-tree binary, else %s)\n"
+               "  --box HOST[:PORT]  the daemon's viewer port (default 127.0.0.1:4242)\n"
+               "  --hud NAME         the shared record (default /hud_mem)\n",
+               kInstalledRoot);
+}
+
+// A binary in the build tree serves the files it was built from; an installed
+// one serves the packaged copy.
+std::string DefaultRoot() {
+#if defined(VB_WEB_BUILD_DIR) && defined(VB_WEB_SOURCE_WWW)
+  char self[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  const std::string build = VB_WEB_BUILD_DIR;
+  if (n > 0 && std::string(self, static_cast<size_t>(n)).rfind(build + "/", 0) == 0) return VB_WEB_SOURCE_WWW;
+#endif
+  return kInstalledRoot;
+}
+
+// Returns 0 to go on, 1 to exit successfully, 2 on a bad option.
+int ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+      Usage(stdout);
+      return 1;
+    }
+    const char* v = i + 1 < argc ? argv[++i] : nullptr;
+    double number = 0;
+    bool ok = v != nullptr;
+    if (!ok) {
+    } else if (!std::strcmp(a, "--address")) {
+      in_addr parsed{};
+      ok = std::strlen(v) < sizeof o->address && inet_pton(AF_INET, v, &parsed) == 1;
+      if (ok) std::strcpy(o->address, v);
+    } else if (!std::strcmp(a, "--port")) {
+      ok = ParseNumber(v, 0, 65535, &number);
+      o->port = static_cast<uint16_t>(number);
+    } else if (!std::strcmp(a, "--root")) {
+      o->root = v;
+    } else if (!std::strcmp(a, "--box")) {
+      ok = ParseHostPort(v, o->box_host, sizeof o->box_host, &o->box_port);
+    } else if (!std::strcmp(a, "--hud")) {
+      ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
+      o->hud_name = v;
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "vb-web: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      Usage(stderr);
+      return 2;
+    }
+  }
+  if (o->root.empty()) o->root = DefaultRoot();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (int parsed = ParseOptions(argc, argv, &options)) return parsed == 1 ? 0 : 2;
+
+  StaticFiles files;
+  std::string error;
+  if (!files.Load(options.root, &error)) {
+    std::fprintf(stderr, "vb-web: %s\n", error.c_str());
+    return 1;
+  }
+  sockaddr_in box{};
+  if (!ResolveHost(options.box_host, options.box_port, &box)) {
+    std::fprintf(stderr, "vb-web: cannot resolve %s\n", options.box_host);
+    return 2;
+  }
+  sockaddr_in listen_address{};
+  listen_address.sin_family = AF_INET;
+  listen_address.sin_port = htons(options.port);
+  inet_pton(AF_INET, options.address, &listen_address.sin_addr);
+
+  // Signals are taken by sigtimedwait below, on this thread only.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  HudMapping hud(options.hud_name);
+  hud.Refresh();
+  MailboxQueue queue([&hud](const std::function<void(char*)>& f) { return hud.WithMailbox(f); }, kQueueCapacity);
+  BoxViewer viewer(box);
+  WebServer server(WebParts{&files, &hud, &viewer, &queue});
+  if (!viewer.Start(&error) || !server.Start(listen_address, &error)) {
+    std::fprintf(stderr, "vb-web: %s\n", error.c_str());
+    return 1;
+  }
+  queue.Start();
+  std::fprintf(stderr, "vb-web: serving http://%s:%u/ from %s\n", options.address, server.Port(),
+               options.root.c_str());
+
+  bool warned_missing = false;
+  for (;;) {
+    timespec second{1, 0};
+    const int sig = sigtimedwait(&signals, nullptr, &second);
+    if (sig == SIGINT || sig == SIGTERM) break;
+    // Follows the daemon: its record appears at its start and is replaced
+    // when /dev/shm was cleaned in between.
+    const bool mapped = hud.Refresh();
+    if (!mapped && !warned_missing) std::fprintf(stderr, "vb-web: %s is not there yet\n", options.hud_name.c_str());
+    warned_missing = !mapped;
+  }
+  server.BeginStop();
+  queue.Stop();
+  server.Stop();
+  viewer.Stop();
+  std::fprintf(stderr, "vb-web: stopped\n");
+  return 0;
+}

@@ -1,0 +1,361 @@
+#include "web_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "box_viewer.h"
+#include "camera_choices.h"
+#include "command_check.h"
+#include "hud_mapping.h"
+#include "mailbox_queue.h"
+#include "platform/connected_networks.h"
+#include "state_json.h"
+#include "static_files.h"
+
+namespace {
+
+constexpr unsigned kConnectionLimit = 64;
+constexpr unsigned kConnectionsPerAddress = 16;  // a browser opens up to six, plus an event stream per tab
+constexpr unsigned kIdleSeconds = 30;
+constexpr size_t kConnectionMemory = 16 * 1024;  // request line and headers
+constexpr size_t kThreadStack = 256 * 1024;
+constexpr const char* kConfigRequest = "{\"cmd\":\"configrequest\"}";
+
+// Per request: the body as it arrives.
+struct Request {
+  std::string body;
+  bool too_long = false;
+};
+
+// Per event stream: the text not yet handed to libmicrohttpd.
+struct EventStream {
+  WebServer* server;
+  std::chrono::milliseconds period;
+  uint64_t report_sent = 0;
+  std::string pending;
+  size_t offset = 0;
+  bool started = false;
+};
+
+std::atomic<int64_t> g_last_refusal_log_s{0};
+
+// At most one line a second however many peers knock.
+void LogRefusal() {
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::steady_clock::now().time_since_epoch()).count();
+  int64_t last = g_last_refusal_log_s.load(std::memory_order_relaxed);
+  if (now != last && g_last_refusal_log_s.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
+    std::fprintf(stderr, "vb-web: refused a client outside the box's networks\n");
+  }
+}
+
+MHD_Result AcceptPolicy(void*, const sockaddr* address, socklen_t length) {
+  if (address && length >= sizeof(sockaddr_in) && address->sa_family == AF_INET &&
+      IsInConnectedNetwork(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr)) {
+    return MHD_YES;
+  }
+  LogRefusal();
+  return MHD_NO;
+}
+
+MHD_Result AccessHandler(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+                         const char* upload_data, size_t* upload_data_size, void** context) {
+  return static_cast<WebServer*>(cls)->HandleRequest(connection, url, method, upload_data, upload_data_size,
+                                                     context) == MHD_YES
+             ? MHD_YES
+             : MHD_NO;
+}
+
+void RequestCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+  delete static_cast<Request*>(*context);
+  *context = nullptr;
+}
+
+ssize_t ReadEvents(void* cls, uint64_t, char* buffer, size_t max) {
+  auto* stream = static_cast<EventStream*>(cls);
+  if (stream->offset >= stream->pending.size()) {
+    stream->pending.clear();
+    stream->offset = 0;
+    if (!stream->started) {
+      stream->started = true;
+      stream->pending = "retry: 2000\n\n";  // the browser reconnects this soon after a break
+    } else if (!stream->server->WaitNextEvent(stream->period)) {
+      return MHD_CONTENT_READER_END_OF_STREAM;
+    }
+    stream->server->AppendEvents(&stream->report_sent, &stream->pending);
+  }
+  const size_t n = std::min(max, stream->pending.size() - stream->offset);
+  std::memcpy(buffer, stream->pending.data() + stream->offset, n);
+  stream->offset += n;
+  return static_cast<ssize_t>(n);
+}
+
+void FreeEventStream(void* cls) { delete static_cast<EventStream*>(cls); }
+
+void AddCommonHeaders(MHD_Response* response) {
+  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(response, "X-Frame-Options", "DENY");
+  MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+  MHD_add_response_header(response, "Content-Security-Policy",
+                          "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+}
+
+MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response) {
+  if (!response) return MHD_NO;
+  AddCommonHeaders(response);
+  MHD_Result result = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return result;
+}
+
+MHD_Result AnswerJson(MHD_Connection* connection, unsigned status, const std::string& json,
+                      const char* retry_after = nullptr) {
+  MHD_Response* response = MHD_create_response_from_buffer(json.size(), const_cast<char*>(json.data()),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", "application/json");
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  if (retry_after) MHD_add_response_header(response, "Retry-After", retry_after);
+  return Queue(connection, status, response);
+}
+
+std::string ErrorJson(std::string_view error) {
+  std::string json = "{\"ok\":false,\"error\":\"";
+  for (char c : error) {
+    if (c == '"' || c == '\\') json += '\\';
+    json += c;
+  }
+  return json + "\"}";
+}
+
+MHD_Result AnswerError(MHD_Connection* connection, unsigned status, std::string_view error,
+                       const char* retry_after = nullptr) {
+  return AnswerJson(connection, status, ErrorJson(error), retry_after);
+}
+
+MHD_Result AnswerNotAllowed(MHD_Connection* connection, const char* allow) {
+  const std::string json = ErrorJson("this method is not served here");
+  MHD_Response* response = MHD_create_response_from_buffer(json.size(), const_cast<char*>(json.data()),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", "application/json");
+  MHD_add_response_header(response, "Allow", allow);
+  return Queue(connection, MHD_HTTP_METHOD_NOT_ALLOWED, response);
+}
+
+const char* Header(MHD_Connection* connection, const char* name) {
+  return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
+
+bool IsJsonType(const char* type) {
+  if (!type) return false;
+  std::string_view t(type);
+  const size_t semicolon = t.find(';');
+  if (semicolon != std::string_view::npos) t = t.substr(0, semicolon);
+  while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+  return t.size() == 16 && strncasecmp(t.data(), "application/json", 16) == 0;
+}
+
+// A browser names the page that sends a request: it must be this server's
+// own page (same host and port), never a page of another site.
+bool FromOwnPage(MHD_Connection* connection) {
+  const char* site = Header(connection, "Sec-Fetch-Site");
+  if (site && std::strcmp(site, "same-origin") != 0 && std::strcmp(site, "none") != 0) return false;
+  const char* origin = Header(connection, "Origin");
+  if (!origin) return true;  // not a browser, or an old one: the content type still has to be JSON
+  const char* host = Header(connection, "Host");
+  std::string_view o(origin);
+  const size_t scheme = o.find("://");
+  return host && scheme != std::string_view::npos && o.substr(scheme + 3) == host;
+}
+
+}  // namespace
+
+WebServer::WebServer(WebParts parts, WebTiming timing) : parts_(parts), timing_(timing) {}
+
+WebServer::~WebServer() { Stop(); }
+
+bool WebServer::Start(const sockaddr_in& address, std::string* error) {
+  daemon_ = MHD_start_daemon(
+      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD, 0, AcceptPolicy, nullptr, AccessHandler, this,
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address), MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+      MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
+      MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+      MHD_OPTION_THREAD_STACK_SIZE, kThreadStack, MHD_OPTION_NOTIFY_COMPLETED, RequestCompleted, nullptr,
+      MHD_OPTION_END);
+  if (!daemon_) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    *error = std::string("cannot listen on ") + text + ":" + std::to_string(ntohs(address.sin_port));
+    return false;
+  }
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+  port_ = info ? info->port : ntohs(address.sin_port);
+  return true;
+}
+
+void WebServer::BeginStop() {
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stopping_ = true;
+  }
+  stop_.notify_all();
+}
+
+void WebServer::Stop() {
+  BeginStop();
+  if (daemon_) MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+}
+
+bool WebServer::WaitNextEvent(std::chrono::milliseconds period) {
+  std::unique_lock<std::mutex> lock(stop_mutex_);
+  return !stop_.wait_for(lock, period, [&] { return stopping_.load(); });
+}
+
+std::string WebServer::StateJson() const {
+  BoxStatus box;
+  if (parts_.viewer) box = parts_.viewer->Status();
+  const size_t waiting = parts_.queue ? parts_.queue->Waiting() : 0;
+  HudState hud;
+  const bool mapped = parts_.hud && parts_.hud->Snapshot(&hud);
+  return FormatStateJson(mapped ? &hud : nullptr, box, waiting);
+}
+
+void WebServer::AppendEvents(uint64_t* report_sent, std::string* out) const {
+  if (parts_.viewer) {
+    const uint64_t number = parts_.viewer->ReportNumber();
+    if (number != *report_sent) {
+      *report_sent = number;
+      *out += "event: config\ndata: " + parts_.viewer->Report() + "\n\n";
+    }
+  }
+  *out += "event: state\ndata: " + StateJson() + "\n\n";
+}
+
+int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const char* method, const char* upload_data,
+                             size_t* upload_data_size, void** context) {
+  const std::string_view path(url ? url : "");
+  const bool post = method && std::strcmp(method, "POST") == 0;
+
+  if (!*context) {
+    // First call: the request line and headers. A refusal goes out before
+    // any body is read; otherwise the answer waits for the request's end, so
+    // the connection can stay open for the next request.
+    if (post && path == "/api/command") {
+      if (!FromOwnPage(connection)) {
+        return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
+      }
+      if (!IsJsonType(Header(connection, "Content-Type"))) {
+        return AnswerError(connection, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "commands must be sent as application/json");
+      }
+      const char* declared = Header(connection, "Content-Length");
+      if (declared && std::strtoull(declared, nullptr, 10) > kMaxRequestBody) {
+        return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
+      }
+    }
+    *context = new Request;
+    return MHD_YES;
+  }
+
+  auto* request = static_cast<Request*>(*context);
+  if (*upload_data_size != 0) {
+    if (request->body.size() + *upload_data_size > kMaxRequestBody) request->too_long = true;
+    if (!request->too_long) request->body.append(upload_data, *upload_data_size);
+    *upload_data_size = 0;
+    return MHD_YES;
+  }
+  if (post && path == "/api/command") {
+    if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
+    return HandleCommand(connection, request->body);
+  }
+  return HandleRead(connection, path, method ? method : "");
+}
+
+int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method) {
+  const StaticFile* file = parts_.files ? parts_.files->Find(path) : nullptr;
+  const bool api = path == "/events" || path == "/api/state" || path == "/api/limits" || path == "/api/config" ||
+                   path == "/api/choices";
+  if (path == "/api/command") return AnswerNotAllowed(connection, "POST");
+  if (!api && !file) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
+  if (method != "GET" && method != "HEAD") return AnswerNotAllowed(connection, "GET, HEAD");
+  if (file) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        file->content.size(), const_cast<char*>(file->content.data()), MHD_RESPMEM_PERSISTENT);
+    if (!response) return MHD_NO;
+    MHD_add_response_header(response, "Content-Type", file->type);
+    MHD_add_response_header(response, "Cache-Control", "no-cache");
+    return Queue(connection, MHD_HTTP_OK, response);
+  }
+  if (path == "/api/state") return AnswerJson(connection, MHD_HTTP_OK, StateJson());
+  if (path == "/api/limits") return AnswerJson(connection, MHD_HTTP_OK, SettingsTextsJson());
+  if (path == "/api/choices") return AnswerJson(connection, MHD_HTTP_OK, CameraChoicesJson());
+  if (path == "/api/config") {
+    const std::string report = parts_.viewer ? parts_.viewer->Report() : std::string();
+    if (report.empty()) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "the box has sent no report yet");
+    return AnswerJson(connection, MHD_HTTP_OK, report);
+  }
+  auto* stream = new EventStream{this, timing_.state_period, 0, {}, 0, false};
+  MHD_Response* response =
+      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, ReadEvents, stream, FreeEventStream);
+  if (!response) {
+    delete stream;
+    return MHD_NO;
+  }
+  MHD_add_response_header(response, "Content-Type", "text/event-stream");
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  return Queue(connection, MHD_HTTP_OK, response);
+}
+
+bool WebServer::FetchReport(int tries, std::string* report) {
+  for (int attempt = 0; attempt < tries && !stopping_; ++attempt) {
+    const uint64_t before = parts_.viewer->ReportNumber();
+    if (parts_.queue->Send(kConfigRequest) != MailboxOutcome::kTaken) return false;
+    if (parts_.viewer->WaitForReport(before, timing_.report_wait, report)) return true;
+  }
+  return false;
+}
+
+int WebServer::HandleCommand(MHD_Connection* connection, const std::string& body) {
+  const CheckedCommand checked = CheckCommand(body);
+  if (checked.status != 200) return AnswerError(connection, static_cast<unsigned>(checked.status), checked.error);
+  if (!parts_.queue) return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "no mailbox");
+
+  std::string report;
+  MailboxOutcome outcome;
+  bool have_report = false;
+  if (checked.report && parts_.viewer) {
+    // The request itself asks for the report: it is its own first try.
+    const uint64_t before = parts_.viewer->ReportNumber();
+    outcome = parts_.queue->Send(checked.text);
+    if (outcome == MailboxOutcome::kTaken) {
+      have_report = parts_.viewer->WaitForReport(before, timing_.report_wait, &report) ||
+                    FetchReport(timing_.report_tries - 1, &report);
+    }
+  } else {
+    outcome = parts_.queue->Send(checked.text);
+    if (outcome == MailboxOutcome::kTaken && checked.settings && parts_.viewer) {
+      have_report = FetchReport(timing_.report_tries, &report);
+    }
+  }
+
+  switch (outcome) {
+    case MailboxOutcome::kTaken:
+      break;
+    case MailboxOutcome::kQueueFull:
+      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome), "1");
+    case MailboxOutcome::kNotTaken:
+    case MailboxOutcome::kExpired:
+      return AnswerError(connection, MHD_HTTP_GATEWAY_TIMEOUT, MailboxOutcomeText(outcome));
+    default:
+      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome));
+  }
+  if (!(checked.settings || checked.report)) return AnswerJson(connection, MHD_HTTP_OK, "{\"ok\":true}");
+  // The box took the command; its report may still have been lost on the way.
+  return AnswerJson(connection, MHD_HTTP_OK,
+                    std::string("{\"ok\":true,\"report\":") + (have_report ? report : "null") + "}");
+}

@@ -1,0 +1,74 @@
+// vb-web's HTTP side on libmicrohttpd: the page's files, the live state as
+// server-sent events, and the commands the page posts, handed to the mailbox
+// queue. Only peers inside the box's directly connected networks are served;
+// state-changing requests must be JSON POSTs from the page's own origin.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+struct MHD_Daemon;
+struct MHD_Connection;
+class BoxViewer;
+class HudMapping;
+class MailboxQueue;
+class StaticFiles;
+
+// What the server reads from and hands to; hud and viewer may be null (the
+// page then shows the box as not running).
+struct WebParts {
+  const StaticFiles* files = nullptr;
+  HudMapping* hud = nullptr;
+  BoxViewer* viewer = nullptr;
+  MailboxQueue* queue = nullptr;
+};
+
+struct WebTiming {
+  std::chrono::milliseconds state_period{200};  // live state events: five a second
+  std::chrono::milliseconds report_wait{1500};  // per configuration request
+  int report_tries = 3;                         // a data message can be dropped while video is sent
+};
+
+class WebServer {
+ public:
+  explicit WebServer(WebParts parts, WebTiming timing = {});
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Listens on address (port 0: any free port).
+  bool Start(const sockaddr_in& address, std::string* error);
+  uint16_t Port() const { return port_; }
+  // Ends the event streams at once; call before stopping the queue.
+  void BeginStop();
+  // Closes every connection and the listening socket.
+  void Stop();
+
+  // Entry points for libmicrohttpd's callbacks.
+  int HandleRequest(MHD_Connection* connection, const char* url, const char* method, const char* upload_data,
+                    size_t* upload_data_size, void** context);
+  bool WaitNextEvent(std::chrono::milliseconds period);
+  void AppendEvents(uint64_t* report_sent, std::string* out) const;
+
+ private:
+  int HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method);
+  int HandleCommand(MHD_Connection* connection, const std::string& body);
+  // Asks for the configuration report up to tries times; true with it.
+  bool FetchReport(int tries, std::string* report);
+  std::string StateJson() const;
+
+  const WebParts parts_;
+  const WebTiming timing_;
+  MHD_Daemon* daemon_ = nullptr;
+  uint16_t port_ = 0;
+  std::mutex stop_mutex_;
+  std::condition_variable stop_;
+  std::atomic<bool> stopping_{false};
+};

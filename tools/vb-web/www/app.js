@@ -1,0 +1,448 @@
+// The box's page: live state from /events, commands posted to /api/command as
+// the JSON commands the box knows, settings read from the box's report.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+
+// ---- commands -------------------------------------------------------------
+
+let toastTimer = 0;
+function toast(text, kind) {
+  const t = $('toast');
+  t.textContent = text;
+  t.className = 'toast' + (kind ? ' ' + kind : '');
+  t.hidden = false;
+  clearTimeout(toastTimer);
+  toastTimer = setTimeout(() => { t.hidden = true; }, kind === 'bad' ? 6000 : 2500);
+}
+
+// Posts one command; resolves to the server's answer ({ok, error, report}).
+async function post(command) {
+  let response;
+  try {
+    response = await fetch('/api/command', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify(command),
+    });
+  } catch (e) {
+    return { ok: false, error: 'the web server cannot be reached' };
+  }
+  let answer = null;
+  try { answer = await response.json(); } catch (e) { answer = null; }
+  if (!answer) answer = { ok: response.ok, error: 'HTTP ' + response.status };
+  answer.status = response.status;
+  return answer;
+}
+
+// A button press: the command, a busy button meanwhile, and a word on the outcome.
+async function press(button, command, label) {
+  if (button) button.setAttribute('aria-busy', 'true');
+  const answer = await post(command);
+  if (button) button.removeAttribute('aria-busy');
+  if (answer.ok) toast(label + ': the box took it', 'good');
+  else toast(label + ': ' + answer.error, 'bad');
+  return answer;
+}
+
+function cameraCommand(cmd, param, value1) {
+  const c = { cmd: cmd };
+  if (param !== undefined) c.param = param;
+  if (value1 !== undefined) c.value1 = value1;
+  return c;
+}
+
+// ---- live state -----------------------------------------------------------
+
+let state = null;
+
+function setText(id, text, cls) {
+  const el = $(id);
+  el.textContent = text;
+  if (cls !== undefined) el.className = cls;
+}
+
+function degrees(v) {
+  return v === null || v === undefined ? '–' : v.toFixed(1) + '°';
+}
+
+// "1/100 s" or "3.2 s" from the camera's 24-bit shutter code.
+function shutterText(code) {
+  if (!code) return '';
+  const whole = code & 0x7fff;
+  const fraction = (code >> 16) & 0xff;
+  const number = fraction ? whole + '.' + fraction : String(whole);
+  return (code & 0x8000 ? '1/' + number : number) + ' s';
+}
+
+function showState(s) {
+  state = s;
+  const answering = s.box.answering;
+  const live = answering && s.box.record;
+  const pill = $('connection');
+  pill.textContent = live ? 'Live' : answering ? 'Starting' : 'Box not answering';
+  pill.className = 'pill ' + (live ? 'pill-live' : answering ? 'pill-wait' : 'pill-down');
+  const banner = $('banner');
+  banner.hidden = answering;
+  banner.textContent = s.box.record
+    ? 'The box is not answering: the values below may be old.'
+    : 'The box is not running.';
+  document.body.classList.toggle('stale', !live);
+  if (!('attitude' in s)) return;
+
+  const recording = s.camera.recording;
+  document.body.classList.toggle('recording-on', recording);
+  setText('rec-text', recording ? 'Recording' : 'Not recording');
+  const rec = $('record');
+  rec.textContent = recording ? 'Stop recording' : 'Record';
+  rec.classList.toggle('recording', recording);
+
+  setText('pan', degrees(s.attitude.pan));
+  setText('tilt', degrees(s.attitude.tilt));
+  setText('dutch', degrees(s.attitude.dutch));
+  setText('lock-note', s.attitude.locked ? 'Orientation locked' : '');
+
+  setText('camera-link', s.link.camera ? 'Connected' : 'Not connected', s.link.camera ? 'ok' : 'bad');
+  setText('video-link', s.link.video ? 'Streaming' : 'No video', s.link.video ? 'ok' : 'off');
+  setText('viewers', String(s.viewers));
+  const mode = s.camera.reported ? (s.camera.mode === 'photo' ? 'Photo' : s.camera.mode === 'video' ? 'Video' : '–') : '–';
+  setText('work-mode', mode);
+  $('mode-photo').setAttribute('aria-pressed', String(s.camera.reported && s.camera.mode === 'photo'));
+  $('mode-video').setAttribute('aria-pressed', String(s.camera.reported && s.camera.mode === 'video'));
+  const rcOn = report ? report.rcin_en === 1 : null;
+  setText('rc', rcOn === false ? 'Off' : s.rc.suspended ? 'Suspended' : 'Status ' + s.rc.status, rcOn === false ? 'off' : '');
+  setText('shield', s.shield_closed ? 'Closed' : 'Open');
+  setText('media', s.media || '–');
+
+  if (s.camera.reported) {
+    const shutter = shutterText(s.exposure.shutter_code);
+    setText('shutter-now', shutter ? 'now ' + shutter : '');
+    setText('aperture-now', s.exposure.aperture ? 'now f/' + s.exposure.aperture.toFixed(1) : '');
+    setText('ev-now', s.exposure.ev === null ? '' : 'now ' + (s.exposure.ev > 0 ? '+' : '') + s.exposure.ev.toFixed(1));
+    follow('shutter', choices && choices.shutterByCode[s.exposure.shutter_code]);
+    follow('aperture', s.exposure.aperture ? s.exposure.aperture.toFixed(1) : undefined);
+    follow('ev', s.exposure.ev === null ? undefined : s.exposure.ev.toFixed(1));
+  }
+}
+
+// A picker shows the camera's value unless the user just picked one.
+function follow(id, value) {
+  const select = $(id);
+  if (value === undefined || Date.now() < (Number(select.dataset.holdUntil) || 0)) return;
+  if ([...select.options].some((o) => o.value === value)) select.value = value;
+}
+
+function connectEvents() {
+  const events = new EventSource('/events');
+  events.addEventListener('state', (e) => showState(JSON.parse(e.data)));
+  events.addEventListener('config', (e) => showReport(JSON.parse(e.data), null));
+  events.onerror = () => {
+    const pill = $('connection');
+    pill.textContent = 'Reconnecting…';
+    pill.className = 'pill pill-down';
+    document.body.classList.add('stale');
+  };
+}
+
+// ---- camera controls ------------------------------------------------------
+
+let choices = null;
+
+function fillSelect(id, items, placeholder) {
+  const select = $(id);
+  select.replaceChildren();
+  const first = new Option(placeholder, '', true, true);
+  first.disabled = true;
+  select.add(first);
+  for (const [value, text] of items) select.add(new Option(text, value));
+}
+
+async function loadChoices() {
+  const response = await fetch('/api/choices');
+  const c = await response.json();
+  choices = { shutterByCode: {} };
+  for (const s of c.shutter) choices.shutterByCode[s.code] = s.name;
+  fillSelect('iso', c.iso.map((v) => [v, v === 'auto' ? 'Auto' : v]), 'Set ISO');
+  fillSelect('shutter', c.shutter.map((s) => [s.name, shutterText(s.code)]), 'Set shutter');
+  fillSelect('aperture', c.aperture.map((v) => [v, 'f/' + v]), 'Set aperture');
+  fillSelect('ev', c.ev.map((v) => [v, (Number(v) > 0 ? '+' : '') + v]), 'Set EV');
+  for (const id of ['iso', 'shutter', 'aperture', 'ev']) {
+    $(id).addEventListener('change', (e) => {
+      const select = e.target;
+      select.dataset.holdUntil = String(Date.now() + 3000);
+      press(null, cameraCommand(id, select.value), id.toUpperCase() === 'EV' ? 'EV' : id[0].toUpperCase() + id.slice(1));
+      if (id === 'iso') setText('iso-now', 'sent ' + select.value);
+    });
+  }
+}
+
+function wireButtons() {
+  $('record').addEventListener('click', (e) => {
+    const start = !(state && state.camera && state.camera.recording);
+    press(e.currentTarget, cameraCommand('record', start ? 'start' : 'stop'), start ? 'Record' : 'Stop');
+  });
+  $('photo').addEventListener('click', (e) => press(e.currentTarget, cameraCommand('shot'), 'Photo'));
+  $('mode-photo').addEventListener('click', (e) =>
+    press(e.currentTarget, cameraCommand('camera', 'mode', 'photo'), 'Photo mode'));
+  $('mode-video').addEventListener('click', (e) =>
+    press(e.currentTarget, cameraCommand('camera', 'mode', 'video'), 'Video mode'));
+  $('centre').addEventListener('click', (e) =>
+    press(e.currentTarget, cameraCommand('position', 'normal'), 'Centre'));
+  // Digital zoom: steps relative to the level the box keeps (param -1), or back to none.
+  $('zoom-in').addEventListener('click', (e) => press(e.currentTarget, cameraCommand('zoom', '-1', '10'), 'Zoom in'));
+  $('zoom-out').addEventListener('click', (e) => press(e.currentTarget, cameraCommand('zoom', '-1', '-10'), 'Zoom out'));
+  $('zoom-reset').addEventListener('click', (e) => press(e.currentTarget, cameraCommand('zoom', '0', '0'), 'Zoom 1×'));
+  for (const button of $('playback').querySelectorAll('button[data-key]')) {
+    button.addEventListener('click', (e) =>
+      press(e.currentTarget, cameraCommand('playback', button.dataset.key), 'Playback ' + button.dataset.key));
+  }
+}
+
+// ---- settings -------------------------------------------------------------
+
+// Each row is one "updateparam": its name, and the report keys whose values go
+// as value, value2, value3 (or, for "wifi", as the members named).
+const SETTINGS = {
+  wifi: [{ name: 'wifi', members: {
+    value4: 'lan_iface', value5: 'lan_ssid', value6: 'lan_psk', value7: 'ap_iface', value8: 'ap_ssid',
+    value9: 'ap_psk', value10: 'ap_mode', value11: 'ap_channel', value12: 'ap_country' } }],
+  rc: [
+    { name: 'rcin_enabled', keys: ['rcin_en'] },
+    { name: 'rcin_mode', keys: ['rcin_mode', 'rcin2_mode'] },
+    { name: 'rcin_map', keys: ['rcin_map'] },
+    { name: 'rcin_speed', keys: ['rcin_pan', 'rcin_tilt', 'rcin_dutch'] },
+    { name: 'rcin_pan_inv', keys: ['rcin_paninv'] },
+    { name: 'rcin_tilt_inv', keys: ['rcin_tiltinv'] },
+    { name: 'rcin_dutch_inv', keys: ['rcin_dutchinv'] },
+    { name: 'rcin_exp', keys: ['rcin_exp'] },
+    { name: 'rcin_abs', keys: ['rcin_abs'] },
+  ],
+  display: [
+    { name: 'osd_enabled', keys: ['osd_en'] },
+    { name: 'hud_enabled', keys: ['hud_en'] },
+    { name: 'fa_enabled', keys: ['fa_en'] },
+    { name: 'internal_camera_enabled', keys: ['ic_en'] },
+    { name: 'internal_camera_fullscreen', keys: ['ic_fs'] },
+    { name: 'hdmi_enabled', keys: ['hdmistate'] },
+    { name: 'video_hflip', keys: ['v_hf'] },
+    { name: 'video_vflip', keys: ['v_vf'] },
+    { name: 'video_fix', keys: ['v_f'] },
+    { name: 'disable_video_stream', keys: ['v_dis'] },
+    { name: 'osd_borders', keys: ['osdbrdw', 'osdbrdh'] },
+    { name: 'osd_offset', keys: ['osdtof', 'osdbof'] },
+  ],
+};
+
+let report = null;
+let limits = [];
+
+function inputsOf(form) { return [...form.querySelectorAll('[data-key]')]; }
+
+// The text an input stands for, as the box's command takes it.
+function inputValue(input) {
+  if (input.type === 'checkbox') return input.checked ? '1' : '0';
+  return input.type === 'number' ? input.value.trim() : input.value;
+}
+
+// The report's value of a key, as the same text.
+function reportValue(key) {
+  const v = report[key];
+  if (v === undefined || v === null) return '';
+  return String(v);
+}
+
+function setInput(input, value) {
+  if (input.type === 'checkbox') {
+    input.checked = value === '1';
+    return;
+  }
+  // A value the file holds but the picker does not offer is shown as it is.
+  if (input.tagName === 'SELECT' && ![...input.options].some((o) => o.value === value)) {
+    input.add(new Option(value || '(not set)', value));
+  }
+  input.value = value;
+}
+
+function formDirty(form) {
+  return inputsOf(form).some((input) => inputValue(input) !== reportValue(input.dataset.key));
+}
+
+// Fills the forms from a report; a form the user is editing keeps the user's
+// values, except the one just saved (saved), or every form when saved is 'all'.
+function showReport(r, saved) {
+  report = r;
+  $('version').textContent = r.version ? 'version ' + r.version : 'camera bridge';
+  $('settings-note').textContent = '';
+  $('ap-state').textContent = r.apstate ? '(running)' : '(not running)';
+  for (const form of document.querySelectorAll('form[data-group]')) {
+    if (saved !== 'all' && form !== saved && form.dataset.edited === 'true') continue;
+    for (const input of inputsOf(form)) setInput(input, reportValue(input.dataset.key));
+    form.dataset.edited = 'false';
+    clearProblems(form);
+  }
+  if (state) showState(state);
+}
+
+function utf8Length(text) { return new TextEncoder().encode(text).length; }
+
+// The same rules the server applies to texts that go into the settings file.
+function textProblem(rule, text) {
+  if (text === '') return null;
+  const bytes = utf8Length(text);
+  if (bytes > rule.max) return 'is too long (at most ' + rule.max + ' bytes)';
+  if (bytes < rule.min) return 'is too short (at least ' + rule.min + ' characters)';
+  if (/[\u0000-\u001f\u007f]/.test(text)) return 'holds a control character';
+  if (rule.printable && /[^\u0020-\u007e]/.test(text)) return 'may hold only printable ASCII characters';
+  if (text.includes('"')) return 'may not hold a double quote';
+  if (text.includes(' ;')) return 'may not hold a blank followed by ";"';
+  if (!rule.quoted && (text.startsWith(' ') || text.endsWith(' '))) return 'may not start or end with a blank';
+  return null;
+}
+
+function clearProblems(form) {
+  for (const p of form.querySelectorAll('.problem')) p.remove();
+  for (const i of form.querySelectorAll('.invalid')) i.classList.remove('invalid');
+}
+
+function markProblem(input, text) {
+  input.classList.add('invalid');
+  const p = document.createElement('span');
+  p.className = 'problem';
+  p.textContent = text;
+  input.closest('.field').append(p);
+}
+
+// The commands for the changed rows of a form, or null when an input is refused.
+function buildCommands(form) {
+  const group = form.dataset.group;
+  const byKey = {};
+  for (const input of inputsOf(form)) byKey[input.dataset.key] = input;
+  clearProblems(form);
+  let refused = false;
+  for (const input of inputsOf(form)) {
+    if (input.type === 'number' && input.value !== '') {
+      const n = Number(input.value);
+      if (!Number.isInteger(n) || n < Number(input.min) || n > Number(input.max)) {
+        markProblem(input, 'a whole number from ' + input.min + ' to ' + input.max);
+        refused = true;
+      }
+    }
+  }
+  const commands = [];
+  for (const row of SETTINGS[group]) {
+    const members = row.members || Object.fromEntries(row.keys.map((k, i) => [i ? 'value' + (i + 1) : 'value', k]));
+    const keys = Object.values(members);
+    if (!keys.some((k) => inputValue(byKey[k]) !== reportValue(k))) continue;
+    const command = { cmd: 'updateparam', name: row.name };
+    for (const [member, key] of Object.entries(members)) {
+      let value = inputValue(byKey[key]);
+      if (key === 'ap_mode') value = value === '2' ? '2.4' : value;
+      command[member] = value;
+      const rule = limits.find((l) => l.cmd === 'updateparam' && l.name === row.name && l.member === member);
+      const problem = rule && textProblem(rule, value);
+      if (problem) {
+        markProblem(byKey[key], 'The ' + rule.label + ' ' + problem + '.');
+        refused = true;
+      }
+    }
+    commands.push(command);
+  }
+  return refused ? null : commands;
+}
+
+async function saveForm(form) {
+  const answerLine = form.querySelector('.answer');
+  const button = form.querySelector('button[type="submit"]');
+  if (!report) {
+    answerLine.textContent = 'The box has not sent its settings yet.';
+    answerLine.className = 'answer bad';
+    return;
+  }
+  const commands = buildCommands(form);
+  if (commands === null) {
+    answerLine.textContent = 'Nothing was sent: correct the marked fields first.';
+    answerLine.className = 'answer bad';
+    const first = form.querySelector('.invalid');
+    first.scrollIntoView({ block: 'center' });
+    first.focus({ preventScroll: true });
+    return;
+  }
+  if (commands.length === 0) {
+    answerLine.textContent = 'Nothing changed.';
+    answerLine.className = 'answer';
+    return;
+  }
+  button.setAttribute('aria-busy', 'true');
+  const wanted = {};
+  for (const input of inputsOf(form)) wanted[input.dataset.key] = inputValue(input);
+  let last = null;
+  for (const command of commands) {
+    answerLine.textContent = 'Saving ' + command.name + '…';
+    answerLine.className = 'answer';
+    last = await post(command);
+    if (!last.ok) break;
+  }
+  button.removeAttribute('aria-busy');
+  if (!last.ok) {
+    answerLine.textContent = 'Not saved: ' + last.error;
+    answerLine.className = 'answer bad';
+    return;
+  }
+  if (!last.report) {
+    answerLine.textContent = 'The box took the change, but its report did not arrive. Read the settings again.';
+    answerLine.className = 'answer bad';
+    return;
+  }
+  showReport(last.report, form);
+  // The box's answer: what it now reports, beside what was asked for.
+  const differ = Object.keys(wanted).filter((k) => reportValue(k) !== wanted[k]);
+  if (differ.length === 0) {
+    answerLine.textContent = 'Saved. The box reports the new settings.';
+    answerLine.className = 'answer good';
+  } else {
+    answerLine.textContent = 'Saved, but the box reports ' +
+      differ.map((k) => k + ' = ' + (reportValue(k) || '(empty)') + ' (asked ' + (wanted[k] || '(empty)') + ')').join(', ');
+    answerLine.className = 'answer bad';
+  }
+}
+
+async function requestReport(button) {
+  if (button) button.setAttribute('aria-busy', 'true');
+  const answer = await post({ cmd: 'configrequest' });
+  if (button) button.removeAttribute('aria-busy');
+  if (answer.ok && answer.report) showReport(answer.report, button ? 'all' : null);
+  else $('settings-note').textContent = 'The box did not send its settings: ' + (answer.error || 'no report arrived');
+}
+
+function wireSettings() {
+  for (const form of document.querySelectorAll('form[data-group]')) {
+    form.addEventListener('input', () => { form.dataset.edited = 'true'; });
+    form.addEventListener('submit', (e) => {
+      e.preventDefault();
+      saveForm(form);
+    });
+  }
+  $('show-passwords').addEventListener('change', (e) => {
+    for (const input of document.querySelectorAll('[data-key$="_psk"]')) input.type = e.target.checked ? 'text' : 'password';
+  });
+  $('reload-settings').addEventListener('click', (e) => requestReport(e.currentTarget));
+}
+
+async function start() {
+  wireButtons();
+  wireSettings();
+  connectEvents();
+  try {
+    limits = await (await fetch('/api/limits')).json();
+    await loadChoices();
+  } catch (e) {
+    toast('Could not load the page\'s tables: ' + e, 'bad');
+  }
+  try {
+    const known = await fetch('/api/config');
+    if (known.ok) showReport(await known.json(), null);
+  } catch (e) { /* asked for below */ }
+  requestReport(null);
+}
+
+document.addEventListener('DOMContentLoaded', start);
