@@ -114,6 +114,10 @@ int RcFunctionCode(const char* word) {
   return CodeOfWord(word);
 }
 
+const char* RcFunctionWord(int code) {
+  return code >= 0 && code < kRcFunctionCount ? kRcFunctionNames[code] : nullptr;
+}
+
 void ParseRcChannelMap(const char* map_text) {
   uint8_t map[kRcChannelCount];
   std::memset(map, kRcUnassigned, sizeof map);

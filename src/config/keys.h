@@ -23,3 +23,6 @@ int LookupHdmiMode(const char* name, int* group, int* code);
 
 // The RC function code of a map word, 255 for an empty or unknown word.
 int RcFunctionCode(const char* word);
+
+// The map word of an RC function code; nullptr for a code that names none.
+const char* RcFunctionWord(int code);

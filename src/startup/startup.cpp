@@ -23,6 +23,7 @@
 #include "media/ftp_listing.h"
 #include "platform/gpio.h"
 #include "platform/instance_lock.h"
+#include "platform/service_notify.h"
 #include "platform/shell.h"
 #include "startup/clock.h"
 
@@ -130,6 +131,10 @@ void RunDaemon() {
 
   pthread_t watchdog;
   StartNamedThread(&watchdog, RunWatchdog, "watchdog");
+  NotifyServiceReady();
 
-  for (;;) SendStatusCycle();
+  for (;;) {
+    SendStatusCycle();
+    NotifyServiceAlive(WatchdogPassCount());
+  }
 }

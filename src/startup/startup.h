@@ -23,4 +23,6 @@ void SendStatusCycle();
 void CheckAccessPoint();
 
 void* RunWatchdog(void*);
+// Passes the watchdog thread has completed; proves it still runs.
+uint32_t WatchdogPassCount();
 void WatchdogPass();

@@ -1,3 +1,5 @@
+#include <atomic>
+
 #include "camera/supervision.h"
 #include "clients/client_table.h"
 #include "clients/video_bridge.h"
@@ -7,6 +9,13 @@
 #include "platform/worker_pool.h"
 #include "startup/clock.h"
 #include "startup/startup.h"
+
+namespace {
+// Written by the watchdog thread, read by the main loop's service keep-alive.
+std::atomic<uint32_t> g_watchdog_passes{0};
+}  // namespace
+
+uint32_t WatchdogPassCount() { return g_watchdog_passes.load(std::memory_order_relaxed); }
 
 void WatchdogPass() {
   const SharedConfig* config = GetSharedConfig();
@@ -23,6 +32,7 @@ void WatchdogPass() {
 void* RunWatchdog(void*) {
   for (;;) {
     WatchdogPass();
+    g_watchdog_passes.fetch_add(1, std::memory_order_relaxed);
     SleepMilliseconds(1000);
   }
   return nullptr;

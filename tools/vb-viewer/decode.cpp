@@ -82,13 +82,6 @@ void FormatRc(Line* l, const uint8_t* p, size_t length) {
 
 }  // namespace
 
-void FormatShutterCode(uint32_t code, char* out, size_t size) {
-  unsigned whole = code & 0x7FFF, fraction = (code >> 16) & 0xFF;
-  const char* inverse = (code & 0x8000) ? "1/" : "";
-  if (fraction) std::snprintf(out, size, "%s%u.%u", inverse, whole, fraction);
-  else std::snprintf(out, size, "%s%u", inverse, whole);
-}
-
 void FormatClientMessage(const uint8_t* p, size_t length, char* out, size_t size) {
   if (size == 0) return;
   out[0] = '\0';

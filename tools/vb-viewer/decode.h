@@ -6,8 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../common/shutter_text.h"
+
 // Formats one data message payload (type byte first).
 void FormatClientMessage(const uint8_t* payload, size_t length, char* out, size_t size);
-
-// "1/100", "3.2", "30": the exposure time a camera shutter code stands for.
-void FormatShutterCode(uint32_t code, char* out, size_t size);

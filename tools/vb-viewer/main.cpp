@@ -2,7 +2,9 @@
 // 4242 (repeating the connect request every second), prints every message the
 // box sends, one line each, counts the video once a second, and sends JSON
 // commands, gimbal control and attitude messages from its arguments or from
-// standard input, one per line.
+// standard input, one per line. With --forward it passes each video payload,
+// without the box's header, to a UDP port, so standard tools can show,
+// record or re-serve the stream.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
@@ -30,6 +32,8 @@ struct Options {
   char host[128] = "127.0.0.1";
   uint16_t port = kDiscoveryPort;
   uint16_t local_port = 0;
+  char forward_host[128] = "";
+  uint16_t forward_port = 0;
   bool data_only = false;
   bool register_viewer = true;
   bool show_seq = false;
@@ -60,6 +64,7 @@ void Usage(FILE* out) {
                "  --per-second             count the periodic messages and print them once a second\n"
                "                           (with the latest attitude, camera status and link states)\n"
                "  --local-port P           the viewer's own UDP port (default: any free one)\n"
+               "  --forward HOST:PORT      send each video payload, without the box's header, to HOST:PORT\n"
                "Standard input, one per line: a JSON text, \"gimbal SEL,A,B\", \"attitude Q1,Q2,Q3,Q4\",\n"
                "\"command NAME [VALUES]\", \"connect\", \"connect data\", \"disconnect\", \"commands\", \"quit\".\n");
 }
@@ -108,6 +113,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       else if (!std::strcmp(a, "--attitude")) o->queued.push_back(std::string("attitude ") + v);
       else if (!std::strcmp(a, "--send-gap") && (ok = ParseNumber(v, 0, 60000, &num))) o->send_gap = num / 1000;
       else if (!std::strcmp(a, "--local-port") && (ok = ParseNumber(v, 0, 65535, &num))) o->local_port = static_cast<uint16_t>(num);
+      else if (!std::strcmp(a, "--forward")) ok = ParseHostPort(v, o->forward_host, sizeof o->forward_host, &o->forward_port) && o->forward_port != 0;
       else if (ok) ok = false;
     }
     if (!ok) {
@@ -124,6 +130,9 @@ struct Viewer {
   double start = 0;
   int fd = -1;
   sockaddr_in box{};
+  int forward_fd = -1;
+  sockaddr_in forward{};
+  unsigned long forwarded = 0;
   uint32_t sequence = 0;
   bool acked = false;
   bool stdin_open = true;
@@ -284,6 +293,10 @@ void HandleDatagram(Viewer* v, const uint8_t* d, size_t n) {
     ++v->second_dgrams;
     v->video_bytes += length;
     v->second_bytes += length;
+    if (v->forward_fd >= 0 &&
+        sendto(v->forward_fd, d + kClientHeaderSize, length, 0, reinterpret_cast<const sockaddr*>(&v->forward),
+               sizeof v->forward) == static_cast<ssize_t>(length))
+      ++v->forwarded;
     return;
   }
   ++v->messages;
@@ -370,8 +383,10 @@ int Run(Viewer* v) {
     if (count == 2 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) ReadStdin(v);
   }
   if (v->opt.register_viewer) SendDisconnect(v);
-  std::printf("summary messages=%lu acks=%lu video=%lu dgrams %lu B\n", v->messages, v->acks, v->video_dgrams,
+  std::printf("summary messages=%lu acks=%lu video=%lu dgrams %lu B", v->messages, v->acks, v->video_dgrams,
               v->video_bytes);
+  if (v->forward_fd >= 0) std::printf(" forwarded=%lu", v->forwarded);
+  std::printf("\n");
   return 0;
 }
 
@@ -385,6 +400,23 @@ int main(int argc, char** argv) {
   if (!ResolveHost(viewer.opt.host, viewer.opt.port, &viewer.box)) {
     std::fprintf(stderr, "vb-viewer: cannot resolve %s\n", viewer.opt.host);
     return 2;
+  }
+  if (viewer.opt.forward_port) {
+    if (viewer.opt.data_only) {
+      std::fprintf(stderr, "vb-viewer: --forward needs the video: not with --data-only\n");
+      return 2;
+    }
+    if (!ResolveHost(viewer.opt.forward_host, viewer.opt.forward_port, &viewer.forward)) {
+      std::fprintf(stderr, "vb-viewer: cannot resolve %s\n", viewer.opt.forward_host);
+      return 2;
+    }
+    viewer.forward_fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (viewer.forward_fd < 0) {
+      std::perror("vb-viewer: forward socket");
+      return 1;
+    }
+    int size = 4 << 20;
+    setsockopt(viewer.forward_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
   }
   viewer.fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in local{};
@@ -403,5 +435,7 @@ int main(int argc, char** argv) {
   getsockname(viewer.fd, reinterpret_cast<sockaddr*>(&local), &len);
   std::printf("vb-viewer %s box %s:%u from port %u\n", viewer.opt.data_only ? "data-only" : "full", viewer.opt.host,
               viewer.opt.port, ntohs(local.sin_port));
+  if (viewer.forward_fd >= 0)
+    std::printf("forwarding video to %s:%u\n", viewer.opt.forward_host, viewer.opt.forward_port);
   return Run(&viewer);
 }

@@ -1,0 +1,257 @@
+"""The daemon under a service manager, in the sandbox: the working-directory
+preparation step against a fake boot partition (the sandbox's /boot), and the
+readiness and keep-alive messages the real daemon sends to a notify socket."""
+
+import ctypes
+import os
+import socket
+import stat
+import struct
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+
+PREPARE = os.path.join(sandbox.REPO, "service", "vantagebridge-prepare")
+AFTER_EXIT = os.path.join(sandbox.REPO, "service", "vantagebridge-after-exit")
+DEFAULT_CONF = os.path.join(sandbox.REPO, "vantagebridge.conf")
+SERVICE_DIR = "/run/vb/service"
+BOX_SCRIPTS = "/run/vb/box-scripts"
+BOOT_CONF = "/boot/vantagebridge-cable.conf"
+NOTIFY_PATH = "/run/vb/notify.sock"
+
+
+def prepare(sb, boot_text, scripts=("hdmi-mode.sh", "hdmi-change.sh")):
+    """Runs the preparation step; boot_text None leaves no file on the boot partition."""
+    if os.path.exists(BOOT_CONF):
+        os.unlink(BOOT_CONF)
+    if boot_text is not None:
+        with open(BOOT_CONF, "wb") as f:
+            f.write(boot_text)
+    os.makedirs(BOX_SCRIPTS, exist_ok=True)
+    sandbox._clear_folder(BOX_SCRIPTS)
+    for name in scripts:
+        sandbox._copy_stub(os.path.join(BOX_SCRIPTS, name))
+    env = ["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, "VB_SCRIPTS_DIR=" + BOX_SCRIPTS]
+    proc = sb.start(env + [PREPARE, SERVICE_DIR], name="prepare", cwd="/")
+    sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
+    return proc
+
+
+def test_prepare_picks_the_configuration(sb):
+    with open(DEFAULT_CONF, "rb") as f:
+        default = f.read().replace(b"\r\n", b"\n")
+    cases = [
+        # boot partition's file,            expected working copy,   log mentions
+        (b"control_enabled=1\r\nosd_enabled=1\r\n", b"control_enabled=1\nosd_enabled=1\n", BOOT_CONF),
+        (b"hud_enabled=1\n", b"hud_enabled=1\n", BOOT_CONF),
+        (None, default, "from " + DEFAULT_CONF),
+        (b"", default, "is empty"),
+        (b"\n", b"\n", BOOT_CONF),
+    ]
+    for boot_text, expected, said in cases:
+        proc = prepare(sb, boot_text)
+        sb.expect(proc.returncode() == 0, "%r: exit %r: %s" % (boot_text, proc.returncode(), proc.stderr_text()))
+        with open(os.path.join(SERVICE_DIR, "vantagebridge.conf"), "rb") as f:
+            got = f.read()
+        sb.expect(got == expected, "%r: working copy %r" % (boot_text, got[:80]))
+        sb.expect(said in proc.stderr_text(), "%r: log %r" % (boot_text, proc.stderr_text()))
+        mode = stat.S_IMODE(os.stat(os.path.join(SERVICE_DIR, "vantagebridge.conf")).st_mode)
+        sb.expect(mode == 0o600, "copy readable by others: %o" % mode)
+        sb.expect(not os.path.exists(os.path.join(SERVICE_DIR, "vantagebridge.conf.new")), "temporary file left")
+
+
+def test_prepare_links_the_box_scripts(sb):
+    proc = prepare(sb, b"control_enabled=1\n")
+    link = os.path.join(SERVICE_DIR, "scripts")
+    sb.expect(os.path.realpath(link) == BOX_SCRIPTS, "scripts link to %r" % os.path.realpath(link))
+    sb.expect(os.access(os.path.join(link, "hdmi-mode.sh"), os.X_OK), "hdmi-mode.sh not reachable")
+    sb.expect("missing" not in proc.stderr_text(), "warned: %r" % proc.stderr_text())
+    # Run twice, with a script gone: the link is replaced, not nested, and the gap is reported.
+    proc = prepare(sb, b"control_enabled=1\n", scripts=("hdmi-mode.sh",))
+    sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
+    sb.expect(os.path.islink(link) and not os.path.islink(os.path.join(BOX_SCRIPTS, "box-scripts")),
+              "link nested")
+    sb.expect("hdmi-change.sh is missing" in proc.stderr_text(), "no warning: %r" % proc.stderr_text())
+
+
+def test_prepare_without_a_readable_configuration(sb):
+    # Neither file: the daemon still starts, with its own defaults.
+    env = ["env", "VB_DEFAULT_CONF=/run/vb/nowhere.conf", "VB_SCRIPTS_DIR=" + BOX_SCRIPTS]
+    proc = sb.start(env + [PREPARE, SERVICE_DIR], name="prepare", cwd="/")
+    sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
+    sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
+    sb.expect("cannot read /run/vb/nowhere.conf" in proc.stderr_text(), "log %r" % proc.stderr_text())
+    # A boot file that cannot be read: no copy at all (not the default, which
+    # the daemon would later save over the settings it could not read).
+    prepare(sb, b"osd_enabled=1\n")
+    os.unlink(BOOT_CONF)
+    os.makedirs(BOOT_CONF)
+    try:
+        proc = sb.start(["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, PREPARE, SERVICE_DIR], name="prepare", cwd="/")
+        sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
+        sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
+        sb.expect(not os.path.exists(os.path.join(SERVICE_DIR, "vantagebridge.conf")), "a working copy was left")
+        sb.expect("cannot read " + BOOT_CONF in proc.stderr_text(), "log %r" % proc.stderr_text())
+    finally:
+        os.rmdir(BOOT_CONF)
+
+
+def test_daemon_runs_from_the_prepared_directory(sb):
+    prepare(sb, b"control_enabled=1\r\nosd_enabled=1\r\nhud_enabled=1\r\n")
+    daemon = sb.start([sb.binary("vantagebridge")], cwd=SERVICE_DIR)
+    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start: %r" % daemon.stderr_text())
+    sb.expect(sb.read_hud(625, 1) == b"\x01", "boot partition's settings not read: %r" % sb.read_hud(625, 2))
+
+
+def test_after_exit_pauses_only_after_a_crash(sb):
+    cases = [
+        # SERVICE_RESULT, EXIT_CODE, EXIT_STATUS, pauses
+        ("exit-code", "exited", "2", False),
+        ("exit-code", "exited", "3", False),
+        ("exit-code", "exited", "100", False),
+        ("success", "killed", "TERM", False),
+        ("signal", "killed", "SEGV", True),
+        ("core-dump", "dumped", "ABRT", True),
+        ("watchdog", "killed", "ABRT", True),
+        ("exit-code", "exited", "1", True),
+    ]
+    for result, code, status, pauses in cases:
+        env = ["env", "SERVICE_RESULT=" + result, "EXIT_CODE=" + code, "EXIT_STATUS=" + status]
+        proc = sb.start(env + [AFTER_EXIT, "30"], name="after-exit", cwd="/")
+        ended = sb.wait_until(lambda: not proc.running(), timeout=10)
+        sb.expect(ended != pauses, "%s %s %s: paused=%s" % (result, code, status, not ended))
+        sb.stop(proc)
+
+
+class NotifySocket:
+    """A service manager's notify socket: collects the messages and the sender's pid."""
+
+    def __init__(self):
+        if os.path.exists(NOTIFY_PATH):
+            os.unlink(NOTIFY_PATH)
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(NOTIFY_PATH)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_PASSCRED, 1)
+        self.messages = []  # (pid, text, monotonic time)
+
+    def wait_for(self, text, timeout):
+        deadline = time.monotonic() + timeout
+        while True:
+            for message in self.messages:
+                if message[1] == text:
+                    self.messages.remove(message)
+                    return message
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            self.sock.settimeout(left)
+            try:
+                data, ancillary, _, _ = self.sock.recvmsg(4096, socket.CMSG_SPACE(12))
+            except socket.timeout:
+                return None
+            pid = None
+            for level, kind, payload in ancillary:
+                if level == socket.SOL_SOCKET and kind == socket.SCM_CREDENTIALS:
+                    pid = struct.unpack("iII", payload[:12])[0]
+            for line in data.decode().splitlines():
+                self.messages.append((pid, line, time.monotonic()))
+
+    def close(self):
+        self.sock.close()
+        os.unlink(NOTIFY_PATH)
+
+
+def start_notified_daemon(sb):
+    return sb.start(["env", "NOTIFY_SOCKET=" + NOTIFY_PATH, sb.binary("vantagebridge")], name="vantagebridge")
+
+
+def thread_id(pid, name):
+    for tid in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
+            if f.read().strip() == name:
+                return int(tid)
+    return None
+
+
+class HeldThread:
+    """Stops one thread of a process, and only that one, as a hang would:
+    ptrace's seize and interrupt act on a single thread."""
+
+    SEIZE, INTERRUPT, DETACH = 0x4206, 0x4207, 17
+
+    def __init__(self, tid):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.libc.ptrace.argtypes = [ctypes.c_long, ctypes.c_long, ctypes.c_void_p, ctypes.c_void_p]
+        self.tid = tid
+        for request in (self.SEIZE, self.INTERRUPT):
+            if self.libc.ptrace(request, tid, None, None) != 0:
+                raise OSError(ctypes.get_errno(), "ptrace %#x of thread %d" % (request, tid))
+        os.waitpid(tid, 0x40000000)  # __WALL: the thread is stopped
+
+    def release(self):
+        self.libc.ptrace(self.DETACH, self.tid, None, None)
+
+
+def test_ready_then_keep_alive(sb):
+    notify = NotifySocket()
+    try:
+        daemon = start_notified_daemon(sb)
+        ready = notify.wait_for("READY=1", timeout=30)
+        sb.expect(ready is not None, "no READY=1; daemon said %r" % daemon.stderr_text())
+        sb.expect(ready[0] == daemon.pid, "READY=1 from pid %r, daemon is %r" % (ready[0], daemon.pid))
+        # Ready means the viewer port is bound and the record mapped.
+        sb.expect("Init FTP" in daemon.stderr_text(), "ready before start-up ended: %r" % daemon.stderr_text())
+        sb.expect(sb.read_hud(0, 1) == b"\x02", "record not mapped at READY=1")
+        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            probe.bind(("0.0.0.0", 4242))
+            sb.expect(False, "port 4242 still free at READY=1")
+        except OSError:
+            pass
+        finally:
+            probe.close()
+        pings = [notify.wait_for("WATCHDOG=1", timeout=15) for _ in range(3)]
+        sb.expect(all(pings), "keep-alive missing: %r" % pings)
+        sb.expect(all(p[0] == daemon.pid for p in pings), "keep-alive from %r" % [p[0] for p in pings])
+    finally:
+        notify.close()
+
+
+def test_hung_watchdog_thread_stops_the_keep_alive(sb):
+    notify = NotifySocket()
+    held = None
+    try:
+        daemon = start_notified_daemon(sb)
+        sb.expect(notify.wait_for("READY=1", timeout=30) is not None, "no READY=1")
+        sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "no keep-alive before the hang")
+        tid = thread_id(daemon.pid, "watchdog")
+        sb.expect(tid is not None, "no watchdog thread")
+        held = HeldThread(tid)
+        notify.wait_for("WATCHDOG=1", timeout=2)  # at most one already under way
+        notify.messages.clear()
+        # A healthy daemon pings about once a second; the main loop still runs.
+        sb.expect(notify.wait_for("WATCHDOG=1", timeout=6) is None, "keep-alive sent while the watchdog hangs")
+        sb.expect(daemon.running(), "daemon ended")
+        held.release()
+        held = None
+        sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "keep-alive did not resume")
+    finally:
+        if held:
+            held.release()
+        notify.close()
+
+
+TESTS = [
+    test_prepare_picks_the_configuration,
+    test_prepare_links_the_box_scripts,
+    test_prepare_without_a_readable_configuration,
+    test_daemon_runs_from_the_prepared_directory,
+    test_after_exit_pauses_only_after_a_crash,
+    test_ready_then_keep_alive,
+    test_hung_watchdog_thread_stops_the_keep_alive,
+]
+
+if __name__ == "__main__":
+    sandbox.main(TESTS)

@@ -1,0 +1,82 @@
+// vb-hud: a live terminal view of what the box publishes in "/hud_mem" (link,
+// video, viewers, attitude, camera status and settings, RC, shield, newest
+// media file, the command mailbox), or with --json one snapshot for scripts
+// and bug reports. It maps the record read-only and never writes it.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "../common/tool_support.h"
+#include "hud_screen.h"
+#include "hud_snapshot.h"
+
+namespace {
+
+struct Options {
+  const char* record = "/hud_mem";
+  bool json = false;
+  unsigned refresh_ms = 200;
+};
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: vb-hud [options]\n"
+               "  --json          print one snapshot as JSON and exit\n"
+               "  --refresh MS    redraw every MS milliseconds (default 200)\n"
+               "  --record NAME   the shared-memory object (default /hud_mem)\n"
+               "Keys: q quits.\n");
+}
+
+// 0 to go on, 1 to exit successfully (help), 2 on a bad option.
+int ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    double number = 0;
+    if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+      Usage(stdout);
+      return 1;
+    } else if (!std::strcmp(a, "--json")) {
+      o->json = true;
+    } else if (!std::strcmp(a, "--refresh") && v && ParseNumber(v, 20, 10000, &number)) {
+      o->refresh_ms = static_cast<unsigned>(number);
+      ++i;
+    } else if (!std::strcmp(a, "--record") && v && v[0] == '/') {
+      o->record = v;
+      ++i;
+    } else {
+      std::fprintf(stderr, "vb-hud: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      Usage(stderr);
+      return 2;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  int parsed = ParseOptions(argc, argv, &options);
+  if (parsed) return parsed == 1 ? 0 : 2;
+  std::string error;
+  const HudState* live = MapHudReadOnly(options.record, &error);
+  if (live == nullptr) {
+    std::fprintf(stderr, "vb-hud: %s\n", error.c_str());
+    return 1;
+  }
+  if (options.json) {
+    std::printf("%s\n", HudSnapshotJson(TakeHudSnapshot(live), options.record).c_str());
+    return 0;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  OpenHudScreen();
+  while (!g_stop) {
+    DrawHudScreen(TakeHudSnapshot(live), options.record, options.refresh_ms);
+    if (HudScreenQuitKey(static_cast<int>(options.refresh_ms))) break;
+  }
+  CloseHudScreen();
+  return 0;
+}
