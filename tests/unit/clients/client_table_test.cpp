@@ -109,9 +109,9 @@ std::vector<std::string> g_expired;
 TEST_F(ClientTableTest, ExpiryTellsTheHookWhoWentWithTheTableFree) {
   g_expired.clear();
   SetClientExpiryHook([](const char* address, uint32_t port) {
-    ClientDestination d[kMaxClients];
-    g_expired.push_back(std::string(address) + ":" + std::to_string(port) + " of " +
-                        std::to_string(CopyClientDestinations(d)));  // would deadlock under the lock
+    ClientDestinations copy;
+    UpdateClientDestinations(&copy);  // would deadlock under the table's lock
+    g_expired.push_back(std::string(address) + ":" + std::to_string(port) + " of " + std::to_string(copy.all_count));
   });
   ASSERT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
   ASSERT_EQ(AddClient("192.0.2.21", 50001, 1), 1);
