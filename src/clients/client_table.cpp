@@ -14,6 +14,7 @@
 namespace {
 
 ClientEntry g_rows[kMaxClients];
+std::atomic<ClientExpiryHook> g_expiry_hook{nullptr};
 // Held while a row changes and while a sender copies the destinations.
 std::mutex g_rows_mutex;
 // Advanced under the mutex after every change a sender must see; never 0.
@@ -88,6 +89,8 @@ int RemoveClient(const char* address, uint32_t port) {
 
 void ExpireClientsAt(uint32_t now) {
   int count = 0;
+  ClientEntry gone[kMaxClients];
+  int gone_count = 0;
   {
     std::lock_guard<std::mutex> lock(g_rows_mutex);
     for (ClientEntry& row : g_rows) {
@@ -95,6 +98,7 @@ void ExpireClientsAt(uint32_t now) {
       // Signed difference: a clock that stepped back does not drop anyone.
       if (static_cast<int32_t>(now - row.last_seen_ms) > 5000) {
         fprintf(stderr, "Client %s:%d lost\n", row.address, static_cast<int>(row.port));
+        gone[gone_count++] = row;
         ClearRow(row);
         continue;
       }
@@ -102,7 +106,12 @@ void ExpireClientsAt(uint32_t now) {
     }
   }
   GetHudState()->client_count = static_cast<uint8_t>(count);
+  const ClientExpiryHook hook = g_expiry_hook.load();
+  if (hook == nullptr) return;
+  for (int i = 0; i < gone_count; ++i) hook(gone[i].address, gone[i].port);
 }
+
+void SetClientExpiryHook(ClientExpiryHook hook) { g_expiry_hook = hook; }
 
 void ExpireClients() { ExpireClientsAt(MillisecondClock()); }
 

@@ -45,6 +45,10 @@ int AddClient(const char* address, uint32_t port, uint8_t data_only);
 int RemoveClient(const char* address, uint32_t port);
 // Drops rows silent for more than 5000 ms and publishes the count in HudState.
 void ExpireClients();
+// Called for each row that expiry drops, outside the table's lock (start-up
+// points it at what must end with the viewer); none at start.
+using ClientExpiryHook = void (*)(const char* address, uint32_t port);
+void SetClientExpiryHook(ClientExpiryHook hook);
 // The same pass at a given clock value (tests use it to hit the boundary).
 void ExpireClientsAt(uint32_t now);
 void ClearClientTable();

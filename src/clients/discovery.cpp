@@ -119,9 +119,10 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       break;
     case kMsgDisconnect:
       if (RemoveClient(address, port) == 1) fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
+      ReleaseViewerMotion(address, port);
       break;
     case kMsgGimbalControl:
-      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4));
+      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), ViewerMotionDriver(address, port));
       break;
     case kMsgAttitude:
       HandleAttitude(f);

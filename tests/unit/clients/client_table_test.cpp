@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camera/hud_state.h"
 #include "clients/client_table.h"
@@ -101,6 +102,27 @@ TEST_F(ClientTableTest, ExpiryKeepsFiveSecondsAndDropsAfter) {
   EXPECT_EQ(TakenRows(), 0);
   // The expired client's next connect request registers it anew.
   EXPECT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
+}
+
+std::vector<std::string> g_expired;
+
+TEST_F(ClientTableTest, ExpiryTellsTheHookWhoWentWithTheTableFree) {
+  g_expired.clear();
+  SetClientExpiryHook([](const char* address, uint32_t port) {
+    ClientDestinations copy;
+    UpdateClientDestinations(&copy);  // would deadlock under the table's lock
+    g_expired.push_back(std::string(address) + ":" + std::to_string(port) + " of " + std::to_string(copy.all_count));
+  });
+  ASSERT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
+  ASSERT_EQ(AddClient("192.0.2.21", 50001, 1), 1);
+  const uint32_t seen = GetClientRow(0).last_seen_ms;
+  testing::internal::CaptureStderr();
+  ExpireClientsAt(seen + 5000);
+  EXPECT_TRUE(g_expired.empty());
+  ExpireClientsAt(seen + 60000);
+  testing::internal::GetCapturedStderr();
+  SetClientExpiryHook(nullptr);
+  EXPECT_EQ(g_expired, (std::vector<std::string>{"192.0.2.20:50000 of 0", "192.0.2.21:50001 of 0"}));
 }
 
 TEST_F(ClientTableTest, ExpiryCountsAcrossTheClockWrap) {

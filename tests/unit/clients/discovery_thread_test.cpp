@@ -147,7 +147,7 @@ TEST(JsonCommand, OnlyTheFirst255BytesRun) {
   fits.insert(fits.size() - 1, std::string(255 - fits.size(), ' '));
   ASSERT_EQ(fits.size(), 255u);
   std::string cut = fits;
-  cut.insert(cut.size() - 1, " ");  // the closing brace is byte 256
+  cut.insert(cut.size() - 1, 1, ' ');  // the closing brace is byte 256
   RunJsonCommand(reinterpret_cast<const uint8_t*>(cut.data()), static_cast<int>(cut.size()));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(GetHudState()->show_rc_channels, 0);
