@@ -6,7 +6,7 @@
 #include "camera/hud_state.h"
 #include "config/shared_config.h"
 #include "inputs/rc_loop.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

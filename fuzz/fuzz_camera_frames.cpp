@@ -16,7 +16,7 @@
 #include "common/wire.h"
 #include "platform/shell.h"
 #include "platform/worker_pool.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 #include "swallowed_frames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

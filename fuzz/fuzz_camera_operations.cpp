@@ -9,7 +9,7 @@
 #include "camera/motion.h"
 #include "commands/exposure_focus.h"
 #include "commands/power.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "clients/client_table.h"
 #include "clients/discovery.h"
 #include "clients/protocol.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {

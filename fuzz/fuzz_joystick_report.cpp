@@ -17,7 +17,7 @@
 #include "config/shared_config.h"
 #include "inputs/joystick.h"
 #include "platform/i2c.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 #include "swallowed_frames.h"
 
 namespace {

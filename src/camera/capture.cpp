@@ -10,7 +10,7 @@
 #include "media/ftp_listing.h"
 #include "platform/shell.h"
 #include "records/camera_codes.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

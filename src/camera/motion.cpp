@@ -13,7 +13,7 @@
 #include "common/wire.h"
 #include "config/shared_config.h"
 #include "platform/ordered_work.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 std::atomic<uint8_t> g_rc_attitude_enabled{1};
 std::atomic<int32_t> g_digital_zoom_asked{-1};

@@ -7,7 +7,7 @@
 #include "camera/camera_messages.h"
 #include "camera/hud_state.h"
 #include "config/shared_config.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "commands/power.h"
 #include "common/wire.h"
 #include "config/shared_config.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 std::atomic<uint8_t> g_date_sync_pending{1};
 

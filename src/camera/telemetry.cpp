@@ -13,7 +13,7 @@
 #include "clients/video_bridge.h"
 #include "common/wire.h"
 #include "platform/gpio.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "config/shared_config.h"
 #include "platform/gpio.h"
 #include "platform/source_filter.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 std::atomic<uint16_t> g_usb_data_bind_port{kUsbDataPort};
 

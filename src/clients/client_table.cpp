@@ -9,7 +9,7 @@
 
 #include "camera/hud_state.h"
 #include "common/wire.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

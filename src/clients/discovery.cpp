@@ -20,7 +20,7 @@
 #include "clients/protocol.h"
 #include "common/wire.h"
 #include "platform/source_filter.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

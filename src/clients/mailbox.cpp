@@ -14,7 +14,7 @@
 #include "common/wire.h"
 #include "config/app_commands.h"
 #include "config/shared_config.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "common/wire.h"
 #include "config/shared_config.h"
 #include "platform/source_filter.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 std::atomic<uint32_t> g_last_video_ms{0};
 std::atomic<uint8_t> g_video_flowing{0};

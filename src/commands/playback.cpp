@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "camera/hud_state.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

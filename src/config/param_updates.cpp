@@ -18,7 +18,7 @@
 #include "platform/shell.h"
 #include "records/config_schema.h"
 #include "records/shared_config.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

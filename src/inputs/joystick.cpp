@@ -18,7 +18,7 @@
 #include "inputs/shield.h"
 #include "platform/i2c.h"
 #include "records/camera_codes.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "commands/exposure_focus.h"
 #include "config/shared_config.h"
 #include "inputs/rc_loop_state.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

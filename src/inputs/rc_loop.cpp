@@ -11,7 +11,7 @@
 #include "camera/motion.h"
 #include "config/shared_config.h"
 #include "inputs/rc_loop_state.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "platform/shell.h"
 #include "platform/worker_pool.h"
 #include "records/camera_codes.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

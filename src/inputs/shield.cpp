@@ -7,7 +7,7 @@
 #include "camera/hud_state.h"
 #include "config/shared_config.h"
 #include "platform/gpio.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 std::atomic<uint32_t> g_shield_activity_ms{0};
 

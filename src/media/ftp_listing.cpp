@@ -17,7 +17,7 @@
 
 #include "camera/hud_state.h"
 #include "camera/usb_socket.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "platform/instance_lock.h"
 #include "platform/service_notify.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

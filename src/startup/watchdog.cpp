@@ -7,7 +7,7 @@
 #include "inputs/shield.h"
 #include "platform/connected_networks.h"
 #include "platform/worker_pool.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 #include "startup/startup.h"
 
 namespace {

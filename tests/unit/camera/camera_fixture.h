@@ -19,7 +19,7 @@
 #include "loopback.h"
 #include "platform/gpio.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 #include "viewer_end.h"
 
 inline void ResetCameraState() {

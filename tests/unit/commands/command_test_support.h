@@ -16,7 +16,7 @@
 #include "config/shared_config.h"
 #include "loopback.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace commands_test {
 

@@ -20,7 +20,7 @@
 #include "records/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 #include "viewer_end.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "inputs/rc_loop.h"
 #include "inputs/rc_loop_state.h"
 #include "loopback.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

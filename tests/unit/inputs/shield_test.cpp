@@ -6,7 +6,7 @@
 #include "config/shared_config.h"
 #include "inputs/shield.h"
 #include "platform/gpio.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

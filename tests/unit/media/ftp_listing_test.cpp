@@ -23,7 +23,7 @@
 #include "camera/hud_state.h"
 #include "camera/usb_socket.h"
 #include "media/ftp_listing.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "camera/hud_state.h"
 #include "clients/client_table.h"
 #include "config/shared_config.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 #include "startup/startup.h"
 #include "viewer_end.h"
 

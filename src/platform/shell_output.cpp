@@ -1,4 +1,4 @@
-#include "startup/shell_output.h"
+#include "platform/shell_output.h"
 
 #include <cstdio>
 

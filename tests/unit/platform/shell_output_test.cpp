@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/shell.h"
-#include "startup/shell_output.h"
+#include "platform/shell_output.h"
 
 namespace {
 

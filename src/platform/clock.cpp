@@ -1,4 +1,4 @@
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 #include <time.h>
 #include <unistd.h>

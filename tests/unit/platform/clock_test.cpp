@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 
