@@ -9,46 +9,29 @@
 #include <utility>
 #include <vector>
 
-#include "camera/camera_link.h"
-#include "camera/frame.h"
-#include "camera/hud_state.h"
 #include "camera/usb_link.h"
-#include "clients/client_table.h"
+#include "common/camera_frame.h"
 #include "common/wire.h"
-#include "config/shared_config.h"
 #include "loopback.h"
+#include "platform/clock.h"
 #include "platform/gpio.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
 #include "viewer_end.h"
 
+// Every record as at process start, the gimbal known to stand still (so that no
+// stop frame precedes what a test looks at), the pins and shell log cleared.
 inline void ResetCameraState() {
-  std::memset(static_cast<void*>(GetHudState()), 0, sizeof(HudState));
-  std::memset(static_cast<void*>(GetSharedConfig()), 0, sizeof(SharedConfig));
-  CameraLink* link = GetCameraLink();
-  link->sequence = 0;
-  link->source_mode = 0;
-  link->link_up = 0;
-  link->last_rx_ms = 0;
-  link->orientation_lock_wanted = 0;
-  link->lock_call_count = 0;
-  link->gimbal_stopped = 1;
-  link->zoom_level = 0;
-  link->shot_mode = link->shot_submode = link->shot_active = 0;
-  link->blink_ms = 0;
-  link->blink_state = 0;
-  link->focus_byte42 = link->focus_range = 0;
-  link->aperture_index = 0;
-  link->last_video_format_a = link->last_video_format_b = 0;
-  link->shutter_index = 0;
-  link->timelapse_interval = link->timelapse_duration = 0;
-  link->state_action_done = 0;
-  g_known_aperture_index = -1;
-  g_known_shutter_index = -1;
+  ResetRecords();
+  GetMotionIntent()->gimbal_stopped = 1;
   GpioSimReset();
   ShellTakeLog();
 }
-
 // A frame of the given total length from the camera (0x01) to the box (0x09),
 // with bytes set at frame offsets and valid checksums.
 inline std::vector<uint8_t> CameraMessage(size_t length, std::initializer_list<std::pair<size_t, uint8_t>> bytes = {},

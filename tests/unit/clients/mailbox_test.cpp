@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string>
 
-#include "camera/hud_state.h"
-#include "clients/client_table.h"
 #include "clients/mailbox.h"
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
-#include "config/shared_config.h"
+#include "clients/video_source.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/shared_config.h"
+#include "records/viewer_protocol.h"
 #include "viewer_end.h"
 
 namespace {
@@ -18,7 +18,7 @@ class MailboxTest : public testing::Test {
   void SetUp() override {
     ClearClientTable();
     ResetMailboxAndRcRelay();
-    g_video_send_active = 0;
+    SetVideoSendActive(false);
     HudState* hud = GetHudState();
     std::memset(hud->command_mailbox, 0, sizeof hud->command_mailbox);
     std::memset(hud->rc_channel_values, 0, sizeof hud->rc_channel_values);
@@ -107,9 +107,9 @@ TEST_F(MailboxTest, RcReportsAreMoreThan300MsApart) {
 
 TEST_F(MailboxTest, ReportMeetingAVideoSendIsDropped) {
   GetSharedConfig()->rc_input_enabled = 1;
-  g_video_send_active = 1;
+  SetVideoSendActive(true);
   MailboxAndRcRelayPass(1000);
-  g_video_send_active = 0;
+  SetVideoSendActive(false);
   EXPECT_TRUE(TakeViewerPayloads(viewer_, 50, 200).empty());
   MailboxAndRcRelayPass(1400);
   EXPECT_EQ(TakeViewerPayloads(viewer_).size(), 1u);

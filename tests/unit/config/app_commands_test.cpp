@@ -13,14 +13,14 @@
 #include <thread>
 #include <vector>
 
-#include "camera/hud_state.h"
 #include "config/app_commands.h"
 #include "config/loader.h"
 #include "config/report.h"
-#include "records/shared_config.h"
 #include "config/writer.h"
+#include "platform/clock.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "records/hud_state.h"
+#include "records/shared_config.h"
 #include "viewer_end.h"
 
 namespace {

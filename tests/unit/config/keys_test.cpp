@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "camera/hud_state.h"
 #include "common/wire.h"
 #include "config/keys.h"
 #include "records/config_schema.h"
+#include "records/hud_state.h"
 #include "records/shared_config.h"
 
 namespace {

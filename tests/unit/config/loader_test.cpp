@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "camera/hud_state.h"
 #include "config/loader.h"
+#include "records/hud_state.h"
 #include "records/shared_config.h"
 
 namespace {
