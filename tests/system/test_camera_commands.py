@@ -36,13 +36,10 @@ def is_clock(frame):
 
 
 def start(sb):
-    sb.write_config("control_enabled=1\ndevice_mode=0\n")
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb, "control_enabled=1\ndevice_mode=0\n")
     # No queries: every frame that reaches the camera is then one the box
     # originates, numbered by its sequence counter.
-    camera = sb.start_tool("vb-camera", "--still", "--no-queries", "--quiet")
-    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "link did not come up")
+    camera = si.start_camera(sb, daemon)
     # Let the focus and status reports arrive before the commands that read them.
     viewer = sb.start_tool("vb-viewer", "--data-only")
     sb.expect(si.wait_line(viewer, "focus mode=1", timeout=15), "no focus report reached the box")

@@ -6,7 +6,6 @@ receiving the frames; every other viewer's comings and goings leave the
 motion alone."""
 
 import os
-import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -31,12 +30,8 @@ ZOOM_STOPS = [ZOOM + " | 00 48 00 00", ZOOM + " | FF 48 00 00"]
 
 
 def start(sb, config="control_enabled=1\n"):
-    sb.write_config(config)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    camera = sb.start_tool("vb-camera", "--still", "--no-queries", "--quiet")
-    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "link did not come up")
-    return daemon, camera
+    daemon = si.start_daemon(sb, config)
+    return daemon, si.start_camera(sb, daemon)
 
 
 def speeds(camera, since=0, kind=SPEED):
@@ -63,14 +58,6 @@ def expect_stopped(sb, camera, moving, since, stops=(STOP,)):
     sb.expect(after == list(stops), "frames after the stop: %r" % after[:5])
 
 
-def viewer_port(viewer):
-    line = si.wait_line(viewer, "vb-viewer ", timeout=10)
-    m = re.search(r"from port (\d+)", line or "")
-    if not m:
-        raise AssertionError("viewer did not say its port: %r" % line)
-    return int(m.group(1))
-
-
 def test_rc_status_leaving_six_mid_pan_stops_the_gimbal(sb):
     daemon, camera = start(sb, RC_CONFIG)
     mark = len(si.lines(camera))
@@ -88,9 +75,9 @@ def test_silent_viewer_stops_its_speed_and_only_its_own(sb):
     daemon, camera = start(sb)
     mark = len(si.lines(camera))
     driver = sb.start_tool("vb-viewer", "--data-only", "--gimbal", "1,500,0")
-    driver_port = viewer_port(driver)
+    driver_port = si.viewer_port(driver)
     other = sb.start_tool("vb-viewer", "--data-only")
-    other_port = viewer_port(other)
+    other_port = si.viewer_port(other)
     expect_moving(sb, camera, PAN_500, mark, why="the viewer's speed did not move the gimbal")
 
     # Another viewer falls silent and expires: the motion goes on, and the
@@ -113,7 +100,7 @@ def test_viewer_goodbye_stops_its_speed(sb):
     daemon, camera = start(sb)
     mark = len(si.lines(camera))
     driver = sb.start_tool("vb-viewer", "--data-only", "--gimbal", "1,500,0")
-    port = viewer_port(driver)
+    port = si.viewer_port(driver)
     expect_moving(sb, camera, PAN_500, mark, why="the viewer's speed did not move the gimbal")
     mark = len(si.lines(camera))
     sb.stop(driver)  # a viewer that ends says goodbye
@@ -128,11 +115,11 @@ def test_motions_a_viewer_starts_by_command_end_with_it(sb):
     daemon, camera = start(sb)
     mark = len(si.lines(camera))
     mover = sb.start_tool("vb-viewer", "--data-only", "--command", "position/moverel", "500", "0")
-    mover_port = viewer_port(mover)
+    mover_port = si.viewer_port(mover)
     zoomer = sb.start_tool("vb-viewer", "--data-only", "--command", "zoom", "-3", "1")
-    zoomer_port = viewer_port(zoomer)
+    zoomer_port = si.viewer_port(zoomer)
     other = sb.start_tool("vb-viewer", "--data-only")
-    other_port = viewer_port(other)
+    other_port = si.viewer_port(other)
     expect_moving(sb, camera, PAN_500, mark, why="the command's speed did not move the gimbal")
     expect_moving(sb, camera, ZOOM_IN, mark, why="the command did not zoom")
 
