@@ -37,6 +37,10 @@ struct CameraLink {
   int32_t rc_tilt_speed = 0;
   int32_t client_pan_speed = 0;
   int32_t client_tilt_speed = 0;
+  // The viewer whose gimbal control set the client share (ViewerMotionDriver,
+  // motion.h), 0 when none: when that viewer goes, its share goes to 0.
+  // Set by the viewer receive thread; cleared there and by the watchdog.
+  std::atomic<uint64_t> client_speed_driver{0};
 
   // Shot-mode mirror kept by the parser.
   uint8_t shot_mode = 0;

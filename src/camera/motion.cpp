@@ -1,5 +1,7 @@
 #include "camera/motion.h"
 
+#include <arpa/inet.h>
+
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -92,8 +94,8 @@ static_assert(FrameTemplateValid(kPositionReleaseGimbal) && FrameTemplateValid(k
 constexpr int32_t kInspireSpeedLimit = 1700;
 
 // One axis as it goes on the wire: inverted on request (in 64 bits, so that
-// the most negative int inverts cleanly), clamped in Inspire work mode, else
-// its low 16 bits.
+// the most negative int inverts cleanly), clamped in Inspire work mode, and
+// saturated at the signed 16-bit field in either mode.
 uint16_t SpeedOnWire(int32_t value, int32_t inverse, bool inspire) {
   int64_t v = value;
   if (inverse != 0) v = -v;
@@ -101,8 +103,10 @@ uint16_t SpeedOnWire(int32_t value, int32_t inverse, bool inspire) {
     if (v > kInspireSpeedLimit) v = kInspireSpeedLimit;
     if (v < -kInspireSpeedLimit) v = -kInspireSpeedLimit;
   }
-  return static_cast<uint16_t>(static_cast<uint64_t>(v) & 0xFFFF);
+  return static_cast<uint16_t>(SaturateToInt16(v));
 }
+
+uint16_t AngleOnWire(int32_t value) { return static_cast<uint16_t>(SaturateToInt16(value)); }
 
 void SendGroupOfThree(const FrameTemplate<23>& stored) {
   for (int i = 0; i < 3; ++i) {
@@ -143,9 +147,9 @@ void SetGimbalAngle(int32_t pan, int32_t tilt, int32_t dutch) {
   CameraLink* link = GetCameraLink();
   uint8_t frame[kGimbalAngle.size()];
   std::memcpy(frame, kGimbalAngle.data(), sizeof frame);
-  PutU16(frame + 11, static_cast<uint16_t>(pan));
-  PutU16(frame + 13, static_cast<uint16_t>(dutch));
-  PutU16(frame + 15, static_cast<uint16_t>(tilt));
+  PutU16(frame + 11, AngleOnWire(pan));
+  PutU16(frame + 13, AngleOnWire(dutch));
+  PutU16(frame + 15, AngleOnWire(tilt));
   StopGimbalIfMoving();
   link->gimbal_stopped = 1;
   SendFrameIfLinkUp(frame, sizeof frame);
@@ -262,7 +266,13 @@ void SetOpticalZoom(int32_t direction) {
   }
 }
 
-void HandleGimbalControl(int32_t selector, int32_t a, int32_t b) {
+uint64_t ViewerMotionDriver(const char* address, uint32_t port) {
+  in_addr parsed{};
+  if (address == nullptr || inet_pton(AF_INET, address, &parsed) != 1) return 0;
+  return (static_cast<uint64_t>(ntohl(parsed.s_addr)) << 16 | (port & 0xFFFFu)) + 1;
+}
+
+void HandleGimbalControl(int32_t selector, int32_t a, int32_t b, uint64_t driver) {
   CameraLink* link = GetCameraLink();
   switch (selector) {
     case 0:
@@ -275,6 +285,7 @@ void HandleGimbalControl(int32_t selector, int32_t a, int32_t b) {
       if (a == 0 && b == 0) link->gimbal_stopped = 1;
       link->client_pan_speed = a;
       link->client_tilt_speed = b;
+      link->client_speed_driver = (a != 0 || b != 0) ? driver : 0;
       break;
     case 2:
       if (a == -1) {
@@ -290,6 +301,14 @@ void HandleGimbalControl(int32_t selector, int32_t a, int32_t b) {
     default:
       break;
   }
+}
+
+void ReleaseViewerMotion(const char* address, uint32_t port) {
+  uint64_t driver = ViewerMotionDriver(address, port);
+  if (driver == 0) return;
+  // Only the viewer that set the client share takes it away.
+  if (!GetCameraLink()->client_speed_driver.compare_exchange_strong(driver, 0)) return;
+  HandleGimbalControl(1, 0, 0);
 }
 
 void SetGimbalPosition(int32_t position) {

@@ -23,5 +23,16 @@ void SendCarrierAttitude(int32_t a, int32_t b);
 void SendClientAttitude(float q1, float q2, float q3, float q4);
 void SetDigitalZoom(int32_t level);
 void SetOpticalZoom(int32_t direction);
-void HandleGimbalControl(int32_t selector, int32_t a, int32_t b);
+
+// The gimbal control message of a viewer. driver (ViewerMotionDriver) names the
+// viewer behind a client speed, so that its leaving stops what it started; 0
+// when no viewer is known.
+void HandleGimbalControl(int32_t selector, int32_t a, int32_t b, uint64_t driver = 0);
+// A viewer as a motion driver: its IPv4 address text and port; 0 when the text
+// is no IPv4 address.
+uint64_t ViewerMotionDriver(const char* address, uint32_t port);
+// A viewer has gone (expired or said goodbye): when it set the client speed,
+// that share goes to 0 as if it had sent a zero speed. Any other viewer's
+// leaving changes nothing.
+void ReleaseViewerMotion(const char* address, uint32_t port);
 void SetGimbalPosition(int32_t position);

@@ -90,7 +90,7 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
   fprintf(stderr, "Init device discovery\n");
   int fd = OpenBlockingUdpSocket(kDiscoverySocketBuffer);
   // Bounds how long one send to an unreachable viewer may block the sender.
-  timeval send_timeout{0, 50000};
+  timeval send_timeout{0, kViewerSendTimeoutUs};
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   const uint16_t bound = BindUdpSocket(fd, address, port);
   if (bound == 0) {
@@ -100,6 +100,7 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
     _Exit(100);
   }
   g_discovery_socket_fd = fd;
+  if (!OpenViewerSockets(fd)) fprintf(stderr, "viewers share one send socket\n");
   pthread_t thread;
   pthread_create(&thread, nullptr, DiscoveryReceiveThread, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
   return bound;
@@ -118,9 +119,10 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       break;
     case kMsgDisconnect:
       if (RemoveClient(address, port) == 1) fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
+      ReleaseViewerMotion(address, port);
       break;
     case kMsgGimbalControl:
-      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4));
+      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), ViewerMotionDriver(address, port));
       break;
     case kMsgAttitude:
       HandleAttitude(f);

@@ -11,7 +11,21 @@ void StartDiscovery();
 // a free one). Returns the bound port.
 uint16_t StartDiscoveryOn(uint32_t address, uint16_t port);
 
+// How long one blocking send to a viewer may wait for room in a send buffer.
+constexpr int kViewerSendTimeoutUs = 50000;
+
 int SendClientDatagram(const uint8_t* buffer, int length, const char* address, uint32_t port);
+// Gives every client table row a socket of its own on the bound discovery
+// socket's address and port, so one viewer's queue fills only its own send
+// buffer. False when the kernel cannot share the port that way; the rows then
+// send from the discovery socket.
+bool OpenViewerSockets(int discovery_fd);
+bool ViewerSocketsOpen();
+// The socket video leaves from to all viewers together in one call.
+int SharedViewerSocket();
+// The socket datagrams to the viewer in a table row leave from: its own once
+// OpenViewerSockets succeeded, else the discovery socket.
+int ViewerSocket(int row);
 void HandleClientMessage(const uint8_t* payload, int length, const char* address, uint32_t port);
 
 // Queues one JSON command text (cut to 255 bytes) for the worker pool, which

@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "platform/udp_socket.h"
 #include "camera/hud_state.h"
@@ -33,27 +35,47 @@ void SetVideoFlags(uint8_t value) {
   GetSharedConfig()->camera_connected = value;
 }
 
+// Each datagram is received straight behind the room for the viewer header,
+// so it leaves for the viewers from where it arrived. Several queued
+// datagrams are taken in one call and sent on together.
 void* VideoReceiveThread(void* arg) {
   pthread_setname_np(pthread_self(), "video-rx");
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
-  uint8_t buffer[kMaxVideoPayload];
-  SourceFilter sources{"video"};
+  constexpr size_t kSlot = kClientHeaderSize + kMaxVideoPayload;
+  std::vector<uint8_t> slots(kSlot * kVideoBatch);
+  iovec payloads[kVideoBatch];
+  mmsghdr messages[kVideoBatch];
+  sockaddr_in sources[kVideoBatch];
+  VideoDatagram batch[kVideoBatch];
+  SourceFilter accepted{"video"};
   for (;;) {
-    sockaddr_in from{};
-    socklen_t from_length = sizeof from;
-    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
+    for (int i = 0; i < kVideoBatch; ++i) {
+      payloads[i] = iovec{slots.data() + i * kSlot + kClientHeaderSize, kMaxVideoPayload};
+      messages[i] = mmsghdr{};
+      messages[i].msg_hdr.msg_name = &sources[i];
+      messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+      messages[i].msg_hdr.msg_iov = &payloads[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // Waits for the first datagram only, then takes what else is queued.
+    const int received = recvmmsg(fd, messages, kVideoBatch, MSG_WAITFORONE, nullptr);
     // The pause is for a failing socket only: an empty datagram is skipped at once.
-    if (n < 0) {
-      SleepMilliseconds(500);
+    if (received < 0) {
+      if (errno != EINTR) SleepMilliseconds(500);
       continue;
     }
-    if (n == 0 || !AcceptSource(&sources, from)) continue;
+    int count = 0;
+    for (int i = 0; i < received; ++i) {
+      if (messages[i].msg_len == 0 || !AcceptSource(&accepted, sources[i])) continue;
+      batch[count++] = VideoDatagram{slots.data() + i * kSlot, static_cast<int>(messages[i].msg_len)};
+    }
+    if (count == 0) continue;
     g_last_video_ms.store(MillisecondClock(), std::memory_order_relaxed);
     if (g_video_flowing.load(std::memory_order_relaxed) == 0) {
       fprintf(stderr, "video connected\n");
       SetVideoFlags(1);
     }
-    ForwardVideo(buffer, static_cast<int>(n));
+    ForwardVideo(batch, count);
   }
   return nullptr;
 }
@@ -82,10 +104,10 @@ void StartVideoBridge() {
   ClearClientTable();
 }
 
-void ForwardVideo(const uint8_t* payload, int length) {
+void ForwardVideo(VideoDatagram* datagrams, int count) {
   // Received and counted as video activity all the same; only forwarding stops.
   if (GetSharedConfig()->disable_video_stream) return;
-  SendClientMessage(payload, length, kKindVideo);
+  SendVideoDatagrams(datagrams, count);
 }
 
 void CheckVideoTimeoutAt(uint32_t now) {

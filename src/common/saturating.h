@@ -19,3 +19,17 @@ inline int32_t SaturatedAdd(int32_t a, int32_t b) {
   if (sum < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(sum);
 }
+
+// Values narrowed onto a 16-bit field of the wire saturate instead of wrapping:
+// a wrapped speed would turn the gimbal the other way.
+inline int16_t SaturateToInt16(int64_t value) {
+  if (value > INT16_MAX) return INT16_MAX;
+  if (value < INT16_MIN) return INT16_MIN;
+  return static_cast<int16_t>(value);
+}
+
+inline uint16_t SaturateToUint16(int64_t value) {
+  if (value > UINT16_MAX) return UINT16_MAX;
+  if (value < 0) return 0;
+  return static_cast<uint16_t>(value);
+}

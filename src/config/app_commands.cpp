@@ -50,7 +50,7 @@ void SendConfigReport() {
   // Each request builds into its own area: two requests may run at once.
   char report[kMaxDataPayload + 1];
   int length = BuildConfigReport(report, sizeof report);
-  SendClientMessage(reinterpret_cast<const uint8_t*>(report), length, 0);
+  SendReplyMessage(reinterpret_cast<const uint8_t*>(report), length);
 }
 
 void HandleRcCommand(const AppCommand& command) {

@@ -69,7 +69,11 @@ std::string Compose(const SharedConfig& c, const ReportParts& parts) {
       r += "\"";
       ++slot;
     } else if (member->rule == ConfigRule::kInterface) {
-      r += "\"" + Number(IfaceSelector(FieldText(c, *member))) + "\"";
+      // Appended piece by piece: g++ 12 at -O3 mistakes a prefixing insert
+      // for an overlapping copy (-Wrestrict).
+      r += "\"";
+      r += Number(IfaceSelector(FieldText(c, *member)));
+      r += "\"";
     } else {
       r += Number(FieldNumber(c, *member));
     }
@@ -172,7 +176,10 @@ void BuildInterfaceList(char* list, size_t cap) {
   list[used] = '\0';
   bool first = used == 0;
   for (const InterfaceAddress& entry : ListInterfaceAddresses()) {
-    std::string object = (first ? "" : ",") + InterfaceObject(entry);
+    // Appended, not prefixed: g++ 12 at -O3 mistakes the prefixing insert for
+    // an overlapping copy (-Wrestrict).
+    std::string object = first ? "" : ",";
+    object += InterfaceObject(entry);
     if (used + object.size() + 1 > cap) break;
     std::memcpy(list + used, object.data(), object.size() + 1);
     used += object.size();

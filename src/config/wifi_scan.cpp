@@ -69,6 +69,5 @@ void RunWifiScan(const char* selector) {
 
   std::string reply = BuildWifiScanReply(selector, ssids);
   fprintf(stderr, "scan results: %s\n", reply.c_str());
-  SendClientMessage(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<int>(reply.size()),
-                    0);
+  SendReplyMessage(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<int>(reply.size()));
 }

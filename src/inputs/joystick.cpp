@@ -26,6 +26,9 @@ constexpr int kBoardAddress[2] = {0x40, 0x41};
 constexpr int kAxisCentre = 512;
 constexpr int kDeadBand = 2;
 constexpr int kEncoderFocusStep = 3;
+// Polls in a row without an accepted report after which a board counts as
+// gone (about half a second at one poll every 20 ms).
+constexpr int kSilentPollsUntilGone = 25;
 
 struct JoystickBoard {
   int32_t raw[3];
@@ -37,6 +40,7 @@ struct JoystickBoard {
   uint8_t encoder_last[2];
   uint8_t buttons;
   uint8_t previous_buttons;
+  int32_t silent_polls;
 };
 
 JoystickBoard g_boards[2];
@@ -75,6 +79,15 @@ void HandleAxes(JoystickBoard& board) {
                     Scaled(board.speed[2], config->i2c_input_speed_tilt));
     SetDutchSpeed(Scaled(board.speed[0], config->i2c_input_speed_dutch));
   }
+}
+
+// The axes no longer drive (the board stopped answering, or its first axis
+// reads 0): a motion they set stops as if the stick were centred.
+void CentreAxes(JoystickBoard& board) {
+  if (board.last_speed[0] == 0 && board.last_speed[1] == 0 && board.last_speed[2] == 0) return;
+  for (int k = 0; k < 3; ++k) board.speed[k] = board.last_speed[k] = 0;
+  SetPanTiltSpeed(0, 0);
+  SetDutchSpeed(0);
 }
 
 // Code of the camera's current EV, 0 if it is none of the steps.
@@ -196,7 +209,13 @@ void HandleJoystickReport(int board_number) {
   board.encoder_position[1] = g_report[7];
   board.buttons = g_report[8];
 
-  if (board_number == 1 && board.raw[0] != 0) HandleAxes(board);
+  if (board_number == 1) {
+    if (board.raw[0] != 0) {
+      HandleAxes(board);
+    } else {
+      CentreAxes(board);
+    }
+  }
   HandleEncoders(board_number, board);
   HandleButtons(board_number, board);
 }
@@ -205,11 +224,18 @@ void PollJoysticksOnce() {
   const int fd = g_fd.load();
   for (int board = 0; board < 2; ++board) {
     // A failed select would leave the read on the other board's address.
-    if (I2cSelectSlave(fd, kBoardAddress[board]) != 0) continue;
     // Read aside: a rejected report must not leave its bytes in the buffer.
-    uint8_t fresh[kJoystickReportSize];
-    const int n = I2cRead(fd, fresh, kJoystickReportSize);
-    if (!JoystickReportAccepted(fresh, n)) continue;
+    uint8_t fresh[kJoystickReportSize] = {};
+    const bool selected = I2cSelectSlave(fd, kBoardAddress[board]) == 0;
+    const int n = selected ? I2cRead(fd, fresh, kJoystickReportSize) : -1;
+    if (!JoystickReportAccepted(fresh, n)) {
+      JoystickBoard& silent = g_boards[board];
+      if (silent.silent_polls < kSilentPollsUntilGone && ++silent.silent_polls == kSilentPollsUntilGone) {
+        CentreAxes(silent);
+      }
+      continue;
+    }
+    g_boards[board].silent_polls = 0;
     memcpy(g_report, fresh, static_cast<size_t>(n));
     HandleJoystickReport(board);
   }

@@ -5,8 +5,9 @@
 void* RunRcLoop(void*);
 
 // One 20 ms pass while the link is up (the thread calls it; tests drive it):
-// the RC mapping when RC input is enabled and its status is 6, then the
-// keep-alive duties; then the pass counter advances.
+// the RC mapping when RC input is enabled and its status is 6 (otherwise the
+// motion RC set stops), then the keep-alive duties; then the pass counter
+// advances.
 void RcLoopPass();
 
 // The loop's latches, steppers, filters and last-sent values back to their

@@ -58,6 +58,8 @@ struct RcLoopState {
   double last_focus_point_y;
   uint32_t focus_point_changed_ms;  // 0: nothing pending
   int32_t pass_counter;
+  int32_t rc_dutch_speed;       // the roll speed the mapping last set
+  int32_t rc_zoom_speed;        // the digital zoom speed the mapping last set
 };
 
 RcLoopState& RcState();

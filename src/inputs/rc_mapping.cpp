@@ -185,7 +185,10 @@ void DigitalZoom(RcLoopState& st, const HudState* hud, CameraLink* link) {
       st.last_digital_zoom = d;
     }
   }
-  if (Active(hud, kRcDigitalZoom2)) link->zoom_speed = TruncateToInt32(Value(hud, kRcDigitalZoom2) * 5.0);
+  if (Active(hud, kRcDigitalZoom2)) {
+    st.rc_zoom_speed = TruncateToInt32(Value(hud, kRcDigitalZoom2) * 5.0);
+    link->zoom_speed = st.rc_zoom_speed;
+  }
 }
 
 // One stepper: steps its index once per excursion beyond +-0.3 and re-arms
@@ -292,6 +295,8 @@ void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraL
       // Stored directly: no command goes out, the keep-alive just stops.
       link->pan_speed_wanted = 0;
       link->tilt_speed_wanted = 0;
+      link->rc_pan_speed = 0;
+      link->rc_tilt_speed = 0;
       st.rc_active = 0;
     }
     return;
@@ -299,7 +304,8 @@ void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraL
   const double scale = config->device_mode == 1 ? 1700 : 4000;
   PanTilt(hud, config, link, scale);
   if (config->rc_input_abs == 0 && config->device_mode == 1 && Active(hud, kRcDutch)) {
-    SetDutchSpeed(TruncateToInt32(scale * Value(hud, kRcDutch) * config->rc_input_speed_dutch / 100));
+    st.rc_dutch_speed = TruncateToInt32(scale * Value(hud, kRcDutch) * config->rc_input_speed_dutch / 100);
+    SetDutchSpeed(st.rc_dutch_speed);
   }
   Record(st, hud);
   RecordShot(st, hud);

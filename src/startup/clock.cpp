@@ -14,7 +14,7 @@ uint32_t MillisecondsOf(int64_t seconds, int64_t nanoseconds) {
 
 uint32_t MillisecondClock() {
   timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
+  clock_gettime(CLOCK_MONOTONIC, &ts);
   return MillisecondsOf(ts.tv_sec, ts.tv_nsec);
 }
 

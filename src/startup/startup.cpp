@@ -8,7 +8,9 @@
 
 #include "camera/camera_link.h"
 #include "camera/hud_state.h"
+#include "camera/motion.h"
 #include "camera/usb_link.h"
+#include "clients/client_table.h"
 #include "clients/discovery.h"
 #include "clients/mailbox.h"
 #include "clients/video_bridge.h"
@@ -121,6 +123,7 @@ void RunDaemon() {
 
   StartVideoSource();
   StartVideoBridge();
+  SetClientExpiryHook(ReleaseViewerMotion);
   StartDiscovery();
   StartMediaListing();
 

@@ -47,9 +47,14 @@ Helpers on the Sandbox object passed to each test:
     stub_log()                               lines the stubs recorded
     set_program_running(name, running)       what the pidof stub answers
     set_scan_output(text)                    what the iwlist stub prints
+    wall_clock()                             a WallClock to start programs with
     set_program_hangs(name, hangs)           whether the umount stub hangs
     outside_host()                           a host outside the box's connected networks (below)
     stop(proc) / stop_all()
+
+A program started with ``wall_clock=clock`` (start, start_daemon, start_tool)
+runs under libfaketime: its wall clock is shifted by ``clock.step(seconds)``
+while its monotonic clock stays true, as on a box whose time is set late.
 
 The outside host (made on first use in a test, removed between tests): a second
 network namespace joined to the sandbox by a veth pair. The sandbox's end holds
@@ -72,6 +77,7 @@ runs CMD in the working directory with the stubs on PATH; Ctrl-C ends it.
 
 import argparse
 import ctypes
+import glob
 import os
 import shutil
 import signal
@@ -205,6 +211,45 @@ def _clear_folder(path):
             os.unlink(full)
 
 
+class WallClock:
+    """A shifted wall clock for the programs started with it (libfaketime,
+    Debian package libfaketime). The offset lives in a timestamp file that
+    libfaketime reads on every wall-clock reading, so a step takes effect at
+    once; CLOCK_MONOTONIC is left alone."""
+
+    LIBRARY_PATTERN = "/usr/lib/*/faketime/libfaketimeMT.so.1"
+
+    def __init__(self, path):
+        found = sorted(glob.glob(self.LIBRARY_PATTERN))
+        if not found:
+            raise SandboxError("libfaketime is missing; run scripts/install-deps")
+        self.library = found[0]
+        self.path = path
+        self.offset = 0
+        self._write()
+
+    def step(self, seconds):
+        """Moves the wall clock by seconds (negative: back) from where it stands."""
+        self.offset += int(seconds)
+        self._write()
+
+    def environment(self):
+        return {
+            "LD_PRELOAD": self.library,
+            "FAKETIME_TIMESTAMP_FILE": self.path,
+            "FAKETIME_NO_CACHE": "1",
+            "DONT_FAKE_MONOTONIC": "1",
+            "FAKETIME_DONT_FAKE_MONOTONIC": "1",
+        }
+
+    def _write(self):
+        # Replaced whole, so a reader never sees half a line.
+        temporary = self.path + ".new"
+        with open(temporary, "w") as f:
+            f.write("%+d\n" % self.offset)
+        os.replace(temporary, self.path)
+
+
 class Process:
     """A program started inside the sandbox, its output going to two files."""
 
@@ -330,13 +375,16 @@ class Sandbox:
             os.unlink(path)
 
     # Processes.
-    def start(self, argv, name=None, cwd=WORK_DIR):
+    def start(self, argv, name=None, cwd=WORK_DIR, wall_clock=None):
         self._count += 1
         name = name or os.path.basename(argv[0])
         base = os.path.join(SANDBOX_DIR, "logs", "%d-%s" % (self._count, name))
         out_path, err_path = base + ".out", base + ".err"
+        env = self.env
+        if wall_clock is not None:
+            env = dict(self.env, **wall_clock.environment())
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            popen = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+            popen = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=err, preexec_fn=_die_with_parent)
         proc = Process(name, popen, out_path, err_path)
         self.processes.append(proc)
@@ -354,11 +402,16 @@ class Sandbox:
             self._outside = OutsideHost(self)
         return self._outside
 
-    def start_daemon(self):
-        return self.start([self.binary("vantagebridge")])
+    def start_daemon(self, wall_clock=None):
+        return self.start([self.binary("vantagebridge")], wall_clock=wall_clock)
 
-    def start_tool(self, name, *args):
-        return self.start([self.binary(name)] + [str(a) for a in args])
+    def start_tool(self, name, *args, wall_clock=None):
+        return self.start([self.binary(name)] + [str(a) for a in args], wall_clock=wall_clock)
+
+    def wall_clock(self):
+        """A WallClock at the true time, to start programs with."""
+        self._count += 1
+        return WallClock(os.path.join(SANDBOX_DIR, "wall-clock-%d" % self._count))
 
     def stop(self, proc, grace=3.0):
         if proc.running():

@@ -7,6 +7,7 @@ the sandbox's own network namespace."""
 import os
 import re
 import socket
+import subprocess
 import sys
 import time
 
@@ -141,6 +142,106 @@ def test_rc_channel_report_while_rc_input_is_enabled(sb):
     sb.expect(all(" n=32 " in l for l in reports), "a report without 32 channels: %r" % reports[:1])
 
 
+BOX = ("127.0.0.1", 4242)
+HEADER = b"B" + bytes(11)
+
+
+def viewer_socket(receive_buffer=None):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    if receive_buffer:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    s.bind(("127.0.0.1", 0))
+    return s
+
+
+def register(s, data_only=False):
+    s.sendto(HEADER + bytes([0, 1 if data_only else 0]), BOX)
+
+
+def test_config_reports_are_not_lost_to_video(sb):
+    """Configuration reports requested while video goes to 18 viewers at about
+    3,000 datagrams/s all arrive: a reply waits for the video send in progress."""
+    start(sb)
+    # Full viewers that never read: their queues overflow, the box's sends do not.
+    full = [viewer_socket(4096) for _ in range(18)]
+    asker = viewer_socket()
+    asker.settimeout(0.2)
+    for s in full:
+        register(s)
+    register(asker, data_only=True)
+    camera = sb.start_tool("vb-camera", "--no-queries", "--no-telemetry", "--video-kbps", "33600", "--seconds", "60")
+    requests = 60
+    sent = replies = 0
+    next_request = next_keepalive = time.monotonic() + 1.0  # video flowing first
+    deadline = next_request + requests * 0.05 + 15.0
+    try:
+        while replies < requests and time.monotonic() < deadline:
+            now = time.monotonic()
+            if now >= next_keepalive:
+                for s in full:
+                    register(s)
+                register(asker, data_only=True)
+                next_keepalive = now + 1.0
+            if sent < requests and now >= next_request:
+                asker.sendto(HEADER + b'{"cmd":"configrequest"}', BOX)
+                sent += 1
+                next_request = now + 0.05
+            try:
+                data = asker.recv(8192)
+            except socket.timeout:
+                continue
+            if len(data) > 12 and data[1] == 0 and data[12:13] == b"{":
+                replies += 1
+    finally:
+        for s in full + [asker]:
+            s.close()
+        sb.stop(camera)
+    video = re.search(r"video=(\d+)", camera.stdout_text())
+    print("  config reports: %d of %d arrived; camera sent %s video datagrams"
+          % (replies, sent, video.group(1) if video else "?"))
+    sb.expect(replies == requests, "only %d of %d configuration reports arrived" % (replies, requests))
+
+
+def ip(*args):
+    subprocess.run(["ip"] + list(args), check=True, stdout=subprocess.DEVNULL)
+
+
+def test_slow_viewer_costs_the_others_nothing(sb):
+    """A full viewer behind a 1 Mbit/s link whose queue holds more than any send
+    buffer loses its own video; the viewer beside it still gets every datagram."""
+    daemon = start(sb)
+    # The slow viewer sits in a network namespace of its own, behind a shaped veth.
+    ip("netns", "add", "vbslow")
+    try:
+        ip("link", "add", "vbslow0", "type", "veth", "peer", "name", "vbslow1", "netns", "vbslow")
+        ip("addr", "add", "10.9.0.1/24", "dev", "vbslow0")
+        ip("link", "set", "vbslow0", "up")
+        ip("-n", "vbslow", "addr", "add", "10.9.0.2/24", "dev", "vbslow1")
+        ip("-n", "vbslow", "link", "set", "vbslow1", "up")
+        subprocess.run(["tc", "qdisc", "add", "dev", "vbslow0", "root", "handle", "1:", "htb", "default", "10"], check=True)
+        subprocess.run(["tc", "class", "add", "dev", "vbslow0", "parent", "1:", "classid", "1:10", "htb",
+                        "rate", "1mbit", "ceil", "1mbit"], check=True)
+        subprocess.run(["tc", "qdisc", "add", "dev", "vbslow0", "parent", "1:10", "pfifo", "limit", "10000"],
+                       check=True)
+        slow = sb.start(["ip", "netns", "exec", "vbslow", sb.binary("vb-viewer"), "--box", "10.9.0.1:4242",
+                         "--quiet-video", "--seconds", "20"], name="slow-viewer")
+        fast = sb.start_tool("vb-viewer", "--quiet-video", "--seconds", "14")
+        sb.expect(si.wait_line(slow, "ack", timeout=10) is not None, "slow viewer not acknowledged")
+        sb.expect(si.wait_line(fast, "ack", timeout=10) is not None, "fast viewer not acknowledged")
+        camera = sb.start_tool("vb-camera", "--no-queries", "--no-telemetry", "--video-kbps", "10000", "--seconds", "6")
+        sb.expect(si.wait_exit(sb, camera, 30) == 0, "camera did not finish")
+        sb.expect(si.wait_exit(sb, fast, 30) == 0, "fast viewer did not finish")
+        sent = re.search(r"video=(\d+)", camera.stdout_text())
+        sb.expect(sent is not None, "no summary from the camera")
+        _, got, _ = summary(fast)
+        print("  fast viewer: %d of %d video datagrams" % (got, int(sent.group(1))))
+        sb.expect("video copies dropped" in daemon.stderr_text(), "the slow viewer's link never filled up")
+        sb.expect(got == int(sent.group(1)), "the fast viewer got %d of %s video datagrams" % (got, sent.group(1)))
+    finally:
+        sb.stop_all()
+        subprocess.run(["ip", "netns", "del", "vbslow"], check=False)
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_registration_is_acknowledged_once,
@@ -149,4 +250,6 @@ if __name__ == "__main__":
         test_silent_viewer_expires,
         test_mailbox_command_runs_and_empties_the_area,
         test_rc_channel_report_while_rc_input_is_enabled,
+        test_config_reports_are_not_lost_to_video,
+        test_slow_viewer_costs_the_others_nothing,
     ])

@@ -1,9 +1,11 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camera/hud_state.h"
 #include "clients/client_table.h"
@@ -78,6 +80,8 @@ TEST_F(ClientTableTest, RemoveMatchesAddressAndPortTogether) {
 TEST_F(ClientTableTest, TextsThatAreNoAddressAreRefused) {
   EXPECT_EQ(AddClient("", 50000, 0), 0);
   EXPECT_EQ(AddClient("123456789012345678901234", 50000, 0), 0);
+  EXPECT_EQ(AddClient("viewer.local", 50000, 0), 0);
+  EXPECT_EQ(AddClient("192.0.2.256", 50000, 0), 0);
   EXPECT_EQ(TakenRows(), 0);
 }
 
@@ -100,6 +104,27 @@ TEST_F(ClientTableTest, ExpiryKeepsFiveSecondsAndDropsAfter) {
   EXPECT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
 }
 
+std::vector<std::string> g_expired;
+
+TEST_F(ClientTableTest, ExpiryTellsTheHookWhoWentWithTheTableFree) {
+  g_expired.clear();
+  SetClientExpiryHook([](const char* address, uint32_t port) {
+    ClientDestinations copy;
+    UpdateClientDestinations(&copy);  // would deadlock under the table's lock
+    g_expired.push_back(std::string(address) + ":" + std::to_string(port) + " of " + std::to_string(copy.all_count));
+  });
+  ASSERT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
+  ASSERT_EQ(AddClient("192.0.2.21", 50001, 1), 1);
+  const uint32_t seen = GetClientRow(0).last_seen_ms;
+  testing::internal::CaptureStderr();
+  ExpireClientsAt(seen + 5000);
+  EXPECT_TRUE(g_expired.empty());
+  ExpireClientsAt(seen + 60000);
+  testing::internal::GetCapturedStderr();
+  SetClientExpiryHook(nullptr);
+  EXPECT_EQ(g_expired, (std::vector<std::string>{"192.0.2.20:50000 of 0", "192.0.2.21:50001 of 0"}));
+}
+
 TEST_F(ClientTableTest, ExpiryCountsAcrossTheClockWrap) {
   ASSERT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
   const uint32_t seen = GetClientRow(0).last_seen_ms;
@@ -107,19 +132,62 @@ TEST_F(ClientTableTest, ExpiryCountsAcrossTheClockWrap) {
   EXPECT_EQ(GetHudState()->client_count, 1);
 }
 
-TEST_F(ClientTableTest, DestinationsAreTheRowsWithAPort) {
+std::string Text(const ClientDestination& d) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &d.address.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(d.address.sin_port));
+}
+
+TEST_F(ClientTableTest, DestinationsAreTheRowsWithAPortReadyToSend) {
   ASSERT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
   ASSERT_EQ(AddClient("192.0.2.21", 0, 0), 1);  // taken, but nowhere to send
   ASSERT_EQ(AddClient("192.0.2.22", 50002, 1), 1);
-  ClientDestination d[kMaxClients];
-  ASSERT_EQ(CopyClientDestinations(d), 2);
-  EXPECT_STREQ(d[0].address, "192.0.2.20");
-  EXPECT_STREQ(d[1].address, "192.0.2.22");
-  EXPECT_EQ(d[1].port, 50002u);
-  EXPECT_EQ(d[1].flags, kClientDataOnly);
+  ClientDestinations d;
+  UpdateClientDestinations(&d);
+  ASSERT_EQ(d.all_count, 2);
+  EXPECT_EQ(Text(d.all[0]), "192.0.2.20:50000");
+  EXPECT_EQ(Text(d.all[1]), "192.0.2.22:50002");
+  EXPECT_EQ(d.all[1].address.sin_family, AF_INET);
+  EXPECT_EQ(d.all[1].row, 2);
+  ASSERT_EQ(d.full_count, 1);
+  EXPECT_EQ(Text(d.full[0]), "192.0.2.20:50000");
 }
 
-// A sender copying destinations while rows come and go never sees an address
+// A sender's copy follows every change of who is registered and what they
+// take, and is left alone by keep-alives.
+TEST_F(ClientTableTest, DestinationCopyFollowsEveryChange) {
+  ClientDestinations d;
+  UpdateClientDestinations(&d);
+  EXPECT_EQ(d.all_count, 0);
+  const uint32_t empty = d.version;
+
+  ASSERT_EQ(AddClient("192.0.2.20", 50000, 0), 1);
+  UpdateClientDestinations(&d);
+  EXPECT_EQ(d.full_count, 1);
+  const uint32_t one = d.version;
+  EXPECT_NE(one, empty);
+
+  AddClient("192.0.2.20", 50000, 0);  // keep-alive
+  UpdateClientDestinations(&d);
+  EXPECT_EQ(d.version, one);
+
+  AddClient("192.0.2.20", 50000, 1);  // now data only
+  UpdateClientDestinations(&d);
+  EXPECT_EQ(d.all_count, 1);
+  EXPECT_EQ(d.full_count, 0);
+
+  ExpireClientsAt(GetClientRow(0).last_seen_ms + 5001);
+  UpdateClientDestinations(&d);
+  EXPECT_EQ(d.all_count, 0);
+
+  ASSERT_EQ(AddClient("192.0.2.21", 50001, 0), 1);
+  ASSERT_EQ(RemoveClient("192.0.2.21", 50001), 1);
+  d.all_count = 99;  // a copy is rebuilt whole, not patched
+  UpdateClientDestinations(&d);
+  EXPECT_EQ(d.all_count, 0);
+}
+
+// A sender updating its copy while rows come and go never sees an address
 // with another row's port.
 TEST_F(ClientTableTest, SendersNeverSeeAHalfWrittenRow) {
   std::atomic<bool> stop{false};
@@ -134,13 +202,13 @@ TEST_F(ClientTableTest, SendersNeverSeeAHalfWrittenRow) {
     stop = true;
   });
   int bad = 0;
+  ClientDestinations d;
   while (!stop) {
-    ClientDestination d[kMaxClients];
-    int n = CopyClientDestinations(d);
-    for (int k = 0; k < n; ++k) {
-      int i = static_cast<int>(d[k].port) - 1000;
-      std::string a = "10.0." + std::to_string(i) + "." + std::to_string(i);
-      bad += a != d[k].address;
+    UpdateClientDestinations(&d);
+    for (int k = 0; k < d.all_count; ++k) {
+      int i = ntohs(d.all[k].address.sin_port) - 1000;
+      std::string a = "10.0." + std::to_string(i) + "." + std::to_string(i) + ":" + std::to_string(1000 + i);
+      bad += a != Text(d.all[k]);
     }
   }
   writer.join();

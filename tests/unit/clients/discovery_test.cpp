@@ -9,6 +9,7 @@
 
 #include "camera/camera_link.h"
 #include "camera/hud_state.h"
+#include "camera/motion.h"
 #include "clients/client_table.h"
 #include "clients/discovery.h"
 #include "clients/protocol.h"
@@ -120,6 +121,9 @@ class ClientMotionTest : public DiscoveryTest {
     link->gimbal_stopped = 1;
     link->rc_pan_speed = 0;
     link->rc_tilt_speed = 0;
+    link->pan_speed_wanted = link->tilt_speed_wanted = link->dutch_speed_wanted = 0;
+    link->client_pan_speed = link->client_tilt_speed = 0;
+    link->client_speed_driver = 0;
   }
   void TearDown() override {
     DetachCameraEnd(camera_);
@@ -143,6 +147,39 @@ TEST_F(ClientMotionTest, GimbalControlSignExtendsItsValues) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(FrameText(frames[0]), "17 02>01 40 02:B8 | 01 48 00 00");
   EXPECT_EQ(GetCameraLink()->optical_zoom_direction, -1);
+}
+
+// The client speed belongs to the viewer that set it: that viewer's goodbye
+// or expiry takes it back (one stop frame), anyone else's changes nothing.
+TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
+  CameraLink* link = GetCameraLink();
+  const std::vector<uint8_t> pan300 = {kMsgGimbalControl, 1, 0x2C, 0x01, 0x00, 0x00};
+  const std::vector<uint8_t> pan200 = {kMsgGimbalControl, 1, 0xC8, 0x00, 0x00, 0x00};
+  const std::string stop = "20 02>04 40 04:0C | 00 00 00 00 00 00 90";
+
+  Handle(pan300, 40001, "127.0.0.2");
+  Handle({kMsgDisconnect}, 40002, "127.0.0.3");
+  ReleaseViewerMotion("127.0.0.2", 40009);  // same host, another viewer
+  ReleaseViewerMotion("127.0.0.4", 40001);
+  EXPECT_EQ(link->pan_speed_wanted, 300);
+  EXPECT_TRUE(TakeFrames(camera_, 50, 100).empty());
+  ReleaseViewerMotion("127.0.0.2", 40001);  // as expiry does
+  EXPECT_EQ(link->pan_speed_wanted, 0);
+  EXPECT_EQ(link->client_pan_speed, 0);
+  auto frames = TakeFrames(camera_);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(FrameText(frames[0]), stop);
+
+  // The last viewer to set a speed owns it; the RC's share stays.
+  link->rc_pan_speed = 40;
+  Handle(pan300, 40001, "127.0.0.2");
+  Handle(pan200, 40002, "127.0.0.3");
+  Handle({kMsgDisconnect}, 40001, "127.0.0.2");
+  EXPECT_EQ(link->pan_speed_wanted, 240);
+  Handle({kMsgDisconnect}, 40002, "127.0.0.3");
+  EXPECT_EQ(link->pan_speed_wanted, 40);
+  EXPECT_EQ(link->client_pan_speed, 0);
+  EXPECT_EQ(link->client_speed_driver.load(), 0u);
 }
 
 TEST_F(ClientMotionTest, UnknownGimbalSelectorDoesNothing) {

@@ -17,6 +17,7 @@
 #include "clients/client_table.h"
 #include "clients/discovery.h"
 #include "clients/protocol.h"
+#include "clients/video_bridge.h"
 #include "platform/worker_pool.h"
 #include "viewer_end.h"
 
@@ -111,13 +112,42 @@ TEST_F(DiscoveryThreadTest, DatagramsOfAnySizeAreReceivedSafely) {
   }
 }
 
+// Every row has a socket of its own on the box's port, yet whatever arrives
+// there reaches the receive thread, and what the viewers get comes from the
+// box's port.
+TEST_F(DiscoveryThreadTest, RowSocketsShareThePortButTakeNothingThatArrives) {
+  std::vector<int> viewers;
+  auto connect = Datagram12(std::string{'\0', '\0'});
+  for (int i = 0; i < kMaxClients; ++i) {
+    uint16_t port = 0;
+    viewers.push_back(OpenLoopbackUdp(&port));
+    SendTo(viewers.back(), box_port_, connect.data(), connect.size());
+  }
+  EXPECT_TRUE(WaitFor([] { return GetHudState()->client_count == kMaxClients || GetClientRow(kMaxClients - 1).port; }));
+  for (int i = 0; i < kMaxClients; ++i) EXPECT_NE(GetClientRow(i).port, 0u) << i;
+  for (int i = 0; i < kMaxClients; ++i) EXPECT_NE(ViewerSocket(i), g_discovery_socket_fd) << i;
+
+  SendShortMessage(6, 1, 2, 3, 4, 5, 6);
+  for (int fd : viewers) {
+    ReceiveDatagrams(fd, 20, 1000);  // the acknowledgement first
+    SendShortMessage(6, 1, 2, 3, 4, 5, 6);
+    uint8_t buffer[64];
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    ASSERT_EQ(recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length),
+              kClientHeaderSize + 7);
+    EXPECT_EQ(ntohs(from.sin_port), box_port_);
+    close(fd);
+  }
+}
+
 TEST(JsonCommand, OnlyTheFirst255BytesRun) {
   GetHudState()->show_rc_channels = 0;
   std::string fits = kShowChannels;
   fits.insert(fits.size() - 1, std::string(255 - fits.size(), ' '));
   ASSERT_EQ(fits.size(), 255u);
   std::string cut = fits;
-  cut.insert(cut.size() - 1, " ");  // the closing brace is byte 256
+  cut.insert(cut.size() - 1, 1, ' ');  // the closing brace is byte 256
   RunJsonCommand(reinterpret_cast<const uint8_t*>(cut.data()), static_cast<int>(cut.size()));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(GetHudState()->show_rc_channels, 0);
@@ -188,6 +218,13 @@ TEST(DiscoveryBindDeathTest, BindFailureEndsTheProcessWith100) {
   int holder = OpenLoopbackUdp(&taken);
   EXPECT_EXIT(StartDiscoveryOn(INADDR_LOOPBACK, taken), testing::ExitedWithCode(100), "discovery bind failed\n");
   close(holder);
+}
+
+// The row sockets share the port, but a second copy of the box cannot join.
+TEST(DiscoveryBindDeathTest, SecondStartOnTheSamePortEndsWith100) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StartDiscoveryOn(INADDR_LOOPBACK, StartDiscoveryOn(INADDR_LOOPBACK, 0)), testing::ExitedWithCode(100),
+              "discovery bind failed\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <thread>
 #include <vector>
@@ -28,6 +29,21 @@ std::vector<uint8_t> Bytes(int n, uint8_t seed) {
   std::vector<uint8_t> v(n);
   for (int i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
   return v;
+}
+
+// A payload as the receive thread holds it: behind room for the header.
+struct Received {
+  explicit Received(const std::vector<uint8_t>& payload) : framed(kClientHeaderSize, 0xEE) {
+    framed.insert(framed.end(), payload.begin(), payload.end());
+  }
+  VideoDatagram datagram() { return {framed.data(), static_cast<int>(framed.size()) - kClientHeaderSize}; }
+  std::vector<uint8_t> framed;
+};
+
+void Forward(const std::vector<uint8_t>& payload) {
+  Received r(payload);
+  VideoDatagram d = r.datagram();
+  ForwardVideo(&d, 1);
 }
 
 TEST_F(SendersTest, ShortMessagesTruncateEachArgument) {
@@ -78,7 +94,7 @@ TEST_F(SendersTest, VideoSkipsDataOnlyClientsAndSharesTheCounter) {
   SendShortMessage(6, 1, 0, 0, 0, 0, 0);      // 0
   SendClientMessage(video.data(), 1400, kKindVideo);  // 1
   SendShortMessage(6, 2, 0, 0, 0, 0, 0);      // 2
-  ForwardVideo(video.data(), 1400);           // 3
+  Forward(video);                             // 3
 
   auto to_full = ReceiveDatagrams(full.fd);
   ASSERT_EQ(to_full.size(), 4u);
@@ -101,10 +117,73 @@ TEST_F(SendersTest, DisabledVideoStreamForwardsNothing) {
   ViewerEnd v = AttachViewer();
   GetSharedConfig()->disable_video_stream = 1;
   const auto video = Bytes(100, 1);
-  ForwardVideo(video.data(), 100);
+  Forward(video);
   EXPECT_TRUE(ReceiveDatagrams(v.fd, 50, 200).empty());
   EXPECT_EQ(g_datagram_counter, 0u);
   DetachViewer(v);
+}
+
+// Several received datagrams go out together: to every full viewer in order,
+// numbered one after the other, each from the buffer it was received in.
+TEST_F(SendersTest, BatchReachesEveryFullViewerInOrder) {
+  ViewerEnd full[3] = {AttachViewer(false), AttachViewer(false), AttachViewer(false)};
+  ViewerEnd data_only = AttachViewer(true);
+  std::vector<Received> received;
+  for (int i = 0; i < 4; ++i) received.emplace_back(Bytes(100 + 500 * i, static_cast<uint8_t>(i)));
+  VideoDatagram batch[6] = {received[0].datagram(), {nullptr, 10}, received[1].datagram(),
+                            received[2].datagram(), {received[3].framed.data(), -1}, received[3].datagram()};
+  g_datagram_counter = 7;
+  SendVideoDatagrams(batch, 6);
+  EXPECT_EQ(g_datagram_counter, 11u);  // the unusable entries took no number
+  for (ViewerEnd& v : full) {
+    auto got = ReceiveDatagrams(v.fd);
+    ASSERT_EQ(got.size(), 4u);
+    for (uint32_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(got[i], received[i].framed) << i;  // the header went into the room
+      EXPECT_EQ(GetU32(got[i].data() + 4), 7 + i);
+      EXPECT_EQ(got[i][1], kKindVideo);
+    }
+    DetachViewer(v);
+  }
+  EXPECT_TRUE(ReceiveDatagrams(data_only.fd, 50, 100).empty());
+  DetachViewer(data_only);
+}
+
+// A destination the kernel refuses costs only its own copy.
+TEST_F(SendersTest, RefusedDestinationDoesNotStopTheOthers) {
+  ViewerEnd before = AttachViewer();
+  ASSERT_EQ(AddClient("255.255.255.255", 9, 0), 1);  // broadcast, not allowed on this socket
+  ViewerEnd after = AttachViewer();
+  for (int i = 0; i < 3; ++i) Forward(Bytes(1400, static_cast<uint8_t>(i)));
+  SendShortMessage(6, 1, 0, 0, 0, 0, 0);
+  EXPECT_EQ(ReceiveDatagrams(before.fd).size(), 4u);
+  EXPECT_EQ(ReceiveDatagrams(after.fd).size(), 4u);
+  DetachViewer(before);
+  DetachViewer(after);
+}
+
+// Replies to one viewer's request while video streams without pause to
+// several viewers: every reply arrives, none is dropped for the video.
+TEST_F(SendersTest, RepliesAreNotLostToVideo) {
+  ViewerEnd asker = AttachViewer(true);
+  std::vector<ViewerEnd> watchers;
+  for (int i = 0; i < 4; ++i) watchers.push_back(AttachViewer(false));
+  std::atomic<bool> stop{false};
+  std::thread video([&] {
+    Received r(Bytes(1400, 1));
+    while (!stop) {
+      VideoDatagram d = r.datagram();
+      SendVideoDatagrams(&d, 1);
+    }
+  });
+  constexpr int kReplies = 30;
+  const uint8_t reply[] = "{\"app\":\"report\"}";
+  for (int i = 0; i < kReplies; ++i) SendReplyMessage(reply, sizeof reply - 1);
+  stop = true;
+  video.join();
+  EXPECT_EQ(TakeViewerPayloads(asker).size(), static_cast<size_t>(kReplies));
+  DetachViewer(asker);
+  for (ViewerEnd& w : watchers) DetachViewer(w);
 }
 
 TEST_F(SendersTest, DataMessagesDroppedWhileVideoGoesOut) {
@@ -115,12 +194,14 @@ TEST_F(SendersTest, DataMessagesDroppedWhileVideoGoesOut) {
   SendShortMessage16(0, 1, 2, 3);
   SendClientMessage(report, 3, kKindData);
   EXPECT_EQ(g_datagram_counter, 0u);
+  SendReplyMessage(report, 2);  // a reply is not dropped
   g_video_send_active = 0;
   SendClientMessage(report, 3, kKindData);
   SendClientMessage(report, 3, 2);  // no such kind
   auto got = TakeViewerPayloads(v);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0], (Datagram{15, 0, 32}));
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0], (Datagram{15, 0}));
+  EXPECT_EQ(got[1], (Datagram{15, 0, 32}));
   DetachViewer(v);
 }
 

@@ -274,6 +274,46 @@ TEST_F(Joystick, BadChecksumOrFailedReadChangesNothing) {
   EXPECT_NE(link_->pan_speed_wanted, pan);
 }
 
+// Axes that no longer drive stop the motion they set: a board silent for about
+// half a second (25 polls), or one whose first axis drops to 0.
+TEST_F(Joystick, AxesThatStopDrivingStopTheirMotion) {
+  const struct {
+    const char* how;
+    void (*lose)();
+    int polls_until_stop;
+  } cases[] = {
+      {"reads fail", [] { g_answer[1].length = -1; }, 25},
+      {"reports are corrupt", [] { g_answer[1].bytes[9] ^= 0x5A; }, 25},
+      {"first axis reads 0",
+       [] {
+         Report r;
+         r.axis[0] = 0;
+         r.axis[1] = 700;
+         Answer(1, r);
+       },
+       1},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    Report r;
+    r.axis[0] = 516;
+    r.axis[1] = 700;
+    Answer(1, r);
+    Poll();
+    ASSERT_NE(link_->pan_speed_wanted, 0) << c.how;
+    c.lose();
+    for (int i = 1; i < c.polls_until_stop; ++i) Poll();
+    EXPECT_NE(link_->pan_speed_wanted, 0) << c.how;
+    Poll();
+    EXPECT_EQ(link_->pan_speed_wanted, 0) << c.how;
+    EXPECT_EQ(link_->dutch_speed_wanted, 0) << c.how;
+    // The board back at work drives again.
+    Answer(1, r);
+    Poll();
+    EXPECT_EQ(link_->pan_speed_wanted, 2000 * (700 - 512 - 3) / 128) << c.how;
+  }
+}
+
 TEST_F(Joystick, ShortReportKeepsTheRestOfTheLastGoodOne) {
   Report r;
   r.axis[1] = 700;

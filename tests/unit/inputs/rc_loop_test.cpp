@@ -50,6 +50,7 @@ class RcLoop : public testing::Test {
     link_->gimbal_stopped = 1;
     link_->pan_speed_wanted = link_->tilt_speed_wanted = link_->dutch_speed_wanted = 0;
     link_->rc_pan_speed = link_->rc_tilt_speed = link_->client_pan_speed = link_->client_tilt_speed = 0;
+    link_->client_speed_driver = 0;
     link_->zoom_speed = link_->zoom_level = link_->optical_zoom_direction = 0;
     link_->last_gimbal_speed_ms = 0;
     link_->shutter_index = link_->aperture_index = 0;
@@ -286,6 +287,88 @@ TEST_F(RcLoop, SuspendStopsTheRepeatWithoutSendingAStop) {
   Passes(3);
   EXPECT_EQ(link_->pan_speed_wanted, 0);
   EXPECT_TRUE(Frames().empty());
+}
+
+// When the RC stops driving, the stick's speed stops as if it were centred:
+// one stop frame, then no more speed frames.
+TEST_F(RcLoop, StickSpeedStopsWhenTheRcStopsDriving) {
+  const struct {
+    const char* how;
+    void (*lose)(HudState*, SharedConfig*);
+  } cases[] = {
+      {"status leaves 6", [](HudState* hud, SharedConfig*) { hud->rc_input_status = 4; }},
+      {"RC input disabled", [](HudState*, SharedConfig* config) { config->rc_input_enabled = 0; }},
+      {"pan channel no longer live", [](HudState* hud, SharedConfig*) { hud->rc_function_active[kRcPan] = 0; }},
+      {"tilt channel no longer live", [](HudState* hud, SharedConfig*) { hud->rc_function_active[kRcTilt] = 0; }},
+  };
+  for (const auto& c : cases) {
+    TearDown();
+    SetUp();
+    Drive(kRcPan, 0.25);
+    Drive(kRcTilt, 0);
+    Passes(2);
+    EXPECT_EQ(Frames().size(), 2u) << c.how;
+    c.lose(hud_, config_);
+    Passes(5);
+    EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90"}) << c.how;
+    EXPECT_EQ(link_->rc_pan_speed, 0) << c.how;
+    EXPECT_EQ(link_->pan_speed_wanted, 0) << c.how;
+  }
+}
+
+TEST_F(RcLoop, AViewerSpeedGoesOnAloneWhenTheRcStops) {
+  Drive(kRcPan, 0.25);  // 1000
+  Drive(kRcTilt, 0);
+  Passes();
+  HandleGimbalControl(1, 300, 0);
+  Passes();
+  EXPECT_EQ(Frames().back(), kSpeedHead + "14 05 00 00 00 00 90");  // 1300
+  hud_->rc_input_status = 3;
+  Passes(3);
+  EXPECT_EQ(Frames(), std::vector<std::string>(3, kSpeedHead + "2C 01 00 00 00 00 90"));
+  hud_->rc_input_status = 6;  // the stick adds to it again
+  Passes();
+  EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "14 05 00 00 00 00 90"});
+}
+
+TEST_F(RcLoop, EveryMotionTheRcSetStopsWithIt) {
+  config_->device_mode = 1;
+  link_->source_mode = 1;
+  Drive(kRcPan, 0);
+  Drive(kRcTilt, 0);
+  Drive(kRcDutch, 0.5);         // roll 850
+  Drive(kRcDigitalZoom2, 0.8);  // digital zoom +4 a pass
+  Drive(kRcZoom, -0.5);         // optical zoom out
+  Passes(2);
+  EXPECT_EQ(link_->dutch_speed_wanted, 850);
+  EXPECT_EQ(link_->zoom_speed, 4);
+  EXPECT_EQ(link_->optical_zoom_direction, -2);
+  Frames();
+  config_->rc_input_enabled = 0;
+  Passes(3);
+  EXPECT_EQ(link_->dutch_speed_wanted, 0);
+  EXPECT_EQ(link_->zoom_speed, 0);
+  EXPECT_EQ(link_->optical_zoom_direction, 0);
+  EXPECT_EQ(Frames(), (std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90", "17 02>01 40 02:B8 | 00 48 00 00",
+                                                "17 02>01 40 02:B8 | FF 48 00 00"}));
+
+  // A motion someone else set since is not the RC's to stop.
+  config_->rc_input_enabled = 1;
+  Passes();
+  HandleGimbalControl(2, -2, 1);
+  config_->rc_input_enabled = 0;
+  Passes();
+  EXPECT_EQ(link_->zoom_speed, 1);
+}
+
+TEST_F(RcLoop, SpeedsBeyondTheFieldSaturateOnTheWay) {
+  Drive(kRcPan, 1.0);  // 4000
+  Drive(kRcTilt, -1.0);
+  Passes();
+  HandleGimbalControl(1, 32767, -32768);
+  Frames();
+  Passes();
+  EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "FF 7F 00 00 00 80 90"});
 }
 
 TEST_F(RcLoop, FocusPointGoesOutOnceWhenTheStickHasRested) {

@@ -27,10 +27,16 @@ TEST_F(MotionTest, GimbalSpeedClampsOnlyInInspireModeAndHonoursInverseFlags) {
       {0, 0, 1, 0, 0, 100, 0, "20 02>04 40 04:0C | 00 00 00 00 9C FF 90"},
       // Inverted before the clamp.
       {1, 1, 0, 1, 2000, 0, -1800, "20 02>04 40 04:0C | 5C F9 A4 06 00 00 90"},
-      // Osmo mode sends the low 16 bits of whatever it gets.
-      {0, 0, 0, 0, 70000, 0, 0, "20 02>04 40 04:0C | 70 11 00 00 00 00 90"},
       // The most negative int inverts without overflow and clamps.
       {1, 1, 0, 0, INT32_MIN, 0, 0, "20 02>04 40 04:0C | A4 06 00 00 00 00 90"},
+      // Beyond the signed 16-bit field every axis saturates, never wraps:
+      // 4000 + 32767 once went out as -28769 and swung the gimbal back.
+      {0, 0, 0, 0, 36767, 0, 0, "20 02>04 40 04:0C | FF 7F 00 00 00 00 90"},
+      {0, 0, 0, 0, 32767, -32768, 32768, "20 02>04 40 04:0C | FF 7F FF 7F 00 80 90"},
+      {0, 0, 0, 0, 70000, -70000, -32769, "20 02>04 40 04:0C | FF 7F 00 80 00 80 90"},
+      {0, 0, 0, 0, INT32_MAX, INT32_MIN, 0, "20 02>04 40 04:0C | FF 7F 00 00 00 80 90"},
+      {0, 1, 1, 1, INT32_MIN, INT32_MAX, -40000, "20 02>04 40 04:0C | FF 7F FF 7F 00 80 90"},
+      {1, 0, 0, 0, 36767, -36767, 0, "20 02>04 40 04:0C | A4 06 00 00 5C F9 90"},
   };
   for (const Row& r : rows) {
     GetCameraLink()->source_mode = r.source_mode;
@@ -39,9 +45,24 @@ TEST_F(MotionTest, GimbalSpeedClampsOnlyInInspireModeAndHonoursInverseFlags) {
     config->rc_input_inverse_tilt = r.inverse_tilt;
     config->rc_input_inverse_dutch = r.inverse_dutch;
     SendGimbalSpeed(r.pan, r.tilt, r.dutch);
-    EXPECT_EQ(Sent(), Lines{r.frame}) << r.pan << " " << r.tilt << " " << r.dutch;
+    EXPECT_EQ(Sent(), Lines{r.frame}) << r.source_mode << ": " << r.pan << " " << r.tilt << " " << r.dutch;
   }
   EXPECT_NE(GetCameraLink()->last_gimbal_speed_ms, 0u);
+}
+
+TEST_F(MotionTest, GimbalAngleSaturatesEachAxis) {
+  const struct {
+    int32_t pan, tilt, dutch;
+    const char* frame;
+  } rows[] = {
+      {32767, -32768, 0, "23 02>04 40 04:0A | FF 7F 00 00 00 80 64 00 E0 04"},
+      {40000, -40000, 70000, "23 02>04 40 04:0A | FF 7F FF 7F 00 80 64 00 E0 04"},
+      {INT32_MIN, INT32_MAX, -32769, "23 02>04 40 04:0A | 00 80 00 80 FF 7F 64 00 E0 04"},
+  };
+  for (const auto& r : rows) {
+    SetGimbalAngle(r.pan, r.tilt, r.dutch);
+    EXPECT_EQ(Sent(), Lines{r.frame}) << r.pan << " " << r.tilt << " " << r.dutch;
+  }
 }
 
 TEST_F(MotionTest, GimbalAngleStopsAMovingGimbalFirst) {

@@ -25,6 +25,7 @@ class OperationsTest : public testing::Test {
     link->zoom_speed = link->zoom_level = link->optical_zoom_direction = 0;
     link->rc_pan_speed = link->rc_tilt_speed = 0;
     link->client_pan_speed = link->client_tilt_speed = 0;
+    link->client_speed_driver = 0;
     link->shot_mode = link->shot_submode = link->shot_active = 0;
     link->focus_range = 0;
     link->focus_byte42 = 0;

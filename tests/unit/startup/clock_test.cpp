@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include "startup/clock.h"
 
@@ -19,6 +20,18 @@ TEST(MillisecondsOfTest, RoundsHalvesAwayFromZeroAndWraps) {
       {1700000000, 123456789, static_cast<uint32_t>(1700000000123ull)},
   };
   for (const Case& c : cases) EXPECT_EQ(MillisecondsOf(c.seconds, c.nanoseconds), c.expected) << c.nanoseconds;
+}
+
+// Intervals must not move with the wall clock, which is stepped when the box
+// learns the network time: the clock reads the monotonic one.
+TEST(MillisecondClockTest, ReadsTheMonotonicClock) {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint32_t before = MillisecondsOf(ts.tv_sec, ts.tv_nsec);
+  const uint32_t reading = MillisecondClock();
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint32_t after = MillisecondsOf(ts.tv_sec, ts.tv_nsec);
+  EXPECT_LE(reading - before, after - before);
 }
 
 TEST(LocalDateTimeTest, GivesCalendarRanges) {
