@@ -132,6 +132,23 @@ def test_snapshot_of_the_daemon_record(sb):
               "pan %r, record holds %r rad" % (d["attitude"]["pan_deg"], pan))
 
 
+def descendant_named(root, name):
+    """The first process below root whose command name is name, or None."""
+    pending = [str(root)]
+    while pending:
+        pid = pending.pop()
+        try:
+            with open("/proc/%s/comm" % pid) as comm:
+                if pid != str(root) and comm.read().strip() == name:
+                    return pid
+            for task in os.listdir("/proc/%s/task" % pid):
+                with open("/proc/%s/task/%s/children" % (pid, task)) as f:
+                    pending.extend(f.read().split())
+        except OSError:
+            continue
+    return None
+
+
 def test_never_writes_the_record(sb):
     fill_private_record([(o, d) for o, d, _, _ in FIELDS])
     with open(PRIVATE_PATH, "rb") as f:
@@ -143,12 +160,15 @@ def test_never_writes_the_record(sb):
     live = sb.start(env_term + ["script", "-qfc", "%s --record %s --refresh 50" % (sb.binary("vb-hud"), PRIVATE),
                                 "/dev/null"], name="vb-hud-live")
     sb.expect(sb.wait_for(live, "VIEWERS", stream="stdout", timeout=20), "no screen: %r" % live.stdout_text()[-300:])
-    hud_pid = None
-    with open("/proc/%d/task/%d/children" % (live.pid, live.pid)) as f:
-        for pid in f.read().split():
-            with open("/proc/%s/comm" % pid) as comm:
-                if comm.read().strip() == "vb-hud":
-                    hud_pid = pid
+    state = {}
+
+    def hud_found():
+        state["pid"] = descendant_named(live.pid, "vb-hud")
+        return state["pid"] is not None
+
+    # script may run the tool through a shell that forks rather than execs.
+    sb.wait_until(hud_found, timeout=10)
+    hud_pid = state["pid"]
     sb.expect(hud_pid is not None, "live vb-hud not found under script")
     with open("/proc/%s/maps" % hud_pid) as f:
         maps = [line.split() for line in f if line.rstrip().endswith(PRIVATE_PATH)]

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <mutex>
@@ -28,6 +29,7 @@ void HudMapping::UnmapLocked() {
 
 bool HudMapping::Refresh() {
   const int fd = shm_open(name_.c_str(), O_RDWR | O_CLOEXEC, 0);
+  open_error_ = fd < 0 ? errno : 0;
   struct stat st{};
   // A shorter object would fault on the first read past its end.
   if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(HudState))) {

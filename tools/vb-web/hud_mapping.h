@@ -24,6 +24,8 @@ class HudMapping {
   // True while mapped.
   bool Refresh();
   bool Mapped() const;
+  // Why the last Refresh could not open the object (an errno), 0 when it could.
+  int OpenError() const { return open_error_; }
 
   // A copy of the record, taken again while the daemon is rewriting the
   // attitude; false when not mapped.
@@ -41,4 +43,5 @@ class HudMapping {
   void* writable_ = nullptr;
   dev_t device_ = 0;
   ino_t inode_ = 0;
+  int open_error_ = 0;  // written and read by the thread that calls Refresh
 };

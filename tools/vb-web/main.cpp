@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,14 @@
 
 namespace {
 
-constexpr const char* kInstalledRoot = "/usr/share/vantagebridge/www";
+// Both set by the build from its install folders.
+#ifndef VB_WEB_WWW_FROM_BINDIR
+#define VB_WEB_WWW_FROM_BINDIR "../share/vantagebridge/www"
+#endif
+#ifndef VB_WEB_INSTALLED_WWW
+#define VB_WEB_INSTALLED_WWW "/usr/share/vantagebridge/www"
+#endif
+constexpr const char* kBuildTreeLink = "vb-web-www";
 constexpr size_t kQueueCapacity = 8;
 
 struct Options {
@@ -33,28 +41,31 @@ struct Options {
   std::string hud_name = "/hud_mem";
 };
 
+// The page's files when no --root is given, found from where this binary
+// lies, so no path of the build machine is compiled in: the build tree puts
+// a link to the source tree's www folder beside its binary, and an installed
+// binary finds the installed copy by the relative path from its folder to
+// the data folder (../share/vantagebridge/www), wherever the prefix is.
+std::string DefaultRoot() {
+  char self[PATH_MAX] = {};
+  if (!realpath("/proc/self/exe", self)) return VB_WEB_INSTALLED_WWW;
+  std::string folder(self);
+  folder.erase(folder.rfind('/') + 1);
+  char resolved[PATH_MAX] = {};
+  if (realpath((folder + kBuildTreeLink).c_str(), resolved)) return resolved;
+  const std::string installed = folder + VB_WEB_WWW_FROM_BINDIR;
+  return realpath(installed.c_str(), resolved) ? resolved : installed;
+}
+
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: vb-web [options]\n"
                "  --address ADDR     listen on this IPv4 address (default 0.0.0.0, all interfaces)\n"
                "  --port PORT        listen on this port (default 8080)\n"
-               "  --root DIR         the page's files (default: the source tree's www folder for a\n"
-               "                     build-tree binary, else %s)\n"
+               "  --root DIR         the page's files (default %s)\n"
                "  --box HOST[:PORT]  the daemon's viewer port (default 127.0.0.1:4242)\n"
                "  --hud NAME         the shared record (default /hud_mem)\n",
-               kInstalledRoot);
-}
-
-// A binary in the build tree serves the files it was built from; an installed
-// one serves the packaged copy.
-std::string DefaultRoot() {
-#if defined(VB_WEB_BUILD_DIR) && defined(VB_WEB_SOURCE_WWW)
-  char self[PATH_MAX] = {};
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  const std::string build = VB_WEB_BUILD_DIR;
-  if (n > 0 && std::string(self, static_cast<size_t>(n)).rfind(build + "/", 0) == 0) return VB_WEB_SOURCE_WWW;
-#endif
-  return kInstalledRoot;
+               DefaultRoot().c_str());
 }
 
 // Returns 0 to go on, 1 to exit successfully, 2 on a bad option.
@@ -147,7 +158,15 @@ int main(int argc, char** argv) {
     // Follows the daemon: its record appears at its start and is replaced
     // when /dev/shm was cleaned in between.
     const bool mapped = hud.Refresh();
-    if (!mapped && !warned_missing) std::fprintf(stderr, "vb-web: %s is not there yet\n", options.hud_name.c_str());
+    if (!mapped && !warned_missing) {
+      // The daemon makes the record readable and writable by its own user only.
+      if (hud.OpenError() == EACCES) {
+        std::fprintf(stderr, "vb-web: %s is not open to this user: run vb-web as the daemon's user\n",
+                     options.hud_name.c_str());
+      } else {
+        std::fprintf(stderr, "vb-web: %s is not there yet\n", options.hud_name.c_str());
+      }
+    }
     warned_missing = !mapped;
   }
   server.BeginStop();

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/gpio.h"
 #include "records/hud_state.h"
+#include "records/reset.h"
 #include "records/shared_config.h"
 
 namespace {
@@ -16,13 +17,13 @@ using testing::internal::GetCapturedStderr;
 class Shield : public testing::Test {
  protected:
   void SetUp() override {
+    ResetRecords();
     config_ = GetSharedConfig();
     hud_ = GetHudState();
     config_->shield_enabled = 1;
     config_->shield_open = 1950;
     config_->shield_close = 1000;
     config_->shield_timeout = 3000;
-    hud_->camera_status_flags = 0;
     CaptureStderr();
     StartShield();
     CloseShield();  // whatever an earlier test left open

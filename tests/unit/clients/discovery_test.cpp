@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "clients/discovery.h"
+#include "commands/dispatcher.h"
 #include "operations/motion.h"
+#include "platform/worker_pool.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
 #include "records/link_state.h"
@@ -176,6 +178,50 @@ TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
   EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 40);
   EXPECT_EQ(GetMotionIntent()->client_pan_speed, 0);
   EXPECT_EQ(GetMotionIntent()->client_speed_driver.load(), 0u);
+}
+
+// A JSON command that starts a motion carries its viewer through the worker
+// pool: that viewer's goodbye stops the motion (with the frames a stop sends),
+// another viewer's changes nothing, and the same command from the mailbox has
+// no viewer to end it.
+TEST_F(ClientMotionTest, JsonMotionsEndWithTheViewerThatStartedThem) {
+  const struct {
+    const char* command;
+    const char* stop_command;
+    std::atomic<int32_t>& value;
+    std::vector<std::string> stop;
+  } cases[] = {
+      {R"({"cmd":"position","param":"moverel","value1":"500","value2":"-300"})",
+       R"({"cmd":"position","param":"moverel","value1":"0","value2":"0"})", GetMotionIntent()->pan_speed_wanted,
+       {"20 02>04 40 04:0C | 00 00 00 00 00 00 90"}},
+      {R"({"cmd":"zoom","param":"-2","value1":"3"})", R"({"cmd":"zoom","param":"-2","value1":"0"})",
+       GetMotionIntent()->zoom_speed, {}},
+      {R"({"cmd":"zoom","param":"-3","value1":"1"})", R"({"cmd":"zoom","param":"-3","value1":"0"})",
+       GetMotionIntent()->optical_zoom_direction,
+       {"17 02>01 40 02:B8 | 00 48 00 00", "17 02>01 40 02:B8 | FF 48 00 00"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const std::string text = c.command;
+    Handle(std::vector<uint8_t>(text.begin(), text.end()), 40001, "127.0.0.2");
+    WaitForIdleWorkers();
+    ASSERT_NE(c.value.load(), 0);
+    TakeFrames(camera_, 50, 100);
+    Handle({kMsgDisconnect}, 40002, "127.0.0.2");
+    ReleaseViewerMotion("127.0.0.3", 40001);
+    EXPECT_NE(c.value.load(), 0);
+    Handle({kMsgDisconnect}, 40001, "127.0.0.2");
+    EXPECT_EQ(c.value.load(), 0);
+    std::vector<std::string> sent;
+    for (const SentFrame& f : TakeFrames(camera_, 50, 200)) sent.push_back(FrameText(f));
+    EXPECT_EQ(sent, c.stop);
+
+    DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()), 0);
+    ReleaseViewerMotion("127.0.0.2", 40001);
+    EXPECT_NE(c.value.load(), 0);
+    DispatchCameraCommand(c.stop_command, static_cast<int>(std::strlen(c.stop_command)), 0);
+    TakeFrames(camera_, 50, 100);
+  }
 }
 
 TEST_F(ClientMotionTest, UnknownGimbalSelectorDoesNothing) {

@@ -19,6 +19,7 @@
 #include "platform/worker_pool.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
+#include "records/reset.h"
 #include "records/viewer_protocol.h"
 #include "senders/viewer_sender.h"
 #include "senders/viewer_sockets.h"
@@ -48,8 +49,7 @@ class DiscoveryThreadTest : public testing::Test {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Init device discovery\n");
   }
   void SetUp() override {
-    ClearClientTable();
-    StoreShared(&GetHudState()->show_rc_channels, 0);
+    ResetRecords();
     client_ = OpenLoopbackUdp(&port_);
   }
   void TearDown() override {

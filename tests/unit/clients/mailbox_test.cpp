@@ -7,6 +7,7 @@
 #include "clients/video_source.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
+#include "records/reset.h"
 #include "records/shared_config.h"
 #include "records/viewer_protocol.h"
 #include "viewer_end.h"
@@ -16,15 +17,9 @@ namespace {
 class MailboxTest : public testing::Test {
  protected:
   void SetUp() override {
-    ClearClientTable();
+    ResetRecords();
     ResetMailboxAndRcRelay();
     SetVideoSendActive(false);
-    HudState* hud = GetHudState();
-    std::memset(hud->command_mailbox, 0, sizeof hud->command_mailbox);
-    std::memset(hud->rc_channel_values, 0, sizeof hud->rc_channel_values);
-    hud->rc_input_status = 0;
-    hud->show_rc_channels = 0;
-    GetSharedConfig()->rc_input_enabled = 0;
     viewer_ = AttachViewer(true);
   }
   void TearDown() override {

@@ -215,6 +215,27 @@ TEST_F(MotionTest, ClientGimbalControlSelectors) {
   EXPECT_EQ(FramesOut(), before);
 }
 
+// Each continuous motion a viewer starts is its own until another input sets
+// it: the viewer's leaving then stops only what it still drives.
+TEST_F(MotionTest, AViewerStopsOnlyTheMotionsItStillDrives) {
+  MotionIntent* motion = GetMotionIntent();
+  const MotionDriver viewer = ViewerMotionDriver("127.0.0.2", 40001);
+  HandleGimbalControl(2, -2, 4, viewer);  // digital zoom speed
+  HandleGimbalControl(2, -3, 1, viewer);  // optical zoom in
+  SetPanTiltSpeed(500, -300, viewer);     // "moverel"
+  SetOpticalZoom(-1);                     // a joystick takes the optical zoom over
+  Sent();
+  ReleaseViewerMotion("127.0.0.2", 40001);
+  EXPECT_EQ(motion->zoom_speed, 0);
+  EXPECT_EQ(motion->pan_speed_wanted, 0);
+  EXPECT_EQ(motion->optical_zoom_direction, -1);
+  EXPECT_EQ(Sent(), Lines{"20 02>04 40 04:0C | 00 00 00 00 00 00 90"});
+  // Nothing is left for a second goodbye.
+  ReleaseViewerMotion("127.0.0.2", 40001);
+  EXPECT_EQ(motion->optical_zoom_direction, -1);
+  EXPECT_TRUE(Sent(100).empty());
+}
+
 TEST_F(MotionTest, PositionNormalSendsEightKeysAfterAStop) {
   GetMotionIntent()->gimbal_stopped = 0;
   CaptureStderr();

@@ -3,7 +3,7 @@
 // message carrying that code back is read as the same step.
 #include "records/camera_codes.h"
 
-#include "../camera/camera_fixture.h"
+#include "camera_fixture.h"
 #include "command_test_support.h"
 #include "operations/exposure_focus.h"
 

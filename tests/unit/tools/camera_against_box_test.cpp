@@ -10,7 +10,7 @@
 #include "../../../tools/vb-camera/answers.h"
 #include "../../../tools/vb-camera/sim_camera.h"
 #include "../../../tools/vb-camera/telemetry.h"
-#include "../camera/camera_fixture.h"
+#include "camera_fixture.h"
 #include "operations/exposure_focus.h"
 #include "records/camera_codes.h"
 #include "records/viewer_protocol.h"
