@@ -173,9 +173,7 @@ def test_gimbal_control_and_attitude_from_the_viewer(sb):
 def test_carrier_attitude_stops_after_a_client_attitude(sb):
     # Working as Inspire without a flight controller, the box sends a level
     # carrier attitude every 100 loop passes, until a viewer sends its own.
-    sb.write_config("control_enabled=1\ndevice_mode=1\ncooperative_mode=0\n")
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    si.start_daemon(sb, "control_enabled=1\ndevice_mode=1\ncooperative_mode=0\n")
     camera = sb.start_tool("vb-camera", "--mode", "inspire", "--still", "--no-queries", "--quiet")
     level = "51 03>04 00 03:42 | 00 00 80 3F 00 00 00 00 00 00 00 00 00 00 00 80" + " 00" * 22
 

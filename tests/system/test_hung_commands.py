@@ -14,8 +14,7 @@ BOOT_FILE = "/boot/vantagebridge-cable.conf"
 
 
 def test_hung_unmount_is_killed_and_saves_go_on(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb, ready="Init FTP")
     viewer = sb.start_tool("vb-viewer")
     sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
 

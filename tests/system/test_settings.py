@@ -144,8 +144,7 @@ def test_long_texts_survive_a_restart(sb):
 
 
 def restart_with_long_texts(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb)
     ssid = "Caf\u00e9 = #1 [net]: ok;"
     ssid += "s" * (32 - len(ssid.encode()))  # the longest SSID, in UTF-8 bytes
     lan_psk = ("p;w=:#[x] inner space " * 3)[:62] + "k"  # 63 bytes
