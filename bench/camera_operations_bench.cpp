@@ -9,10 +9,11 @@
 
 #include <cstdio>
 
-#include "camera/camera_link.h"
-#include "camera/motion.h"
-#include "camera/usb_socket.h"
-#include "commands/exposure_focus.h"
+#include "operations/exposure_focus.h"
+#include "operations/motion.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/usb_peer.h"
 
 namespace {
 
@@ -26,23 +27,22 @@ struct LoopbackCamera {
     bind(camera_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t len = sizeof addr;
     getsockname(camera_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    g_usb_data_socket.fd = socket(AF_INET, SOCK_DGRAM, 0);
-    g_usb_data_socket.peer = addr;
-    g_usb_data_socket.peer_length = sizeof addr;
-    GetCameraLink()->link_up = 1;
+    SetUsbSocket(socket(AF_INET, SOCK_DGRAM, 0));
+    SetCameraAddress(addr);
+    GetLinkState()->link_up = 1;
   }
   ~LoopbackCamera() {
     // The receiver never reads: the kernel drops what overflows its buffer.
-    close(g_usb_data_socket.fd);
-    g_usb_data_socket.fd = -1;
+    close(UsbSocket());
+    SetUsbSocket(-1);
     close(camera_fd);
-    GetCameraLink()->link_up = 0;
+    GetLinkState()->link_up = 0;
   }
 };
 
 void BM_SendGimbalSpeed(benchmark::State& state) {
   LoopbackCamera camera;
-  GetCameraLink()->source_mode = 1;
+  GetLinkState()->source_mode = 1;
   int32_t pan = 0;
   for (auto _ : state) SendGimbalSpeed(pan++ & 0xFFF, -300, 0);
 }

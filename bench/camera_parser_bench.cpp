@@ -9,13 +9,14 @@
 
 #include <vector>
 
-#include "camera/camera_link.h"
-#include "camera/frame.h"
 #include "camera/usb_link.h"
-#include "camera/usb_socket.h"
-#include "clients/client_table.h"
+#include "common/camera_frame.h"
 #include "common/wire.h"
 #include "platform/shell.h"
+#include "records/client_table.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/usb_peer.h"
 #include "swallowed_frames.h"
 
 namespace {
@@ -24,8 +25,8 @@ void Prepare() {
   ShellRecordOnly(true);  // never run a shell command from a benchmark
   ClearClientTable();
   SwallowCameraFrames();
-  GetCameraLink()->link_up = 1;
-  GetCameraLink()->source_mode = 0;
+  GetLinkState()->link_up = 1;
+  GetLinkState()->source_mode = 0;
 }
 
 std::vector<uint8_t> Frame(size_t length, uint8_t sender, uint8_t receiver, uint8_t type, uint8_t set, uint8_t id) {
@@ -51,7 +52,7 @@ void BM_AttitudeMessage(benchmark::State& state) {
   PutU16(f.data() + 11, 347);
   PutU16(f.data() + 15, 1630);
   f[17] = 1;  // unlocked, as wanted: no lock keys
-  GetCameraLink()->orientation_lock_wanted = 0;
+  GetMotionIntent()->orientation_lock_wanted = 0;
   Run(state, f);
 }
 

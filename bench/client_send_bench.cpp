@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "clients/client_table.h"
-#include "clients/discovery.h"
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
+#include "records/client_table.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sender.h"
+#include "senders/viewer_sockets.h"
 
 namespace {
 
@@ -42,12 +42,12 @@ struct Clients {
 
 void Register(Clients& c, int count) {
   ClearClientTable();
-  if (g_discovery_socket_fd < 0) {
+  if (DiscoverySocket() < 0) {
     uint16_t unused;
-    g_discovery_socket_fd = OpenLoopback(&unused);
+    SetDiscoverySocket(OpenLoopback(&unused));
     int size = 2000000;
-    setsockopt(g_discovery_socket_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    OpenViewerSockets(g_discovery_socket_fd);  // as the daemon has them
+    setsockopt(DiscoverySocket(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    OpenViewerSockets(DiscoverySocket());  // as the daemon has them
   }
   for (int i = 0; i < count; ++i) {
     uint16_t port;

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "config/report.h"
-#include "config/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
+#include "records/shared_config.h"
 
 namespace {
 

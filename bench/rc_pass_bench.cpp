@@ -2,11 +2,12 @@
 // frames are built and dropped): the cost the 20 ms period must carry.
 #include <benchmark/benchmark.h>
 
-#include "camera/camera_link.h"
-#include "camera/hud_state.h"
-#include "config/shared_config.h"
 #include "inputs/rc_loop.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/shared_config.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ void BM_RcLoopPass(benchmark::State& state) {
   SkipSleepsForFuzzing(true);
   HudState* hud = GetHudState();
   SharedConfig* config = GetSharedConfig();
-  GetCameraLink()->link_up = 0;
+  GetLinkState()->link_up = 0;
   config->rc_input_enabled = 1;
   config->rc_input_speed_pan = config->rc_input_speed_tilt = config->rc_input_speed_dutch = 100;
   hud->rc_input_status = 6;

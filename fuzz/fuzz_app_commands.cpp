@@ -11,7 +11,7 @@
 #include "config/app_commands.h"
 #include "config/writer.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
 
 namespace {
 

@@ -9,14 +9,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "camera/camera_link.h"
-#include "camera/frame.h"
 #include "camera/usb_link.h"
-#include "camera/usb_socket.h"
+#include "common/camera_frame.h"
 #include "common/wire.h"
+#include "platform/clock.h"
 #include "platform/shell.h"
 #include "platform/worker_pool.h"
-#include "startup/clock.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/usb_peer.h"
 #include "swallowed_frames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -32,10 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // to make the datagram an intact frame (framing and both checksums), so the
   // handlers behind the checks are reached; the rest is the datagram, copied to
   // a buffer of exactly its size so over-reads show.
-  CameraLink* link = GetCameraLink();
-  link->source_mode = data[0] & 0x01;
-  link->orientation_lock_wanted = (data[0] >> 1) & 0x01;
-  link->link_up = 1;
+  GetLinkState()->source_mode = data[0] & 0x01;
+  GetMotionIntent()->orientation_lock_wanted = (data[0] >> 1) & 0x01;
+  GetLinkState()->link_up = 1;
   size_t length = size - 1;
   if (length > 65535) length = 65535;
   std::vector<uint8_t> datagram(data + 1, data + 1 + length);

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/motion.h"
-#include "commands/exposure_focus.h"
-#include "commands/power.h"
-#include "startup/clock.h"
+#include "operations/camera_clock.h"
+#include "operations/exposure_focus.h"
+#include "operations/motion.h"
+#include "operations/power.h"
+#include "platform/clock.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
 
 namespace {
 
@@ -31,16 +33,15 @@ struct Reader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SkipSleepsForFuzzing(true);
-  CameraLink* link = GetCameraLink();
   // Link up with no socket: every encoder runs to the end, the send fails quietly.
-  link->link_up = 1;
+  GetLinkState()->link_up = 1;
   Reader in{data, size};
-  link->source_mode = in.Take<uint8_t>() & 1;
-  link->focus_range = in.Take<uint16_t>();
-  link->rc_pan_speed = in.Take<int32_t>();
-  link->rc_tilt_speed = in.Take<int32_t>();
-  link->zoom_level = in.Take<int32_t>();
-  link->lock_call_count = in.Take<int32_t>();
+  GetLinkState()->source_mode = in.Take<uint8_t>() & 1;
+  GetLinkState()->focus_range = in.Take<uint16_t>();
+  GetMotionIntent()->rc_pan_speed = in.Take<int32_t>();
+  GetMotionIntent()->rc_tilt_speed = in.Take<int32_t>();
+  GetMotionIntent()->zoom_level = in.Take<int32_t>();
+  GetMotionIntent()->lock_call_count = in.Take<int32_t>();
   while (in.size > 0) {
     const uint8_t op = in.Take<uint8_t>();
     const int32_t a = in.Take<int32_t>();

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "clients/client_table.h"
 #include "clients/discovery.h"
-#include "clients/protocol.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
+#include "records/client_table.h"
+#include "records/viewer_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {

@@ -11,13 +11,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/hud_state.h"
-#include "camera/usb_socket.h"
-#include "config/shared_config.h"
 #include "inputs/joystick.h"
+#include "platform/clock.h"
 #include "platform/i2c.h"
-#include "startup/clock.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/shared_config.h"
+#include "records/usb_peer.h"
 #include "swallowed_frames.h"
 
 namespace {
@@ -45,7 +46,7 @@ const I2cScript kScript{ScriptSelect, ScriptRead};
 
 void SwallowFrames() {
   SwallowCameraFrames();
-  GetCameraLink()->link_up = 1;
+  GetLinkState()->link_up = 1;
 }
 
 }  // namespace
@@ -62,7 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   SharedConfig* config = GetSharedConfig();
   HudState* hud = GetHudState();
-  CameraLink* link = GetCameraLink();
   const int32_t percents[4] = {100, 50, -300, 2147483647};
   config->i2c_input_speed_pan = percents[data[0] & 3];
   config->i2c_input_speed_tilt = percents[(data[0] >> 2) & 3];
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hud->focus_percent = static_cast<int8_t>(data[1]);
   hud->exposure_compensation = static_cast<int8_t>(data[2]);
   hud->camera_status_flags = data[3];
-  link->focus_range = data[3];
+  GetLinkState()->focus_range = data[3];
   ResetJoysticks();
 
   g_data = data + 4;

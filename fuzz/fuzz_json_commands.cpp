@@ -14,13 +14,14 @@
 #include <cstring>
 #include <string>
 
-#include "camera/camera_link.h"
-#include "camera/usb_socket.h"
 #include "commands/dispatcher.h"
 #include "config/app_commands.h"
 #include "config/writer.h"
+#include "platform/clock.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/usb_peer.h"
 
 namespace {
 
@@ -67,10 +68,9 @@ void SetUpOnce() {
   sockaddr_in sink{};
   g_sink_fd = BoundLoopbackSocket(&sink);
   sockaddr_in box{};
-  g_usb_data_socket.fd = BoundLoopbackSocket(&box);
-  g_usb_data_socket.peer = sink;
-  g_usb_data_socket.peer_length = sizeof sink;
-  GetCameraLink()->link_up = 1;
+  SetUsbSocket(BoundLoopbackSocket(&box));
+  SetCameraAddress(sink);
+  GetLinkState()->link_up = 1;
 
   // The handlers echo parameter changes on standard output; keep the run quiet.
   if (getenv("VB_FUZZ_VERBOSE") == nullptr && freopen("/dev/null", "w", stdout) == nullptr) {
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   if (EndsTheProcess(text)) return 0;
   // Supervision may have taken the link down in another target; keep it up here.
-  GetCameraLink()->link_up = 1;
+  GetLinkState()->link_up = 1;
   HandleAppCommand(text.c_str(), static_cast<int>(text.size()));
   DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()));
   ShellTakeLog();

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "camera/hud_state.h"
 #include "config/keys.h"
+#include "records/hud_state.h"
 
 namespace {
 

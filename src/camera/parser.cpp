@@ -3,11 +3,14 @@
 #include <cmath>
 #include <cstdio>
 
-#include "camera/camera_link.h"
-#include "camera/camera_messages.h"
-#include "camera/hud_state.h"
-#include "config/shared_config.h"
-#include "startup/clock.h"
+#include "camera/camera_answers.h"
+#include "camera/settings_message.h"
+#include "camera/telemetry.h"
+#include "common/shared_field.h"
+#include "platform/clock.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/shared_config.h"
 
 namespace {
 
@@ -27,17 +30,17 @@ constexpr MessageRoute kMessageRoutes[] = {
 };
 
 void MarkFrameReceived() {
-  CameraLink* link = GetCameraLink();
+  LinkState* link = GetLinkState();
   if (link->link_up == 0) {
     fprintf(stderr, "data connected\n");
     HudState* hud = GetHudState();
-    hud->telemetry_connected = 1;
-    hud->data_connected = 1;
-    hud->camera_status_valid = 0;
+    StoreShared(&hud->telemetry_connected, 1);
+    StoreShared(&hud->data_connected, 1);
+    StoreShared(&hud->camera_status_valid, 0);
     link->link_up = 1;
-    GetSharedConfig()->camera_connected = 1;
+    StoreShared(&GetSharedConfig()->camera_connected, 1);
   }
-  link->last_rx_ms = MillisecondClock();
+  link->last_rx_ms.store(MillisecondClock(), std::memory_order_relaxed);
 }
 
 }  // namespace

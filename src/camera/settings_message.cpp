@@ -1,23 +1,25 @@
-// The camera settings message: exposure, shutter, aperture, video format and
-// shot mode, into HudState, the CameraLink mirrors and the settings record.
+#include "camera/settings_message.h"
+
 #include <cstdio>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/camera_messages.h"
-#include "camera/hud_state.h"
-#include "clients/video_bridge.h"
+#include "common/shared_field.h"
 #include "common/wire.h"
 #include "platform/shell.h"
 #include "platform/worker_pool.h"
 #include "records/camera_codes.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sender.h"
 
 namespace {
 
 constexpr int kSettingsRecordSize = 31;
 
 // Which shot mode a settings message reports, from byte 68 and its companions.
-void UpdateShotMode(const uint8_t* frame, size_t length, CameraLink* link) {
+void UpdateShotMode(const uint8_t* frame, size_t length, LinkState* link) {
   switch (frame[68]) {
     case 1:
       link->shot_mode = 0;
@@ -71,9 +73,9 @@ void UpdateShotMode(const uint8_t* frame, size_t length, CameraLink* link) {
 }
 
 // The display process is restarted from outside this program.
-void EndDisplayProcess() { RunShellCommand("killall -q display &"); }
+void EndDisplayProcess() { ExecuteShellCommand("killall -q display &"); }
 
-void NoteVideoFormat(uint8_t a, uint8_t b, CameraLink* link) {
+void NoteVideoFormat(uint8_t a, uint8_t b, LinkState* link) {
   if (link->last_video_format_a != 0 && link->last_video_format_b != 0) {
     if (link->last_video_format_a != a || link->last_video_format_b != b) {
       link->last_video_format_a = a;
@@ -102,7 +104,7 @@ int16_t Code38Value(uint16_t code) {
 void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   if (length != 85 && length != 104) return;
   HudState* hud = GetHudState();
-  CameraLink* link = GetCameraLink();
+  LinkState* link = GetLinkState();
 
   hud->settings_byte23 = frame[23];
   hud->settings_byte67 = frame[67];
@@ -112,7 +114,7 @@ void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   const int32_t aperture_index = ApertureIndexOfHundredths(aperture_raw);
   if (aperture_index >= 0) {
     link->aperture_index = aperture_index;
-    g_known_aperture_index = aperture_index;
+    link->known_aperture_index = aperture_index;
   }
 
   hud->settings_value54 = GetU16(frame + 54);
@@ -124,13 +126,13 @@ void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   hud->settings_byte34 = frame[34];
   hud->settings_byte35 = frame[35];
   const int8_t ev = EvTenthsOfCode(frame[17]);
-  hud->exposure_compensation = ev;
+  StoreShared(&hud->exposure_compensation, ev);
   hud->settings_byte42 = frame[42];
   const int16_t code38 = Code38Value(GetU16(frame + 38));
   hud->settings_code38 = code38;
   hud->settings_byte31 = frame[31];
   hud->settings_byte21 = frame[21];
-  hud->settings_flag66 = frame[66] & 0x01;
+  StoreShared(&hud->settings_flag66, frame[66] & 0x01);
   hud->settings_byte43 = frame[43];
 
   const uint32_t shutter_code = GetU24(frame + 13);
@@ -138,7 +140,7 @@ void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   const int32_t shutter_index = ShutterIndexOfCode(shutter_code);
   if (shutter_index >= 0) {
     link->shutter_index = shutter_index;
-    g_known_shutter_index = shutter_index;
+    link->known_shutter_index = shutter_index;
   }
 
   const uint32_t value51 = GetU24(frame + 51);
@@ -147,11 +149,11 @@ void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   UpdateShotMode(frame, length, link);
   hud->shot_mode = link->shot_mode;
   hud->shot_submode = link->shot_submode;
-  hud->timelapse_interval = link->timelapse_interval;
-  hud->timelapse_duration = link->timelapse_duration;
+  StoreShared(&hud->timelapse_interval, link->timelapse_interval);
+  StoreShared(&hud->timelapse_duration, link->timelapse_duration);
 
   uint8_t record[kSettingsRecordSize] = {};
-  record[0] = 2;
+  record[0] = kMsgSettingsRecord;
   record[1] = frame[31];
   record[2] = frame[21];
   record[3] = static_cast<uint8_t>(code38);
@@ -174,7 +176,7 @@ void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   record[26] = link->shot_submode;
   PutU16(record + 27, link->timelapse_interval);
   PutU16(record + 29, link->timelapse_duration);
-  SendClientMessage(record, kSettingsRecordSize, 0);
+  SendClientMessage(record, kSettingsRecordSize, kKindData);
 
-  SendShortMessage16(3, link->zoom_level, 0, 0);
+  SendShortMessage16(kMsgDigitalZoom, GetMotionIntent()->zoom_level, 0, 0);
 }

@@ -6,16 +6,17 @@
 #include <cstring>
 #include <ctime>
 
-#include "camera/camera_link.h"
-#include "camera/frame.h"
-#include "camera/hud_state.h"
-#include "clients/video_bridge.h"
-#include "commands/power.h"
+#include "common/shared_field.h"
 #include "common/wire.h"
-#include "config/shared_config.h"
-#include "startup/clock.h"
-
-std::atomic<uint8_t> g_date_sync_pending{1};
+#include "operations/camera_clock.h"
+#include "platform/clock.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/shared_config.h"
+#include "records/viewer_protocol.h"
+#include "senders/camera_frames.h"
+#include "senders/camera_sender.h"
+#include "senders/viewer_sender.h"
 
 namespace {
 
@@ -23,14 +24,6 @@ constexpr int32_t kLinkSilenceMs = 1000;
 constexpr uint32_t kDataBlockLifetimeMs = 5000;
 constexpr uint8_t kStateCommandTrigger = 11;
 constexpr char kTelemetryDisconnected[] = "telemetry disconnected";
-
-// The command the camera waits for once it reports state 11, by settings flag.
-constexpr FrameTemplate<14> kStateCommandFirst = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x01, 0x00,
-                                                  0x00, 0x40, 0x02, 0x66, 0x00, 0x00, 0x00};
-constexpr FrameTemplate<14> kStateCommandSecond = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x01, 0x00,
-                                                   0x00, 0x40, 0x02, 0x66, 0x01, 0x00, 0x00};
-static_assert(FrameTemplateValid(kStateCommandFirst));
-static_assert(FrameTemplateValid(kStateCommandSecond));
 
 void SetTelemetryText(HudState* hud, const char* text) {
   CopyTextField(hud->telemetry_text, sizeof hud->telemetry_text, text);
@@ -51,9 +44,14 @@ void SyncFromTimeSource(const HudState* hud) {
   SetCameraDateTime(hour, minute, second, day, month, year);
 }
 
-void SendStateCommandOnce(const HudState* hud, CameraLink* link) {
-  if (!hud->camera_status_valid || hud->camera_state != kStateCommandTrigger || link->state_action_done) return;
-  const FrameTemplate<14>& stored = hud->settings_flag66 == 0 ? kStateCommandFirst : kStateCommandSecond;
+// The camera waits for a video standard command once it reports state 11: PAL
+// or NTSC by its settings flag 66.
+void SendStateCommandOnce(const HudState* hud, LinkState* link) {
+  if (!LoadShared(&hud->camera_status_valid) || LoadShared(&hud->camera_state) != kStateCommandTrigger ||
+      link->state_action_done) {
+    return;
+  }
+  const FrameTemplate<14>& stored = LoadShared(&hud->settings_flag66) == 0 ? kStandardPal : kStandardNtsc;
   for (int i = 0; i < 3; ++i) {
     if (!SendTemplateIfLinkUp(stored)) break;
   }
@@ -72,7 +70,7 @@ int FormatTimeField(int32_t t, const char* format) {
 }
 
 void SuperviseCameraLink() {
-  CameraLink* link = GetCameraLink();
+  LinkState* link = GetLinkState();
   HudState* hud = GetHudState();
   SharedConfig* config = GetSharedConfig();
 
@@ -80,11 +78,11 @@ void SuperviseCameraLink() {
   if (elapsed > kLinkSilenceMs) {
     if (link->link_up) {
       fprintf(stderr, "data disconnected\n");
-      hud->camera_status_valid = 0;
-      hud->telemetry_connected = 0;
-      hud->data_connected = 0;
+      StoreShared(&hud->camera_status_valid, 0);
+      StoreShared(&hud->telemetry_connected, 0);
+      StoreShared(&hud->data_connected, 0);
       link->link_up = 0;
-      config->camera_connected = 0;
+      StoreShared(&config->camera_connected, 0);
     }
     SetTelemetryText(hud, kTelemetryDisconnected);
   } else {
@@ -93,13 +91,13 @@ void SuperviseCameraLink() {
 
   int state = 0;
   if (!link->link_up) {
-    hud->hud_visible = 0;
+    StoreShared(&hud->hud_visible, 0);
     SetTelemetryText(hud, kTelemetryDisconnected);
   } else {
     hud->title[0] = 0;
     hud->version_text[0] = 0;
-    if (config->hud_enabled) hud->hud_visible = 1;
-    if (g_date_sync_pending.load()) {
+    if (LoadShared(&config->hud_enabled)) StoreShared(&hud->hud_visible, 1);
+    if (link->date_sync_pending.load()) {
       int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
       LocalDateTime(&day, &month, &year, &hour, &minute, &second);
       if (year > 1900) SetCameraDateTime(hour, minute, second, day, month, year);
@@ -111,10 +109,10 @@ void SuperviseCameraLink() {
     }
   }
 
-  SendShortMessage(5, 0, state, 0, 0, 0, 0);
+  SendShortMessage(kMsgLinkState, 0, state, 0, 0, 0, 0);
 
-  const uint32_t data_ms = hud->camera_data64_ms;
-  if (data_ms != 0 && MillisecondClock() - data_ms > kDataBlockLifetimeMs) hud->camera_data64_ms = 0;
+  const uint32_t data_ms = LoadShared(&hud->camera_data64_ms);
+  if (data_ms != 0 && MillisecondClock() - data_ms > kDataBlockLifetimeMs) StoreShared(&hud->camera_data64_ms, 0);
 
   if (hud->time_source_count > 1) SyncFromTimeSource(hud);
 

@@ -1,13 +1,12 @@
 // Link supervision and time sync: one step a second on the watchdog thread.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-// 1 at start; the "time" command clears it. While set, supervision keeps the
-// camera clock set from the box's clock.
-extern std::atomic<uint8_t> g_date_sync_pending;
-
+// One step: the link drops after a second of silence; the link state goes to
+// the HUD and the viewers; the camera clock follows the box's (while the link
+// state's date sync is pending) or the time source in HudState; the one-time
+// state command goes out once the camera asks for it.
 void SuperviseCameraLink();
 
 // t (seconds since the epoch) through localtime_r and strftime with format,

@@ -1,19 +1,22 @@
-// The camera's periodic telemetry: counter, gimbal attitude, camera status,
-// lens, focus, playback and data block messages, into HudState and to viewers.
+#include "camera/telemetry.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/camera_messages.h"
-#include "camera/capture.h"
-#include "camera/hud_state.h"
-#include "camera/motion.h"
 #include "camera/usb_link.h"
-#include "clients/video_bridge.h"
+#include "common/saturating.h"
+#include "common/shared_field.h"
 #include "common/wire.h"
+#include "operations/capture.h"
+#include "operations/motion.h"
+#include "platform/clock.h"
 #include "platform/gpio.h"
-#include "startup/clock.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sender.h"
 
 namespace {
 
@@ -43,7 +46,6 @@ void HandleCounterMessage(const uint8_t* frame, size_t length) {
 void HandleAttitudeMessage(const uint8_t* frame, size_t length) {
   if (length != 25 || frame[9] != 0x04 || frame[10] != 0x05) return;
   HudState* hud = GetHudState();
-  CameraLink* link = GetCameraLink();
   const int16_t p = GetI16(frame + 15);
   const int16_t t = GetI16(frame + 11);
   const int16_t d = GetI16(frame + 13);
@@ -70,23 +72,25 @@ void HandleAttitudeMessage(const uint8_t* frame, size_t length) {
   hud->attitude_updating = 0;
 
   const uint8_t locked = frame[17] == 0 ? 1 : 0;
-  hud->orientation_locked = locked;
+  StoreShared(&hud->orientation_locked, locked);
   // Steers the gimbal back to the lock the user asked for until it reports it.
-  if (locked != link->orientation_lock_wanted) ApplyOrientationLock(link->orientation_lock_wanted);
+  const uint8_t wanted = GetMotionIntent()->orientation_lock_wanted;
+  if (locked != wanted) ApplyOrientationLock(wanted);
 
   // Bounded by the 16-bit inputs, so the truncations are well defined.
-  SendShortMessage16(0, static_cast<int>(pan * 100), static_cast<int>(tilt * 100), static_cast<int>(dutch * 100));
-  SendShortMessage16(10, p, t, d);
-  SendShortMessage16(8, locked, 0, 0);
+  SendShortMessage16(kMsgGimbalAttitude, static_cast<int>(pan * 100), static_cast<int>(tilt * 100),
+                     static_cast<int>(dutch * 100));
+  SendShortMessage16(kMsgRawAttitude, p, t, d);
+  SendShortMessage16(kMsgOrientationLock, locked, 0, 0);
 }
 
 void HandleCameraStatusMessage(const uint8_t* frame, size_t length) {
   if (length != 49 && length != 50) return;
   HudState* hud = GetHudState();
-  CameraLink* link = GetCameraLink();
+  LinkState* link = GetLinkState();
 
   const uint8_t flags = frame[11];
-  hud->camera_status_flags = flags;
+  StoreShared(&hud->camera_status_flags, flags);
   if ((flags >> 6) == 2) {  // recording: blink the indicator
     const uint32_t now = MillisecondClock();
     if (now - link->blink_ms > 500) {
@@ -103,9 +107,9 @@ void HandleCameraStatusMessage(const uint8_t* frame, size_t length) {
   hud->status_value24 = GetU32(frame + 24);
   hud->status_value28 = GetU32(frame + 28);
   hud->status_value40 = GetU16(frame + 40);
-  hud->camera_status_valid = 1;
-  hud->camera_state = frame[44];
-  hud->work_mode = frame[15];
+  StoreShared(&hud->camera_status_valid, 1);
+  StoreShared(&hud->camera_state, frame[44]);
+  StoreShared(&hud->work_mode, frame[15]);
   hud->status_byte42 = frame[42];
   hud->status_byte13 = frame[13];
 
@@ -114,7 +118,7 @@ void HandleCameraStatusMessage(const uint8_t* frame, size_t length) {
   if ((frame[13] & 0x08) != 0 && (frame[42] & 0x01) == 0 && (flags & 0x20) == 0) StopShot();
 
   uint8_t record[kStatusRecordSize] = {};
-  record[0] = 7;
+  record[0] = kMsgStatusRecord;
   record[1] = frame[15];
   record[2] = flags;
   PutU32(record + 3, GetU32(frame + 20));
@@ -126,7 +130,7 @@ void HandleCameraStatusMessage(const uint8_t* frame, size_t length) {
   record[21] = frame[42];
   record[22] = frame[13];
   record[23] = frame[44];
-  SendClientMessage(record, kStatusRecordSize, 0);
+  SendClientMessage(record, kStatusRecordSize, kKindData);
 }
 
 void HandleLensMessage(const uint8_t* frame, size_t length) {
@@ -140,7 +144,7 @@ void HandleLensMessage(const uint8_t* frame, size_t length) {
 void HandleFocusMessage(const uint8_t* frame, size_t length) {
   if (length != 53 && length != 59) return;
   HudState* hud = GetHudState();
-  CameraLink* link = GetCameraLink();
+  LinkState* link = GetLinkState();
 
   const uint16_t range = GetU16(frame + 12);
   const uint16_t position = GetU16(frame + 14);
@@ -151,7 +155,7 @@ void HandleFocusMessage(const uint8_t* frame, size_t length) {
     percent = static_cast<int32_t>(static_cast<float>(position) / static_cast<float>(range) * 100.0f);
     if (percent > INT8_MAX) percent = INT8_MAX;
   }
-  hud->focus_percent = static_cast<int8_t>(percent);
+  StoreShared(&hud->focus_percent, static_cast<int8_t>(percent));
 
   // Rounded to hundredths. Not a finite number: 0. Too large to round (far
   // beyond any lens): kept as it is, its hundredths saturating below.
@@ -173,11 +177,11 @@ void HandleFocusMessage(const uint8_t* frame, size_t length) {
 
   const double x = static_cast<double>(GetF32(frame + 24));
   const double y = static_cast<double>(GetF32(frame + 28));
-  hud->focus_x = x;
-  hud->focus_y = y;
+  StoreShared(&hud->focus_x, x);
+  StoreShared(&hud->focus_y, y);
   const uint8_t mode = frame[11] & 0x01;
   const uint8_t flag = (frame[11] >> 2) & 0x01;
-  hud->focus_mode = mode;
+  StoreShared(&hud->focus_mode, mode);
   hud->focus_flag = flag;
   hud->focus_valid = 1;
   hud->focus_byte32 = frame[32];
@@ -185,15 +189,15 @@ void HandleFocusMessage(const uint8_t* frame, size_t length) {
   link->focus_range = range;
   link->focus_byte42 = frame[42];
 
-  SendShortMessage(16, frame[32], hud->af_unlimited, 0, 0, 0, 0);
-  SendShortMessage16(12, flag + 2 * mode, percent, hundredths);
-  SendShortMessage16(13, TruncateToInt32(x * 10000.0), TruncateToInt32(y * 10000.0), frame[42]);
+  SendShortMessage(kMsgFocusBytes, frame[32], LoadShared(&hud->af_unlimited), 0, 0, 0, 0);
+  SendShortMessage16(kMsgFocusState, flag + 2 * mode, percent, hundredths);
+  SendShortMessage16(kMsgFocusPoint, TruncateToInt32(x * 10000.0), TruncateToInt32(y * 10000.0), frame[42]);
 }
 
 void HandlePlaybackMessage(const uint8_t* frame, size_t length) {
   if (length != 54) return;
   HudState* hud = GetHudState();
-  hud->playback_state = frame[11];
+  StoreShared(&hud->playback_state, frame[11]);
   constexpr int kOffsets[5] = {15, 17, 20, 22, 24};
   for (int i = 0; i < 5; ++i) {
     const uint16_t value = GetU16(frame + kOffsets[i]);
@@ -205,9 +209,9 @@ void HandleDataBlockMessage(const uint8_t* frame, size_t length) {
   if (length != 77) return;
   HudState* hud = GetHudState();
   std::memcpy(hud->camera_data64, frame + 11, sizeof hud->camera_data64);
-  hud->camera_data64_ms = MillisecondClock();
+  StoreShared(&hud->camera_data64_ms, MillisecondClock());
   uint8_t record[kDataBlockRecordSize];
-  record[0] = 14;
+  record[0] = kMsgDataBlock;
   std::memcpy(record + 1, frame + 11, 64);
-  SendClientMessage(record, kDataBlockRecordSize, 0);
+  SendClientMessage(record, kDataBlockRecordSize, kKindData);
 }

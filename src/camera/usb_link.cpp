@@ -1,4 +1,3 @@
-#include "platform/udp_socket.h"
 #include "camera/usb_link.h"
 
 #include <arpa/inet.h>
@@ -10,38 +9,37 @@
 #include <cstdio>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/frame.h"
-#include "camera/hud_state.h"
+#include <atomic>
+
 #include "camera/parser.h"
-#include "camera/usb_socket.h"
-#include "config/shared_config.h"
+#include "common/camera_frame.h"
+#include "common/shared_field.h"
+#include "platform/clock.h"
 #include "platform/gpio.h"
 #include "platform/source_filter.h"
-#include "startup/clock.h"
-
-std::atomic<uint16_t> g_usb_data_bind_port{kUsbDataPort};
+#include "platform/udp_socket.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/shared_config.h"
+#include "records/usb_peer.h"
 
 namespace {
 
 constexpr size_t kReceiveBufferSize = 65000;
 
+std::atomic<uint16_t> g_bind_port{kUsbDataPort};
 pthread_t g_usb_rx_thread;
 int g_usb_rx_fd = -1;  // the socket the receive thread reads, fixed at its start
 
 // Answers go back to wherever the camera's frames come from. Written only when
 // it changes, which a camera does rarely.
 void LearnCameraAddress(const sockaddr_in& from) {
-  UsbDataSocket& s = g_usb_data_socket;
-  if (s.peer.sin_addr.s_addr == from.sin_addr.s_addr && s.peer.sin_port == from.sin_port &&
-      s.peer.sin_family == from.sin_family) {
-    return;
-  }
-  s.peer = from;
-  s.peer_length = sizeof from;
+  const sockaddr_in known = CameraAddress();
+  if (known.sin_addr.s_addr == from.sin_addr.s_addr && known.sin_port == from.sin_port) return;
+  SetCameraAddress(from);
 }
 
-void* UsbReceiveThread(void*) {
+void* RunCameraReceiver(void*) {
   pthread_setname_np(pthread_self(), "usb-rx");
   uint8_t buffer[kReceiveBufferSize];
   SourceFilter sources{"camera"};
@@ -76,39 +74,35 @@ void ParseCameraDatagram(const uint8_t* buffer, uint16_t length) {
   if (IsIntactCameraFrame(buffer, length)) ParseCameraFrame(buffer);
 }
 
+void SetUsbDataBindPort(uint16_t port) { g_bind_port = port; }
+
 void StartUsbData() {
   fprintf(stderr, "Init USB data\n");
-  CameraLink* link = GetCameraLink();
-  link->hud = GetHudState();
-  link->config = GetSharedConfig();
+  const int fd = OpenBlockingUdpSocket(0);
 
-  int fd = OpenBlockingUdpSocket(0);
-
-  UsbDataSocket& s = g_usb_data_socket;
-  s.peer = sockaddr_in{};
-  s.peer.sin_family = AF_INET;
-  s.peer.sin_port = htons(g_usb_data_bind_port.load());
-  s.peer.sin_addr.s_addr = htonl(INADDR_ANY);
-  s.peer_length = sizeof(sockaddr_in);
-  bind(fd, reinterpret_cast<const sockaddr*>(&s.peer), s.peer_length);
-  s.fd = fd;
+  // Until the camera speaks, frames go to the bound address itself.
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(g_bind_port.load());
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+  SetCameraAddress(local);
+  SetUsbSocket(fd);
 
   g_usb_rx_fd = fd;
-  pthread_create(&g_usb_rx_thread, nullptr, UsbReceiveThread, nullptr);
+  pthread_create(&g_usb_rx_thread, nullptr, RunCameraReceiver, nullptr);
 }
 
 void StartDataSource() {
   fprintf(stderr, "Init data source\n");
-  CameraLink* link = GetCameraLink();
-  SharedConfig* config = GetSharedConfig();
+  LinkState* link = GetLinkState();
+  const SharedConfig* config = GetSharedConfig();
   HudState* hud = GetHudState();
-  link->config = config;
-  link->hud = hud;
 
-  hud->telemetry_connected = 0;
-  hud->data_connected = 0;
-  hud->hud_visible = 0;
-  hud->camera_status_valid = 0;
+  StoreShared(&hud->telemetry_connected, 0);
+  StoreShared(&hud->data_connected, 0);
+  StoreShared(&hud->hud_visible, 0);
+  StoreShared(&hud->camera_status_valid, 0);
   link->link_up = 0;
   link->last_rx_ms = 0;
 

@@ -2,7 +2,6 @@
 // data-source start-up that reads the camera settings and resets the link.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -10,8 +9,8 @@ constexpr uint16_t kUsbDataPort = 5001;
 constexpr int kRecordingIndicatorPin = 24;
 
 // The port StartUsbData binds: kUsbDataPort, except in tests, which set 0 to
-// get a free loopback-safe port and read it back from the socket.
-extern std::atomic<uint16_t> g_usb_data_bind_port;
+// get a free port and read it back from the socket.
+void SetUsbDataBindPort(uint16_t port);
 
 // Data-source start-up, once at process start. Does not start the mailbox and
 // RC loop threads: start-up starts them right after this call.

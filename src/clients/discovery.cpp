@@ -1,6 +1,3 @@
-// The viewer socket on UDP 4242: its receive thread and the handling of each
-// message a viewer sends (connect, disconnect, gimbal control, attitude, JSON).
-#include "platform/udp_socket.h"
 #include "clients/discovery.h"
 
 #include <arpa/inet.h>
@@ -15,18 +12,22 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "camera/motion.h"
-#include "clients/client_table.h"
-#include "clients/protocol.h"
+#include "clients/json_worker.h"
 #include "common/wire.h"
+#include "operations/motion.h"
+#include "platform/clock.h"
 #include "platform/source_filter.h"
-#include "startup/clock.h"
+#include "platform/udp_socket.h"
+#include "records/client_table.h"
+#include "records/motion_intent.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sockets.h"
 
 namespace {
 
 constexpr int kDiscoverySocketBuffer = 2000000;
 
-void* DiscoveryReceiveThread(void* arg) {
+void* RunViewerReceiver(void* arg) {
   pthread_setname_np(pthread_self(), "discovery-rx");
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
   uint8_t datagram[kClientReceiveSize];
@@ -99,10 +100,10 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
     fflush(nullptr);
     _Exit(100);
   }
-  g_discovery_socket_fd = fd;
+  SetDiscoverySocket(fd);
   if (!OpenViewerSockets(fd)) fprintf(stderr, "viewers share one send socket\n");
   pthread_t thread;
-  pthread_create(&thread, nullptr, DiscoveryReceiveThread, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+  pthread_create(&thread, nullptr, RunViewerReceiver, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
   return bound;
 }
 
@@ -128,7 +129,7 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       HandleAttitude(f);
       break;
     case kMsgJson:
-      RunJsonCommand(payload, length);
+      PostJsonCommand(payload, length, ViewerMotionDriver(address, port));
       break;
     default:
       break;

@@ -1,5 +1,5 @@
-// The 4242 socket: viewer registration, gimbal, attitude and JSON messages,
-// and the socket every datagram to the viewers leaves from.
+// The viewer socket on UDP 4242 (the discovery port): its receive thread and
+// the handling of each message a viewer sends.
 #pragma once
 
 #include <cstdint>
@@ -11,28 +11,6 @@ void StartDiscovery();
 // a free one). Returns the bound port.
 uint16_t StartDiscoveryOn(uint32_t address, uint16_t port);
 
-// How long one blocking send to a viewer may wait for room in a send buffer.
-constexpr int kViewerSendTimeoutUs = 50000;
-
-int SendClientDatagram(const uint8_t* buffer, int length, const char* address, uint32_t port);
-// Gives every client table row a socket of its own on the bound discovery
-// socket's address and port, so one viewer's queue fills only its own send
-// buffer. False when the kernel cannot share the port that way; the rows then
-// send from the discovery socket.
-bool OpenViewerSockets(int discovery_fd);
-bool ViewerSocketsOpen();
-// The socket video leaves from to all viewers together in one call.
-int SharedViewerSocket();
-// The socket datagrams to the viewer in a table row leave from: its own once
-// OpenViewerSockets succeeded, else the discovery socket.
-int ViewerSocket(int row);
+// One viewer message (the payload behind the datagram header) from address:port:
+// connect, disconnect, gimbal control, attitude or a JSON command.
 void HandleClientMessage(const uint8_t* payload, int length, const char* address, uint32_t port);
-
-// Queues one JSON command text (cut to 255 bytes) for the worker pool, which
-// runs it through the application handler and the camera dispatcher. Dropped,
-// with at most one log line a second, while the queue is full.
-void RunJsonCommand(const uint8_t* payload, int length);
-
-// The descriptor datagrams to viewers leave from; tests may point it at a
-// socket of their own.
-extern int g_discovery_socket_fd;

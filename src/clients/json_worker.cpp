@@ -1,13 +1,14 @@
 // JSON commands from viewers run on the bounded worker pool, so the receive
 // thread goes on with the next datagram at once and a flood of commands costs
 // queue slots, never threads.
+#include "clients/json_worker.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "clients/discovery.h"
 #include "commands/dispatcher.h"
 #include "config/app_commands.h"
 #include "platform/worker_pool.h"
@@ -17,10 +18,10 @@ namespace {
 constexpr int kMaxJsonCommand = 255;
 static_assert(kMaxJsonCommand < kWorkTextSize);
 
-void RunQueuedCommand(const WorkItem& item) {
+void HandleQueuedCommand(const WorkItem& item) {
   // Both handlers see every command; each acts on its own vocabulary.
   HandleAppCommand(item.text, item.length);
-  DispatchCameraCommand(item.text, item.length);
+  DispatchCameraCommand(item.text, item.length, item.sender);
 }
 
 // While commands are being dropped, one line a second says so.
@@ -37,14 +38,15 @@ void NoteDroppedCommand() {
 
 }  // namespace
 
-void RunJsonCommand(const uint8_t* payload, int length) {
+void PostJsonCommand(const uint8_t* payload, int length, MotionDriver sender) {
   if (payload == nullptr || length < 1) return;
   int n = 0;
   while (n < length && n < kMaxJsonCommand && payload[n] != 0) ++n;
   if (n == 0) return;
   // The queue keeps its own copy: the receive buffer is reused for the next datagram.
   WorkItem item;
-  item.run = RunQueuedCommand;
+  item.run = HandleQueuedCommand;
+  item.sender = sender;
   item.length = n;
   std::memcpy(item.text, payload, static_cast<size_t>(n));
   item.text[n] = '\0';

@@ -7,14 +7,15 @@
 #include <atomic>
 #include <cstring>
 
-#include "camera/hud_state.h"
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
 #include "commands/dispatcher.h"
+#include "common/shared_field.h"
 #include "common/wire.h"
 #include "config/app_commands.h"
-#include "config/shared_config.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
+#include "records/hud_state.h"
+#include "records/shared_config.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sender.h"
 
 namespace {
 
@@ -32,13 +33,14 @@ void ServeMailbox(HudState* hud) {
   // An empty area tells the writer the command was taken.
   std::memset(hud->command_mailbox, 0, kCommandMailboxSize);
   HandleAppCommand(text, static_cast<int>(length));
-  DispatchCameraCommand(text, static_cast<int>(length));
+  // No viewer sent it: a motion it starts has no driver to leave.
+  DispatchCameraCommand(text, static_cast<int>(length), 0);
 }
 
 void SendRcChannelReport(const HudState* hud) {
   uint8_t report[kRcReportSize] = {};
   report[0] = kMsgRcChannels;
-  report[1] = hud->rc_input_status;
+  report[1] = LoadShared(&hud->rc_input_status);
   report[2] = kRcChannelCount;
   // The channel values stand little-endian in the record; copied byte for byte.
   const uint8_t* channels = reinterpret_cast<const uint8_t*>(hud) + offsetof(HudState, rc_channel_values);
@@ -51,7 +53,7 @@ void SendRcChannelReport(const HudState* hud) {
 void MailboxAndRcRelayPass(uint32_t now) {
   HudState* hud = GetHudState();
   ServeMailbox(hud);
-  if (GetSharedConfig()->rc_input_enabled && now - g_last_rc_report_ms.load(std::memory_order_relaxed) > 300) {
+  if (LoadShared(&GetSharedConfig()->rc_input_enabled) && now - g_last_rc_report_ms.load(std::memory_order_relaxed) > 300) {
     g_last_rc_report_ms.store(now, std::memory_order_relaxed);
     SendRcChannelReport(hud);
   }

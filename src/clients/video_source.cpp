@@ -1,5 +1,7 @@
-// The camera's video stream on UDP 5000: received, tracked for the video link
-// state, and forwarded unchanged to the full clients.
+// Each datagram is received straight behind the room for the viewer header,
+// so it leaves for the viewers from where it arrived.
+#include "clients/video_source.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -12,33 +14,29 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/udp_socket.h"
-#include "camera/hud_state.h"
-#include "clients/client_table.h"
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
+#include "common/shared_field.h"
 #include "common/wire.h"
-#include "config/shared_config.h"
+#include "platform/clock.h"
 #include "platform/source_filter.h"
-#include "startup/clock.h"
-
-std::atomic<uint32_t> g_last_video_ms{0};
-std::atomic<uint8_t> g_video_flowing{0};
+#include "platform/udp_socket.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/shared_config.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 
 constexpr int kVideoSocketBuffer = 6550000;
 
 void SetVideoFlags(uint8_t value) {
-  GetHudState()->video_connected = value;
-  g_video_flowing.store(value, std::memory_order_relaxed);
-  GetSharedConfig()->camera_connected = value;
+  StoreShared(&GetHudState()->video_connected, value);
+  GetLinkState()->video_flowing.store(value, std::memory_order_relaxed);
+  StoreShared(&GetSharedConfig()->camera_connected, value);
 }
 
-// Each datagram is received straight behind the room for the viewer header,
-// so it leaves for the viewers from where it arrived. Several queued
-// datagrams are taken in one call and sent on together.
-void* VideoReceiveThread(void* arg) {
+// Several queued datagrams are taken in one call and sent on together.
+void* RunVideoReceiver(void* arg) {
   pthread_setname_np(pthread_self(), "video-rx");
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
   constexpr size_t kSlot = kClientHeaderSize + kMaxVideoPayload;
@@ -70,8 +68,9 @@ void* VideoReceiveThread(void* arg) {
       batch[count++] = VideoDatagram{slots.data() + i * kSlot, static_cast<int>(messages[i].msg_len)};
     }
     if (count == 0) continue;
-    g_last_video_ms.store(MillisecondClock(), std::memory_order_relaxed);
-    if (g_video_flowing.load(std::memory_order_relaxed) == 0) {
+    LinkState* link = GetLinkState();
+    link->last_video_ms.store(MillisecondClock(), std::memory_order_relaxed);
+    if (link->video_flowing.load(std::memory_order_relaxed) == 0) {
       fprintf(stderr, "video connected\n");
       SetVideoFlags(1);
     }
@@ -88,12 +87,10 @@ uint16_t StartVideoSourceOn(uint32_t address, uint16_t port) {
   // A failed bind is not fatal: the thread then never receives and the video
   // link stays disconnected.
   const uint16_t bound = BindUdpSocket(fd, address, port);
-  GetHudState()->video_connected = 0;
-  GetSharedConfig()->camera_connected = 0;
-  g_video_flowing.store(0, std::memory_order_relaxed);
-  g_last_video_ms.store(0, std::memory_order_relaxed);
+  SetVideoFlags(0);
+  GetLinkState()->last_video_ms.store(0, std::memory_order_relaxed);
   pthread_t thread;
-  pthread_create(&thread, nullptr, VideoReceiveThread, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+  pthread_create(&thread, nullptr, RunVideoReceiver, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
   return bound;
 }
 
@@ -106,18 +103,19 @@ void StartVideoBridge() {
 
 void ForwardVideo(VideoDatagram* datagrams, int count) {
   // Received and counted as video activity all the same; only forwarding stops.
-  if (GetSharedConfig()->disable_video_stream) return;
+  if (LoadShared(&GetSharedConfig()->disable_video_stream)) return;
   SendVideoDatagrams(datagrams, count);
 }
 
 void CheckVideoTimeoutAt(uint32_t now) {
-  if (static_cast<int32_t>(now - g_last_video_ms.load(std::memory_order_relaxed)) > 3000 &&
-      g_video_flowing.load(std::memory_order_relaxed) == 1) {
+  const LinkState* link = GetLinkState();
+  if (static_cast<int32_t>(now - link->last_video_ms.load(std::memory_order_relaxed)) > 3000 &&
+      link->video_flowing.load(std::memory_order_relaxed) == 1) {
     fprintf(stderr, "video disconnected\n");
     SetVideoFlags(0);
   }
   HudState* hud = GetHudState();
-  const bool connected = hud->video_connected != 0;
+  const bool connected = LoadShared(&hud->video_connected) != 0;
   CopyTextField(hud->video_text, sizeof hud->video_text, connected ? "" : "video disconnected");
   SendShortMessage(kMsgLinkState, 1, connected ? 2 : 0, 0, 0, 0, 0);
 }

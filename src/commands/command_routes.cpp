@@ -5,68 +5,29 @@
 #include <cstdio>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/capture.h"
-#include "camera/motion.h"
-#include "camera/supervision.h"
-#include "commands/command_numbers.h"
-#include "commands/exposure_focus.h"
-#include "commands/picture_settings.h"
-#include "commands/playback.h"
-#include "commands/power.h"
-#include "commands/stored_frame.h"
+#include "common/number_text.h"
+#include "common/saturating.h"
+#include "operations/camera_clock.h"
+#include "operations/capture.h"
+#include "operations/exposure_focus.h"
+#include "operations/motion.h"
+#include "operations/picture_settings.h"
+#include "operations/playback.h"
+#include "operations/power.h"
+#include "operations/shot_type.h"
 #include "records/camera_codes.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "senders/camera_frames.h"
+#include "senders/camera_sender.h"
 
 namespace {
 
 bool Same(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
-// Gimbal roll of the horizon, full calibration and the gimbal parameter frame.
-constexpr FrameTemplate<14> kRollClockwise = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x07, 0xFD, 0, 0};
-constexpr FrameTemplate<14> kRollCounterClockwise = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x07, 0x03, 0, 0};
-constexpr FrameTemplate<14> kRollZero = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x07, 0x00, 0, 0};
-constexpr FrameTemplate<21> kGimbalCalibrate = {0x55, 0x15, 0x04, 0xA9, 0x09, 0x04, 0, 0, 0x20, 0x04, 0x01,
-    0x00, 0x04, 0x00, 0x04, 0x00, 0x04, 0x80, 0x00, 0, 0};
-constexpr FrameTemplate<13> kGimbalCalibrateEnd = {0x55, 0x0D, 0x04, 0x33, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x08, 0, 0};
-// Every byte FF except the one a command sets.
-constexpr FrameTemplate<21> kGimbalParameter = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
-constexpr FrameTemplate<21> kSceneWalk = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
-    0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
-constexpr FrameTemplate<21> kSceneSport = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
-    0xFF, 0xFF, 0xFF, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
-constexpr FrameTemplate<21> kSceneWearable = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
-    0xFF, 0xFF, 0xFF, 0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
-constexpr FrameTemplate<21> kPitchLock = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
-    0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0xFF, 0xFF, 0xFF, 0, 0};
-constexpr FrameTemplate<21> kPitchUnlock = {0x55, 0x15, 0x04, 0xA9, 0x02, 0x04, 0, 0, 0x40, 0x04, 0x35,
-    0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0xFF, 0, 0};
-// Focus assistants (bit 0 MF, bit 1 AF).
-constexpr FrameTemplate<14> kFocusAssistant = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x01, 0, 0, 0x40, 0x02, 0x9A, 0x00, 0, 0};
-static_assert(FrameTemplateValid(kRollClockwise));
-static_assert(FrameTemplateValid(kRollCounterClockwise));
-static_assert(FrameTemplateValid(kRollZero));
-static_assert(FrameTemplateValid(kGimbalCalibrate));
-static_assert(FrameTemplateValid(kGimbalCalibrateEnd));
-static_assert(FrameTemplateValid(kGimbalParameter));
-static_assert(FrameTemplateValid(kSceneWalk));
-static_assert(FrameTemplateValid(kSceneSport));
-static_assert(FrameTemplateValid(kSceneWearable));
-static_assert(FrameTemplateValid(kPitchLock));
-static_assert(FrameTemplateValid(kPitchUnlock));
-static_assert(FrameTemplateValid(kFocusAssistant));
-
 constexpr size_t kPayload = kFrameHeaderSize;
 constexpr size_t kRealtimeAfByte = kPayload + 6;
 constexpr size_t kSmoothTrackByte = kPayload + 5;
-
-template <size_t N>
-void SendWithByte(const FrameTemplate<N>& stored, size_t offset, uint8_t value) {
-  uint8_t frame[N];
-  std::memcpy(frame, stored.data(), N);
-  frame[offset] = value;
-  SendFrameIfLinkUp(frame, static_cast<uint16_t>(N));
-}
 
 // A row that logs a fixed line and sends stored frames in order; a sequence
 // stops at the first frame that could not be sent.
@@ -77,7 +38,7 @@ struct FrameRow {
 };
 
 template <size_t N>
-void RunFrameRows(const FrameRow (&rows)[N], const char* param) {
+void SendFrameRows(const FrameRow (&rows)[N], const char* param) {
   for (const FrameRow& row : rows) {
     if (!Same(param, row.param)) continue;
     fprintf(stderr, "%s", row.log);
@@ -126,7 +87,7 @@ const NumberRow* FindNumber(const NumberRow (&rows)[N], const char* text) {
 int32_t DateField(const char* text, size_t length, size_t start, size_t width) {
   char field[5] = {};
   for (size_t i = 0; i < width && start + i < length; ++i) field[i] = text[start + i];
-  return CommandInteger(field);
+  return ReadInt32(field);
 }
 
 }  // namespace
@@ -136,7 +97,7 @@ void OnCameraCommand(const CameraCommand& c) {
   if (const NumberRow* mode = FindNumber(kWorkModes, c.value1)) SetCameraWorkMode(mode->number);
 }
 
-void OnHorizontCommand(const CameraCommand& c) { RunFrameRows(kHorizontRows, c.param); }
+void OnHorizontCommand(const CameraCommand& c) { SendFrameRows(kHorizontRows, c.param); }
 
 void OnExposureCommand(const CameraCommand& c) { SetExposureMetering(c.param, c.value1); }
 
@@ -146,39 +107,38 @@ void OnFocusCommand(const CameraCommand& c) {
   }
   if (Same(c.param, "point")) {
     SelectFocusType(1);
-    SetFocusPoint(SaturatedFloat(CommandReal(c.value1)), SaturatedFloat(CommandReal(c.value2)));
+    SetFocusPoint(SaturatedFloat(ReadReal(c.value1)), SaturatedFloat(ReadReal(c.value2)));
   }
   if (Same(c.param, "manual")) {
     SelectFocusType(0);
-    SetManualFocus(static_cast<double>(CommandInteger(c.value1)));
+    SetManualFocus(static_cast<double>(ReadInt32(c.value1)));
   }
-  const uint32_t assistants = GetCameraLink()->focus_byte42;
+  const uint32_t assistants = GetLinkState()->focus_byte42;
   if (Same(c.param, "mfa")) {
-    const int32_t v = CommandInteger(c.value1);
+    const int32_t v = ReadInt32(c.value1);
     fprintf(stderr, "set MF assistant to %d\n", v);
     // Keeps the AF assistant bit as the camera last reported it.
     SendWithByte(kFocusAssistant, kPayload, static_cast<uint8_t>((static_cast<uint32_t>(v) | (assistants & 2u)) & 0xFF));
   }
   if (Same(c.param, "afa")) {
-    const int32_t v = CommandInteger(c.value1);
+    const int32_t v = ReadInt32(c.value1);
     fprintf(stderr, "set AF assistant to %d\n", v);
     SendWithByte(kFocusAssistant, kPayload, static_cast<uint8_t>(((assistants & 1u) | (static_cast<uint32_t>(v) << 1)) & 0xFF));
   }
   if (Same(c.param, "realtime")) {
-    const int32_t v = CommandInteger(c.value1);
+    const int32_t v = ReadInt32(c.value1);
     fprintf(stderr, "set Real-time AF to %d\n", v);
     SendWithByte(kGimbalParameter, kRealtimeAfByte, static_cast<uint8_t>(v & 0xFF));
   }
 }
 
 void OnPositionCommand(const CameraCommand& c) {
-  CameraLink* link = GetCameraLink();
   if (Same(c.param, "move") && !c.value1_not_text && !c.value2_not_text) {
-    SetGimbalAngle(CommandInteger(c.value1), CommandInteger(c.value2), 0);
+    SetGimbalAngle(ReadInt32(c.value1), ReadInt32(c.value2), 0);
   }
   if (Same(c.param, "moverel")) {
-    SetPanTiltSpeed(CommandInteger(c.value1), SaturatedNegate(CommandInteger(c.value2)));
-    link->gimbal_stopped = 0;
+    SetPanTiltSpeed(ReadInt32(c.value1), SaturatedNegate(ReadInt32(c.value2)), c.sender);
+    GetMotionIntent()->gimbal_stopped = 0;
   }
   if (Same(c.param, "normal")) {
     fprintf(stderr, "set position normal\n");
@@ -191,13 +151,12 @@ void OnPositionCommand(const CameraCommand& c) {
 }
 
 void OnZoomCommand(const CameraCommand& c) {
-  CameraLink* link = GetCameraLink();
-  const int32_t selector = CommandInteger(c.param);
-  const int32_t v = CommandInteger(c.value1);
+  const int32_t selector = ReadInt32(c.param);
+  const int32_t v = ReadInt32(c.value1);
   switch (selector) {
-    case -1: SetDigitalZoom(SaturatedAdd(v, link->zoom_level)); break;
-    case -2: link->zoom_speed = v; break;  // the RC loop applies it; 0 stops
-    case -3: SetOpticalZoom(v); break;
+    case -1: SetDigitalZoom(SaturatedAdd(v, GetMotionIntent()->zoom_level)); break;
+    case -2: SetDigitalZoomSpeed(v, c.sender); break;  // the RC loop applies it; 0 stops
+    case -3: SetOpticalZoom(v, c.sender); break;
     default: SetDigitalZoom(v); break;
   }
 }
@@ -207,17 +166,17 @@ void OnZoomCommand(const CameraCommand& c) {
 void OnOrientationCommand(const CameraCommand& c) {
   if (Same(c.param, "lock")) {
     fprintf(stderr, "set orientation lock\n");
-    GetCameraLink()->orientation_lock_wanted = 1;
+    SetOrientationLockWanted(1);
   }
   if (Same(c.param, "unlock")) {
     fprintf(stderr, "set orientation unlock\n");
-    GetCameraLink()->orientation_lock_wanted = 0;
+    SetOrientationLockWanted(0);
   }
 }
 
-void OnSceneModeCommand(const CameraCommand& c) { RunFrameRows(kSceneModeRows, c.param); }
+void OnSceneModeCommand(const CameraCommand& c) { SendFrameRows(kSceneModeRows, c.param); }
 
-void OnPitchCommand(const CameraCommand& c) { RunFrameRows(kPitchRows, c.param); }
+void OnPitchCommand(const CameraCommand& c) { SendFrameRows(kPitchRows, c.param); }
 
 void OnColorCommand(const CameraCommand& c) { SetColorProfile(c.param); }
 
@@ -250,13 +209,13 @@ void OnShutterCommand(const CameraCommand& c) { SetShutter(c.param); }
 
 // Beyond the float range the f-number becomes infinite rather than undefined;
 // the aperture operation sends nothing for a value it cannot convert.
-void OnApertureCommand(const CameraCommand& c) { SetAperture(SaturatedFloat(CommandReal(c.param))); }
+void OnApertureCommand(const CameraCommand& c) { SetAperture(SaturatedFloat(ReadReal(c.param))); }
 
 void OnIsoCommand(const CameraCommand& c) {
   if (const IsoStep* iso = FindIsoByName(c.param)) SetIso(iso->iso);
 }
 
-void OnEvCommand(const CameraCommand& c) { SetExposureCompensation(CommandReal(c.param)); }
+void OnEvCommand(const CameraCommand& c) { SetExposureCompensation(ReadReal(c.param)); }
 
 void OnVideoResolutionCommand(const CameraCommand& c) {
   if (const VideoResolution* row = FindVideoResolution(c.param)) SetVideoResolution(row->width, row->height, row->rate);
@@ -275,7 +234,7 @@ void OnFormatMicroSdCommand(const CameraCommand&) { FormatMicroSd(); }
 void OnFormatSsdCommand(const CameraCommand&) { FormatSsd(); }
 
 void OnSmoothTrackCommand(const CameraCommand& c) {
-  const int32_t v = CommandInteger(c.value1);
+  const int32_t v = ReadInt32(c.value1);
   fprintf(stderr, "set Zoom Adjusted Smoothtrack to %d\n", v);
   SendWithByte(kGimbalParameter, kSmoothTrackByte, static_cast<uint8_t>(v & 0xFF));
 }
@@ -289,7 +248,7 @@ void OnTimeCommand(const CameraCommand& c) {
   const int32_t minute = DateField(c.value1, length, 10, 2);
   const int32_t second = DateField(c.value1, length, 12, 2);
   // From now on the viewer's clock wins over the box's.
-  g_date_sync_pending = 0;
+  GetLinkState()->date_sync_pending = 0;
   SetCameraDateTime(hour, minute, second, day, month, year);
 }
 
@@ -299,5 +258,5 @@ void OnPowerCommand(const CameraCommand& c) { SetCameraPower(c.param); }
 
 void OnPlaybackCommand(const CameraCommand& c) {
   fprintf(stderr, "playback command: %s\n", c.param);
-  RunPlaybackCommand(c.param);
+  NavigatePlayback(c.param);
 }

@@ -15,7 +15,7 @@ const char* MemberText(const cJSON* root, const char* name, bool* not_text) {
 
 }  // namespace
 
-void DispatchCameraCommand(const char* text, int /*length*/) {
+void DispatchCameraCommand(const char* text, int /*length*/, MotionDriver sender) {
   if (text == nullptr) return;
   cJSON* root = cJSON_Parse(text);
   if (root == nullptr) return;
@@ -28,6 +28,7 @@ void DispatchCameraCommand(const char* text, int /*length*/) {
   c.param = MemberText(root, "param", nullptr);
   c.value1 = MemberText(root, "value1", &c.value1_not_text);
   c.value2 = MemberText(root, "value2", &c.value2_not_text);
+  c.sender = sender;
   if (const CommandRoute route = FindCommandRoute(c.cmd)) route(c);
   cJSON_Delete(root);
 }

@@ -11,3 +11,8 @@ int32_t ReadInt32(const char* text) {
   if (n < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(n);
 }
+
+double ReadReal(const char* text) {
+  if (text == nullptr) return 0.0;
+  return std::strtod(text, nullptr);
+}

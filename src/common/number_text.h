@@ -8,3 +8,6 @@
 // range: an out-of-range number saturates rather than wrapping, whatever the
 // width of long. nullptr reads as 0.
 int32_t ReadInt32(const char* text);
+
+// strtod(text); no number (or nullptr) gives 0. May be infinite or NaN.
+double ReadReal(const char* text);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 // Truncation toward zero; NaN gives 0, values beyond the range saturate.
 inline int32_t TruncateToInt32(double value) {
@@ -32,4 +33,16 @@ inline uint16_t SaturateToUint16(int64_t value) {
   if (value > UINT16_MAX) return UINT16_MAX;
   if (value < 0) return 0;
   return static_cast<uint16_t>(value);
+}
+
+// -a, saturated to the signed 32-bit range.
+inline int32_t SaturatedNegate(int32_t a) { return a == INT32_MIN ? INT32_MAX : -a; }
+
+// A double as a float without undefined conversion: values beyond the float
+// range become infinities, NaN stays NaN.
+inline float SaturatedFloat(double value) {
+  if (std::isnan(value)) return std::numeric_limits<float>::quiet_NaN();
+  if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
 }

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "camera/hud_state.h"
 #include "common/number_text.h"
-#include "common/wire.h"
+#include "common/shared_field.h"
 #include "records/config_schema.h"
+#include "records/hud_state.h"
 #include "records/shared_config.h"
 
 namespace {
@@ -52,7 +52,9 @@ constexpr HdmiMode kHdmiModes[] = {
     {"1920x1080@60p DMT", 1, 82},
 };
 
-void StoreInt32(uint8_t* field, int32_t v) { PutU32(field, static_cast<uint32_t>(v)); }
+// Every 32-bit field of the record sits at a multiple of four (asserted with
+// the layout), so it is stored whole.
+void StoreInt32(uint8_t* field, int32_t v) { StoreShared(reinterpret_cast<int32_t*>(field), v); }
 
 // Seconds to milliseconds, held to whole seconds within 32 bits, so that
 // saving the record and loading it again gives the same number.
@@ -78,10 +80,10 @@ void StoreSettingValue(const ConfigSetting& setting, const char* value) {
   uint8_t* field = reinterpret_cast<uint8_t*>(GetSharedConfig()) + setting.offset;
   switch (setting.rule) {
     case ConfigRule::kFlag:
-      *field = ReadInt32(value) != 0 ? 1 : 0;
+      StoreShared(field, ReadInt32(value) != 0 ? 1 : 0);
       break;
     case ConfigRule::kByte:
-      *field = static_cast<uint8_t>(static_cast<uint32_t>(ReadInt32(value)) & 0xFFu);
+      StoreShared(field, static_cast<uint32_t>(ReadInt32(value)) & 0xFFu);
       break;
     case ConfigRule::kInt32:
       StoreInt32(field, ReadInt32(value));
@@ -93,9 +95,9 @@ void StoreSettingValue(const ConfigSetting& setting, const char* value) {
     case ConfigRule::kInterface:
     case ConfigRule::kQuotedText:
     case ConfigRule::kRcMap: {
-      char* text = reinterpret_cast<char*>(field);
-      CopyTextField(text, setting.size, LoadedText(setting, value).c_str());
-      if (setting.rule == ConfigRule::kRcMap) ParseRcChannelMap(text);
+      const std::string text = LoadedText(setting, value);
+      StoreSharedText(reinterpret_cast<char*>(field), setting.size, text.c_str());
+      if (setting.rule == ConfigRule::kRcMap) ParseRcChannelMap(text.c_str());
       break;
     }
   }
@@ -130,7 +132,7 @@ void ParseRcChannelMap(const char* map_text) {
     if (comma == nullptr) break;
     piece = comma + 1;
   }
-  std::memcpy(GetHudState()->rc_channel_map, map, sizeof map);
+  StoreSharedBytes(GetHudState()->rc_channel_map, map, sizeof map);
 }
 
 int LookupHdmiMode(const char* name, int* group, int* code) {

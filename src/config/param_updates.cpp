@@ -1,7 +1,7 @@
-// The "updateparam" table: each entry changes the record, saves it at once and
-// ends the sibling processes that read the changed setting at their start.
 // Which field a name changes, and by which rule, comes from the configuration
 // schema; a text the file could not give back unchanged is refused whole.
+#include "config/param_updates.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "camera/hud_state.h"
-#include "config/app_commands.h"
+#include "common/shared_field.h"
 #include "config/keys.h"
 #include "config/writer.h"
+#include "platform/clock.h"
 #include "platform/shell.h"
 #include "records/config_schema.h"
+#include "records/hud_state.h"
 #include "records/shared_config.h"
-#include "startup/clock.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ struct ParamRow {
 
 const ConfigSetting& Setting(const char* key) { return *FindConfigSetting(key); }
 
-void ResetRcInputState() { GetHudState()->rc_input_status = 0; }
+void ResetRcInputState() { StoreShared(&GetHudState()->rc_input_status, 0); }
 
 // A change refused for its texts: logged, at most once a second, with its fixed name.
 void LogRefusal(const char* name) {
@@ -123,10 +123,9 @@ bool UpdateOsdOffsets(const AppCommand& c) {
 
 bool UpdateHdmiOutput(const AppCommand& c) {
   SharedConfig* config = GetSharedConfig();
-  config->hdmi_enabled = static_cast<uint8_t>(c.value_true);
+  StoreShared(&config->hdmi_enabled, c.value_true);
   SaveConfiguration();
-  RunShellCommand(config->hdmi_enabled ? "./scripts/hdmi-change.sh 1"
-                                       : "./scripts/hdmi-change.sh 0");
+  ExecuteShellCommand(c.value_true ? "./scripts/hdmi-change.sh 1" : "./scripts/hdmi-change.sh 0");
   return true;
 }
 
@@ -138,21 +137,21 @@ bool ChangeHdmiMode(const AppCommand& c) {
   char line[96];
   if (code < 1) {
     fprintf(stderr, "set default HDMI mode\n");
-    RunShellCommand("tvservice -p");
-    if (c.value2_true) RunShellCommand("./scripts/hdmi-mode.sh");
+    ExecuteShellCommand("tvservice -p");
+    if (c.value2_true) ExecuteShellCommand("./scripts/hdmi-mode.sh");
   } else {
     const char* group_name = group == 1 ? "DMT" : "CEA";
     fprintf(stderr, "set HDMI mode to %s %d\n", group_name, code);
     snprintf(line, sizeof line, "tvservice -e \"%s %d\"", group_name, code);
-    RunShellCommand(line);
+    ExecuteShellCommand(line);
     if (c.value2_true) {
       snprintf(line, sizeof line, "./scripts/hdmi-mode.sh %d %d", group == 1 ? 2 : 1, code);
-      RunShellCommand(line);
+      ExecuteShellCommand(line);
     }
   }
   SleepMilliseconds(1000);
-  RunShellCommand("killall -q hud");
-  RunShellCommand("killall -q display");
+  ExecuteShellCommand("killall -q hud");
+  ExecuteShellCommand("killall -q display");
   return true;
 }
 
@@ -184,11 +183,11 @@ bool UpdateWifi(const AppCommand& c) {
   StoreInterfaceSelector("wifi_iface", c.value[4]);
   StoreInterfaceSelector("ap_iface", c.value[7]);
   SharedConfig* config = GetSharedConfig();
-  if (std::strcmp(c.value[10], "2.4") == 0) config->ap_mode = 2;
-  if (std::strcmp(c.value[10], "5") == 0) config->ap_mode = 5;
+  if (std::strcmp(c.value[10], "2.4") == 0) StoreShared(&config->ap_mode, 2);
+  if (std::strcmp(c.value[10], "5") == 0) StoreShared(&config->ap_mode, 5);
   StoreSettingValue(Setting("ap_channel"), c.value[11]);
   SaveConfiguration();
-  RunShellCommand("touch /run/wlan.update");
+  ExecuteShellCommand("touch /run/wlan.update");
   return true;
 }
 
@@ -272,7 +271,7 @@ int ApplyParameterUpdate(const AppCommand& command) {
     uint8_t before[4] = {};
     auto* config = reinterpret_cast<uint8_t*>(GetSharedConfig());
     const ConfigSetting* undo = row.setting != nullptr ? &Setting(row.setting) : nullptr;
-    if (undo) std::memcpy(before, config + undo->offset, undo->size);
+    if (undo) LoadSharedBytes(before, config + undo->offset, undo->size);
     switch (row.rule) {
       case Rule::kTruthWord:
         StoreSettingValue(Setting(row.setting), command.value_true ? "1" : "0");
@@ -294,16 +293,16 @@ int ApplyParameterUpdate(const AppCommand& command) {
         return row.exit_code;
     }
     if (row.hud_byte != kNoHudByte) {
-      reinterpret_cast<uint8_t*>(GetHudState())[row.hud_byte] = config[undo->offset];
+      StoreShared(reinterpret_cast<uint8_t*>(GetHudState()) + row.hud_byte, LoadShared(config + undo->offset));
     }
     if (!SaveConfiguration() && row.exit_code != 0) {
       // The restarted daemon would read the old mode from the file anyway; the
       // change is undone so that this one keeps running in one mode, not two.
-      std::memcpy(config + undo->offset, before, undo->size);
+      StoreSharedBytes(config + undo->offset, before, undo->size);
       fprintf(stderr, "mode change not saved, staying in the current mode\n");
       return 0;
     }
-    if (row.command) RunShellCommand(row.command);
+    if (row.command) ExecuteShellCommand(row.command);
     if (row.reset_rc_state) ResetRcInputState();
     return row.exit_code;
   }

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "clients/protocol.h"
 #include "common/json_text.h"
 #include "common/wire.h"
 #include "records/config_schema.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 
@@ -188,5 +188,5 @@ void BuildInterfaceList(char* list, size_t cap) {
 }
 
 int BuildConfigReport(char* out, size_t cap) {
-  return FormatConfigReport(*GetSharedConfig(), ListInterfaceAddresses(), out, cap);
+  return FormatConfigReport(SnapshotSharedConfig(), ListInterfaceAddresses(), out, cap);
 }

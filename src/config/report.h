@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 
 // Builds the report of the current record and the system's interfaces into
 // out (capacity cap) and returns its length. The text is always valid JSON and

@@ -1,16 +1,15 @@
-// The Wi-Fi scan: the SSIDs that "iwlist" reports, sent to every viewer as one
-// JSON reply.
+#include "config/wifi_scan.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
-#include "config/app_commands.h"
 #include "common/json_text.h"
 #include "platform/shell.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sender.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ std::string BuildWifiScanReply(const char* selector, const std::vector<std::stri
   return reply + names + tail;
 }
 
-void RunWifiScan(const char* selector) {
+void ScanWifi(const char* selector) {
   if (std::strcmp(selector, "0") == 0) return;
   const char* iface = "";
   if (std::strcmp(selector, "1") == 0) iface = "wifi0";

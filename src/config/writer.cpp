@@ -146,12 +146,12 @@ bool SaveConfiguration() {
   std::lock_guard<std::mutex> lock(BootPartitionMutex());
   WritableBootPartition boot;
   std::string text;
-  FormatConfigurationFile(*GetSharedConfig(), &text);
+  FormatConfigurationFile(SnapshotSharedConfig(), &text);
   if (const char* failed = ReplaceFile(BootConfigPath(), text)) {
     fprintf(stderr, "settings not saved: %s of the new file failed (%s)\n", failed, strerror(errno));
     return false;
   }
   boot.Close();
-  RunShellCommand("cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf");
+  ExecuteShellCommand("cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf");
   return true;
 }

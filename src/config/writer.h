@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "config/shared_config.h"
+#include "records/shared_config.h"
 
 // Rewrites the boot file from the current record. Saves from different threads
 // run one after the other; a crash mid-save leaves the old file or the new one,

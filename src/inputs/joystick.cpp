@@ -9,16 +9,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/capture.h"
-#include "camera/hud_state.h"
-#include "camera/motion.h"
-#include "commands/exposure_focus.h"
-#include "config/shared_config.h"
-#include "inputs/shield.h"
+#include "actuators/shield.h"
+#include "common/shared_field.h"
+#include "operations/capture.h"
+#include "operations/exposure_focus.h"
+#include "operations/motion.h"
+#include "platform/clock.h"
 #include "platform/i2c.h"
 #include "records/camera_codes.h"
-#include "startup/clock.h"
+#include "records/hud_state.h"
+#include "records/shared_config.h"
 
 namespace {
 
@@ -47,11 +47,6 @@ JoystickBoard g_boards[2];
 uint8_t g_report[kJoystickReportSize];  // keeps bytes of earlier reports past a short read
 int32_t g_encoder_focus = -1;           // -1: not yet taken from the camera
 std::atomic<int> g_fd{-1};
-HudState* g_hud = nullptr;
-SharedConfig* g_config = nullptr;
-
-HudState* Hud() { return g_hud != nullptr ? g_hud : GetHudState(); }
-SharedConfig* Config() { return g_config != nullptr ? g_config : GetSharedConfig(); }
 
 int32_t AxisSpeed(int32_t centred) {
   if (centred >= -kDeadBand && centred <= kDeadBand) return 0;
@@ -69,7 +64,8 @@ int32_t Scaled(int32_t speed, int32_t percent) {
 }
 
 void HandleAxes(JoystickBoard& board) {
-  const SharedConfig* config = Config();
+  // The joystick speeds are loaded at start and never change after.
+  const SharedConfig* config = GetSharedConfig();
   for (int k = 0; k < 3; ++k) {
     board.centred[k] = board.raw[k] - kAxisCentre;
     board.speed[k] = AxisSpeed(board.centred[k]);
@@ -91,10 +87,10 @@ void CentreAxes(JoystickBoard& board) {
 }
 
 // Code of the camera's current EV, 0 if it is none of the steps.
-int CurrentEvCode() { return EvCodeOfTenths(Hud()->exposure_compensation); }
+int CurrentEvCode() { return EvCodeOfTenths(LoadShared(&GetHudState()->exposure_compensation)); }
 
 void TurnFocus(int change) {
-  if (g_encoder_focus == -1) g_encoder_focus = Hud()->focus_percent;
+  if (g_encoder_focus == -1) g_encoder_focus = LoadShared(&GetHudState()->focus_percent);
   int value = g_encoder_focus + kEncoderFocusStep * change;
   if (value < 0) value = 0;
   if (value > 100) value = 100;
@@ -130,7 +126,7 @@ void HandleEncoders(int board_number, JoystickBoard& board) {
   }
 }
 
-bool CameraRecording() { return (Hud()->camera_status_flags & 0xC0) != 0; }
+bool CameraRecording() { return (LoadShared(&GetHudState()->camera_status_flags) & 0xC0) != 0; }
 
 void PressButton(int button) {
   switch (button) {
@@ -162,7 +158,7 @@ void PressButton(int button) {
       SetGimbalPosition(1);
       SleepMilliseconds(100);
       SetGimbalPosition(0);
-      SetOrientationLockWanted(Hud()->orientation_locked == 0 ? 1 : 0);
+      SetOrientationLockWanted(LoadShared(&GetHudState()->orientation_locked) == 0 ? 1 : 0);
       break;
     case 5:
       SetOpticalZoom(1);
@@ -182,7 +178,7 @@ void HandleButtons(int board_number, JoystickBoard& board) {
   board.previous_buttons = board.buttons;
 }
 
-void* PollThread(void*) {
+void* RunJoystickPolling(void*) {
   pthread_setname_np(pthread_self(), "i2c-poll");
   for (;;) {
     PollJoysticksOnce();
@@ -249,11 +245,9 @@ void ResetJoysticks() {
 
 void StartI2cInput() {
   fprintf(stderr, "Init I2C input\n");
-  g_hud = GetHudState();
-  g_config = GetSharedConfig();
   const int fd = I2cOpen("/dev/i2c-1");
   if (fd < 0) fprintf(stderr, "I2C: Failed to access %d\n", errno);
   g_fd = fd;
   pthread_t thread;
-  pthread_create(&thread, nullptr, PollThread, nullptr);
+  pthread_create(&thread, nullptr, RunJoystickPolling, nullptr);
 }

@@ -2,6 +2,8 @@
 // 20 ms keep-alive of every continuous motion whatever its source.
 #pragma once
 
+#include "inputs/rc_loop_state.h"
+
 void* RunRcLoop(void*);
 
 // One 20 ms pass while the link is up (the thread calls it; tests drive it):
@@ -13,3 +15,5 @@ void RcLoopPass();
 // The loop's latches, steppers, filters and last-sent values back to their
 // start values.
 void ResetRcLoop();
+// The loop's state (tests read and set it between passes).
+RcLoopState& RcState();

@@ -1,13 +1,9 @@
-// State shared by the RC loop's files: the mapping, the keep-alive and the thread.
+// The RC loop's own state, kept between passes: latches, steppers, filters
+// and the values last sent. Only the RC loop thread touches it (the mapping,
+// the keep-alive and the thread's body, each in a file of its own).
 #pragma once
 
 #include <cstdint>
-
-#include "common/saturating.h"
-
-struct CameraLink;
-struct HudState;
-struct SharedConfig;
 
 // Control function codes of the RC channel map.
 enum RcFunction : int {
@@ -61,9 +57,3 @@ struct RcLoopState {
   int32_t rc_dutch_speed;       // the roll speed the mapping last set
   int32_t rc_zoom_speed;        // the digital zoom speed the mapping last set
 };
-
-RcLoopState& RcState();
-
-// One pass of each half (rc_mapping.cpp, keep_alive.cpp).
-void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link);
-void RcKeepAlivePass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link);

@@ -1,22 +1,22 @@
-// RC mapping: the per-function values the rcin process writes into HudState
-// become gimbal motion, zoom, focus, exposure, capture and display actions.
 // Commands go out only when their value changes; latches make a switch act
 // once per movement and a stepper step once per excursion.
+#include "inputs/rc_mapping.h"
+
 #include <cmath>
 
-#include "camera/camera_link.h"
-#include "camera/capture.h"
-#include "camera/hud_state.h"
-#include "camera/motion.h"
-#include "commands/exposure_focus.h"
-#include "config/shared_config.h"
+#include "common/saturating.h"
+#include "common/shared_field.h"
 #include "config/writer.h"
-#include "inputs/rc_loop_state.h"
+#include "operations/capture.h"
+#include "operations/exposure_focus.h"
+#include "operations/motion.h"
+#include "platform/clock.h"
 #include "platform/ordered_work.h"
 #include "platform/shell.h"
 #include "platform/worker_pool.h"
 #include "records/camera_codes.h"
-#include "startup/clock.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
 
 namespace {
 
@@ -48,15 +48,16 @@ double Clamp01(double v) {
   return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v);
 }
 
-void PanTilt(const HudState* hud, const SharedConfig* config, CameraLink* link, double scale) {
+void PanTilt(const HudState* hud, const SharedConfig* config, double scale) {
   if (!Active(hud, kRcPan) || !Active(hud, kRcTilt)) return;
-  if (config->rc_input_abs == 0) {
-    const int32_t pan = TruncateToInt32(scale * Value(hud, kRcPan) * config->rc_input_speed_pan / 100);
-    const int32_t tilt = TruncateToInt32(scale * Value(hud, kRcTilt) * config->rc_input_speed_tilt / 100);
-    link->rc_pan_speed = pan;
-    link->rc_tilt_speed = tilt;
+  if (LoadShared(&config->rc_input_abs) == 0) {
+    MotionIntent* motion = GetMotionIntent();
+    const int32_t pan = TruncateToInt32(scale * Value(hud, kRcPan) * LoadShared(&config->rc_input_speed_pan) / 100);
+    const int32_t tilt = TruncateToInt32(scale * Value(hud, kRcTilt) * LoadShared(&config->rc_input_speed_tilt) / 100);
+    motion->rc_pan_speed = pan;
+    motion->rc_tilt_speed = tilt;
     // Client speeds add to the RC speeds, whichever of the two changed last.
-    SetPanTiltSpeed(SaturatedAdd(pan, link->client_pan_speed), SaturatedAdd(tilt, link->client_tilt_speed));
+    SetPanTiltSpeed(SaturatedAdd(pan, motion->client_pan_speed), SaturatedAdd(tilt, motion->client_tilt_speed));
     return;
   }
   const double tilt_position = Position(hud, kRcTilt);
@@ -71,8 +72,10 @@ void PanTilt(const HudState* hud, const SharedConfig* config, CameraLink* link, 
 // camera to change mode, or between key presses) or run shell commands: the
 // loop hands them to a worker, which runs them in the order asked, and reads
 // the work mode when each one starts.
+uint8_t WorkMode() { return LoadShared(&GetHudState()->work_mode); }
+
 void PressCapture() {
-  if (GetHudState()->work_mode == 0) {
+  if (WorkMode() == 0) {
     ShutterRelease();
   } else {
     SetRecording(1);
@@ -80,11 +83,11 @@ void PressCapture() {
 }
 
 void ReleaseCapture() {
-  if (GetHudState()->work_mode == 1) SetRecording(0);
+  if (WorkMode() == 1) SetRecording(0);
 }
 
 void RecordInVideoMode() {
-  if (GetHudState()->work_mode != 1) {
+  if (WorkMode() != 1) {
     SetCameraWorkMode(1);
     SleepMilliseconds(200);
   }
@@ -92,7 +95,7 @@ void RecordInVideoMode() {
 }
 
 void ShootInPhotoMode() {
-  if (GetHudState()->work_mode != 0) {
+  if (WorkMode() != 0) {
     SetCameraWorkMode(0);
     SleepMilliseconds(500);
   }
@@ -106,7 +109,7 @@ void CenterGimbal() {
 
 void SaveInternalCameraSetting() {
   SaveConfiguration();
-  RunShellCommand("killall -q raspivid");
+  ExecuteShellCommand("killall -q raspivid");
 }
 
 void Record(RcLoopState& st, const HudState* hud) {
@@ -159,16 +162,18 @@ void Focus(RcLoopState& st, const HudState* hud) {
   st.focus_filtered = 0.9 * st.focus_filtered + 0.1 * (Position(hud, kRcFocus) * 100);
   const int32_t n = TruncateToInt32(100 - st.focus_filtered);
   if (n == st.last_focus_value) return;
-  if (hud->focus_mode == 0) SetManualFocus(st.focus_filtered);
+  if (LoadShared(&hud->focus_mode) == 0) SetManualFocus(st.focus_filtered);
   st.last_focus_value = n;
 }
 
 void FocusPoint(RcLoopState& st, HudState* hud, const SharedConfig* config) {
   if (!Active(hud, kRcFocusPan) || !Active(hud, kRcFocusTilt)) return;
-  const double x = Clamp01(hud->focus_point_x + Value(hud, kRcFocusPan) * 0.05 * config->rc_input_speed_pan / 100);
-  const double y = Clamp01(hud->focus_point_y + Value(hud, kRcFocusTilt) * 0.05 * config->rc_input_speed_tilt / 100);
-  hud->focus_point_x = x;
-  hud->focus_point_y = y;
+  const int32_t pan_speed = LoadShared(&config->rc_input_speed_pan);
+  const int32_t tilt_speed = LoadShared(&config->rc_input_speed_tilt);
+  const double x = Clamp01(LoadShared(&hud->focus_point_x) + Value(hud, kRcFocusPan) * 0.05 * pan_speed / 100);
+  const double y = Clamp01(LoadShared(&hud->focus_point_y) + Value(hud, kRcFocusTilt) * 0.05 * tilt_speed / 100);
+  StoreShared(&hud->focus_point_x, x);
+  StoreShared(&hud->focus_point_y, y);
   if (x == st.last_focus_point_x && y == st.last_focus_point_y) return;
   const uint32_t now = MillisecondClock();
   st.focus_point_changed_ms = now != 0 ? now : 1;  // 0 means nothing pending
@@ -176,7 +181,7 @@ void FocusPoint(RcLoopState& st, HudState* hud, const SharedConfig* config) {
   st.last_focus_point_y = y;
 }
 
-void DigitalZoom(RcLoopState& st, const HudState* hud, CameraLink* link) {
+void DigitalZoom(RcLoopState& st, const HudState* hud) {
   if (Active(hud, kRcDigitalZoom)) {
     const int32_t d = TruncateToInt32(Position(hud, kRcDigitalZoom) * 100);
     const int32_t difference = st.last_digital_zoom - d;
@@ -187,7 +192,7 @@ void DigitalZoom(RcLoopState& st, const HudState* hud, CameraLink* link) {
   }
   if (Active(hud, kRcDigitalZoom2)) {
     st.rc_zoom_speed = TruncateToInt32(Value(hud, kRcDigitalZoom2) * 5.0);
-    link->zoom_speed = st.rc_zoom_speed;
+    SetDigitalZoomSpeed(st.rc_zoom_speed);
   }
 }
 
@@ -210,29 +215,30 @@ bool Step(double v, uint8_t& latch, int32_t& index, int32_t count, int32_t floor
   return index >= 0 && index < count;
 }
 
-void Steppers(RcLoopState& st, const HudState* hud, CameraLink* link) {
+void Steppers(RcLoopState& st, const HudState* hud) {
+  LinkState* link = GetLinkState();
   if (Active(hud, kRcIso) && Step(Value(hud, kRcIso), st.iso_latch, st.iso_index, kIsoStepCount, 0) &&
       st.iso_index != st.last_iso_index) {
     SetIso(kIsoSteps[st.iso_index].iso);
     st.last_iso_index = st.iso_index;
   }
   if (Active(hud, kRcShutter)) {
-    const int32_t floor = hud->work_mode == 1 ? kVideoShutterFloor : 0;
+    const int32_t floor = LoadShared(&hud->work_mode) == 1 ? kVideoShutterFloor : 0;
     int32_t index = link->shutter_index;
     const bool in_table = Step(Value(hud, kRcShutter), st.shutter_latch, index, kShutterStepCount, floor);
     link->shutter_index = index;
-    if (in_table && index != g_known_shutter_index.load()) {
+    if (in_table && index != link->known_shutter_index) {
       SetShutter(kShutterSteps[index].name);
-      g_known_shutter_index = index;
+      link->known_shutter_index = index;
     }
   }
   if (Active(hud, kRcAperture)) {
     int32_t index = link->aperture_index;
     const bool in_table = Step(Value(hud, kRcAperture), st.aperture_latch, index, kApertureStepCount, 0);
     link->aperture_index = index;
-    if (in_table && index != g_known_aperture_index.load()) {
+    if (in_table && index != link->known_aperture_index) {
       SetAperture(ApertureOf(index));
-      g_known_aperture_index = index;
+      link->known_aperture_index = index;
     }
   }
   if (Active(hud, kRcVideoMode) &&
@@ -243,11 +249,11 @@ void Steppers(RcLoopState& st, const HudState* hud, CameraLink* link) {
   }
 }
 
-void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link) {
+void Switches(RcLoopState& st, HudState* hud, SharedConfig* config) {
   if (Active(hud, kRcCustomFocusAssistant)) {
     const uint8_t flag = Value(hud, kRcCustomFocusAssistant) > 0.3 ? 1 : 0;
-    config->focus_assistant_enabled = flag;
-    hud->focus_assistant_enabled = flag;
+    StoreShared(&config->focus_assistant_enabled, flag);
+    StoreShared(&hud->focus_assistant_enabled, flag);
   }
   if (Active(hud, kRcCenter)) {
     const double v = Value(hud, kRcCenter);
@@ -259,15 +265,15 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* 
     }
   }
   // The OSD is on in the low position, unlike the other switches.
-  if (Active(hud, kRcOsd)) hud->osd_enabled = Value(hud, kRcOsd) < 0.3 ? 1 : 0;
+  if (Active(hud, kRcOsd)) StoreShared(&hud->osd_enabled, Value(hud, kRcOsd) < 0.3 ? 1 : 0);
   if (Active(hud, kRcIntCamera)) {
     const double v = Value(hud, kRcIntCamera);
     int fullscreen = -1;
     if (v > 0.3 && st.intcamera_latch == 0) fullscreen = 1;
     if (v <= 0.3 && st.intcamera_latch != 0) fullscreen = 0;
     if (fullscreen >= 0) {
-      config->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
-      hud->internal_camera_fullscreen = static_cast<uint8_t>(fullscreen);
+      StoreShared(&config->internal_camera_fullscreen, fullscreen);
+      StoreShared(&hud->internal_camera_fullscreen, fullscreen);
       // A save can take as long as the shell commands it runs: a worker does it.
       PostInternalWork(SaveInternalCameraSetting);
       st.intcamera_latch = static_cast<uint8_t>(fullscreen);
@@ -277,11 +283,11 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* 
     const double v = Value(hud, kRcOrientLock);
     if (v > 0.3 && st.orient_lock_latch == 0) {
       st.orient_lock_latch = 1;
-      link->orientation_lock_wanted = 1;
+      SetOrientationLockWanted(1);
       ApplyOrientationLock(1);
     } else if (v <= 0.3 && st.orient_lock_latch != 0) {
       st.orient_lock_latch = 0;
-      link->orientation_lock_wanted = 0;
+      SetOrientationLockWanted(0);
       ApplyOrientationLock(0);
     }
   }
@@ -289,22 +295,25 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* 
 
 }  // namespace
 
-void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraLink* link) {
+void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config) {
   if (hud->rc_suspended != 0) {
     if (st.rc_active != 0) {
       // Stored directly: no command goes out, the keep-alive just stops.
-      link->pan_speed_wanted = 0;
-      link->tilt_speed_wanted = 0;
-      link->rc_pan_speed = 0;
-      link->rc_tilt_speed = 0;
+      MotionIntent* motion = GetMotionIntent();
+      motion->pan_speed_wanted = 0;
+      motion->tilt_speed_wanted = 0;
+      motion->rc_pan_speed = 0;
+      motion->rc_tilt_speed = 0;
       st.rc_active = 0;
     }
     return;
   }
-  const double scale = config->device_mode == 1 ? 1700 : 4000;
-  PanTilt(hud, config, link, scale);
-  if (config->rc_input_abs == 0 && config->device_mode == 1 && Active(hud, kRcDutch)) {
-    st.rc_dutch_speed = TruncateToInt32(scale * Value(hud, kRcDutch) * config->rc_input_speed_dutch / 100);
+  const bool inspire = LoadShared(&config->device_mode) == 1;
+  const double scale = inspire ? 1700 : 4000;
+  PanTilt(hud, config, scale);
+  if (LoadShared(&config->rc_input_abs) == 0 && inspire && Active(hud, kRcDutch)) {
+    st.rc_dutch_speed =
+        TruncateToInt32(scale * Value(hud, kRcDutch) * LoadShared(&config->rc_input_speed_dutch) / 100);
     SetDutchSpeed(st.rc_dutch_speed);
   }
   Record(st, hud);
@@ -313,8 +322,8 @@ void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config, CameraL
   OpticalZoom(st, hud);
   Focus(st, hud);
   FocusPoint(st, hud, config);
-  DigitalZoom(st, hud, link);
-  Steppers(st, hud, link);
-  Switches(st, hud, config, link);
+  DigitalZoom(st, hud);
+  Steppers(st, hud);
+  Switches(st, hud, config);
   st.rc_active = 1;
 }

@@ -15,9 +15,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "camera/hud_state.h"
-#include "camera/usb_socket.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
+#include "records/hud_state.h"
+#include "records/media_request.h"
+#include "records/usb_peer.h"
 
 namespace {
 
@@ -25,10 +26,7 @@ constexpr size_t kListingAreaSize = 65000;
 constexpr size_t kNameSize = 100;
 constexpr int kDefaultFtpPort = 21;
 
-std::atomic<uint32_t> g_listing_requested{0};
-std::atomic<HudState*> g_hud{nullptr};
-
-// Owned by the listing thread (tests call RunMediaListing with it idle).
+// Owned by the listing thread (tests call ListNewestMedia with it idle).
 char g_listing_area[kListingAreaSize];
 char g_folder_name[kNameSize];
 char g_file_name[kNameSize];
@@ -130,8 +128,7 @@ bool BuildBaseAddress(char* out, size_t capacity) {
     port = g_server_port;
   }
   if (host[0] == '\0') {
-    in_addr address{};
-    address.s_addr = __atomic_load_n(&g_usb_data_socket.peer.sin_addr.s_addr, __ATOMIC_RELAXED);
+    const in_addr address = CameraAddress().sin_addr;
     if (address.s_addr == 0) return false;  // the camera has not spoken yet
     if (inet_ntop(AF_INET, &address, host, sizeof(host)) == nullptr) return false;
   }
@@ -140,10 +137,10 @@ bool BuildBaseAddress(char* out, size_t capacity) {
   return n > 0 && static_cast<size_t>(n) < capacity;
 }
 
-void* ListingThread(void*) {
+void* RunMediaLister(void*) {
   pthread_setname_np(pthread_self(), "ftp-list");
   for (;;) {
-    if (g_listing_requested.exchange(0) != 0) RunMediaListing();
+    if (TakeMediaListingRequest()) ListNewestMedia();
     SleepMilliseconds(1000);
   }
   return nullptr;
@@ -237,9 +234,8 @@ void FetchDirectory(const char* url, char* dest, size_t capacity) {
   curl_easy_cleanup(curl);
 }
 
-void RunMediaListing() {
-  HudState* hud = g_hud.load();
-  if (hud == nullptr) hud = GetHudState();
+void ListNewestMedia() {
+  HudState* hud = GetHudState();
   memset(g_listing_area, 0, sizeof(g_listing_area));
   memset(g_folder_name, 0, sizeof(g_folder_name));
   memset(g_file_name, 0, sizeof(g_file_name));
@@ -273,14 +269,11 @@ void RunMediaListing() {
   memset(hud->last_media_file, 0, sizeof(hud->last_media_file));
 }
 
-void RequestMediaListing() { g_listing_requested = 1; }
-
 void StartMediaListing() {
   fprintf(stderr, "Init FTP\n");
   // libcurl's global set-up is not thread-safe: do it here, before any fetch.
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  g_listing_requested = 0;
-  g_hud = GetHudState();
+  TakeMediaListingRequest();  // none before the thread runs
   pthread_t thread;
-  pthread_create(&thread, nullptr, ListingThread, nullptr);
+  pthread_create(&thread, nullptr, RunMediaLister, nullptr);
 }

@@ -1,4 +1,5 @@
-// The newest media file on the camera, asked for over FTP after each capture.
+// The newest media file on the camera, asked for over FTP after each capture
+// (records/media_request.h); requests within a second, or while one runs, merge.
 #pragma once
 
 #include <cstddef>
@@ -6,12 +7,9 @@
 
 void StartMediaListing();
 
-// Asks for a listing; requests within a second, or while one runs, merge.
-void RequestMediaListing();
-
 // One listing: DCIM, then the newest media folder; publishes "folder/file" in
 // HudState last_media_file or clears it. The listing thread runs this.
-void RunMediaListing();
+void ListNewestMedia();
 
 // Lists one FTP directory (names only) into dest, NUL-terminated and cut to
 // capacity. dest is left untouched when no transfer could be set up.

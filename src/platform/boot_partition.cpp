@@ -11,17 +11,17 @@ std::mutex g_boot_mutex;  // constant-initialised: usable from any thread at any
 
 std::mutex& BootPartitionMutex() { return g_boot_mutex; }
 
-WritableBootPartition::WritableBootPartition() { RunShellCommand("mount -o rw,remount /boot"); }
+WritableBootPartition::WritableBootPartition() { ExecuteShellCommand("mount -o rw,remount /boot"); }
 
 void WritableBootPartition::Close() {
   if (!writable_) return;
   writable_ = false;
-  const int unmounted = RunShellCommand("umount /boot");
-  RunShellCommand("mount /boot");
+  const int unmounted = ExecuteShellCommand("umount /boot");
+  ExecuteShellCommand("mount /boot");
   if (unmounted != 0) {
     // Still mounted (busy, or the unmount hung): the mount above found it so.
     fprintf(stderr, "boot partition not unmounted, remounting it read-only\n");
-    RunShellCommand("mount -o ro,remount /boot");
+    ExecuteShellCommand("mount -o ro,remount /boot");
   }
 }
 

@@ -15,7 +15,7 @@ int g_count = 0;
 // then finds what the first left, so pieces never overlap or overtake.
 std::mutex g_run_mutex;
 
-void RunWaitingPieces() {
+void DrainWaitingPieces() {
   std::lock_guard<std::mutex> running(g_run_mutex);
   for (;;) {
     void (*run)() = nullptr;
@@ -43,6 +43,6 @@ bool PostOrderedWork(void (*run)()) {
     }
   }
   // A runner already waiting in the pool's lane takes this piece too.
-  PostInternalWork(RunWaitingPieces);
+  PostInternalWork(DrainWaitingPieces);
   return true;
 }

@@ -233,7 +233,7 @@ FILE* OpenCannedOutput(const char* command_line, ShellFault fault) {
 
 }  // namespace
 
-int RunShellCommand(const char* command_line) {
+int ExecuteShellCommand(const char* command_line) {
   if (command_line == nullptr) return 0;
   ShellFault fault;
   if (Record(command_line, &fault)) return PlayFault(command_line, fault);

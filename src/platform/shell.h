@@ -15,7 +15,7 @@ constexpr int kShellDeadlineMs = 30000;
 
 // As system(): runs the line with /bin/sh and returns its wait status. A
 // command killed at the deadline reports death by SIGKILL.
-int RunShellCommand(const char* command_line);
+int ExecuteShellCommand(const char* command_line);
 
 // As popen(command_line, "r") and pclose(). Reads see the end of the output at
 // the deadline at the latest; the close then reports death by SIGKILL.

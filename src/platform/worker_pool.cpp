@@ -21,7 +21,7 @@ int g_workers = 0;
 int g_idle_workers = 0;
 int g_busy_workers = 0;
 
-void* WorkerThread(void*) {
+void* RunWorker(void*) {
   pthread_setname_np(pthread_self(), "cmd-worker");
   pthread_mutex_lock(&g_mutex);
   for (;;) {
@@ -55,7 +55,7 @@ void* WorkerThread(void*) {
 void WakeOrStartWorkerLocked() {
   if (g_queue_count + g_internal_count > g_idle_workers && g_workers < kMaxWorkers) {
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, WorkerThread, nullptr) == 0) {
+    if (pthread_create(&thread, nullptr, RunWorker, nullptr) == 0) {
       pthread_detach(thread);
       ++g_workers;
     }

@@ -10,10 +10,13 @@ constexpr int kWorkQueueSize = 64;
 constexpr int kWorkTextSize = 256;
 
 // One piece of work: run is called on a worker with the item itself, whose
-// text (NUL-terminated, length bytes) was copied when it was posted.
+// text (NUL-terminated, length bytes) was copied when it was posted. sender
+// says who asked for the work, in whatever terms the poster and run agree on
+// (0: nobody in particular).
 struct WorkItem {
   void (*run)(const WorkItem& item);
-  int length;
+  uint64_t sender = 0;
+  int length = 0;
   char text[kWorkTextSize];
 };
 

@@ -4,10 +4,14 @@
 //
 // Writers: the main thread loads the settings before any other thread starts;
 // afterwards the command workers and the mailbox thread change settings, the RC
-// loop changes focus_assistant_enabled and internal_camera_fullscreen, the
-// watchdog writes ap_running, and the camera and video receive threads write
-// camera_connected. Every thread reads it. Bytes and 32-bit numbers are read and
-// written whole; a reader may see a text in the middle of a change.
+// loop changes focus_assistant_enabled and internal_camera_fullscreen, a worker
+// for the watchdog writes ap_running, and the camera and video receive threads
+// and the watchdog write camera_connected. Every thread reads it.
+//
+// Fields written after start-up are read and written with LoadShared and
+// StoreShared (common/shared_field.h): bytes and 32-bit numbers whole, texts
+// byte by byte, so a reader may see a text in the middle of a change. Fields
+// only start-up writes (the shield's, the joysticks' speeds) are read plainly.
 // The settings' keys, rules and limits: records/config_schema.h.
 #pragma once
 
@@ -130,5 +134,13 @@ static_assert(offsetof(SharedConfig, reserved_1664) == 1664);
 static_assert(offsetof(SharedConfig, version_text) == 1814);
 static_assert(offsetof(SharedConfig, camera_connected) == 1840);
 
+// Every 32-bit number sits at a multiple of four, so it is read and stored whole.
+static_assert(offsetof(SharedConfig, rc_input_speed_pan) % 4 == 0 && offsetof(SharedConfig, i2c_input_speed_pan) % 4 == 0 &&
+              offsetof(SharedConfig, shield_open) % 4 == 0 && offsetof(SharedConfig, ap_mode) % 4 == 0);
+
 // The process's one record, in static storage; callers keep the pointer.
 SharedConfig* GetSharedConfig();
+
+// A copy of the whole record, read byte by byte while other threads may write
+// it (the report and the save work on such a copy).
+SharedConfig SnapshotSharedConfig();

@@ -6,33 +6,33 @@
 #include <cstdio>
 #include <cstring>
 
-#include "camera/camera_link.h"
-#include "camera/hud_state.h"
-#include "camera/motion.h"
+#include "actuators/shield.h"
 #include "camera/usb_link.h"
-#include "clients/client_table.h"
 #include "clients/discovery.h"
 #include "clients/mailbox.h"
-#include "clients/video_bridge.h"
+#include "clients/video_source.h"
+#include "common/shared_field.h"
 #include "config/loader.h"
-#include "config/shared_config.h"
 #include "config/writer.h"
 #include "inputs/joystick.h"
 #include "inputs/rc_loop.h"
-#include "inputs/shield.h"
 #include "media/ftp_listing.h"
+#include "operations/motion.h"
 #include "platform/gpio.h"
 #include "platform/instance_lock.h"
 #include "platform/service_notify.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/shared_config.h"
+#include "startup/status_message.h"
+#include "startup/watchdog.h"
 
 namespace {
 
 constexpr uint8_t kHudMarker = 2;
 constexpr char kInstanceLockPath[] = "/run/vantagebridge.lock";
 constexpr char kBootConfigPath[] = "/boot/vantagebridge-cable.conf";
-constexpr int kStatusMessageType = 6;
 
 void StartNamedThread(pthread_t* handle, void* (*body)(void*), const char* name) {
   if (pthread_create(handle, nullptr, body, nullptr) == 0) pthread_setname_np(*handle, name);
@@ -65,19 +65,6 @@ void LoadSettings() {
 
 }  // namespace
 
-void SendStatusCycle() {
-  const SharedConfig* config = GetSharedConfig();
-  const HudState* hud = GetHudState();
-  const uint8_t flags = BuildStatusFlags();
-  const uint8_t focus_assistant = config->focus_assistant_enabled;
-  for (int i = 0; i < 3; ++i) {
-    // The client count and RC input status may change between sends: re-read each time.
-    SendShortMessage(kStatusMessageType, flags, hud->client_count, 0, focus_assistant, hud->rc_input_status, 0);
-    SleepMilliseconds(100);
-  }
-  SleepMilliseconds(500);
-}
-
 void RunDaemon() {
   // Before any shared record is touched: a second copy must leave the running
   // one's records exactly as they are.
@@ -109,12 +96,14 @@ void RunDaemon() {
 
   if (config->shield_enabled) StartShield();
 
+  // Data-source start-up, then the two threads that serve what it set up.
   StartDataSource();
-  CameraLink* link = GetCameraLink();
-  StartNamedThread(&link->mailbox_thread, RunMailboxAndRcRelay, "mailbox");
-  StartNamedThread(&link->rc_loop_thread, RunRcLoop, "rc-loop");
+  pthread_t mailbox;
+  StartNamedThread(&mailbox, RunMailboxAndRcRelay, "mailbox");
+  pthread_t rc_loop;
+  StartNamedThread(&rc_loop, RunRcLoop, "rc-loop");
 
-  if (!config->control_enabled) {
+  if (!LoadShared(&config->control_enabled)) {
     hud->title[0] = '\0';
     hud->version_text[0] = '\0';
   }
@@ -127,7 +116,7 @@ void RunDaemon() {
   StartDiscovery();
   StartMediaListing();
 
-  RunShellCommand("sudo echo performance > /sys/devices/system/cpu/cpu0/cpufreq/scaling_governor");
+  ExecuteShellCommand("sudo echo performance > /sys/devices/system/cpu/cpu0/cpufreq/scaling_governor");
 
   pthread_t watchdog;
   StartNamedThread(&watchdog, RunWatchdog, "watchdog");

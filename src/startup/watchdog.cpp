@@ -1,14 +1,17 @@
+#include "startup/watchdog.h"
+
 #include <atomic>
 
+#include "actuators/shield.h"
 #include "camera/supervision.h"
-#include "clients/client_table.h"
-#include "clients/video_bridge.h"
-#include "config/shared_config.h"
-#include "inputs/shield.h"
+#include "clients/video_source.h"
+#include "common/shared_field.h"
+#include "platform/clock.h"
 #include "platform/connected_networks.h"
 #include "platform/worker_pool.h"
-#include "startup/clock.h"
-#include "startup/startup.h"
+#include "records/client_table.h"
+#include "records/shared_config.h"
+#include "startup/access_point.h"
 
 namespace {
 // Written by the watchdog thread, read by the main loop's service keep-alive.
@@ -19,7 +22,7 @@ uint32_t WatchdogPassCount() { return g_watchdog_passes.load(std::memory_order_r
 
 void WatchdogPass() {
   const SharedConfig* config = GetSharedConfig();
-  if (config->control_enabled) SuperviseCameraLink();
+  if (LoadShared(&config->control_enabled)) SuperviseCameraLink();
   if (config->shield_enabled) ShieldStep();
   CheckVideoTimeout();
   ExpireClients();

@@ -7,8 +7,8 @@
 
 #include <cstdio>
 
-#include "camera/camera_link.h"
-#include "camera/usb_socket.h"
+#include "records/link_state.h"
+#include "records/usb_peer.h"
 
 int OpenLoopbackUdp(uint16_t* port) {
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -52,19 +52,19 @@ CameraEnd AttachCameraEnd(bool link_up) {
   CameraEnd end;
   end.box_fd = OpenLoopbackUdp(&end.box_port);
   end.camera_fd = OpenLoopbackUdp(&end.camera_port);
-  g_usb_data_socket.fd = end.box_fd;
-  g_usb_data_socket.peer = sockaddr_in{};
-  g_usb_data_socket.peer.sin_family = AF_INET;
-  g_usb_data_socket.peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  g_usb_data_socket.peer.sin_port = htons(end.camera_port);
-  g_usb_data_socket.peer_length = sizeof(sockaddr_in);
-  GetCameraLink()->link_up = link_up ? 1 : 0;
+  SetUsbSocket(end.box_fd);
+  sockaddr_in camera{};
+  camera.sin_family = AF_INET;
+  camera.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  camera.sin_port = htons(end.camera_port);
+  SetCameraAddress(camera);
+  GetLinkState()->link_up = link_up ? 1 : 0;
   return end;
 }
 
 void DetachCameraEnd(CameraEnd& end) {
-  g_usb_data_socket.fd = -1;
-  GetCameraLink()->link_up = 0;
+  SetUsbSocket(-1);
+  GetLinkState()->link_up = 0;
   if (end.box_fd >= 0) close(end.box_fd);
   if (end.camera_fd >= 0) close(end.camera_fd);
   end.box_fd = end.camera_fd = -1;

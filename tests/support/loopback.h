@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "camera/frame.h"
+#include "common/camera_frame.h"
 
 using Datagram = std::vector<uint8_t>;
 

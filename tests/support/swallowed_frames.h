@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "camera/usb_socket.h"
+#include "records/usb_peer.h"
 
 inline void SwallowCameraFrames() {
   int sink = socket(AF_INET, SOCK_DGRAM, 0);
@@ -19,7 +19,6 @@ inline void SwallowCameraFrames() {
   socklen_t length = sizeof addr;
   getsockname(sink, reinterpret_cast<sockaddr*>(&addr), &length);
   close(sink);
-  if (g_usb_data_socket.fd < 0) g_usb_data_socket.fd = socket(AF_INET, SOCK_DGRAM, 0);
-  g_usb_data_socket.peer = addr;
-  g_usb_data_socket.peer_length = sizeof addr;
+  if (UsbSocket() < 0) SetUsbSocket(socket(AF_INET, SOCK_DGRAM, 0));
+  SetCameraAddress(addr);
 }

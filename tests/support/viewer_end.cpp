@@ -2,16 +2,16 @@
 
 #include <unistd.h>
 
-#include "clients/client_table.h"
-#include "clients/discovery.h"
-#include "clients/protocol.h"
+#include "records/client_table.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sockets.h"
 
 ViewerEnd AttachViewer(bool data_only) {
   ViewerEnd v;
   v.fd = OpenLoopbackUdp(&v.port);
-  if (g_discovery_socket_fd < 0) {
+  if (DiscoverySocket() < 0) {
     uint16_t unused = 0;
-    g_discovery_socket_fd = OpenLoopbackUdp(&unused);
+    SetDiscoverySocket(OpenLoopbackUdp(&unused));
   }
   AddClient("127.0.0.1", v.port, data_only ? 1 : 0);
   return v;

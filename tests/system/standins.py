@@ -5,8 +5,12 @@ vb-camera prints one line per frame it receives from the box:
 and "answer ok|mismatch|missing NAME ..." lines for the box's answers to its
 queries. vb-viewer prints one line per message from the box ("status
 flags=0x11 clients=1 rc=0 ...", "link data state=2", "video 25 dgrams/s ...").
+
+The helpers below start the daemon and the stand-ins in a sandbox and send
+what a viewer sends, for the tests that share those steps.
 """
 
+import json
 import re
 import struct
 import time
@@ -111,6 +115,59 @@ def wait_exit(sb, proc, timeout=20.0):
     """Waits for a process to end by itself; returns its exit code or None."""
     sb.wait_until(lambda: not proc.running(), timeout)
     return proc.returncode()
+
+
+# Starting the daemon and the stand-ins, and sending as a viewer.
+
+def start_daemon(sb, config=None, ready="Init device discovery"):
+    """Writes the configuration (when given), starts the daemon and waits for
+    the start-up line that says it is ready."""
+    if config is not None:
+        sb.write_config(config)
+    daemon = sb.start_daemon()
+    sb.expect(sb.wait_for(daemon, ready, timeout=30), "daemon did not start")
+    return daemon
+
+
+def start_camera(sb, daemon):
+    """A still camera stand-in that asks nothing, once the link is up: every
+    frame it receives is one the box originates."""
+    camera = sb.start_tool("vb-camera", "--still", "--no-queries", "--quiet")
+    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "link did not come up")
+    return camera
+
+
+def start_status_viewer(sb):
+    """A viewer, once the camera's status has reached the box through it."""
+    viewer = sb.start_tool("vb-viewer", "--data-only")
+    sb.expect(wait_line(viewer, "camera-status work_mode=1", timeout=15), "no status report reached the box")
+    return viewer
+
+
+def send_json(sb, command):
+    """Sends one JSON command (a text, or an object to encode) from an
+    unregistered viewer and waits until that viewer is done."""
+    text = command if isinstance(command, str) else json.dumps(command, separators=(",", ":"))
+    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
+    sb.expect(wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text[:200])
+
+
+def viewer_port(viewer):
+    """The UDP port a vb-viewer says it sends from."""
+    line = wait_line(viewer, "vb-viewer ", timeout=10)
+    m = re.search(r"from port (\d+)", line or "")
+    if not m:
+        raise AssertionError("viewer did not say its port: %r" % line)
+    return int(m.group(1))
+
+
+def read_bytes(path):
+    """The file's bytes, or none when it does not exist."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
 
 
 # Datagrams as the peers send them, for tests that play a peer by hand.

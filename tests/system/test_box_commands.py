@@ -17,10 +17,7 @@ MAX_PAYLOAD = 3992
 
 
 def start(sb, config="control_enabled=1\n"):
-    sb.write_config(config)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    return daemon
+    return si.start_daemon(sb, config)
 
 
 def viewer(sb):
@@ -29,26 +26,12 @@ def viewer(sb):
     return v
 
 
-def send(sb, command):
-    text = json.dumps(command, separators=(",", ":"))
-    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
-    sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text[:200])
-
-
 def json_reply(sb, v, cmd_prefix, since=0):
     line = si.wait_line(v, "json " + cmd_prefix, timeout=15, since=since)
     sb.expect(line is not None, "no reply starting %r" % cmd_prefix)
     text = line[len("json "):]
     sb.expect(len(text.encode()) <= MAX_PAYLOAD, "reply of %d bytes" % len(text.encode()))
     return json.loads(text)
-
-
-def read_bytes(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
 
 
 def test_wifi_scan_reply(sb):
@@ -61,7 +44,7 @@ def test_wifi_scan_reply(sb):
     sb.set_scan_output(scan)
     start(sb)
     v = viewer(sb)
-    send(sb, {"cmd": "wlan", "param": "scan", "value": "2"})
+    si.send_json(sb, {"cmd": "wlan", "param": "scan", "value": "2"})
     reply = json_reply(sb, v, '{"cmd":"wlanscan"')
     sb.expect(reply["param"] == "2", "param %r" % reply["param"])
     got = reply["value"].split(",")
@@ -73,13 +56,13 @@ def test_wifi_scan_reply(sb):
 
 def test_line_breaks_in_texts_do_not_add_lines(sb):
     start(sb)
-    send(sb, {"cmd": "updateparam", "name": "wifi", "value4": "1", "value5": "Home\r\nrc_input_enabled=1",
-              "value6": "pw\n[main]", "value7": "2", "value8": "AP", "value9": "x", "value10": "5",
-              "value11": "36", "value12": "US"})
-    sb.expect(sb.wait_until(lambda: b'wifi_ssid="' in read_bytes(BOOT_FILE) and read_bytes(RUN_FILE), 15),
+    si.send_json(sb, {"cmd": "updateparam", "name": "wifi", "value4": "1", "value5": "Home\r\nrc_input_enabled=1",
+                      "value6": "pw\n[main]", "value7": "2", "value8": "AP", "value9": "x", "value10": "5",
+                      "value11": "36", "value12": "US"})
+    sb.expect(sb.wait_until(lambda: b'wifi_ssid="' in si.read_bytes(BOOT_FILE) and si.read_bytes(RUN_FILE), 15),
               "file not saved")
-    sb.wait_until(lambda: read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == read_bytes(BOOT_FILE), 5)
-    data = read_bytes(BOOT_FILE)
+    sb.wait_until(lambda: si.read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == si.read_bytes(BOOT_FILE), 5)
+    data = si.read_bytes(BOOT_FILE)
     sb.expect(b'\r\nwifi_ssid="Homerc_input_enabled=1"\r\n' in data, "ssid line %r" % data[-900:])
     sb.expect(b'\r\nwifi_psk="pw[main]"\r\n' in data, "psk line")
     sb.expect(data.count(b"\r\nrc_input_enabled=") == 1, "a second rc_input_enabled line")
@@ -95,20 +78,21 @@ def test_saved_file_loads_back_after_restart(sb):
          "value7": "1", "value8": "Box", "value9": "appw", "value10": "2.4", "value11": "6",
          "value12": "DE"},
     ]:
-        send(sb, command)
-    sb.expect(sb.wait_until(lambda: b'\r\nap_country=DE\r\n' in read_bytes(BOOT_FILE) and read_bytes(RUN_FILE), 15),
+        si.send_json(sb, command)
+    sb.expect(sb.wait_until(lambda: b'\r\nap_country=DE\r\n' in si.read_bytes(BOOT_FILE)
+                            and si.read_bytes(RUN_FILE), 15),
               "settings not saved")
-    sb.wait_until(lambda: read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == read_bytes(BOOT_FILE), 5)
+    sb.wait_until(lambda: si.read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == si.read_bytes(BOOT_FILE), 5)
     v = viewer(sb)
-    send(sb, {"cmd": "configrequest"})
+    si.send_json(sb, {"cmd": "configrequest"})
     before = json_reply(sb, v, '{"app"')
     sb.stop(v)
     sb.stop(daemon)
 
     # What a launcher does: start again on the saved file.
-    start(sb, read_bytes(RUN_FILE).decode())
+    start(sb, si.read_bytes(RUN_FILE).decode())
     v = viewer(sb)
-    send(sb, {"cmd": "configrequest"})
+    si.send_json(sb, {"cmd": "configrequest"})
     after = json_reply(sb, v, '{"app"')
     sb.expect(before == after, "report changed across the restart:\n%r\n%r" % (before, after))
     sb.expect(after["osdbrdw"] == 44 and after["rcin_map"] == "pan,tilt,,zoom", "values %r" % after)

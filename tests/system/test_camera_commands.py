@@ -36,13 +36,10 @@ def is_clock(frame):
 
 
 def start(sb):
-    sb.write_config("control_enabled=1\ndevice_mode=0\n")
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb, "control_enabled=1\ndevice_mode=0\n")
     # No queries: every frame that reaches the camera is then one the box
     # originates, numbered by its sequence counter.
-    camera = sb.start_tool("vb-camera", "--still", "--no-queries", "--quiet")
-    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "link did not come up")
+    camera = si.start_camera(sb, daemon)
     # Let the focus and status reports arrive before the commands that read them.
     viewer = sb.start_tool("vb-viewer", "--data-only")
     sb.expect(si.wait_line(viewer, "focus mode=1", timeout=15), "no focus report reached the box")
@@ -176,9 +173,7 @@ def test_gimbal_control_and_attitude_from_the_viewer(sb):
 def test_carrier_attitude_stops_after_a_client_attitude(sb):
     # Working as Inspire without a flight controller, the box sends a level
     # carrier attitude every 100 loop passes, until a viewer sends its own.
-    sb.write_config("control_enabled=1\ndevice_mode=1\ncooperative_mode=0\n")
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    si.start_daemon(sb, "control_enabled=1\ndevice_mode=1\ncooperative_mode=0\n")
     camera = sb.start_tool("vb-camera", "--mode", "inspire", "--still", "--no-queries", "--quiet")
     level = "51 03>04 00 03:42 | 00 00 80 3F 00 00 00 00 00 00 00 00 00 00 00 80" + " 00" * 22
 

@@ -42,9 +42,7 @@ def descriptors_without_cloexec(pid):
 
 
 def test_programs_the_box_runs_inherit_none_of_its_descriptors(sb):
-    sb.write_config("control_enabled=1\nap_iface=wlan0\nrc_input_enabled=1\n")
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb, "control_enabled=1\nap_iface=wlan0\nrc_input_enabled=1\n")
     sb.start_tool("vb-camera", "--still", "--quiet", "--video-kbps", "1000")
     viewer = sb.start_tool("vb-viewer", "--quiet-video")
     sb.expect(sb.wait_for(daemon, "video connected\n", timeout=15), "no video")

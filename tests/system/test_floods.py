@@ -43,9 +43,7 @@ CONFIRM_KEY = "91 0F"
 
 
 def start(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    return daemon
+    return si.start_daemon(sb)
 
 
 def video_lines(viewer):

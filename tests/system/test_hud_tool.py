@@ -11,6 +11,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
+import standins as si  # noqa: E402
 
 RECORD_SIZE = 2728
 PRIVATE = "/vb_hud_test"
@@ -112,8 +113,7 @@ def test_snapshot_of_odd_records(sb):
 
 
 def test_snapshot_of_the_daemon_record(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start")
+    si.start_daemon(sb, ready="Init FTP")
     sb.start_tool("vb-camera", "--still", "--quiet", "--video-kbps", "500")
     sb.start_tool("vb-viewer", "--quiet-video")
     state = {}

@@ -2,7 +2,6 @@
 unmount hangs is killed after 30 s, the boot partition is forced read-only, the
 save after it goes through, and viewers are served all along."""
 
-import json
 import os
 import sys
 import time
@@ -14,35 +13,20 @@ import standins as si  # noqa: E402
 BOOT_FILE = "/boot/vantagebridge-cable.conf"
 
 
-def send(sb, command):
-    text = json.dumps(command, separators=(",", ":"))
-    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
-    sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text)
-
-
-def read_bytes(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
-
-
 def test_hung_unmount_is_killed_and_saves_go_on(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb, ready="Init FTP")
     viewer = sb.start_tool("vb-viewer")
     sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
 
     sb.set_program_hangs("umount", True)
-    send(sb, {"cmd": "updateparam", "name": "osd_top_offset", "value": "5"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "osd_top_offset", "value": "5"})
     sb.expect(sb.wait_until(lambda: "umount /boot" in sb.stub_log(), 15), "no unmount: %r" % sb.stub_log())
     hung_at = time.monotonic()
     sb.set_program_hangs("umount", False)  # the one already running keeps hanging
 
     # Commands that need no save are served while the save hangs; the next save waits for it.
-    send(sb, {"cmd": "updateparam", "name": "osd_bottom_offset", "value": "7"})
-    send(sb, {"cmd": "configrequest"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "osd_bottom_offset", "value": "7"})
+    si.send_json(sb, {"cmd": "configrequest"})
     sb.expect(si.wait_line(viewer, "json {", timeout=10) is not None, "no report during the hung save")
 
     sb.expect(sb.wait_until(lambda: "mount -o ro,remount /boot" in sb.stub_log(), 60),
@@ -55,9 +39,9 @@ def test_hung_unmount_is_killed_and_saves_go_on(sb):
     first = log.index("umount /boot")
     sb.expect(log[first + 1:first + 3] == ["mount /boot", "mount -o ro,remount /boot"],
               "after the hung unmount: %r" % log[first:])
-    sb.expect(sb.wait_until(lambda: b"\r\nosd_bottom_offset=7\r\n" in read_bytes(BOOT_FILE), 15),
+    sb.expect(sb.wait_until(lambda: b"\r\nosd_bottom_offset=7\r\n" in si.read_bytes(BOOT_FILE), 15),
               "the waiting save never ran")
-    sb.expect(b"\r\nosd_top_offset=5\r\n" in read_bytes(BOOT_FILE), "the first save was lost")
+    sb.expect(b"\r\nosd_top_offset=5\r\n" in si.read_bytes(BOOT_FILE), "the first save was lost")
     sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
 
 

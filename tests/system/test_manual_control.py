@@ -29,14 +29,9 @@ SHOT_RELEASE_C = "23 09>01 40 01:01 | 00 00 00 00 00 91 00 00 00 91"
 
 
 def start(sb):
-    sb.write_config(RC_CONFIG)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    camera = sb.start_tool("vb-camera", "--still", "--no-queries", "--quiet")
-    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "link did not come up")
-    viewer = sb.start_tool("vb-viewer", "--data-only")
-    sb.expect(si.wait_line(viewer, "camera-status work_mode=1", timeout=15), "no status report reached the box")
-    return daemon, camera, viewer
+    daemon = si.start_daemon(sb, RC_CONFIG)
+    camera = si.start_camera(sb, daemon)
+    return daemon, camera, si.start_status_viewer(sb)
 
 
 def run_rc(sb, script, timeout=30):

@@ -48,13 +48,9 @@ def serve_ftp(sb, folders):
 
 
 def start(sb):
-    sb.write_config(CONFIG)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init FTP\n", timeout=30), "no FTP start-up line")
-    camera = sb.start_tool("vb-camera", "--still", "--no-queries", "--quiet")
-    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "link did not come up")
-    viewer = sb.start_tool("vb-viewer", "--data-only")
-    sb.expect(si.wait_line(viewer, "camera-status work_mode=1", timeout=15), "no status report reached the box")
+    daemon = si.start_daemon(sb, CONFIG, ready="Init FTP\n")
+    camera = si.start_camera(sb, daemon)
+    si.start_status_viewer(sb)
     return daemon, camera
 
 

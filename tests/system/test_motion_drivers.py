@@ -1,10 +1,11 @@
 """The gimbal stops when what drove it goes: the RC reader leaving its running
-status mid-pan, the viewer that set a speed falling silent or saying goodbye.
-The real daemon runs in the sandbox with the camera stand-in receiving the
-frames; every other viewer's comings and goings leave the motion alone."""
+status mid-pan, the viewer that set a speed (by gimbal control or by a JSON
+command) falling silent or saying goodbye, and so does an optical zoom a
+viewer started. The real daemon runs in the sandbox with the camera stand-in
+receiving the frames; every other viewer's comings and goings leave the
+motion alone."""
 
 import os
-import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -23,46 +24,38 @@ SPEED = "20 02>04 40 04:0C"
 PAN_1000 = SPEED + " | E8 03 00 00 00 00 90"
 PAN_500 = SPEED + " | F4 01 00 00 00 00 90"
 STOP = SPEED + " | 00 00 00 00 00 00 90"
+ZOOM = "17 02>01 40 02:B8"
+ZOOM_IN = ZOOM + " | 01 48 01 00"
+ZOOM_STOPS = [ZOOM + " | 00 48 00 00", ZOOM + " | FF 48 00 00"]
 
 
 def start(sb, config="control_enabled=1\n"):
-    sb.write_config(config)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    camera = sb.start_tool("vb-camera", "--still", "--no-queries", "--quiet")
-    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "link did not come up")
-    return daemon, camera
+    daemon = si.start_daemon(sb, config)
+    return daemon, si.start_camera(sb, daemon)
 
 
-def speeds(camera, since=0):
-    return [f.text for f in si.frames(camera, since) if f.text.startswith(SPEED)]
+def speeds(camera, since=0, kind=SPEED):
+    return [f.text for f in si.frames(camera, since) if f.text.startswith(kind)]
 
 
 def expect_moving(sb, camera, moving, since, count=10, why="the gimbal did not move"):
-    sb.expect(sb.wait_until(lambda: speeds(camera, since).count(moving) >= count, timeout=10),
-              "%s: %r" % (why, speeds(camera, since)[-3:]))
+    kind = moving.split(" | ")[0]
+    sb.expect(sb.wait_until(lambda: speeds(camera, since, kind).count(moving) >= count, timeout=10),
+              "%s: %r" % (why, speeds(camera, since, kind)[-3:]))
 
 
-def expect_stopped(sb, camera, moving, since):
-    """One stop frame after the last moving one, then no speed frame for two
-    more watchdog passes (each dates the camera once)."""
-    sb.expect(sb.wait_until(lambda: STOP in speeds(camera, since), timeout=10),
-              "no stop frame: %r" % speeds(camera, since)[-3:])
+def expect_stopped(sb, camera, moving, since, stops=(STOP,)):
+    """The stop frames after the last moving one, then no frame of the kind
+    for two more watchdog passes (each dates the camera once)."""
+    kind = moving.split(" | ")[0]
+    sb.expect(sb.wait_until(lambda: stops[0] in speeds(camera, since, kind), timeout=10),
+              "no stop frame: %r" % speeds(camera, since, kind)[-3:])
     stop_line = next(i for i, l in enumerate(si.lines(camera))
-                     if i >= since and si.RX.match(l) and si.Frame(si.RX.match(l)).text == STOP)
+                     if i >= since and si.RX.match(l) and si.Frame(si.RX.match(l)).text == stops[0])
     dated = lambda: sum(1 for f in si.frames(camera, stop_line) if f.set == 0x02 and f.id == 0x54)
     sb.expect(sb.wait_until(lambda: dated() >= 2, timeout=10), "the watchdog stopped")
-    after = speeds(camera, stop_line)
-    sb.expect(after == [STOP], "speed frames after the stop: %r" % after[:5])
-    sb.expect(moving not in after, "the gimbal moved on")
-
-
-def viewer_port(viewer):
-    line = si.wait_line(viewer, "vb-viewer ", timeout=10)
-    m = re.search(r"from port (\d+)", line or "")
-    if not m:
-        raise AssertionError("viewer did not say its port: %r" % line)
-    return int(m.group(1))
+    after = speeds(camera, stop_line, kind)
+    sb.expect(after == list(stops), "frames after the stop: %r" % after[:5])
 
 
 def test_rc_status_leaving_six_mid_pan_stops_the_gimbal(sb):
@@ -82,9 +75,9 @@ def test_silent_viewer_stops_its_speed_and_only_its_own(sb):
     daemon, camera = start(sb)
     mark = len(si.lines(camera))
     driver = sb.start_tool("vb-viewer", "--data-only", "--gimbal", "1,500,0")
-    driver_port = viewer_port(driver)
+    driver_port = si.viewer_port(driver)
     other = sb.start_tool("vb-viewer", "--data-only")
-    other_port = viewer_port(other)
+    other_port = si.viewer_port(other)
     expect_moving(sb, camera, PAN_500, mark, why="the viewer's speed did not move the gimbal")
 
     # Another viewer falls silent and expires: the motion goes on, and the
@@ -107,7 +100,7 @@ def test_viewer_goodbye_stops_its_speed(sb):
     daemon, camera = start(sb)
     mark = len(si.lines(camera))
     driver = sb.start_tool("vb-viewer", "--data-only", "--gimbal", "1,500,0")
-    port = viewer_port(driver)
+    port = si.viewer_port(driver)
     expect_moving(sb, camera, PAN_500, mark, why="the viewer's speed did not move the gimbal")
     mark = len(si.lines(camera))
     sb.stop(driver)  # a viewer that ends says goodbye
@@ -115,9 +108,44 @@ def test_viewer_goodbye_stops_its_speed(sb):
     expect_stopped(sb, camera, PAN_500, mark)
 
 
+def test_motions_a_viewer_starts_by_command_end_with_it(sb):
+    """A JSON command's motion belongs to the viewer that sent it: a "moverel"
+    speed ends when its viewer falls silent, an optical zoom when its viewer
+    says goodbye; another viewer's leaving ends neither."""
+    daemon, camera = start(sb)
+    mark = len(si.lines(camera))
+    mover = sb.start_tool("vb-viewer", "--data-only", "--command", "position/moverel", "500", "0")
+    mover_port = si.viewer_port(mover)
+    zoomer = sb.start_tool("vb-viewer", "--data-only", "--command", "zoom", "-3", "1")
+    zoomer_port = si.viewer_port(zoomer)
+    other = sb.start_tool("vb-viewer", "--data-only")
+    other_port = si.viewer_port(other)
+    expect_moving(sb, camera, PAN_500, mark, why="the command's speed did not move the gimbal")
+    expect_moving(sb, camera, ZOOM_IN, mark, why="the command did not zoom")
+
+    sb.stop(other)
+    sb.expect(sb.wait_for(daemon, "client 127.0.0.1:%d removed\n" % other_port, timeout=10), "no goodbye")
+    mark = len(si.lines(camera))
+    expect_moving(sb, camera, PAN_500, mark, why="another viewer's goodbye stopped the gimbal")
+    expect_moving(sb, camera, ZOOM_IN, mark, why="another viewer's goodbye stopped the zoom")
+
+    mover.popen.kill()
+    mover.popen.wait()
+    mark = len(si.lines(camera))
+    sb.expect(sb.wait_for(daemon, "Client 127.0.0.1:%d lost\n" % mover_port, timeout=15), "mover not expired")
+    expect_stopped(sb, camera, PAN_500, mark)
+    expect_moving(sb, camera, ZOOM_IN, len(si.lines(camera)), why="the mover's expiry stopped the zoom")
+
+    mark = len(si.lines(camera))
+    sb.stop(zoomer)
+    sb.expect(sb.wait_for(daemon, "client 127.0.0.1:%d removed\n" % zoomer_port, timeout=10), "no goodbye")
+    expect_stopped(sb, camera, ZOOM_IN, mark, stops=ZOOM_STOPS)
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_rc_status_leaving_six_mid_pan_stops_the_gimbal,
         test_silent_viewer_stops_its_speed_and_only_its_own,
         test_viewer_goodbye_stops_its_speed,
+        test_motions_a_viewer_starts_by_command_end_with_it,
     ])

@@ -16,9 +16,7 @@ BOOT_FILE = "/boot/vantagebridge-cable.conf"
 
 
 def start(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    return daemon
+    return si.start_daemon(sb)
 
 
 def send(sb, start, *args):

@@ -16,34 +16,17 @@ RUN_FILE = "/run/vantagebridge.conf"
 
 
 def start(sb, config="control_enabled=1\n"):
-    sb.write_config(config)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    return daemon
-
-
-def send(sb, command):
-    text = json.dumps(command, separators=(",", ":"))
-    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
-    sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text)
-
-
-def read_bytes(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
+    return si.start_daemon(sb, config)
 
 
 def wait_file_with(sb, line, timeout=15):
     """Waits until the boot file holds the CR LF line; returns the file's bytes."""
     want = line.encode() + b"\r\n"
-    sb.expect(sb.wait_until(lambda: want in read_bytes(BOOT_FILE) and read_bytes(RUN_FILE), timeout),
-              "%s never held %r: %r" % (BOOT_FILE, line, read_bytes(BOOT_FILE)[-300:]))
+    sb.expect(sb.wait_until(lambda: want in si.read_bytes(BOOT_FILE) and si.read_bytes(RUN_FILE), timeout),
+              "%s never held %r: %r" % (BOOT_FILE, line, si.read_bytes(BOOT_FILE)[-300:]))
     # The file is rewritten whole; give the writer's last steps a moment to finish.
-    sb.wait_until(lambda: read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == read_bytes(BOOT_FILE), 5)
-    return read_bytes(BOOT_FILE)
+    sb.wait_until(lambda: si.read_bytes(RUN_FILE).replace(b"\n", b"\r\n") == si.read_bytes(BOOT_FILE), 5)
+    return si.read_bytes(BOOT_FILE)
 
 
 def check_layout(sb, data):
@@ -52,7 +35,8 @@ def check_layout(sb, data):
     sb.expect(b"\n" not in data.replace(b"\r\n", b""), "a line does not end in CR LF")
     sb.expect(b"\r\nshield_close=" in data and data.endswith(b"\r\n\r\n"), "file end %r" % data[-40:])
     # The copy under /run is the same text with LF line ends.
-    sb.expect(read_bytes(RUN_FILE) == data.replace(b"\r\n", b"\n"), "LF copy differs: %r" % read_bytes(RUN_FILE)[:80])
+    sb.expect(si.read_bytes(RUN_FILE) == data.replace(b"\r\n", b"\n"),
+              "LF copy differs: %r" % si.read_bytes(RUN_FILE)[:80])
 
 
 def stub_lines_in_order(sb, wanted):
@@ -69,7 +53,7 @@ SAVE = ["mount -o rw,remount /boot", "umount /boot", "mount /boot"]
 
 def test_osd_borders_saved_with_crlf(sb):
     start(sb)
-    send(sb, {"cmd": "updateparam", "name": "osd_borders", "value": "300", "value2": "20"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "osd_borders", "value": "300", "value2": "20"})
     data = wait_file_with(sb, "osd_border_width=44")
     sb.expect(b"\r\nosd_border_height=20\r\n" in data, "border height not saved")
     sb.expect(b"# OSD borders width (pixels)\r\n# 0 - disabled\r\nosd_border_width=44\r\n\r\n" in data,
@@ -81,19 +65,19 @@ def test_osd_borders_saved_with_crlf(sb):
 
 def test_flags_and_texts_saved(sb):
     start(sb)
-    send(sb, {"cmd": "updateparam", "name": "rcin_enabled", "value": "true"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_enabled", "value": "true"})
     wait_file_with(sb, "rc_input_enabled=1")
     sb.expect(sb.wait_until(lambda: "killall -q rcin" in sb.stub_log(), 10), "rcin not restarted")
-    send(sb, {"cmd": "updateparam", "name": "rcin_enabled", "value": "yes"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_enabled", "value": "yes"})
     wait_file_with(sb, "rc_input_enabled=0")
-    send(sb, {"cmd": "updateparam", "name": "rcin_speed", "value": "50", "value2": "-20", "value3": "x"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_speed", "value": "50", "value2": "-20", "value3": "x"})
     data = wait_file_with(sb, "rc_input_speed_pan=50")
     sb.expect(b"\r\nrc_input_speed_tilt=-20\r\n" in data and b"\r\nrc_input_speed_dutch=0\r\n" in data,
               "speeds not saved as given")
     sb.expect(b"# RC pan speed (%)\r\n# 0 - 100\r\nrc_input_speed_pan=50\r\n" in data, "speed comment not literal")
-    send(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": "Home", "value6": "secret",
-              "value7": "1", "value8": "My Net", "value9": "pw", "value10": "5", "value11": "36",
-              "value12": "US"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": "Home", "value6": "secret",
+                      "value7": "1", "value8": "My Net", "value9": "pw", "value10": "5", "value11": "36",
+                      "value12": "US"})
     data = wait_file_with(sb, 'ap_ssid="My Net"')
     for line in [b'wifi_iface=wlan0', b'wifi_ssid="Home"', b'wifi_psk="secret"', b'ap_iface=wifi0',
                  b'ap_psk="pw"', b'ap_mode=5', b'ap_channel=36', b'ap_country=US']:
@@ -109,16 +93,16 @@ def test_camera_mode_changes_end_the_daemon_with_code_2(sb):
             if os.path.exists(leftover):
                 os.unlink(leftover)
         daemon = start(sb)
-        send(sb, {"cmd": "updateparam", "name": name, "value": value})
+        si.send_json(sb, {"cmd": "updateparam", "name": name, "value": value})
         code = si.wait_exit(sb, daemon, 15)
         sb.expect(code == 2, "%s: exit code %r" % (name, code))
-        sb.expect(("\r\n%s\r\n" % line).encode() in read_bytes(BOOT_FILE), "%s not saved before the exit" % name)
+        sb.expect(("\r\n%s\r\n" % line).encode() in si.read_bytes(BOOT_FILE), "%s not saved before the exit" % name)
         sb.stop(daemon)
 
 
 def test_restart_ends_the_daemon_with_code_3_without_saving(sb):
     daemon = start(sb)
-    send(sb, {"cmd": "restart"})
+    si.send_json(sb, {"cmd": "restart"})
     code = si.wait_exit(sb, daemon, 15)
     sb.expect(code == 3, "exit code %r" % code)
     sb.expect(not os.path.exists(BOOT_FILE), "restart wrote the configuration file")
@@ -128,7 +112,7 @@ def test_config_request_reaches_the_viewer(sb):
     start(sb, "control_enabled=1\nosd_border_width=12\n")
     viewer = sb.start_tool("vb-viewer")
     sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
-    send(sb, {"cmd": "configrequest"})
+    si.send_json(sb, {"cmd": "configrequest"})
     line = si.wait_line(viewer, "json {", timeout=10)
     sb.expect(line is not None, "no configuration report")
     report = json.loads(line[len("json "):])
@@ -139,7 +123,7 @@ def test_config_request_reaches_the_viewer(sb):
 def config_report(sb):
     viewer = sb.start_tool("vb-viewer")
     sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
-    send(sb, {"cmd": "configrequest"})
+    si.send_json(sb, {"cmd": "configrequest"})
     line = si.wait_line(viewer, "json {", timeout=10)
     sb.expect(line is not None, "no configuration report")
     sb.stop(viewer)
@@ -160,23 +144,22 @@ def test_long_texts_survive_a_restart(sb):
 
 
 def restart_with_long_texts(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb)
     ssid = "Caf\u00e9 = #1 [net]: ok;"
     ssid += "s" * (32 - len(ssid.encode()))  # the longest SSID, in UTF-8 bytes
     lan_psk = ("p;w=:#[x] inner space " * 3)[:62] + "k"  # 63 bytes
     ap_psk = "q" * 8  # a viewer's command is cut at 255 bytes: room for one long password
     rc_map = ",".join(["pan", "tilt", "zoom", "focus", "iso"] * 10)[:184].rstrip(",")
     sb.expect(len(ssid.encode()) == 32 and len(lan_psk) == 63 and len(rc_map) > 180, "test texts")
-    send(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": ssid, "value6": lan_psk,
-              "value7": "1", "value8": "Box", "value9": ap_psk})
+    si.send_json(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": ssid, "value6": lan_psk,
+                      "value7": "1", "value8": "Box", "value9": ap_psk})
     wait_file_with(sb, 'ap_ssid="Box"')
-    send(sb, {"cmd": "updateparam", "name": "rcin_map", "value": rc_map})
+    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_map", "value": rc_map})
     wait_file_with(sb, "rc_input_map=" + rc_map)
     # A map that would reach past the line the loader reads is refused whole.
-    send(sb, {"cmd": "updateparam", "name": "rcin_map", "value": "," * 186 + "disabled=1"})
+    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_map", "value": "," * 186 + "disabled=1"})
     sb.expect(sb.wait_for(daemon, "updateparam rcin_map refused", timeout=15), "refusal not logged")
-    sb.expect(b"disabled=1" not in read_bytes(BOOT_FILE), "the refused map reached the file")
+    sb.expect(b"disabled=1" not in si.read_bytes(BOOT_FILE), "the refused map reached the file")
 
     sb.stop(daemon)
     daemon = sb.start_daemon()

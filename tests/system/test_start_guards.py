@@ -36,26 +36,13 @@ def started(sb, daemon):
     sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start: %r" % daemon.stderr_text())
 
 
-def send(sb, text):
-    sender = sb.start_tool("vb-viewer", "--no-register", "--send", text, "--seconds", "0.6", "--quiet-video")
-    sb.expect(si.wait_exit(sb, sender, 10) == 0, "viewer did not send %s" % text)
-
-
-def read_bytes(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
-
-
 def test_second_copy_leaves_the_running_one_alone(sb):
     first = sb.start_daemon()
     started(sb, first)
     sentinel = bytes(range(0x40, 0x40 + RC_VALUES[1]))
     sb.write_hud(RC_VALUES[0], sentinel)
     before_title = sb.read_hud(0, 27)
-    config_mem = read_bytes("/dev/shm/config_mem")
+    config_mem = si.read_bytes("/dev/shm/config_mem")
 
     second = sb.start_daemon()
     code = si.wait_exit(sb, second, 15)
@@ -64,7 +51,7 @@ def test_second_copy_leaves_the_running_one_alone(sb):
     sb.expect(second.stdout_text() == "", "second copy printed %r" % second.stdout_text())
     sb.expect(sb.read_hud(*RC_VALUES) == sentinel, "RC values changed: %r" % sb.read_hud(*RC_VALUES))
     sb.expect(sb.read_hud(0, 27) == before_title, "marker or title changed: %r" % sb.read_hud(0, 27))
-    sb.expect(read_bytes("/dev/shm/config_mem") == config_mem, "config_mem changed")
+    sb.expect(si.read_bytes("/dev/shm/config_mem") == config_mem, "config_mem changed")
     sb.expect(first.running(), "the running copy ended with %r" % first.returncode())
 
     # Once the first copy is gone the lock goes with it.
@@ -102,16 +89,16 @@ def test_missing_working_copy_reads_the_boot_file(sb):
 
     viewer = sb.start_tool("vb-viewer")
     sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
-    send(sb, '{"cmd":"configrequest"}')
+    si.send_json(sb, '{"cmd":"configrequest"}')
     line = si.wait_line(viewer, "json {", timeout=15)
     sb.expect(line is not None, "no configuration report")
     report = json.loads(line[len("json "):])
     sb.expect(report.get("osdbrdw") == 12, "report %r" % line[:300])
 
-    send(sb, '{"cmd":"updateparam","name":"osd_top_offset","value":"5"}')
-    sb.expect(sb.wait_until(lambda: b"\r\nosd_top_offset=5\r\n" in read_bytes(BOOT_FILE), 15),
-              "not saved: %r" % read_bytes(BOOT_FILE)[-200:])
-    saved = read_bytes(BOOT_FILE)
+    si.send_json(sb, '{"cmd":"updateparam","name":"osd_top_offset","value":"5"}')
+    sb.expect(sb.wait_until(lambda: b"\r\nosd_top_offset=5\r\n" in si.read_bytes(BOOT_FILE), 15),
+              "not saved: %r" % si.read_bytes(BOOT_FILE)[-200:])
+    saved = si.read_bytes(BOOT_FILE)
     for line in (b'ap_ssid="Keep Me"', b'wifi_psk="secret"', b"osd_border_width=12", b"control_enabled=1"):
         sb.expect(b"\r\n" + line + b"\r\n" in saved, "setting lost in the save: %r" % line)
 

@@ -9,6 +9,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
+import standins as si  # noqa: E402
 
 WIDTH, HEIGHT, FRAMES = 320, 240, 50
 FORWARD_PORT = 5600
@@ -17,8 +18,7 @@ FORWARD_PORT = 5600
 def test_forwarded_stream_decodes(sb):
     ffmpeg = shutil.which("ffmpeg")
     sb.expect(ffmpeg is not None, "ffmpeg is missing; run scripts/install-deps")
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb, ready="Init FTP")
     # The receiver a user would run, printing one checksum line per decoded frame.
     receiver = sb.start([ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-f", "h264",
                          "-i", "udp://127.0.0.1:%d?timeout=60000000&buffer_size=4000000" % FORWARD_PORT,

@@ -20,18 +20,7 @@ SHOW_CHANNELS = 888
 
 
 def start(sb, config="control_enabled=1\n"):
-    sb.write_config(config)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
-    return daemon
-
-
-def viewer_port(viewer):
-    line = si.wait_line(viewer, "vb-viewer ", timeout=10)
-    m = re.search(r"from port (\d+)", line or "")
-    if not m:
-        raise AssertionError("viewer did not say its port: %r" % line)
-    return int(m.group(1))
+    return si.start_daemon(sb, config)
 
 
 def send_video(count, size=1400, gap=0.01):
@@ -55,7 +44,7 @@ def summary(viewer):
 def test_registration_is_acknowledged_once(sb):
     daemon = start(sb)
     viewer = sb.start_tool("vb-viewer", "--seconds", "3.5", "--quiet-video")
-    port = viewer_port(viewer)
+    port = si.viewer_port(viewer)
     sb.expect(si.wait_exit(sb, viewer, 20) == 0, "viewer did not finish")
     acks, _, _ = summary(viewer)
     sb.expect(acks == 1, "repeated connect requests must be silent keep-alives, got %d acks" % acks)
@@ -101,7 +90,7 @@ def test_video_loss_is_reported_after_three_seconds(sb):
 def test_silent_viewer_expires(sb):
     daemon = start(sb)
     viewer = sb.start_tool("vb-viewer", "--quiet-video")
-    port = viewer_port(viewer)
+    port = si.viewer_port(viewer)
     sb.expect(si.wait_line(viewer, "ack", timeout=10) is not None, "viewer not acknowledged")
     # Killed, it cannot say goodbye: only the expiry can remove it.
     viewer.popen.kill()

@@ -42,9 +42,7 @@ RECORD_STOP = "23 09>01 00 01:01 | 04 00 00 00 00 91 0D 00 00 98"
 
 
 def start_box(sb, camera_args=("--still",), config="control_enabled=1\n"):
-    sb.write_config(config)
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    daemon = si.start_daemon(sb, config)
     camera = sb.start_tool("vb-camera", "--quiet", *camera_args)
     sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "camera link did not come up")
     web = sb.start_tool("vb-web", "--port", PORT)

@@ -14,6 +14,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
+import standins as si  # noqa: E402
 
 PORT = 8080
 SOURCE_WWW = os.path.join(sandbox.REPO, "tools", "vb-web", "www")
@@ -84,8 +85,7 @@ def capabilities(pid):
 
 
 def test_mailbox_needs_the_daemons_user_but_no_capability(sb):
-    daemon = sb.start_daemon()
-    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    si.start_daemon(sb)
     mode = os.stat("/dev/shm/hud_mem").st_mode & 0o777
     sb.expect(mode == 0o600, "/hud_mem has mode %o" % mode)
     prefix = install_web(sb)

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "camera/frame.h"
+#include "common/camera_frame.h"
 #include "common/wire.h"
 #include "printer.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "camera/frame.h"
+#include "common/camera_frame.h"
 
 void FormatHex(const uint8_t* data, size_t length, char* out, size_t size) {
   if (size == 0) return;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "camera/frame.h"
+#include "common/camera_frame.h"
 #include "common/wire.h"
 #include "records/camera_codes.h"
 

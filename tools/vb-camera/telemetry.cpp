@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "camera/frame.h"
+#include "common/camera_frame.h"
 #include "common/wire.h"
 
 const TelemetryInfo kTelemetryInfo[kTelemetryKindCount] = {

@@ -1,7 +1,7 @@
 // The live terminal view of a HudState snapshot (ncurses).
 #pragma once
 
-#include "camera/hud_state.h"
+#include "records/hud_state.h"
 
 // Starts and ends curses mode on the terminal.
 void OpenHudScreen();

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "camera/hud_state.h"
+#include "records/hud_state.h"
 
 // Maps the shared-memory object read-only (O_RDONLY, PROT_READ): this tool
 // can never change what the daemon and its siblings share. nullptr and a

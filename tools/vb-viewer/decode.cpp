@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "clients/protocol.h"
 #include "common/wire.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "../common/tool_support.h"
-#include "clients/protocol.h"
 #include "decode.h"
+#include "records/viewer_protocol.h"
 #include "requests.h"
 #include "vocabulary_use.h"
 

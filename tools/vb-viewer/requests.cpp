@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "clients/protocol.h"
 #include "common/wire.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 

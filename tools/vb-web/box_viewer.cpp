@@ -8,8 +8,8 @@
 
 #include <cstring>
 
-#include "clients/protocol.h"
 #include "common/wire.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 

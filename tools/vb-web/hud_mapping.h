@@ -10,7 +10,7 @@
 #include <shared_mutex>
 #include <string>
 
-#include "camera/hud_state.h"
+#include "records/hud_state.h"
 
 class HudMapping {
  public:

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "camera/hud_state.h"
+#include "records/hud_state.h"
 
 namespace {
 

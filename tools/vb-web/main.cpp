@@ -14,9 +14,9 @@
 
 #include "../common/tool_support.h"
 #include "box_viewer.h"
-#include "clients/protocol.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
+#include "records/viewer_protocol.h"
 #include "static_files.h"
 #include "web_server.h"
 

@@ -6,6 +6,6 @@
 #include <string>
 
 #include "box_viewer.h"
-#include "camera/hud_state.h"
+#include "records/hud_state.h"
 
 std::string FormatStateJson(const HudState* hud, const BoxStatus& box, size_t commands_waiting);

@@ -8,7 +8,7 @@ class ParserEntry : public CameraLinkTest {
  protected:
   void SetUp() override {
     CameraLinkTest::SetUp();
-    GetCameraLink()->link_up = 0;
+    GetLinkState()->link_up = 0;
   }
 };
 
@@ -20,20 +20,20 @@ TEST_F(ParserEntry, FirstFrameOfAnyLengthBringsTheLinkUpOnce) {
   Feed(unknown);
   Feed(unknown);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "data connected\n");
-  EXPECT_EQ(GetCameraLink()->link_up, 1);
+  EXPECT_EQ(GetLinkState()->link_up, 1);
   EXPECT_EQ(hud->data_connected, 1);
   EXPECT_EQ(hud->telemetry_connected, 1);
   EXPECT_EQ(hud->camera_status_valid, 0);
   EXPECT_EQ(GetSharedConfig()->camera_connected, 1);
-  uint32_t age = MillisecondClock() - GetCameraLink()->last_rx_ms;
+  uint32_t age = MillisecondClock() - GetLinkState()->last_rx_ms;
   EXPECT_LT(age, 60000u);
 }
 
 TEST_F(ParserEntry, EveryFrameStampsItsArrival) {
-  GetCameraLink()->link_up = 1;
-  GetCameraLink()->last_rx_ms = 12345;
+  GetLinkState()->link_up = 1;
+  GetLinkState()->last_rx_ms = 12345;
   Feed(CameraMessage(22));
-  EXPECT_NE(GetCameraLink()->last_rx_ms, 12345u);
+  EXPECT_NE(GetLinkState()->last_rx_ms, 12345u);
 }
 
 // A keep-alive query: intact, it brings the link up and is answered at once.
@@ -74,11 +74,11 @@ TEST_F(ParserEntry, DatagramsThatAreNotOneIntactFrameChangeNothing) {
     testing::internal::CaptureStderr();
     ParseCameraDatagram(c.datagram.data(), static_cast<uint16_t>(c.datagram.size()));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(GetCameraLink()->link_up, 0);
-    EXPECT_EQ(GetCameraLink()->last_rx_ms, 0u);
+    EXPECT_EQ(GetLinkState()->link_up, 0);
+    EXPECT_EQ(GetLinkState()->last_rx_ms, 0u);
   }
   ParseCameraDatagram(nullptr, 0);
-  EXPECT_EQ(GetCameraLink()->link_up, 0);
+  EXPECT_EQ(GetLinkState()->link_up, 0);
   EXPECT_TRUE(TakeFrames(camera_, 50, 150).empty());
   // The same query intact is answered: the cases above were refused for their flaw alone.
   testing::internal::CaptureStderr();

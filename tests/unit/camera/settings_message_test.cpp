@@ -1,6 +1,6 @@
 #include <string>
 
-#include "camera/camera_messages.h"
+#include "camera/settings_message.h"
 #include "camera_fixture.h"
 #include "platform/worker_pool.h"
 
@@ -13,15 +13,15 @@ std::vector<uint8_t> Settings(std::initializer_list<std::pair<size_t, uint8_t>> 
 class SettingsMessage : public CameraLinkTest {};
 
 TEST_F(SettingsMessage, FillsTheRecordAndSendsTheSettingsRecordAndZoomLevel) {
-  GetCameraLink()->zoom_level = 42;
+  GetMotionIntent()->zoom_level = 42;
   Feed(Settings({{13, 0x64}, {14, 0x80}, {15, 0x00}, {16, 0x16}, {17, 7},    {21, 0x21}, {23, 0x23},
                  {24, 1},    {25, 3},    {31, 0x31}, {34, 0x34}, {35, 0x35}, {38, 0xFF}, {39, 0x00},
                  {42, 0x42}, {43, 0x43}, {49, 0x18}, {50, 0x01}, {51, 1},    {52, 2},    {53, 3},
                  {54, 0x54}, {55, 0x55}, {66, 0x03}, {67, 0x67}, {68, 2}}));
   HudState* hud = GetHudState();
   EXPECT_EQ(hud->shutter_code, 0x8064u);
-  EXPECT_EQ(GetCameraLink()->shutter_index, 37);
-  EXPECT_EQ(g_known_shutter_index.load(), 37);
+  EXPECT_EQ(GetLinkState()->shutter_index, 37);
+  EXPECT_EQ(GetLinkState()->known_shutter_index.load(), 37);
   EXPECT_EQ(hud->settings_byte16, 0x16);
   EXPECT_EQ(hud->exposure_compensation, -30);
   EXPECT_EQ(hud->settings_byte21, 0x21);
@@ -35,8 +35,8 @@ TEST_F(SettingsMessage, FillsTheRecordAndSendsTheSettingsRecordAndZoomLevel) {
   EXPECT_EQ(hud->settings_byte42, 0x42);
   EXPECT_EQ(hud->settings_byte43, 0x43);
   EXPECT_DOUBLE_EQ(hud->aperture, 2.8);
-  EXPECT_EQ(GetCameraLink()->aperture_index, 5);
-  EXPECT_EQ(g_known_aperture_index.load(), 5);
+  EXPECT_EQ(GetLinkState()->aperture_index, 5);
+  EXPECT_EQ(GetLinkState()->known_aperture_index.load(), 5);
   EXPECT_EQ(hud->settings_value51, 0x030201u);
   EXPECT_EQ(hud->settings_value54, 0x5554);
   EXPECT_EQ(hud->settings_flag66, 1);
@@ -63,11 +63,11 @@ TEST_F(SettingsMessage, UnknownShutterAndApertureKeepTheirIndexes) {
   Feed(Settings({{13, 0x64}, {14, 0x80}, {49, 0x18}, {50, 0x01}}));
   Feed(Settings({{13, 0x65}, {14, 0x80}, {49, 0x19}, {50, 0x01}}));
   EXPECT_EQ(GetHudState()->shutter_code, 0x8065u);
-  EXPECT_EQ(GetCameraLink()->shutter_index, 37);
-  EXPECT_EQ(g_known_shutter_index.load(), 37);
+  EXPECT_EQ(GetLinkState()->shutter_index, 37);
+  EXPECT_EQ(GetLinkState()->known_shutter_index.load(), 37);
   EXPECT_DOUBLE_EQ(GetHudState()->aperture, 2.81);
-  EXPECT_EQ(GetCameraLink()->aperture_index, 5);
-  EXPECT_EQ(g_known_aperture_index.load(), 5);
+  EXPECT_EQ(GetLinkState()->aperture_index, 5);
+  EXPECT_EQ(GetLinkState()->known_aperture_index.load(), 5);
 }
 
 TEST_F(SettingsMessage, VideoFormatChangeRestartsTheDisplay) {
@@ -134,11 +134,11 @@ TEST_F(SettingsMessage, ShotModeFollowsByte68AndItsCompanions) {
   int n = 0;
   for (const Row& r : rows) {
     SCOPED_TRACE(n++);
-    GetCameraLink()->shot_mode = K;
-    GetCameraLink()->shot_submode = K;
+    GetLinkState()->shot_mode = K;
+    GetLinkState()->shot_submode = K;
     Feed(Settings(r.bytes));
-    EXPECT_EQ(GetCameraLink()->shot_mode, r.mode);
-    EXPECT_EQ(GetCameraLink()->shot_submode, r.submode);
+    EXPECT_EQ(GetLinkState()->shot_mode, r.mode);
+    EXPECT_EQ(GetLinkState()->shot_submode, r.submode);
     EXPECT_EQ(GetHudState()->shot_mode, r.mode);
     EXPECT_EQ(GetHudState()->shot_submode, r.submode);
   }

@@ -12,15 +12,15 @@ class Supervision : public CameraLinkTest {
  protected:
   void SetUp() override {
     CameraLinkTest::SetUp();
-    g_date_sync_pending = 0;
+    GetLinkState()->date_sync_pending = 0;
     CopyTextField(GetHudState()->title, sizeof GetHudState()->title, "Vantagebridge Cable Basic");
     CopyTextField(GetHudState()->version_text, sizeof GetHudState()->version_text, "v.0.14.10");
   }
   void TearDown() override {
-    g_date_sync_pending = 1;
+    GetLinkState()->date_sync_pending = 1;
     CameraLinkTest::TearDown();
   }
-  void LastFrameAgo(uint32_t ms) { GetCameraLink()->last_rx_ms = MillisecondClock() - ms; }
+  void LastFrameAgo(uint32_t ms) { GetLinkState()->last_rx_ms = MillisecondClock() - ms; }
   std::string Step() {
     testing::internal::CaptureStderr();
     SuperviseCameraLink();
@@ -52,7 +52,7 @@ TEST_F(Supervision, LinkStaysUpWithinASecondAndDropsAfterIt) {
   hud->data_connected = hud->telemetry_connected = hud->camera_status_valid = 1;
   LastFrameAgo(500);
   EXPECT_EQ(Step(), "");
-  EXPECT_EQ(GetCameraLink()->link_up, 1);
+  EXPECT_EQ(GetLinkState()->link_up, 1);
   EXPECT_STREQ(hud->telemetry_text, "");
   EXPECT_EQ(hud->hud_visible, 1);
   EXPECT_EQ(hud->title[0], 0);
@@ -61,7 +61,7 @@ TEST_F(Supervision, LinkStaysUpWithinASecondAndDropsAfterIt) {
 
   LastFrameAgo(1001);
   EXPECT_EQ(Step(), "data disconnected\n");
-  EXPECT_EQ(GetCameraLink()->link_up, 0);
+  EXPECT_EQ(GetLinkState()->link_up, 0);
   EXPECT_EQ(hud->data_connected, 0);
   EXPECT_EQ(hud->telemetry_connected, 0);
   EXPECT_EQ(hud->camera_status_valid, 0);
@@ -74,8 +74,8 @@ TEST_F(Supervision, LinkStaysUpWithinASecondAndDropsAfterIt) {
 
 TEST_F(Supervision, LinkThatNeverCameUpReportsDisconnectedEverySecond) {
   HudState* hud = GetHudState();
-  GetCameraLink()->link_up = 0;
-  GetCameraLink()->last_rx_ms = 0;
+  GetLinkState()->link_up = 0;
+  GetLinkState()->last_rx_ms = 0;
   GetSharedConfig()->hud_enabled = 1;
   hud->hud_visible = 1;
   EXPECT_EQ(Step(), "");
@@ -99,7 +99,7 @@ TEST_F(Supervision, HudVisibilityIsLeftAloneWhenTheHudIsDisabled) {
 }
 
 TEST_F(Supervision, CameraClockIsSetEverySecondUntilTheTimeCommand) {
-  g_date_sync_pending = 1;
+  GetLinkState()->date_sync_pending = 1;
   int day, month, year, hour, minute, second;
   LocalDateTime(&day, &month, &year, &hour, &minute, &second);
   LastFrameAgo(0);
@@ -116,15 +116,15 @@ TEST_F(Supervision, CameraClockIsSetEverySecondUntilTheTimeCommand) {
   Step();
   EXPECT_EQ(DateFrames().size(), 1u);
 
-  g_date_sync_pending = 0;
+  GetLinkState()->date_sync_pending = 0;
   LastFrameAgo(0);
   Step();
   EXPECT_TRUE(DateFrames().empty());
 }
 
 TEST_F(Supervision, NoClockFrameWhileTheLinkIsDown) {
-  g_date_sync_pending = 1;
-  GetCameraLink()->link_up = 0;
+  GetLinkState()->date_sync_pending = 1;
+  GetLinkState()->link_up = 0;
   LastFrameAgo(0);
   Step();
   EXPECT_TRUE(DateFrames().empty());
@@ -176,12 +176,12 @@ TEST_F(Supervision, StateCommandGoesOutOncePerRun) {
   auto frames = TakeFrames(camera_);
   ASSERT_EQ(frames.size(), 3u);
   for (auto& f : frames) EXPECT_EQ(FrameText(f), "14 02>01 40 02:66 | 00");
-  EXPECT_EQ(GetCameraLink()->state_action_done, 1);
+  EXPECT_EQ(GetLinkState()->state_action_done, 1);
   LastFrameAgo(0);
   Step();
   EXPECT_TRUE(TakeFrames(camera_, 50, 150).empty());
 
-  GetCameraLink()->state_action_done = 0;
+  GetLinkState()->state_action_done = 0;
   hud->settings_flag66 = 1;
   LastFrameAgo(0);
   Step();
@@ -201,7 +201,7 @@ TEST_F(Supervision, StateCommandNeedsAValidStatusOfState11) {
     LastFrameAgo(0);
     Step();
     EXPECT_TRUE(TakeFrames(camera_, 50, 150).empty());
-    EXPECT_EQ(GetCameraLink()->state_action_done, 0);
+    EXPECT_EQ(GetLinkState()->state_action_done, 0);
   }
 }
 

@@ -29,7 +29,7 @@ TEST_F(Telemetry, AttitudeScalesEachAxisIntoDegreesRadiansAndTexts) {
       {0, 0, 0, 0, 0, 0, "0", "0", "0"},
   };
   HudState* hud = GetHudState();
-  GetCameraLink()->orientation_lock_wanted = 1;  // locked, as reported below
+  GetMotionIntent()->orientation_lock_wanted = 1;  // locked, as reported below
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pan_text);
     Feed(Attitude(c.p, c.t, c.d, 0));
@@ -68,16 +68,15 @@ TEST_F(Telemetry, TwentyFiveByteFramesOfOtherCommandsAreNotAttitude) {
 }
 
 TEST_F(Telemetry, AttitudeSteersTheLockBackToWhatTheUserWants) {
-  CameraLink* link = GetCameraLink();
-  link->orientation_lock_wanted = 0;
+  GetMotionIntent()->orientation_lock_wanted = 0;
   Feed(Attitude(0, 0, 0, 1));  // reports unlocked, as wanted
   EXPECT_EQ(GetHudState()->orientation_locked, 0);
-  EXPECT_EQ(link->lock_call_count, 0);
+  EXPECT_EQ(GetMotionIntent()->lock_call_count, 0);
   EXPECT_TRUE(TakeFrames(camera_, 50, 150).empty());
 
   Feed(Attitude(0, 0, 0, 0));  // reports locked: the unlock keys go out
   EXPECT_EQ(GetHudState()->orientation_locked, 1);
-  EXPECT_EQ(link->lock_call_count, 1);
+  EXPECT_EQ(GetMotionIntent()->lock_call_count, 1);
   auto frames = TakeFrames(camera_);
   ASSERT_FALSE(frames.empty());
   for (auto& f : frames) EXPECT_EQ(f.raw.size(), 23u);
@@ -88,20 +87,19 @@ std::vector<uint8_t> Status(uint8_t flags, uint8_t byte13 = 0, uint8_t byte42 = 
 }
 
 TEST_F(Telemetry, RecordingIndicatorBlinksWhileRecordingAndStopsAtOnce) {
-  CameraLink* link = GetCameraLink();
   Feed(Status(0x80));
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), HIGH);
   Feed(Status(0x80));  // within 500 ms: no change
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), HIGH);
-  link->blink_ms = MillisecondClock() - 501;
+  GetLinkState()->blink_ms = MillisecondClock() - 501;
   Feed(Status(0xBF, 0, 0, 50));
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), LOW);
-  link->blink_ms = MillisecondClock() - 501;
+  GetLinkState()->blink_ms = MillisecondClock() - 501;
   Feed(Status(0x80));
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), HIGH);
   Feed(Status(0x40));
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), LOW);
-  EXPECT_EQ(link->blink_ms, 0u);
+  EXPECT_EQ(GetLinkState()->blink_ms, 0u);
 }
 
 TEST_F(Telemetry, StatusFillsTheRecordAndTheStatusRecordForViewers) {
@@ -126,7 +124,7 @@ TEST_F(Telemetry, StatusFillsTheRecordAndTheStatusRecordForViewers) {
   EXPECT_EQ(hud->work_mode, 1);
   EXPECT_EQ(hud->status_byte42, 0x21);
   EXPECT_EQ(hud->status_byte13, 0x10);
-  EXPECT_EQ(GetCameraLink()->shot_active, 1);
+  EXPECT_EQ(GetLinkState()->shot_active, 1);
 
   auto records = ViewerMessages(7);
   ASSERT_EQ(records.size(), 1u);
@@ -176,8 +174,8 @@ TEST_F(Telemetry, FocusStoresTheStateAndReportsItToViewers) {
   EXPECT_EQ(hud->focus_flag, 1);
   EXPECT_EQ(hud->focus_valid, 1);
   EXPECT_EQ(hud->focus_byte32, 7);
-  EXPECT_EQ(GetCameraLink()->focus_range, 1000u);
-  EXPECT_EQ(GetCameraLink()->focus_byte42, 0x33u);
+  EXPECT_EQ(GetLinkState()->focus_range, 1000u);
+  EXPECT_EQ(GetLinkState()->focus_byte42, 0x33u);
 
   auto payloads = TakeViewerPayloads(viewer_);
   ASSERT_EQ(payloads.size(), 3u);

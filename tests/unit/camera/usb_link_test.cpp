@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "camera/usb_socket.h"
 #include "camera_fixture.h"
+#include "records/usb_peer.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ class DataSource : public testing::Test {
  protected:
   void SetUp() override {
     ResetCameraState();
-    g_usb_data_socket.fd = -1;
+    SetUsbSocket(-1);
   }
   std::string Start() {
     testing::internal::CaptureStderr();
@@ -34,10 +34,10 @@ TEST_F(DataSource, ReadsTheModesAndResetsTheLinkWithoutControl) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log);
-    GetCameraLink()->source_mode = 1 - c.source_mode;
-    GetCameraLink()->cooperative = 1 - c.cooperative;
-    GetCameraLink()->link_up = 1;
-    GetCameraLink()->last_rx_ms = 77;
+    GetLinkState()->source_mode = 1 - c.source_mode;
+    GetLinkState()->cooperative = 1 - c.cooperative;
+    GetLinkState()->link_up = 1;
+    GetLinkState()->last_rx_ms = 77;
     HudState* hud = GetHudState();
     hud->telemetry_connected = hud->data_connected = hud->hud_visible = hud->camera_status_valid = 1;
     digitalWrite(kRecordingIndicatorPin, HIGH);
@@ -47,16 +47,14 @@ TEST_F(DataSource, ReadsTheModesAndResetsTheLinkWithoutControl) {
     config->control_enabled = 0;
 
     EXPECT_EQ(Start(), c.log);
-    EXPECT_EQ(GetCameraLink()->source_mode, c.source_mode);
-    EXPECT_EQ(GetCameraLink()->cooperative, c.cooperative);
-    EXPECT_EQ(GetCameraLink()->link_up, 0);
-    EXPECT_EQ(GetCameraLink()->last_rx_ms, 0u);
+    EXPECT_EQ(GetLinkState()->source_mode, c.source_mode);
+    EXPECT_EQ(GetLinkState()->cooperative, c.cooperative);
+    EXPECT_EQ(GetLinkState()->link_up, 0);
+    EXPECT_EQ(GetLinkState()->last_rx_ms, 0u);
     EXPECT_EQ(hud->telemetry_connected + hud->data_connected + hud->hud_visible + hud->camera_status_valid, 0);
-    EXPECT_EQ(GetCameraLink()->hud, hud);
-    EXPECT_EQ(GetCameraLink()->config, config);
     EXPECT_EQ(GpioSimMode(kRecordingIndicatorPin), OUTPUT);
     EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), LOW);
-    EXPECT_EQ(g_usb_data_socket.fd, -1);  // no socket without camera control
+    EXPECT_EQ(UsbSocket(), -1);  // no socket without camera control
   }
 }
 
@@ -72,13 +70,13 @@ std::vector<uint8_t> KeepAlive(uint16_t sequence) {
 TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
   SharedConfig* config = GetSharedConfig();
   config->control_enabled = 1;
-  g_usb_data_bind_port = 0;
+  SetUsbDataBindPort(0);
   EXPECT_EQ(Start(), "Init data source\nMode: Osmo\nCooperative mode: False\nInit USB data\n");
-  g_usb_data_bind_port = kUsbDataPort;
-  ASSERT_GE(g_usb_data_socket.fd, 0);
+  SetUsbDataBindPort(kUsbDataPort);
+  ASSERT_GE(UsbSocket(), 0);
   sockaddr_in bound{};
   socklen_t bound_length = sizeof bound;
-  ASSERT_EQ(getsockname(g_usb_data_socket.fd, reinterpret_cast<sockaddr*>(&bound), &bound_length), 0);
+  ASSERT_EQ(getsockname(UsbSocket(), reinterpret_cast<sockaddr*>(&bound), &bound_length), 0);
   EXPECT_EQ(bound.sin_addr.s_addr, htonl(INADDR_ANY));
   const uint16_t box_port = ntohs(bound.sin_port);
   ASSERT_NE(box_port, 0);
@@ -93,7 +91,7 @@ TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].size(), 14u);
   EXPECT_EQ(GetU16(answers[0].data() + 6), 0x0102);
-  EXPECT_EQ(GetCameraLink()->link_up, 1);
+  EXPECT_EQ(GetLinkState()->link_up, 1);
   EXPECT_EQ(GetHudState()->data_connected, 1);
 
   // A datagram that is not one whole frame gets no answer.
@@ -126,8 +124,8 @@ TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
   EXPECT_TRUE(ReceiveDatagrams(first, 50, 100).empty());
 
   // Leave the process-wide socket as other tests expect it.
-  g_usb_data_socket.fd = -1;
-  GetCameraLink()->link_up = 0;
+  SetUsbSocket(-1);
+  GetLinkState()->link_up = 0;
   close(first);
   close(second);
 }

@@ -7,12 +7,17 @@
 #include <thread>
 #include <vector>
 
-#include "camera/camera_link.h"
-#include "camera/hud_state.h"
-#include "camera/motion.h"
-#include "clients/client_table.h"
 #include "clients/discovery.h"
-#include "clients/protocol.h"
+#include "commands/dispatcher.h"
+#include "operations/motion.h"
+#include "platform/worker_pool.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/reset.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sockets.h"
 #include "viewer_end.h"
 
 namespace {
@@ -20,10 +25,10 @@ namespace {
 class DiscoveryTest : public testing::Test {
  protected:
   void SetUp() override {
-    ClearClientTable();
-    if (g_discovery_socket_fd < 0) {
+    ResetRecords();
+    if (DiscoverySocket() < 0) {
       uint16_t unused = 0;
-      g_discovery_socket_fd = OpenLoopbackUdp(&unused);
+      SetDiscoverySocket(OpenLoopbackUdp(&unused));
     }
     client_ = OpenLoopbackUdp(&port_);
   }
@@ -117,13 +122,7 @@ class ClientMotionTest : public DiscoveryTest {
   void SetUp() override {
     DiscoveryTest::SetUp();
     camera_ = AttachCameraEnd(true);
-    CameraLink* link = GetCameraLink();
-    link->gimbal_stopped = 1;
-    link->rc_pan_speed = 0;
-    link->rc_tilt_speed = 0;
-    link->pan_speed_wanted = link->tilt_speed_wanted = link->dutch_speed_wanted = 0;
-    link->client_pan_speed = link->client_tilt_speed = 0;
-    link->client_speed_driver = 0;
+    GetMotionIntent()->gimbal_stopped = 1;
   }
   void TearDown() override {
     DetachCameraEnd(camera_);
@@ -139,20 +138,19 @@ TEST_F(ClientMotionTest, GimbalControlSignExtendsItsValues) {
   EXPECT_EQ(FrameText(frames[0]), "23 02>04 40 04:0A | D4 FE 00 00 C2 01 64 00 E0 04");
 
   Handle({kMsgGimbalControl, 1, 0xD4, 0xFE, 0x02, 0x00});  // speed pan -300, tilt 2
-  EXPECT_EQ(GetCameraLink()->client_pan_speed, -300);
-  EXPECT_EQ(GetCameraLink()->client_tilt_speed, 2);
+  EXPECT_EQ(GetMotionIntent()->client_pan_speed, -300);
+  EXPECT_EQ(GetMotionIntent()->client_tilt_speed, 2);
 
   Handle({kMsgGimbalControl, 2, 0xFD, 0xFF, 0xFF, 0xFF});  // a = -3: optical zoom, b = -1: out
   frames = TakeFrames(camera_);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(FrameText(frames[0]), "17 02>01 40 02:B8 | 01 48 00 00");
-  EXPECT_EQ(GetCameraLink()->optical_zoom_direction, -1);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, -1);
 }
 
 // The client speed belongs to the viewer that set it: that viewer's goodbye
 // or expiry takes it back (one stop frame), anyone else's changes nothing.
 TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
-  CameraLink* link = GetCameraLink();
   const std::vector<uint8_t> pan300 = {kMsgGimbalControl, 1, 0x2C, 0x01, 0x00, 0x00};
   const std::vector<uint8_t> pan200 = {kMsgGimbalControl, 1, 0xC8, 0x00, 0x00, 0x00};
   const std::string stop = "20 02>04 40 04:0C | 00 00 00 00 00 00 90";
@@ -161,25 +159,69 @@ TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
   Handle({kMsgDisconnect}, 40002, "127.0.0.3");
   ReleaseViewerMotion("127.0.0.2", 40009);  // same host, another viewer
   ReleaseViewerMotion("127.0.0.4", 40001);
-  EXPECT_EQ(link->pan_speed_wanted, 300);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 300);
   EXPECT_TRUE(TakeFrames(camera_, 50, 100).empty());
   ReleaseViewerMotion("127.0.0.2", 40001);  // as expiry does
-  EXPECT_EQ(link->pan_speed_wanted, 0);
-  EXPECT_EQ(link->client_pan_speed, 0);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->client_pan_speed, 0);
   auto frames = TakeFrames(camera_);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(FrameText(frames[0]), stop);
 
   // The last viewer to set a speed owns it; the RC's share stays.
-  link->rc_pan_speed = 40;
+  GetMotionIntent()->rc_pan_speed = 40;
   Handle(pan300, 40001, "127.0.0.2");
   Handle(pan200, 40002, "127.0.0.3");
   Handle({kMsgDisconnect}, 40001, "127.0.0.2");
-  EXPECT_EQ(link->pan_speed_wanted, 240);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 240);
   Handle({kMsgDisconnect}, 40002, "127.0.0.3");
-  EXPECT_EQ(link->pan_speed_wanted, 40);
-  EXPECT_EQ(link->client_pan_speed, 0);
-  EXPECT_EQ(link->client_speed_driver.load(), 0u);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 40);
+  EXPECT_EQ(GetMotionIntent()->client_pan_speed, 0);
+  EXPECT_EQ(GetMotionIntent()->client_speed_driver.load(), 0u);
+}
+
+// A JSON command that starts a motion carries its viewer through the worker
+// pool: that viewer's goodbye stops the motion (with the frames a stop sends),
+// another viewer's changes nothing, and the same command from the mailbox has
+// no viewer to end it.
+TEST_F(ClientMotionTest, JsonMotionsEndWithTheViewerThatStartedThem) {
+  const struct {
+    const char* command;
+    const char* stop_command;
+    std::atomic<int32_t>& value;
+    std::vector<std::string> stop;
+  } cases[] = {
+      {R"({"cmd":"position","param":"moverel","value1":"500","value2":"-300"})",
+       R"({"cmd":"position","param":"moverel","value1":"0","value2":"0"})", GetMotionIntent()->pan_speed_wanted,
+       {"20 02>04 40 04:0C | 00 00 00 00 00 00 90"}},
+      {R"({"cmd":"zoom","param":"-2","value1":"3"})", R"({"cmd":"zoom","param":"-2","value1":"0"})",
+       GetMotionIntent()->zoom_speed, {}},
+      {R"({"cmd":"zoom","param":"-3","value1":"1"})", R"({"cmd":"zoom","param":"-3","value1":"0"})",
+       GetMotionIntent()->optical_zoom_direction,
+       {"17 02>01 40 02:B8 | 00 48 00 00", "17 02>01 40 02:B8 | FF 48 00 00"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const std::string text = c.command;
+    Handle(std::vector<uint8_t>(text.begin(), text.end()), 40001, "127.0.0.2");
+    WaitForIdleWorkers();
+    ASSERT_NE(c.value.load(), 0);
+    TakeFrames(camera_, 50, 100);
+    Handle({kMsgDisconnect}, 40002, "127.0.0.2");
+    ReleaseViewerMotion("127.0.0.3", 40001);
+    EXPECT_NE(c.value.load(), 0);
+    Handle({kMsgDisconnect}, 40001, "127.0.0.2");
+    EXPECT_EQ(c.value.load(), 0);
+    std::vector<std::string> sent;
+    for (const SentFrame& f : TakeFrames(camera_, 50, 200)) sent.push_back(FrameText(f));
+    EXPECT_EQ(sent, c.stop);
+
+    DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()), 0);
+    ReleaseViewerMotion("127.0.0.2", 40001);
+    EXPECT_NE(c.value.load(), 0);
+    DispatchCameraCommand(c.stop_command, static_cast<int>(std::strlen(c.stop_command)), 0);
+    TakeFrames(camera_, 50, 100);
+  }
 }
 
 TEST_F(ClientMotionTest, UnknownGimbalSelectorDoesNothing) {

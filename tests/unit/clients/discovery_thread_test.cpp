@@ -13,12 +13,15 @@
 #include <thread>
 #include <vector>
 
-#include "camera/hud_state.h"
-#include "clients/client_table.h"
 #include "clients/discovery.h"
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
+#include "clients/json_worker.h"
 #include "platform/worker_pool.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/reset.h"
+#include "records/viewer_protocol.h"
+#include "senders/viewer_sender.h"
+#include "senders/viewer_sockets.h"
 #include "viewer_end.h"
 
 namespace {
@@ -45,8 +48,7 @@ class DiscoveryThreadTest : public testing::Test {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Init device discovery\n");
   }
   void SetUp() override {
-    ClearClientTable();
-    GetHudState()->show_rc_channels = 0;
+    ResetRecords();
     client_ = OpenLoopbackUdp(&port_);
   }
   void TearDown() override {
@@ -125,7 +127,7 @@ TEST_F(DiscoveryThreadTest, RowSocketsShareThePortButTakeNothingThatArrives) {
   }
   EXPECT_TRUE(WaitFor([] { return GetHudState()->client_count == kMaxClients || GetClientRow(kMaxClients - 1).port; }));
   for (int i = 0; i < kMaxClients; ++i) EXPECT_NE(GetClientRow(i).port, 0u) << i;
-  for (int i = 0; i < kMaxClients; ++i) EXPECT_NE(ViewerSocket(i), g_discovery_socket_fd) << i;
+  for (int i = 0; i < kMaxClients; ++i) EXPECT_NE(ViewerSocket(i), DiscoverySocket()) << i;
 
   SendShortMessage(6, 1, 2, 3, 4, 5, 6);
   for (int fd : viewers) {
@@ -148,17 +150,17 @@ TEST(JsonCommand, OnlyTheFirst255BytesRun) {
   ASSERT_EQ(fits.size(), 255u);
   std::string cut = fits;
   cut.insert(cut.size() - 1, 1, ' ');  // the closing brace is byte 256
-  RunJsonCommand(reinterpret_cast<const uint8_t*>(cut.data()), static_cast<int>(cut.size()));
+  PostJsonCommand(reinterpret_cast<const uint8_t*>(cut.data()), static_cast<int>(cut.size()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(GetHudState()->show_rc_channels, 0);
-  RunJsonCommand(reinterpret_cast<const uint8_t*>(fits.data()), static_cast<int>(fits.size()));
+  PostJsonCommand(reinterpret_cast<const uint8_t*>(fits.data()), static_cast<int>(fits.size()), 0);
   EXPECT_TRUE(WaitFor([] { return GetHudState()->show_rc_channels == 1; }));
 }
 
 TEST(JsonCommand, TextEndsAtItsFirstNul) {
   GetHudState()->show_rc_channels = 0;
   std::string text = std::string("\0", 1) + kShowChannels;
-  RunJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+  PostJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(GetHudState()->show_rc_channels, 0);
 }
@@ -203,7 +205,7 @@ TEST(JsonCommand, BeyondTheQueueCommandsAreDroppedWithOneLogLine) {
   for (int i = 0; i < 200; ++i) {
     const int last_fitting = kWorkQueueSize - 1;
     const std::string& text = i < last_fitting ? other : i == last_fitting ? kShowChannels : hide;
-    RunJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+    PostJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()), 0);
   }
   SetGate(true);
   WaitForIdleWorkers();

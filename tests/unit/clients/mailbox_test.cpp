@@ -3,12 +3,13 @@
 #include <cstring>
 #include <string>
 
-#include "camera/hud_state.h"
-#include "clients/client_table.h"
 #include "clients/mailbox.h"
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
-#include "config/shared_config.h"
+#include "clients/video_source.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
+#include "records/viewer_protocol.h"
 #include "viewer_end.h"
 
 namespace {
@@ -16,15 +17,9 @@ namespace {
 class MailboxTest : public testing::Test {
  protected:
   void SetUp() override {
-    ClearClientTable();
+    ResetRecords();
     ResetMailboxAndRcRelay();
-    g_video_send_active = 0;
-    HudState* hud = GetHudState();
-    std::memset(hud->command_mailbox, 0, sizeof hud->command_mailbox);
-    std::memset(hud->rc_channel_values, 0, sizeof hud->rc_channel_values);
-    hud->rc_input_status = 0;
-    hud->show_rc_channels = 0;
-    GetSharedConfig()->rc_input_enabled = 0;
+    SetVideoSendActive(false);
     viewer_ = AttachViewer(true);
   }
   void TearDown() override {
@@ -107,9 +102,9 @@ TEST_F(MailboxTest, RcReportsAreMoreThan300MsApart) {
 
 TEST_F(MailboxTest, ReportMeetingAVideoSendIsDropped) {
   GetSharedConfig()->rc_input_enabled = 1;
-  g_video_send_active = 1;
+  SetVideoSendActive(true);
   MailboxAndRcRelayPass(1000);
-  g_video_send_active = 0;
+  SetVideoSendActive(false);
   EXPECT_TRUE(TakeViewerPayloads(viewer_, 50, 200).empty());
   MailboxAndRcRelayPass(1400);
   EXPECT_EQ(TakeViewerPayloads(viewer_).size(), 1u);

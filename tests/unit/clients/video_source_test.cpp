@@ -6,11 +6,13 @@
 #include <thread>
 #include <vector>
 
-#include "camera/hud_state.h"
-#include "clients/client_table.h"
-#include "clients/protocol.h"
-#include "clients/video_bridge.h"
-#include "config/shared_config.h"
+#include "clients/video_source.h"
+#include "records/client_table.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
+#include "records/viewer_protocol.h"
 #include "viewer_end.h"
 
 namespace {
@@ -18,21 +20,16 @@ namespace {
 class VideoLinkTest : public testing::Test {
  protected:
   void SetUp() override {
-    ClearClientTable();
-    g_datagram_counter = 0;
-    g_video_send_active = 0;
-    g_video_flowing = 0;
-    g_last_video_ms = 0;
-    GetHudState()->video_connected = 0;
+    ResetRecords();
+    SetNextDatagramNumber(0);
+    SetVideoSendActive(false);
     std::memset(GetHudState()->video_text, 'x', sizeof GetHudState()->video_text);
-    GetSharedConfig()->camera_connected = 0;
-    GetSharedConfig()->disable_video_stream = 0;
   }
   void TearDown() override { ClearClientTable(); }
 
   static void SetFlowing(uint32_t last_ms) {
-    g_video_flowing = 1;
-    g_last_video_ms = last_ms;
+    GetLinkState()->video_flowing = 1;
+    GetLinkState()->last_video_ms = last_ms;
     GetHudState()->video_connected = 1;
     GetSharedConfig()->camera_connected = 1;
   }
@@ -56,7 +53,7 @@ TEST_F(VideoLinkTest, ExactlyThreeSecondsKeepsTheLink) {
   testing::internal::CaptureStderr();
   CheckVideoTimeoutAt(4000);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(g_video_flowing, 1);
+  EXPECT_EQ(GetLinkState()->video_flowing, 1);
   EXPECT_EQ(GetSharedConfig()->camera_connected, 1);
   EXPECT_STREQ(GetHudState()->video_text, "");
   auto got = TakeViewerPayloads(v);
@@ -72,7 +69,7 @@ TEST_F(VideoLinkTest, MoreThanThreeSecondsDropsTheLink) {
   CheckVideoTimeoutAt(4001);
   CheckVideoTimeoutAt(5001);  // reported once
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "video disconnected\n");
-  EXPECT_EQ(g_video_flowing, 0);
+  EXPECT_EQ(GetLinkState()->video_flowing, 0);
   EXPECT_EQ(GetHudState()->video_connected, 0);
   EXPECT_EQ(GetSharedConfig()->camera_connected, 0);
   EXPECT_STREQ(GetHudState()->video_text, "video disconnected");
@@ -85,9 +82,9 @@ TEST_F(VideoLinkTest, MoreThanThreeSecondsDropsTheLink) {
 TEST_F(VideoLinkTest, TimeoutCountsAcrossTheClockWrap) {
   SetFlowing(0xFFFFF000u);
   CheckVideoTimeoutAt(0xFFFFF000u + 3000u);
-  EXPECT_EQ(g_video_flowing, 1);
+  EXPECT_EQ(GetLinkState()->video_flowing, 1);
   CheckVideoTimeoutAt(0xFFFFF000u + 3001u);  // wraps past zero
-  EXPECT_EQ(g_video_flowing, 0);
+  EXPECT_EQ(GetLinkState()->video_flowing, 0);
 }
 
 TEST_F(VideoLinkTest, BridgeStartClearsTheTable) {
@@ -128,14 +125,25 @@ TEST_F(VideoLinkTest, ReceiveThreadForwardsEachDatagram) {
   EXPECT_EQ(got[1].size(), 65012u);
   EXPECT_TRUE(std::equal(second.begin(), second.end(), got[1].begin() + kClientHeaderSize));
   EXPECT_TRUE(ReceiveDatagrams(data_only.fd, 50, 100).empty());
-  ASSERT_TRUE(WaitFor([] { return g_video_flowing == 1; }));
+  ASSERT_TRUE(WaitFor([] { return GetLinkState()->video_flowing == 1; }));
   EXPECT_EQ(GetHudState()->video_connected, 1);
   EXPECT_EQ(GetSharedConfig()->camera_connected, 1);
-  EXPECT_NE(g_last_video_ms, 0u);
+  EXPECT_NE(GetLinkState()->last_video_ms, 0u);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Init video source\nvideo connected\n");
   close(camera);
   DetachViewer(full);
   DetachViewer(data_only);
+}
+
+TEST_F(VideoLinkTest, DisabledVideoStreamForwardsNothing) {
+  ViewerEnd v = AttachViewer();
+  GetSharedConfig()->disable_video_stream = 1;
+  std::vector<uint8_t> framed(kClientHeaderSize + 100, 1);
+  VideoDatagram datagram{framed.data(), 100};
+  ForwardVideo(&datagram, 1);
+  EXPECT_TRUE(ReceiveDatagrams(v.fd, 50, 200).empty());
+  EXPECT_EQ(NextDatagramNumber(), 0u);
+  DetachViewer(v);
 }
 
 }  // namespace

@@ -51,46 +51,44 @@ class Dispatcher : public CommandTest {
 
 TEST_F(Dispatcher, OrientationOnlyChangesTheWantedLock) {
   Check({R"({"cmd":"orientation","param":"lock"})", "set orientation lock\n", {}});
-  EXPECT_EQ(GetCameraLink()->orientation_lock_wanted, 1);
+  EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 1);
   Check({R"({"cmd":"orientation","param":"unlock"})", "set orientation unlock\n", {}});
-  EXPECT_EQ(GetCameraLink()->orientation_lock_wanted, 0);
-  GetCameraLink()->link_up = 0;
+  EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 0);
+  GetLinkState()->link_up = 0;
   Check({R"({"cmd":"orientation","param":"lock"})", "set orientation lock\n", {}});
-  EXPECT_EQ(GetCameraLink()->orientation_lock_wanted, 1);
+  EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 1);
 }
 
 TEST_F(Dispatcher, RelativeMoveStoresTheSpeedsForTheRcLoop) {
-  CameraLink* link = GetCameraLink();
   // Tilt is inverted; the gimbal is always left marked moving.
   Check({R"({"cmd":"position","param":"moverel","value1":"30","value2":"40"})", "", {}});
-  EXPECT_EQ(link->pan_speed_wanted, 30);
-  EXPECT_EQ(link->tilt_speed_wanted, -40);
-  EXPECT_EQ(link->gimbal_stopped, 0);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 30);
+  EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, -40);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 0);
   Check({R"({"cmd":"position","param":"moverel","value1":"0","value2":"0"})", "",
          {"20 02>04 40 04:0C | 00 00 00 00 00 00 90"}});
-  EXPECT_EQ(link->gimbal_stopped, 0);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 0);
   // Non-text values count as 0; the lowest integer negates without overflow.
   Check({R"({"cmd":"position","param":"moverel","value1":[1],"value2":"-99999999999"})", "", {}});
-  EXPECT_EQ(link->pan_speed_wanted, 0);
-  EXPECT_EQ(link->tilt_speed_wanted, 2147483647);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, 2147483647);
 }
 
 TEST_F(Dispatcher, ZoomKeepsTheLevelAndTheSpeed) {
-  CameraLink* link = GetCameraLink();
   Logged([] { DispatchCameraCommand(R"({"cmd":"zoom","param":"0","value1":"37"})", 0); });
   Logged([] { DispatchCameraCommand(R"({"cmd":"zoom","param":"-1","value1":"5"})", 0); });
-  EXPECT_EQ(link->zoom_level, 42);
+  EXPECT_EQ(GetMotionIntent()->zoom_level, 42);
   TextsSoFar(end_);
   Check({R"({"cmd":"zoom","param":"-2","value1":"3"})", "", {}});
-  EXPECT_EQ(link->zoom_speed, 3);
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 3);
   Check({R"({"cmd":"zoom","param":"-2","value1":"0"})", "", {}});
-  EXPECT_EQ(link->zoom_speed, 0);
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 0);
 }
 
 TEST_F(Dispatcher, TheViewersClockEndsTheBoxsClockSync) {
-  g_date_sync_pending = 1;
+  GetLinkState()->date_sync_pending = 1;
   Check({R"({"cmd":"time","value1":"20240131235958"})", "", {"20 02>01 40 02:54 | E8 07 01 1F 17 3B 3A"}});
-  EXPECT_EQ(g_date_sync_pending.load(), 0);
+  EXPECT_EQ(GetLinkState()->date_sync_pending.load(), 0);
 }
 
 TEST_F(Dispatcher, PlaybackLogsAnyTextBeforeRunningIt) {
@@ -108,7 +106,7 @@ TEST_F(Dispatcher, MemberNamesIgnoreCaseValuesDoNot) {
 }
 
 TEST_F(Dispatcher, LinkDownLogsAndSetsFlagsButSendsNothing) {
-  GetCameraLink()->link_up = 0;
+  GetLinkState()->link_up = 0;
   CheckAll({
       {R"({"cmd":"horizont","param":"calibrate"})", "full calibrate\n", {}},
       {R"({"cmd":"zoomadjustedsmoothtrack","value1":"1"})", "set Zoom Adjusted Smoothtrack to 1\n", {}},
@@ -117,10 +115,10 @@ TEST_F(Dispatcher, LinkDownLogsAndSetsFlagsButSendsNothing) {
       {R"({"cmd":"playback","param":"cancel"})", "playback command: cancel\n", {}},
   });
   Check({R"({"cmd":"zoom","param":"-2","value1":"4"})", "", {}});
-  EXPECT_EQ(GetCameraLink()->zoom_speed, 4);
-  g_date_sync_pending = 1;
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 4);
+  GetLinkState()->date_sync_pending = 1;
   Check({R"({"cmd":"time","value1":"20240131235958"})", "", {}});
-  EXPECT_EQ(g_date_sync_pending.load(), 0);
+  EXPECT_EQ(GetLinkState()->date_sync_pending.load(), 0);
 }
 
 TEST_F(Dispatcher, BadInputDoesNothing) {
@@ -156,7 +154,7 @@ TEST_F(Dispatcher, EveryVocabularyWordActs) {
   size_t count = 0;
   const CameraCommandWord* words = CameraVocabulary(&count);
   GetHudState()->focus_mode = 1;
-  GetCameraLink()->focus_range = 100;
+  GetLinkState()->focus_range = 100;
   for (size_t i = 0; i < count; ++i) {
     const CameraCommandWord& w = words[i];
     if (std::strcmp(w.name, "position/moverel") == 0) continue;  // only stores speeds for the RC loop
@@ -164,10 +162,10 @@ TEST_F(Dispatcher, EveryVocabularyWordActs) {
     const std::string value1 = SampleValue(w.value1_hint);
     char text[256];
     ASSERT_GT(BuildCameraCommand(w, param, value1.c_str(), "1", text, sizeof text), 0u) << w.name;
-    GetCameraLink()->zoom_speed = 0;
+    GetMotionIntent()->zoom_speed = 0;
     std::string log = Logged([&] { DispatchCameraCommand(text, 0); });
     auto frames = FramesSoFar(end_);
-    EXPECT_TRUE(!log.empty() || !frames.empty() || GetCameraLink()->zoom_speed != 0) << text;
+    EXPECT_TRUE(!log.empty() || !frames.empty() || GetMotionIntent()->zoom_speed != 0) << text;
   }
 }
 

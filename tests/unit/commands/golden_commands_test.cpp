@@ -32,16 +32,16 @@ struct StateField {
 const StateField kStateFields[] = {
     {"work_mode", [](int32_t v) { GetHudState()->work_mode = static_cast<uint8_t>(v); }},
     {"focus_mode", [](int32_t v) { GetHudState()->focus_mode = static_cast<uint8_t>(v); }},
-    {"focus_range", [](int32_t v) { GetCameraLink()->focus_range = static_cast<uint32_t>(v); }},
-    {"focus_assistants", [](int32_t v) { GetCameraLink()->focus_byte42 = static_cast<uint32_t>(v); }},
-    {"shot_mode", [](int32_t v) { GetCameraLink()->shot_mode = static_cast<uint8_t>(v); }},
-    {"shot_submode", [](int32_t v) { GetCameraLink()->shot_submode = static_cast<uint8_t>(v); }},
+    {"focus_range", [](int32_t v) { GetLinkState()->focus_range = static_cast<uint32_t>(v); }},
+    {"focus_assistants", [](int32_t v) { GetLinkState()->focus_byte42 = static_cast<uint32_t>(v); }},
+    {"shot_mode", [](int32_t v) { GetLinkState()->shot_mode = static_cast<uint8_t>(v); }},
+    {"shot_submode", [](int32_t v) { GetLinkState()->shot_submode = static_cast<uint8_t>(v); }},
     {"timelapse_interval", [](int32_t v) { GetHudState()->timelapse_interval = static_cast<uint16_t>(v); }},
     {"timelapse_duration", [](int32_t v) { GetHudState()->timelapse_duration = static_cast<uint16_t>(v); }},
-    {"zoom_level", [](int32_t v) { GetCameraLink()->zoom_level = v; }},
-    {"gimbal_stopped", [](int32_t v) { GetCameraLink()->gimbal_stopped = static_cast<uint8_t>(v); }},
-    {"pan_speed_wanted", [](int32_t v) { GetCameraLink()->pan_speed_wanted = v; }},
-    {"link_up", [](int32_t v) { GetCameraLink()->link_up = static_cast<uint8_t>(v); }},
+    {"zoom_level", [](int32_t v) { GetMotionIntent()->zoom_level = v; }},
+    {"gimbal_stopped", [](int32_t v) { GetMotionIntent()->gimbal_stopped = static_cast<uint8_t>(v); }},
+    {"pan_speed_wanted", [](int32_t v) { GetMotionIntent()->pan_speed_wanted = v; }},
+    {"link_up", [](int32_t v) { GetLinkState()->link_up = static_cast<uint8_t>(v); }},
 };
 
 using State = std::vector<std::pair<std::string, int32_t>>;
@@ -128,7 +128,7 @@ TEST_P(GoldenCommand, SendsExactlyItsFrames) {
     }
     EXPECT_TRUE(known) << "no such camera state: " << name;
   }
-  const uint32_t first = GetCameraLink()->sequence.load();
+  const uint32_t first = GetLinkState()->sequence.load();
   Logged([&] { DispatchCameraCommand(row.text.c_str(), static_cast<int>(row.text.size())); });
   const std::vector<SentFrame> frames = FramesSoFar(end_);
   EXPECT_EQ(Texts(frames), row.frames);

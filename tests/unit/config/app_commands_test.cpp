@@ -13,14 +13,15 @@
 #include <thread>
 #include <vector>
 
-#include "camera/hud_state.h"
 #include "config/app_commands.h"
 #include "config/loader.h"
 #include "config/report.h"
-#include "records/shared_config.h"
 #include "config/writer.h"
+#include "platform/clock.h"
 #include "platform/shell.h"
-#include "startup/clock.h"
+#include "records/hud_state.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
 #include "viewer_end.h"
 
 namespace {
@@ -61,11 +62,10 @@ class AppCommandTest : public ::testing::Test {
   }
   void ResetState() {
     unlink(path_.c_str());
+    ResetRecords();
     SharedConfig* config = GetSharedConfig();
-    *config = SharedConfig{};
     std::strcpy(config->rc_input_mode, "pwm");
     std::strcpy(config->rc2_input_mode, "sbus");
-    std::memset(GetHudState(), 0, sizeof(HudState));
     GetHudState()->rc_input_status = 7;  // as the RC reader leaves it
     SkipSleepsForFuzzing(true);
     ShellTakeLog();

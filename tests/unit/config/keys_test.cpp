@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "camera/hud_state.h"
 #include "common/wire.h"
 #include "config/keys.h"
 #include "records/config_schema.h"
+#include "records/hud_state.h"
+#include "records/reset.h"
 #include "records/shared_config.h"
 
 namespace {
@@ -17,10 +18,7 @@ const uint8_t* ConfigBytes() { return reinterpret_cast<const uint8_t*>(GetShared
 
 class SetConfigKeyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::memset(GetSharedConfig(), 0, sizeof(SharedConfig));
-    std::memset(GetHudState(), 0, sizeof(HudState));
-  }
+  void SetUp() override { ResetRecords(); }
 };
 
 // Every key of the file lands at its own offset with its own rule, and touches

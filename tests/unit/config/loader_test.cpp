@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "camera/hud_state.h"
 #include "config/loader.h"
+#include "records/hud_state.h"
+#include "records/reset.h"
 #include "records/shared_config.h"
 
 namespace {
@@ -22,7 +23,7 @@ class LoaderTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     path_ = dir_ + "/vantagebridge.conf";
-    std::memset(GetHudState(), 0, sizeof(HudState));
+    ResetRecords();
   }
   void TearDown() override {
     unlink(path_.c_str());

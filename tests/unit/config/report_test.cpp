@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "clients/protocol.h"
 #include "common/json_text.h"
 #include "config/report.h"
 #include "records/shared_config.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "clients/protocol.h"
 #include "config/app_commands.h"
+#include "config/wifi_scan.h"
 #include "platform/shell.h"
+#include "records/viewer_protocol.h"
 #include "viewer_end.h"
 
 namespace {
@@ -132,7 +133,7 @@ TEST(WifiScan, SelectorsPickTheInterface) {
   ShellTakeLog();
   for (const Case& c : cases) {
     testing::internal::CaptureStderr();
-    RunWifiScan(c.selector);
+    ScanWifi(c.selector);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(ShellTakeLog(), c.shell) << c.selector;
   }
@@ -144,7 +145,7 @@ TEST(WifiScan, OverlongAndBrokenLinesAreSafe) {
   ShellSetCannedOutput("iwlist wifi0 scan", output);
   ViewerEnd viewer = AttachViewer();
   testing::internal::CaptureStderr();
-  RunWifiScan("1");
+  ScanWifi("1");
   testing::internal::GetCapturedStderr();
   auto payloads = TakeViewerPayloads(viewer);
   DetachViewer(viewer);

@@ -21,9 +21,10 @@
 #include <vector>
 
 #include "config/loader.h"
-#include "records/shared_config.h"
 #include "config/writer.h"
 #include "platform/shell.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ class WriterTest : public ::testing::Test {
     dir_ = pattern;
     path_ = dir_ + "/vantagebridge-cable.conf";
     SetBootConfigPathForTest(path_.c_str());
-    *GetSharedConfig() = SharedConfig{};
+    ResetRecords();
     ShellTakeLog();
   }
   void TearDown() override {
@@ -195,7 +196,7 @@ class WriterTest : public ::testing::Test {
     unlink(path_.c_str());
     unlink((path_ + ".new").c_str());
     rmdir(dir_.c_str());
-    *GetSharedConfig() = SharedConfig{};
+    ResetRecords();
     ShellTakeLog();
   }
   std::string dir_;

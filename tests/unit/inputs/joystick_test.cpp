@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "camera/camera_link.h"
-#include "camera/hud_state.h"
-#include "config/shared_config.h"
+#include "actuators/shield.h"
 #include "inputs/joystick.h"
-#include "inputs/shield.h"
 #include "loopback.h"
 #include "platform/i2c.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
 
 namespace {
 
@@ -58,18 +60,13 @@ void Answer(int board, const Report& r, bool good_checksum = true) {
 class Joystick : public testing::Test {
  protected:
   void SetUp() override {
+    ResetRecords();
     hud_ = GetHudState();
     config_ = GetSharedConfig();
-    link_ = GetCameraLink();
-    memset(static_cast<void*>(hud_), 0, sizeof(HudState));
     config_->i2c_input_speed_pan = 100;
     config_->i2c_input_speed_tilt = 100;
     config_->i2c_input_speed_dutch = 100;
-    link_->gimbal_stopped = 1;
-    link_->pan_speed_wanted = link_->tilt_speed_wanted = link_->dutch_speed_wanted = 0;
-    link_->optical_zoom_direction = 0;
-    link_->orientation_lock_wanted = 0;
-    link_->focus_range = 0;
+    GetMotionIntent()->gimbal_stopped = 1;
     g_answer[0] = BoardAnswer{};
     g_answer[1] = BoardAnswer{};
     ResetJoysticks();
@@ -85,7 +82,6 @@ class Joystick : public testing::Test {
 
   HudState* hud_ = nullptr;
   SharedConfig* config_ = nullptr;
-  CameraLink* link_ = nullptr;
 };
 
 TEST(JoystickReportCheck, EveryLengthWithGoodAndBadChecksums) {
@@ -123,8 +119,8 @@ TEST_F(Joystick, AxisDeadBandAndSpeeds) {
     r.axis[1] = c.raw;
     Answer(1, r);
     Poll();
-    EXPECT_EQ(link_->pan_speed_wanted, c.pan) << "raw " << c.raw << " at " << c.percent << "%";
-    EXPECT_EQ(link_->tilt_speed_wanted, 0);
+    EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, c.pan) << "raw " << c.raw << " at " << c.percent << "%";
+    EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, 0);
   }
 }
 
@@ -134,9 +130,9 @@ TEST_F(Joystick, AxesTiltAndRollFollowTheirAxes) {
   r.axis[2] = 508;  // tilt
   Answer(1, r);
   Poll();
-  EXPECT_EQ(link_->dutch_speed_wanted, 15);
-  EXPECT_EQ(link_->tilt_speed_wanted, -15);
-  EXPECT_EQ(link_->pan_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, 15);
+  EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, -15);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0);
 }
 
 TEST_F(Joystick, ZeroFirstAxisOrBoardZeroLeavesTheGimbalAlone) {
@@ -148,9 +144,9 @@ TEST_F(Joystick, ZeroFirstAxisOrBoardZeroLeavesTheGimbalAlone) {
   r.axis[0] = 1000;
   Answer(0, r);
   Poll();
-  EXPECT_EQ(link_->pan_speed_wanted, 0);
-  EXPECT_EQ(link_->tilt_speed_wanted, 0);
-  EXPECT_EQ(link_->dutch_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, 0);
 }
 
 TEST_F(Joystick, FocusEncoderWrapsAndClamps) {
@@ -213,16 +209,16 @@ TEST_F(Joystick, ButtonsActOnPressOnly) {
   r.buttons = 0x20;  // button 5: zoom in
   Answer(0, r);
   EXPECT_EQ(Poll(), "joystick 0 button 5 state 1\n");
-  EXPECT_EQ(link_->optical_zoom_direction, 1);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, 1);
   EXPECT_EQ(Poll(), "");  // still held
   r.buttons = 0x00;
   Answer(0, r);
   EXPECT_EQ(Poll(), "joystick 0 button 5 state 0\n");
-  EXPECT_EQ(link_->optical_zoom_direction, 1);  // a release does not stop the zoom
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, 1);  // a release does not stop the zoom
   r.buttons = 0xC8;  // buttons 3 (zoom out), 6 and 7
   Answer(0, r);
   EXPECT_EQ(Poll(), "joystick 0 button 3 state 1\njoystick 0 button 6 state 1\njoystick 0 button 7 state 1\n");
-  EXPECT_EQ(link_->optical_zoom_direction, -1);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, -1);
 }
 
 TEST_F(Joystick, ButtonZeroTogglesTheShield) {
@@ -253,7 +249,7 @@ TEST_F(Joystick, BadChecksumOrFailedReadChangesNothing) {
   r.axis[1] = 700;
   Answer(1, r);
   Poll();
-  const int32_t pan = link_->pan_speed_wanted;
+  const int32_t pan = GetMotionIntent()->pan_speed_wanted;
   ASSERT_NE(pan, 0);
 
   r.axis[1] = 300;
@@ -261,17 +257,17 @@ TEST_F(Joystick, BadChecksumOrFailedReadChangesNothing) {
   r.encoder[0] = 77;
   Answer(1, r, false);
   EXPECT_EQ(Poll(), "");
-  EXPECT_EQ(link_->pan_speed_wanted, pan);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, pan);
 
   g_answer[1].length = -1;
   g_answer[0].length = 0;
   EXPECT_EQ(Poll(), "");
-  EXPECT_EQ(link_->pan_speed_wanted, pan);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, pan);
 
   // The same report with a good checksum now counts: it was not kept before.
   Answer(1, r);
   EXPECT_NE(Poll(), "");
-  EXPECT_NE(link_->pan_speed_wanted, pan);
+  EXPECT_NE(GetMotionIntent()->pan_speed_wanted, pan);
 }
 
 // Axes that no longer drive stop the motion they set: a board silent for about
@@ -300,17 +296,17 @@ TEST_F(Joystick, AxesThatStopDrivingStopTheirMotion) {
     r.axis[1] = 700;
     Answer(1, r);
     Poll();
-    ASSERT_NE(link_->pan_speed_wanted, 0) << c.how;
+    ASSERT_NE(GetMotionIntent()->pan_speed_wanted, 0) << c.how;
     c.lose();
     for (int i = 1; i < c.polls_until_stop; ++i) Poll();
-    EXPECT_NE(link_->pan_speed_wanted, 0) << c.how;
+    EXPECT_NE(GetMotionIntent()->pan_speed_wanted, 0) << c.how;
     Poll();
-    EXPECT_EQ(link_->pan_speed_wanted, 0) << c.how;
-    EXPECT_EQ(link_->dutch_speed_wanted, 0) << c.how;
+    EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0) << c.how;
+    EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, 0) << c.how;
     // The board back at work drives again.
     Answer(1, r);
     Poll();
-    EXPECT_EQ(link_->pan_speed_wanted, 2000 * (700 - 512 - 3) / 128) << c.how;
+    EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 2000 * (700 - 512 - 3) / 128) << c.how;
   }
 }
 
@@ -320,14 +316,14 @@ TEST_F(Joystick, ShortReportKeepsTheRestOfTheLastGoodOne) {
   r.buttons = 0x20;
   Answer(1, r);
   Poll();
-  const int32_t pan = link_->pan_speed_wanted;
+  const int32_t pan = GetMotionIntent()->pan_speed_wanted;
   // Two bytes whose checksum holds: a new axis 0 (0x1010), the rest as before.
   g_answer[1].bytes[0] = 0x10;
   g_answer[1].bytes[1] = 0x10;
   g_answer[1].length = 2;
   EXPECT_EQ(Poll(), "");  // the buttons did not change
-  EXPECT_EQ(link_->pan_speed_wanted, pan);
-  EXPECT_EQ(link_->dutch_speed_wanted, 2000 * (0x1010 - 512 - 3) / 128);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, pan);
+  EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, 2000 * (0x1010 - 512 - 3) / 128);
 }
 
 }  // namespace

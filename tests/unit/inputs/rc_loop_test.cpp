@@ -9,17 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "camera/camera_link.h"
-#include "camera/hud_state.h"
-#include "camera/motion.h"
-#include "config/shared_config.h"
 #include "config/writer.h"
-#include "platform/shell.h"
-#include "platform/worker_pool.h"
 #include "inputs/rc_loop.h"
 #include "inputs/rc_loop_state.h"
 #include "loopback.h"
-#include "startup/clock.h"
+#include "operations/motion.h"
+#include "platform/clock.h"
+#include "platform/shell.h"
+#include "platform/worker_pool.h"
+#include "records/hud_state.h"
+#include "records/link_state.h"
+#include "records/motion_intent.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
 
 namespace {
 
@@ -32,32 +34,15 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 class RcLoop : public testing::Test {
  protected:
   void SetUp() override {
+    ResetRecords();
     hud_ = GetHudState();
     config_ = GetSharedConfig();
-    link_ = GetCameraLink();
-    memset(static_cast<void*>(hud_), 0, sizeof(HudState));
     hud_->rc_input_status = 6;
     config_->rc_input_enabled = 1;
-    config_->device_mode = 0;
-    config_->rc_input_abs = 0;
     config_->rc_input_speed_pan = 100;
     config_->rc_input_speed_tilt = 100;
     config_->rc_input_speed_dutch = 100;
-    config_->rc_input_inverse_pan = config_->rc_input_inverse_tilt = config_->rc_input_inverse_dutch = 0;
-    config_->focus_assistant_enabled = 0;
-    link_->source_mode = 0;
-    link_->cooperative = 0;
-    link_->gimbal_stopped = 1;
-    link_->pan_speed_wanted = link_->tilt_speed_wanted = link_->dutch_speed_wanted = 0;
-    link_->rc_pan_speed = link_->rc_tilt_speed = link_->client_pan_speed = link_->client_tilt_speed = 0;
-    link_->client_speed_driver = 0;
-    link_->zoom_speed = link_->zoom_level = link_->optical_zoom_direction = 0;
-    link_->last_gimbal_speed_ms = 0;
-    link_->shutter_index = link_->aperture_index = 0;
-    link_->shot_active = 0;
-    g_known_shutter_index = -1;
-    g_known_aperture_index = -1;
-    g_rc_attitude_enabled = 1;
+    GetMotionIntent()->gimbal_stopped = 1;
     ResetRcLoop();
     RcState().pass_counter = 1;  // off the carrier attitude's every-100th pass
     end_ = AttachCameraEnd();
@@ -92,7 +77,6 @@ class RcLoop : public testing::Test {
 
   HudState* hud_ = nullptr;
   SharedConfig* config_ = nullptr;
-  CameraLink* link_ = nullptr;
   CameraEnd end_;
 };
 
@@ -101,8 +85,8 @@ const std::string kSpeedHead = "20 02>04 40 04:0C | ";
 TEST_F(RcLoop, PanWithoutTiltDoesNotMove) {
   Drive(kRcPan, 0.5);
   Passes(3);
-  EXPECT_EQ(link_->pan_speed_wanted, 0);
-  EXPECT_EQ(link_->rc_pan_speed, 0);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->rc_pan_speed, 0);
   EXPECT_TRUE(Frames().empty());
 }
 
@@ -122,8 +106,8 @@ TEST_F(RcLoop, SpeedModeScalesByDeviceModeAndPercentage) {
     Drive(kRcPan, c.value);
     Drive(kRcTilt, 0);
     Passes();
-    EXPECT_EQ(link_->rc_pan_speed, c.pan) << int(c.device_mode) << " " << c.percent << " " << c.value;
-    EXPECT_EQ(link_->pan_speed_wanted, c.pan);
+    EXPECT_EQ(GetMotionIntent()->rc_pan_speed, c.pan) << int(c.device_mode) << " " << c.percent << " " << c.value;
+    EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, c.pan);
   }
 }
 
@@ -135,7 +119,7 @@ TEST_F(RcLoop, SpeedModeRepeatsTheMovingSpeedEveryPass) {
   EXPECT_EQ(Frames(), std::vector<std::string>(3, moving));
 
   // A client speed adds to the stick's.
-  link_->client_pan_speed = 100;
+  GetMotionIntent()->client_pan_speed = 100;
   Passes();
   EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "4C 04 00 00 06 FF 90"});
 }
@@ -145,7 +129,7 @@ TEST_F(RcLoop, AbsoluteModeSendsTheAngleEveryPass) {
   Place(kRcPan, 0.75);
   Place(kRcTilt, 0.25);
   hud_->rc_function_position[kRcDutch] = 0.5;  // read even though not active
-  link_->gimbal_stopped = 0;
+  GetMotionIntent()->gimbal_stopped = 0;
   Passes(2);
   const std::string angle = "23 02>04 40 04:0A | 40 06 00 00 FA 00 64 00 E0 04";
   EXPECT_EQ(Frames(), (std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90", angle, angle}));
@@ -166,18 +150,18 @@ TEST_F(RcLoop, EvAtTheTopIsPlusThreeAndSentOnce) {
 
 TEST_F(RcLoop, ShutterStepperFloorsAtTwentyInVideoMode) {
   hud_->work_mode = 1;
-  link_->shutter_index = 5;
+  GetLinkState()->shutter_index = 5;
   Drive(kRcShutter, 0);
   EXPECT_EQ(Passes(), "set shutter 20\n");
-  EXPECT_EQ(link_->shutter_index, 30);
+  EXPECT_EQ(GetLinkState()->shutter_index, 30);
 
   TearDown();
   SetUp();
   hud_->work_mode = 0;
-  link_->shutter_index = -1;
+  GetLinkState()->shutter_index = -1;
   Drive(kRcShutter, 0);
   EXPECT_EQ(Passes(), "set shutter 30s\n");
-  EXPECT_EQ(link_->shutter_index, 0);
+  EXPECT_EQ(GetLinkState()->shutter_index, 0);
 }
 
 TEST_F(RcLoop, IsoStepperSendsFirstThenStepsOncePerExcursion) {
@@ -208,9 +192,9 @@ TEST_F(RcLoop, IsoStepperSendsFirstThenStepsOncePerExcursion) {
 
 TEST_F(RcLoop, StepperSkipsAnIndexOutsideItsTableWhileLatched) {
   Drive(kRcAperture, 0.5);
-  link_->aperture_index = 20;
+  GetLinkState()->aperture_index = 20;
   EXPECT_EQ(Passes(), "set aperture 16.00\n");
-  link_->aperture_index = 40;  // as if moved while the stick is held
+  GetLinkState()->aperture_index = 40;  // as if moved while the stick is held
   EXPECT_EQ(Passes(), "");
 }
 
@@ -250,7 +234,7 @@ TEST_F(RcLoop, DigitalZoomIgnoresOnePercentChanges) {
 
 TEST_F(RcLoop, CarrierAttitudeStopsForGoodAfterAClientAttitude) {
   config_->rc_input_enabled = 0;
-  link_->source_mode = 1;
+  GetLinkState()->source_mode = 1;
   RcState().pass_counter = 0;
   auto attitude_frames = [&] {
     int n = 0;
@@ -269,7 +253,7 @@ TEST_F(RcLoop, CarrierAttitudeStopsForGoodAfterAClientAttitude) {
 
 TEST_F(RcLoop, KeepAliveRepeatsAViewerSpeedUntilItStops) {
   config_->rc_input_enabled = 0;
-  link_->gimbal_stopped = 0;
+  GetMotionIntent()->gimbal_stopped = 0;
   HandleGimbalControl(1, 300, -200);
   Passes(3);
   EXPECT_EQ(Frames(), std::vector<std::string>(3, kSpeedHead + "2C 01 00 00 38 FF 90"));
@@ -285,7 +269,7 @@ TEST_F(RcLoop, SuspendStopsTheRepeatWithoutSendingAStop) {
   TakeFrames(end_);
   hud_->rc_suspended = 1;
   Passes(3);
-  EXPECT_EQ(link_->pan_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0);
   EXPECT_TRUE(Frames().empty());
 }
 
@@ -311,8 +295,8 @@ TEST_F(RcLoop, StickSpeedStopsWhenTheRcStopsDriving) {
     c.lose(hud_, config_);
     Passes(5);
     EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90"}) << c.how;
-    EXPECT_EQ(link_->rc_pan_speed, 0) << c.how;
-    EXPECT_EQ(link_->pan_speed_wanted, 0) << c.how;
+    EXPECT_EQ(GetMotionIntent()->rc_pan_speed, 0) << c.how;
+    EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0) << c.how;
   }
 }
 
@@ -333,22 +317,22 @@ TEST_F(RcLoop, AViewerSpeedGoesOnAloneWhenTheRcStops) {
 
 TEST_F(RcLoop, EveryMotionTheRcSetStopsWithIt) {
   config_->device_mode = 1;
-  link_->source_mode = 1;
+  GetLinkState()->source_mode = 1;
   Drive(kRcPan, 0);
   Drive(kRcTilt, 0);
   Drive(kRcDutch, 0.5);         // roll 850
   Drive(kRcDigitalZoom2, 0.8);  // digital zoom +4 a pass
   Drive(kRcZoom, -0.5);         // optical zoom out
   Passes(2);
-  EXPECT_EQ(link_->dutch_speed_wanted, 850);
-  EXPECT_EQ(link_->zoom_speed, 4);
-  EXPECT_EQ(link_->optical_zoom_direction, -2);
+  EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, 850);
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 4);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, -2);
   Frames();
   config_->rc_input_enabled = 0;
   Passes(3);
-  EXPECT_EQ(link_->dutch_speed_wanted, 0);
-  EXPECT_EQ(link_->zoom_speed, 0);
-  EXPECT_EQ(link_->optical_zoom_direction, 0);
+  EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 0);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, 0);
   EXPECT_EQ(Frames(), (std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90", "17 02>01 40 02:B8 | 00 48 00 00",
                                                 "17 02>01 40 02:B8 | FF 48 00 00"}));
 
@@ -358,7 +342,7 @@ TEST_F(RcLoop, EveryMotionTheRcSetStopsWithIt) {
   HandleGimbalControl(2, -2, 1);
   config_->rc_input_enabled = 0;
   Passes();
-  EXPECT_EQ(link_->zoom_speed, 1);
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 1);
 }
 
 TEST_F(RcLoop, SpeedsBeyondTheFieldSaturateOnTheWay) {
@@ -394,13 +378,13 @@ TEST_F(RcLoop, RefocusesAfterAGimbalMove) {
   hud_->focus_mode = 1;
   hud_->focus_x = 0.25;
   hud_->focus_y = 0.75;
-  link_->last_gimbal_speed_ms = MillisecondClock() - 100;
+  GetMotionIntent()->last_gimbal_speed_ms = MillisecondClock() - 100;
   Passes();
   EXPECT_TRUE(Frames().empty());
-  link_->last_gimbal_speed_ms = MillisecondClock() - 300;
+  GetMotionIntent()->last_gimbal_speed_ms = MillisecondClock() - 300;
   Passes(2);
   EXPECT_EQ(Frames(), std::vector<std::string>{"21 02>01 40 02:30 | 00 00 80 3E 00 00 40 3F"});
-  EXPECT_EQ(link_->last_gimbal_speed_ms, 0u);
+  EXPECT_EQ(GetMotionIntent()->last_gimbal_speed_ms, 0u);
 }
 
 TEST_F(RcLoop, NonFiniteAndHugeValuesAreClampedNotConverted) {
@@ -415,17 +399,17 @@ TEST_F(RcLoop, NonFiniteAndHugeValuesAreClampedNotConverted) {
     Drive(kRcPan, c.value);
     Drive(kRcTilt, c.value);
     Passes();
-    EXPECT_EQ(link_->rc_pan_speed, c.pan) << c.value;
-    EXPECT_EQ(link_->rc_tilt_speed, c.pan) << c.value;
+    EXPECT_EQ(GetMotionIntent()->rc_pan_speed, c.pan) << c.value;
+    EXPECT_EQ(GetMotionIntent()->rc_tilt_speed, c.pan) << c.value;
   }
 
   // A percentage beyond reason saturates instead of overflowing.
   config_->rc_input_speed_pan = std::numeric_limits<int32_t>::max();
-  link_->client_pan_speed = std::numeric_limits<int32_t>::max();
+  GetMotionIntent()->client_pan_speed = std::numeric_limits<int32_t>::max();
   Drive(kRcPan, 1.0);
   Drive(kRcTilt, 0);
   Passes();
-  EXPECT_EQ(link_->rc_pan_speed, std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(GetMotionIntent()->rc_pan_speed, std::numeric_limits<int32_t>::max());
 
   // Absolute mode, EV, zoom and focus with nonsense positions.
   config_->rc_input_abs = 1;
@@ -441,20 +425,20 @@ TEST_F(RcLoop, NonFiniteAndHugeValuesAreClampedNotConverted) {
   const std::string log = Passes();
   EXPECT_NE(log.find("set EV 0.0\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Digital zoom 100%\n"), std::string::npos) << log;
-  EXPECT_EQ(link_->optical_zoom_direction, 5);
-  EXPECT_EQ(link_->zoom_speed, 0);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, 5);
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 0);
 }
 
 TEST_F(RcLoop, SwitchesActOncePerMovement) {
-  link_->gimbal_stopped = 1;
-  link_->lock_call_count = 0;
+  GetMotionIntent()->gimbal_stopped = 1;
+  GetMotionIntent()->lock_call_count = 0;
   Drive(kRcCenter, 1.0);
   Drive(kRcOrientLock, 1.0);
   Drive(kRcOsd, 1.0);
   Drive(kRcCustomFocusAssistant, 1.0);
   hud_->osd_enabled = 1;
   EXPECT_EQ(Passes(3), "set position 1\nset position 0\n");
-  EXPECT_EQ(link_->orientation_lock_wanted, 1);
+  EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 1);
   EXPECT_EQ(hud_->osd_enabled, 0);  // the OSD is on in the low position
   EXPECT_EQ(config_->focus_assistant_enabled, 1);
   EXPECT_EQ(hud_->focus_assistant_enabled, 1);
@@ -464,7 +448,7 @@ TEST_F(RcLoop, SwitchesActOncePerMovement) {
   Drive(kRcOsd, 0.2);
   Drive(kRcCustomFocusAssistant, 0.2);
   EXPECT_EQ(Passes(2), "");
-  EXPECT_EQ(link_->orientation_lock_wanted, 0);
+  EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 0);
   EXPECT_EQ(hud_->osd_enabled, 1);
   EXPECT_EQ(config_->focus_assistant_enabled, 0);
   Drive(kRcCenter, 0.9);

@@ -20,10 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "camera/hud_state.h"
-#include "camera/usb_socket.h"
 #include "media/ftp_listing.h"
-#include "startup/clock.h"
+#include "platform/clock.h"
+#include "records/hud_state.h"
+#include "records/media_request.h"
+#include "records/usb_peer.h"
 
 namespace {
 
@@ -140,7 +141,7 @@ class FtpListing : public testing::Test {
 
   static std::string RunLogged() {
     CaptureStderr();
-    RunMediaListing();
+    ListNewestMedia();
     return GetCapturedStderr();
   }
 
@@ -189,11 +190,11 @@ TEST_F(FtpListing, ServerGoneClearsTheResult) {
 
 TEST_F(FtpListing, UnknownCameraAddressClearsTheResult) {
   SetMediaListingServer(nullptr, 0);
-  const UsbDataSocket saved = g_usb_data_socket;
-  g_usb_data_socket.peer = sockaddr_in{};
+  const sockaddr_in saved = CameraAddress();
+  SetCameraAddress(sockaddr_in{});
   EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
   EXPECT_TRUE(PublishedAllZero());
-  g_usb_data_socket = saved;
+  SetCameraAddress(saved);
 }
 
 TEST_F(FtpListing, StalledServerGivesUpInsteadOfHanging) {

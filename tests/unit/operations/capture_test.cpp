@@ -1,5 +1,5 @@
-#include "camera/capture.h"
-#include "inputs/shield.h"
+#include "actuators/shield.h"
+#include "operations/capture.h"
 #include "operations_fixture.h"
 
 namespace {
@@ -46,8 +46,8 @@ TEST_F(CaptureTest, ShotTable) {
       {5, 0, nullptr},                          {255, 255, nullptr},
   };
   for (const auto& row : rows) {
-    GetCameraLink()->shot_mode = row.mode;
-    GetCameraLink()->shot_submode = row.submode;
+    GetLinkState()->shot_mode = row.mode;
+    GetLinkState()->shot_submode = row.submode;
     const uint32_t before = FramesOut();
     CaptureStderr();
     ShutterRelease();
@@ -75,8 +75,8 @@ TEST_F(CaptureTest, ShutterOpensTheShieldEvenWhenTheShotModeSendsNothing) {
   StartShield();
   CloseShield();
   ASSERT_EQ(GetHudState()->shield_closed, 1);
-  GetCameraLink()->shot_mode = 2;
-  GetCameraLink()->shot_submode = 3;
+  GetLinkState()->shot_mode = 2;
+  GetLinkState()->shot_submode = 3;
   const uint32_t before = FramesOut();
   CaptureStderr();
   ShutterRelease();
@@ -89,7 +89,7 @@ TEST_F(CaptureTest, ShutterOpensTheShieldEvenWhenTheShotModeSendsNothing) {
 }
 
 TEST_F(CaptureTest, ShutterDuringIntervalShootingStopsIt) {
-  GetCameraLink()->shot_active = 1;
+  GetLinkState()->shot_active = 1;
   CaptureStderr();
   ShutterRelease();
   EXPECT_EQ(GetCapturedStderr(), "stop interval shoting\n");

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "commands/exposure_focus.h"
+#include "operations/exposure_focus.h"
 #include "operations_fixture.h"
 
 namespace {
@@ -40,7 +40,7 @@ TEST_F(ExposureFocusTest, ManualFocusNeedsTheCamerasRange) {
   EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_EQ(FramesOut(), before);
 
-  GetCameraLink()->focus_range = 1000;
+  GetLinkState()->focus_range = 1000;
   CaptureStderr();
   SetManualFocus(50.0);
   SetManualFocus(33.37);
@@ -49,7 +49,7 @@ TEST_F(ExposureFocusTest, ManualFocusNeedsTheCamerasRange) {
 }
 
 TEST_F(ExposureFocusTest, ManualFocusBeyondWhatAnIntHoldsSendsNothing) {
-  GetCameraLink()->focus_range = 65535;
+  GetLinkState()->focus_range = 65535;
   const uint32_t before = FramesOut();
   CaptureStderr();
   SetManualFocus(std::nan(""));
@@ -105,7 +105,7 @@ TEST_F(ExposureFocusTest, FocusPointGoesOutAsTwoFloats) {
 
 TEST_F(ExposureFocusLinkDownTest, SettingsAreLoggedAndStoredButNotSent) {
   GetHudState()->focus_mode = 1;
-  GetCameraLink()->focus_range = 1000;
+  GetLinkState()->focus_range = 1000;
   const uint32_t before = FramesOut();
   CaptureStderr();
   SetExposureCompensation(1.0);

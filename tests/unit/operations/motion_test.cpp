@@ -39,7 +39,7 @@ TEST_F(MotionTest, GimbalSpeedClampsOnlyInInspireModeAndHonoursInverseFlags) {
       {1, 0, 0, 0, 36767, -36767, 0, "20 02>04 40 04:0C | A4 06 00 00 5C F9 90"},
   };
   for (const Row& r : rows) {
-    GetCameraLink()->source_mode = r.source_mode;
+    GetLinkState()->source_mode = r.source_mode;
     SharedConfig* config = GetSharedConfig();
     config->rc_input_inverse_pan = r.inverse_pan;
     config->rc_input_inverse_tilt = r.inverse_tilt;
@@ -47,7 +47,7 @@ TEST_F(MotionTest, GimbalSpeedClampsOnlyInInspireModeAndHonoursInverseFlags) {
     SendGimbalSpeed(r.pan, r.tilt, r.dutch);
     EXPECT_EQ(Sent(), Lines{r.frame}) << r.source_mode << ": " << r.pan << " " << r.tilt << " " << r.dutch;
   }
-  EXPECT_NE(GetCameraLink()->last_gimbal_speed_ms, 0u);
+  EXPECT_NE(GetMotionIntent()->last_gimbal_speed_ms, 0u);
 }
 
 TEST_F(MotionTest, GimbalAngleSaturatesEachAxis) {
@@ -66,11 +66,11 @@ TEST_F(MotionTest, GimbalAngleSaturatesEachAxis) {
 }
 
 TEST_F(MotionTest, GimbalAngleStopsAMovingGimbalFirst) {
-  GetCameraLink()->gimbal_stopped = 0;
+  GetMotionIntent()->gimbal_stopped = 0;
   SetGimbalAngle(-300, 450, 7);
   EXPECT_EQ(Sent(), (Lines{"20 02>04 40 04:0C | 00 00 00 00 00 00 90",
                            "23 02>04 40 04:0A | D4 FE 07 00 C2 01 64 00 E0 04"}));
-  EXPECT_EQ(GetCameraLink()->gimbal_stopped, 1);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 1);
   SetGimbalAngle(0, 0, 0);
   EXPECT_EQ(Sent(), Lines{"23 02>04 40 04:0A | 00 00 00 00 00 00 64 00 E0 04"});
 }
@@ -78,12 +78,12 @@ TEST_F(MotionTest, GimbalAngleStopsAMovingGimbalFirst) {
 TEST_F(MotionTest, StoppingPanAndTiltKeepsTheWantedRoll) {
   SetDutchSpeed(30);
   SetPanTiltSpeed(100, -50);
-  EXPECT_EQ(GetCameraLink()->gimbal_stopped, 0);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 0);
   SetPanTiltSpeed(100, -50);
   SetPanTiltSpeed(0, 0);
   SetPanTiltSpeed(0, 0);
   EXPECT_EQ(Sent(), Lines{"20 02>04 40 04:0C | 00 00 1E 00 00 00 90"});
-  EXPECT_EQ(GetCameraLink()->gimbal_stopped, 1);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 1);
 }
 
 TEST_F(MotionTest, RollBackToZeroStopsOnlyWhenPanAndTiltAreStill) {
@@ -91,14 +91,14 @@ TEST_F(MotionTest, RollBackToZeroStopsOnlyWhenPanAndTiltAreStill) {
   uint32_t before = FramesOut();
   SetDutchSpeed(0);
   EXPECT_EQ(FramesOut(), before + 1);
-  EXPECT_EQ(GetCameraLink()->gimbal_stopped, 1);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 1);
 
   SetPanTiltSpeed(5, 0);
   SetDutchSpeed(20);
   before = FramesOut();
   SetDutchSpeed(0);  // pan still wanted: keep moving
   EXPECT_EQ(FramesOut(), before);
-  EXPECT_EQ(GetCameraLink()->gimbal_stopped, 0);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 0);
 }
 
 TEST_F(MotionTest, OrientationLockActsOnEveryTenthCallOnly) {
@@ -122,7 +122,7 @@ TEST_F(MotionTest, OrientationLockActsOnEveryTenthCallOnly) {
 }
 
 TEST_F(MotionTest, UnlockSendsItsOwnKeysAfterStoppingTheGimbal) {
-  GetCameraLink()->gimbal_stopped = 0;
+  GetMotionIntent()->gimbal_stopped = 0;
   ApplyOrientationLock(0);
   WaitForIdleWorkers();
   const std::string press = "23 09>04 40 01:01 | 00 00 00 00 0A 91 00 00 00 9B";
@@ -132,12 +132,12 @@ TEST_F(MotionTest, UnlockSendsItsOwnKeysAfterStoppingTheGimbal) {
 }
 
 TEST_F(MotionTest, OrientationLockCounterWrapsWithoutLosingTheRhythm) {
-  GetCameraLink()->lock_call_count = 1999999990;  // a multiple of ten
+  GetMotionIntent()->lock_call_count = 1999999990;  // a multiple of ten
   uint32_t before = FramesOut();
   for (int i = 0; i < 10; ++i) ApplyOrientationLock(1);
   WaitForIdleWorkers();
   EXPECT_EQ(FramesOut() - before, 6u);
-  EXPECT_EQ(GetCameraLink()->lock_call_count, 0);
+  EXPECT_EQ(GetMotionIntent()->lock_call_count, 0);
   ApplyOrientationLock(1);
   WaitForIdleWorkers();
   EXPECT_EQ(FramesOut() - before, 12u);
@@ -149,7 +149,7 @@ TEST_F(MotionTest, DigitalZoomClampsAndSkipsRepeatedRequests) {
   SetDigitalZoom(120);
   EXPECT_EQ(GetCapturedStderr(), "Digital zoom 100%\n");
   EXPECT_EQ(Sent(), Lines{"18 02>01 40 02:34 | 09 00 00 C8 00"});
-  EXPECT_EQ(GetCameraLink()->zoom_level, 100);
+  EXPECT_EQ(GetMotionIntent()->zoom_level, 100);
 }
 
 TEST_F(MotionTest, DigitalZoomAtTheLevelAlreadySentLogsButSendsNothing) {
@@ -165,50 +165,48 @@ TEST_F(MotionTest, DigitalZoomAtTheLevelAlreadySentLogsButSendsNothing) {
 TEST_F(MotionTest, OpticalZoomDirections) {
   SetOpticalZoom(3);
   SetOpticalZoom(-1);
-  EXPECT_EQ(GetCameraLink()->optical_zoom_direction, -1);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, -1);
   SetOpticalZoom(0);
   EXPECT_EQ(Sent(), (Lines{"17 02>01 40 02:B8 | 01 48 01 00", "17 02>01 40 02:B8 | 01 48 00 00",
                            "17 02>01 40 02:B8 | 00 48 00 00", "17 02>01 40 02:B8 | FF 48 00 00"}));
-  EXPECT_EQ(GetCameraLink()->optical_zoom_direction, 0);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, 0);
 }
 
 TEST_F(MotionTest, ClientGimbalControlAddsTheRcSpeeds) {
-  CameraLink* link = GetCameraLink();
-  link->rc_pan_speed = 40;
-  link->rc_tilt_speed = -10;
+  GetMotionIntent()->rc_pan_speed = 40;
+  GetMotionIntent()->rc_tilt_speed = -10;
   HandleGimbalControl(1, 5, 7);
-  EXPECT_EQ(link->pan_speed_wanted, 45);
-  EXPECT_EQ(link->tilt_speed_wanted, -3);
-  EXPECT_EQ(link->gimbal_stopped, 0);
-  EXPECT_EQ(link->client_pan_speed, 5);
-  EXPECT_EQ(link->client_tilt_speed, 7);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 45);
+  EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, -3);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 0);
+  EXPECT_EQ(GetMotionIntent()->client_pan_speed, 5);
+  EXPECT_EQ(GetMotionIntent()->client_tilt_speed, 7);
 
   // A client stop while RC still moves leaves the wanted speed to the RC and
   // marks the client's part as stopped.
   HandleGimbalControl(1, 0, 0);
-  EXPECT_EQ(link->pan_speed_wanted, 40);
-  EXPECT_EQ(link->gimbal_stopped, 1);
-  EXPECT_EQ(link->client_pan_speed, 0);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 40);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 1);
+  EXPECT_EQ(GetMotionIntent()->client_pan_speed, 0);
 
-  link->rc_pan_speed = INT32_MAX;
+  GetMotionIntent()->rc_pan_speed = INT32_MAX;
   HandleGimbalControl(1, 100, 0);
-  EXPECT_EQ(link->pan_speed_wanted, INT32_MAX);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, INT32_MAX);
 }
 
 TEST_F(MotionTest, ClientGimbalControlSelectors) {
-  CameraLink* link = GetCameraLink();
   HandleGimbalControl(0, 100, -20);
   EXPECT_EQ(Sent(), Lines{"23 02>04 40 04:0A | 64 00 00 00 EC FF 64 00 E0 04"});
 
-  link->zoom_level = 30;
+  GetMotionIntent()->zoom_level = 30;
   HandleGimbalControl(2, -1, 15);
-  EXPECT_EQ(link->zoom_level, 45);
+  EXPECT_EQ(GetMotionIntent()->zoom_level, 45);
   HandleGimbalControl(2, -2, 4);
-  EXPECT_EQ(link->zoom_speed, 4);
+  EXPECT_EQ(GetMotionIntent()->zoom_speed, 4);
   HandleGimbalControl(2, -3, -2);
-  EXPECT_EQ(link->optical_zoom_direction, -2);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, -2);
   HandleGimbalControl(2, 9, 60);
-  EXPECT_EQ(link->zoom_level, 60);
+  EXPECT_EQ(GetMotionIntent()->zoom_level, 60);
   EXPECT_EQ(Sent(), (Lines{"18 02>01 40 02:34 | 09 00 00 91 00", "17 02>01 40 02:B8 | 01 48 00 00",
                            "18 02>01 40 02:34 | 09 00 00 A0 00"}));
 
@@ -217,8 +215,29 @@ TEST_F(MotionTest, ClientGimbalControlSelectors) {
   EXPECT_EQ(FramesOut(), before);
 }
 
+// Each continuous motion a viewer starts is its own until another input sets
+// it: the viewer's leaving then stops only what it still drives.
+TEST_F(MotionTest, AViewerStopsOnlyTheMotionsItStillDrives) {
+  MotionIntent* motion = GetMotionIntent();
+  const MotionDriver viewer = ViewerMotionDriver("127.0.0.2", 40001);
+  HandleGimbalControl(2, -2, 4, viewer);  // digital zoom speed
+  HandleGimbalControl(2, -3, 1, viewer);  // optical zoom in
+  SetPanTiltSpeed(500, -300, viewer);     // "moverel"
+  SetOpticalZoom(-1);                     // a joystick takes the optical zoom over
+  Sent();
+  ReleaseViewerMotion("127.0.0.2", 40001);
+  EXPECT_EQ(motion->zoom_speed, 0);
+  EXPECT_EQ(motion->pan_speed_wanted, 0);
+  EXPECT_EQ(motion->optical_zoom_direction, -1);
+  EXPECT_EQ(Sent(), Lines{"20 02>04 40 04:0C | 00 00 00 00 00 00 90"});
+  // Nothing is left for a second goodbye.
+  ReleaseViewerMotion("127.0.0.2", 40001);
+  EXPECT_EQ(motion->optical_zoom_direction, -1);
+  EXPECT_TRUE(Sent(100).empty());
+}
+
 TEST_F(MotionTest, PositionNormalSendsEightKeysAfterAStop) {
-  GetCameraLink()->gimbal_stopped = 0;
+  GetMotionIntent()->gimbal_stopped = 0;
   CaptureStderr();
   SetGimbalPosition(0);
   EXPECT_EQ(GetCapturedStderr(), "set position 0\n");
@@ -227,7 +246,7 @@ TEST_F(MotionTest, PositionNormalSendsEightKeysAfterAStop) {
   const std::string rg = "23 09>04 40 01:01 | 00 00 00 00 00 91 00 00 00 91";
   const std::string rc = "23 09>01 40 01:01 | 00 00 00 00 00 91 00 00 00 91";
   EXPECT_EQ(Sent(), (Lines{"20 02>04 40 04:0C | 00 00 00 00 00 00 90", pg, pc, pg, pc, rg, rc, rg, rc}));
-  EXPECT_EQ(GetCameraLink()->gimbal_stopped, 1);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 1);
 }
 
 TEST_F(MotionTest, PositionSelfieSendsPressPairsThenReleasePairs) {
@@ -240,13 +259,13 @@ TEST_F(MotionTest, PositionSelfieSendsPressPairsThenReleasePairs) {
 }
 
 TEST_F(MotionTest, UnknownPositionOnlyLogs) {
-  GetCameraLink()->gimbal_stopped = 0;
+  GetMotionIntent()->gimbal_stopped = 0;
   CaptureStderr();
   uint32_t before = FramesOut();
   SetGimbalPosition(2);
   EXPECT_EQ(GetCapturedStderr(), "set position 2\n");
   EXPECT_EQ(FramesOut(), before);
-  EXPECT_EQ(GetCameraLink()->gimbal_stopped, 0);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 0);
 }
 
 float FloatAt(const std::vector<uint8_t>& payload, size_t offset) { return GetF32(payload.data() + offset); }
@@ -268,12 +287,12 @@ TEST_F(MotionTest, CarrierAttitudeIsBuiltFromTwoAngles) {
   EXPECT_FLOAT_EQ(FloatAt(f.payload, 8), static_cast<float>(std::cos(hb) * std::sin(ha)));
   EXPECT_FLOAT_EQ(FloatAt(f.payload, 12), static_cast<float>(-std::sin(hb) * std::sin(ha)));
   for (size_t i = 16; i < f.payload.size(); ++i) EXPECT_EQ(f.payload[i], 0) << i;
-  EXPECT_EQ(g_rc_attitude_enabled.load(), 1);
+  EXPECT_EQ(GetMotionIntent()->rc_attitude_enabled.load(), 1);
 }
 
 TEST_F(MotionTest, ClientAttitudePutsTheScalarFirstAndEndsRcAttitude) {
   SendClientAttitude(0.1f, 0.2f, 0.3f, 0.9f);
-  EXPECT_EQ(g_rc_attitude_enabled.load(), 0);
+  EXPECT_EQ(GetMotionIntent()->rc_attitude_enabled.load(), 0);
   auto frames = TakeFrames(end_);
   ASSERT_EQ(frames.size(), 1u);
   const std::vector<uint8_t>& p = frames[0].payload;
@@ -287,8 +306,7 @@ TEST_F(MotionTest, ClientAttitudePutsTheScalarFirstAndEndsRcAttitude) {
 }
 
 TEST_F(MotionLinkDownTest, NothingLeavesButTheStateStillFollows) {
-  CameraLink* link = GetCameraLink();
-  link->gimbal_stopped = 0;
+  GetMotionIntent()->gimbal_stopped = 0;
   const uint32_t before = FramesOut();
   CaptureStderr();
   SendGimbalSpeed(10, 10, 10);
@@ -304,10 +322,10 @@ TEST_F(MotionLinkDownTest, NothingLeavesButTheStateStillFollows) {
   EXPECT_EQ(GetCapturedStderr(), "Digital zoom 50%\nset position 0\nset position 1\n");
   EXPECT_EQ(FramesOut(), before);
   EXPECT_TRUE(Sent(100).empty());
-  EXPECT_EQ(link->gimbal_stopped, 1);
-  EXPECT_EQ(link->zoom_level, 50);
-  EXPECT_EQ(link->optical_zoom_direction, 1);
-  EXPECT_NE(link->last_gimbal_speed_ms, 0u);
+  EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 1);
+  EXPECT_EQ(GetMotionIntent()->zoom_level, 50);
+  EXPECT_EQ(GetMotionIntent()->optical_zoom_direction, 1);
+  EXPECT_NE(GetMotionIntent()->last_gimbal_speed_ms, 0u);
 }
 
 }  // namespace

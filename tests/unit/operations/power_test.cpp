@@ -1,4 +1,5 @@
-#include "commands/power.h"
+#include "operations/camera_clock.h"
+#include "operations/power.h"
 #include "operations_fixture.h"
 
 namespace {

@@ -65,8 +65,8 @@ class RealShell : public testing::Test {
 };
 
 TEST_F(RealShell, StatusOfAFinishedCommandPassesThrough) {
-  EXPECT_EQ(RunShellCommand("true"), 0);
-  const int status = RunShellCommand("exit 3");
+  EXPECT_EQ(ExecuteShellCommand("true"), 0);
+  const int status = ExecuteShellCommand("exit 3");
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 3);
 }
@@ -76,7 +76,7 @@ TEST_F(RealShell, StatusOfAFinishedCommandPassesThrough) {
 TEST_F(RealShell, HungCommandIsKilledWithItsWholeGroup) {
   const std::string line = "sleep 30 & echo $! > " + dir_ + "/pid; sleep 30";
   CaptureStderr();
-  const int status = RunShellCommand(line.c_str());
+  const int status = ExecuteShellCommand(line.c_str());
   const std::string log = GetCapturedStderr();
   EXPECT_TRUE(KilledBySigkill(status)) << status;
   EXPECT_NE(log.find("timed out, killed: " + line), std::string::npos) << log;

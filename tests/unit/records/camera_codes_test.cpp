@@ -3,9 +3,9 @@
 // message carrying that code back is read as the same step.
 #include "records/camera_codes.h"
 
-#include "../camera/camera_fixture.h"
-#include "../commands/command_test_support.h"
-#include "commands/exposure_focus.h"
+#include "camera_fixture.h"
+#include "command_test_support.h"
+#include "operations/exposure_focus.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ TEST_F(CameraCodesOnTheWire, EveryShutterStepReadsBackAsItself) {
     const std::vector<uint8_t> p = SentPayload();
     ASSERT_EQ(p.size(), 4u);
     CameraReports({{13, p[1]}, {14, p[2]}, {15, p[3]}});
-    EXPECT_EQ(GetCameraLink()->shutter_index, i);
+    EXPECT_EQ(GetLinkState()->shutter_index, i);
   }
 }
 
@@ -50,7 +50,7 @@ TEST_F(CameraCodesOnTheWire, EveryApertureStepReadsBackAsItself) {
     const std::vector<uint8_t> p = SentPayload();
     ASSERT_EQ(p.size(), 2u);
     CameraReports({{49, p[0]}, {50, p[1]}});
-    EXPECT_EQ(GetCameraLink()->aperture_index, i);
+    EXPECT_EQ(GetLinkState()->aperture_index, i);
   }
 }
 

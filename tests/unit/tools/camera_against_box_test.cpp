@@ -10,10 +10,10 @@
 #include "../../../tools/vb-camera/answers.h"
 #include "../../../tools/vb-camera/sim_camera.h"
 #include "../../../tools/vb-camera/telemetry.h"
-#include "clients/protocol.h"
-#include "commands/exposure_focus.h"
+#include "camera_fixture.h"
+#include "operations/exposure_focus.h"
 #include "records/camera_codes.h"
-#include "../camera/camera_fixture.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ class CameraAgainstBox : public CameraLinkTest {
 TEST_F(CameraAgainstBox, EveryQueryOfEitherModeGetsTheExpectedAnswer) {
   for (int mode : {kModeOsmo, kModeInspire}) {
     SCOPED_TRACE(mode == kModeOsmo ? "osmo" : "inspire");
-    GetCameraLink()->source_mode = static_cast<uint32_t>(mode);
+    GetLinkState()->source_mode = static_cast<uint32_t>(mode);
     int count = 0;
     const CameraQuery* queries = QueriesForMode(mode, &count);
     AnswerChecker checker;
@@ -105,8 +105,8 @@ TEST_F(CameraAgainstBox, TelemetryIsReadBackAsSent) {
   EXPECT_EQ(GetU24(&settings[0][12]), 0x8064u);
   EXPECT_EQ(GetI16(&settings[0][17]), 280);
   EXPECT_EQ(settings[0][5], 0);
-  EXPECT_EQ(g_known_shutter_index, 37);
-  EXPECT_EQ(g_known_aperture_index, 5);
+  EXPECT_EQ(GetLinkState()->known_shutter_index, 37);
+  EXPECT_EQ(GetLinkState()->known_aperture_index, 5);
   auto block = ViewerMessages(kMsgDataBlock);
   ASSERT_EQ(block.size(), 2u);
   EXPECT_EQ(GetU32(&block[0][1]), 0x123456u);
@@ -134,7 +134,7 @@ TEST_F(CameraAgainstBox, ExposureSettingsTheBoxSendsComeBackInTheSettingsMessage
   uint8_t frame[256];
   size_t n = BuildTelemetry(kTelemetrySettings, 0, cam, 1, frame);
   ParseCameraDatagram(frame, static_cast<uint16_t>(n));
-  EXPECT_EQ(GetCameraLink()->shutter_index, ShutterIndexOfName("1000"));
+  EXPECT_EQ(GetLinkState()->shutter_index, ShutterIndexOfName("1000"));
   EXPECT_DOUBLE_EQ(GetHudState()->aperture, 5.6);
   EXPECT_EQ(GetHudState()->exposure_compensation, -17);
 }

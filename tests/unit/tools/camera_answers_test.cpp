@@ -8,7 +8,7 @@
 
 #include "../../../tools/vb-camera/answers.h"
 #include "../../../tools/vb-camera/printer.h"
-#include "camera/frame.h"
+#include "common/camera_frame.h"
 #include "common/wire.h"
 
 namespace {

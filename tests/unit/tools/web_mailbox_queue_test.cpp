@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "../../../tools/vb-web/mailbox_queue.h"
-#include "camera/hud_state.h"
+#include "records/hud_state.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "../../../tools/vb-web/mailbox_queue.h"
 #include "../../../tools/vb-web/static_files.h"
 #include "../../../tools/vb-web/web_server.h"
-#include "camera/hud_state.h"
 #include "common/wire.h"
+#include "records/hud_state.h"
 
 namespace {
 

@@ -1,0 +1,46 @@
+// Relaxed atomic loads and stores for the fields of the packed shared-memory
+// records (HudState, SharedConfig) that several threads of the daemon touch.
+// Their layout is an interface with other programs, so the fields cannot be
+// std::atomic; the compiler's __atomic built-ins give the same relaxed access.
+// Only loads and stores, and only on fields whose offset is a multiple of their
+// size (each record asserts that for its shared fields) in a record whose base
+// is aligned: on ARM a misaligned atomic access may fault or tear.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+template <typename T>
+inline T LoadShared(const T* field) {
+  T value;
+  __atomic_load(field, &value, __ATOMIC_RELAXED);
+  return value;
+}
+
+template <typename T, typename V>
+inline void StoreShared(T* field, V value) {
+  T stored = static_cast<T>(value);
+  __atomic_store(field, &stored, __ATOMIC_RELAXED);
+}
+
+// Byte by byte: a reader may see a text in the middle of a change, but every
+// byte it reads is one a writer stored.
+inline void LoadSharedBytes(void* to, const void* from, size_t size) {
+  auto* out = static_cast<uint8_t*>(to);
+  const auto* in = static_cast<const uint8_t*>(from);
+  for (size_t i = 0; i < size; ++i) out[i] = __atomic_load_n(in + i, __ATOMIC_RELAXED);
+}
+
+inline void StoreSharedBytes(void* to, const void* from, size_t size) {
+  auto* out = static_cast<uint8_t*>(to);
+  const auto* in = static_cast<const uint8_t*>(from);
+  for (size_t i = 0; i < size; ++i) __atomic_store_n(out + i, in[i], __ATOMIC_RELAXED);
+}
+
+// CopyTextField (common/wire.h) into a shared field: text cut to size - 1
+// characters, the rest of the field zero.
+inline void StoreSharedText(char* field, size_t size, const char* text) {
+  size_t i = 0;
+  for (; i + 1 < size && text[i] != '\0'; ++i) __atomic_store_n(field + i, text[i], __ATOMIC_RELAXED);
+  for (; i < size; ++i) __atomic_store_n(field + i, '\0', __ATOMIC_RELAXED);
+}

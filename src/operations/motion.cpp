@@ -1,0 +1,271 @@
+#include "operations/motion.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "common/saturating.h"
+#include "common/shared_field.h"
+#include "common/wire.h"
+#include "platform/clock.h"
+#include "platform/ordered_work.h"
+#include "records/link_state.h"
+#include "records/shared_config.h"
+#include "senders/camera_frames.h"
+#include "senders/camera_sender.h"
+
+namespace {
+
+constexpr int32_t kInspireSpeedLimit = 1700;
+
+// One axis as it goes on the wire: inverted on request (in 64 bits, so that
+// the most negative int inverts cleanly), clamped in Inspire work mode, and
+// saturated at the signed 16-bit field in either mode.
+uint16_t SpeedOnWire(int32_t value, int32_t inverse, bool inspire) {
+  int64_t v = value;
+  if (inverse != 0) v = -v;
+  if (inspire) {
+    if (v > kInspireSpeedLimit) v = kInspireSpeedLimit;
+    if (v < -kInspireSpeedLimit) v = -kInspireSpeedLimit;
+  }
+  return static_cast<uint16_t>(SaturateToInt16(v));
+}
+
+uint16_t AngleOnWire(int32_t value) { return static_cast<uint16_t>(SaturateToInt16(value)); }
+
+void SendGroupOfThree(const FrameTemplate<23>& stored) {
+  for (int i = 0; i < 3; ++i) {
+    if (!SendTemplateIfLinkUp(stored)) break;
+  }
+}
+
+// Stops the gimbal before an absolute move or a key sequence, unless it is
+// known to stand still already.
+void StopGimbalIfMoving() {
+  if (GetMotionIntent()->gimbal_stopped == 0) SendGimbalSpeed(0, 0, 0);
+}
+
+// The lock counter wraps at a multiple of ten so that the every-tenth-call
+// rhythm survives years of attitude messages without signed overflow.
+constexpr int32_t kLockCountWrap = 2000000000;
+
+// The driver of a motion that goes on: the viewer that set it when it moves,
+// nobody when it stops.
+void NoteDriver(std::atomic<MotionDriver>& field, bool moving, MotionDriver driver) {
+  field.store(moving ? driver : 0, std::memory_order_relaxed);
+}
+
+// True when driver still drives the motion; it then no longer does.
+bool TakeDriver(std::atomic<MotionDriver>& field, MotionDriver driver) {
+  return field.compare_exchange_strong(driver, 0);
+}
+
+std::atomic<int32_t> g_lock_keys_wanted{0};
+
+void SendOrientationLockKeys() {
+  const int32_t wanted = g_lock_keys_wanted.load(std::memory_order_relaxed);
+  StopGimbalIfMoving();
+  SendGroupOfThree(wanted != 0 ? kLockPress : kUnlockPress);
+  SleepMilliseconds(10);
+  SendGroupOfThree(wanted != 0 ? kButtonReleaseCamera : kButtonReleaseGimbal);
+}
+
+}  // namespace
+
+void SendGimbalSpeed(int32_t pan, int32_t tilt, int32_t dutch) {
+  const SharedConfig* config = GetSharedConfig();
+  const bool inspire = GetLinkState()->source_mode == 1;
+  const int32_t inverse_pan = LoadShared(&config->rc_input_inverse_pan);
+  const int32_t inverse_tilt = LoadShared(&config->rc_input_inverse_tilt);
+  const int32_t inverse_dutch = LoadShared(&config->rc_input_inverse_dutch);
+  SendPatched(kGimbalSpeed, [&](uint8_t* frame) {
+    PutU16(frame + 11, SpeedOnWire(pan, inverse_pan, inspire));
+    PutU16(frame + 13, SpeedOnWire(dutch, inverse_dutch, inspire));
+    PutU16(frame + 15, SpeedOnWire(tilt, inverse_tilt, inspire));
+  });
+  GetMotionIntent()->last_gimbal_speed_ms = MillisecondClock();
+}
+
+void SetGimbalAngle(int32_t pan, int32_t tilt, int32_t dutch) {
+  MotionIntent* motion = GetMotionIntent();
+  StopGimbalIfMoving();
+  motion->gimbal_stopped = 1;
+  SendPatched(kGimbalAngle, [&](uint8_t* frame) {
+    PutU16(frame + 11, AngleOnWire(pan));
+    PutU16(frame + 13, AngleOnWire(dutch));
+    PutU16(frame + 15, AngleOnWire(tilt));
+  });
+  motion->last_gimbal_speed_ms = MillisecondClock();
+}
+
+void SetPanTiltSpeed(int32_t pan, int32_t tilt, MotionDriver driver) {
+  MotionIntent* motion = GetMotionIntent();
+  NoteDriver(motion->pan_tilt_driver, pan != 0 || tilt != 0, driver);
+  if (pan == motion->pan_speed_wanted && tilt == motion->tilt_speed_wanted) return;
+  motion->pan_speed_wanted = pan;
+  motion->tilt_speed_wanted = tilt;
+  if (pan == 0 && tilt == 0) {
+    // Keeps a roll that is still wanted going.
+    if (motion->gimbal_stopped == 0) SendGimbalSpeed(0, 0, motion->dutch_speed_wanted);
+    motion->gimbal_stopped = 1;
+  } else {
+    // Moving speeds go out from the RC loop's keep-alive.
+    motion->gimbal_stopped = 0;
+  }
+}
+
+void SetDutchSpeed(int32_t dutch) {
+  MotionIntent* motion = GetMotionIntent();
+  if (dutch == motion->dutch_speed_wanted) return;
+  motion->dutch_speed_wanted = dutch;
+  if (motion->pan_speed_wanted == 0 && motion->tilt_speed_wanted == 0 && dutch == 0) {
+    StopGimbalIfMoving();
+    motion->gimbal_stopped = 1;
+  } else {
+    motion->gimbal_stopped = 0;
+  }
+}
+
+void SetOrientationLockWanted(uint8_t value) { GetMotionIntent()->orientation_lock_wanted = value; }
+
+void ApplyOrientationLock(int32_t wanted) {
+  MotionIntent* motion = GetMotionIntent();
+  const int32_t count = motion->lock_call_count;
+  motion->lock_call_count = count >= kLockCountWrap - 1 ? 0 : count + 1;
+  if (count % 10 != 0) return;
+  // Called from the camera receive thread and the RC loop, which must not
+  // pause for the keys: a worker sends them, the latest wish at that moment.
+  g_lock_keys_wanted.store(wanted, std::memory_order_relaxed);
+  PostOrderedWork(SendOrientationLockKeys);
+}
+
+void SendCarrierAttitude(int32_t a, int32_t b) {
+  const float hb = (static_cast<float>(b) / 2000.0f) * 0.5f;
+  const float ha = (static_cast<float>(a) / 2000.0f) * 0.5f;
+  const double q0 = std::cos(static_cast<double>(hb)) * std::cos(static_cast<double>(ha));
+  const double q1 = std::sin(static_cast<double>(hb)) * std::cos(static_cast<double>(ha));
+  const double q2 = std::cos(static_cast<double>(hb)) * std::sin(static_cast<double>(ha));
+  const double q3 = -std::sin(static_cast<double>(hb)) * std::sin(static_cast<double>(ha));
+  SendPatched(kCarrierAttitude, [&](uint8_t* frame) {
+    // Only the header is kept: the stored floats and the bytes after them give way to zeros.
+    std::memset(frame + kFrameHeaderSize, 0, kCarrierAttitude.size() - kFrameHeaderSize);
+    PutF32(frame + 11, static_cast<float>(q0));
+    PutF32(frame + 15, static_cast<float>(q1));
+    PutF32(frame + 19, static_cast<float>(q2));
+    PutF32(frame + 23, static_cast<float>(q3));
+  });
+}
+
+void SendClientAttitude(float q1, float q2, float q3, float q4) {
+  GetMotionIntent()->rc_attitude_enabled = 0;
+  SendPatched(kCarrierAttitude, [&](uint8_t* frame) {
+    PutF32(frame + 11, q4);
+    PutF32(frame + 15, q1);
+    PutF32(frame + 19, q2);
+    PutF32(frame + 23, q3);
+  });
+}
+
+void SetDigitalZoom(int32_t level) {
+  if (level < 0) level = 0;
+  if (level >= 100) level = 100;
+  MotionIntent* motion = GetMotionIntent();
+  if (motion->digital_zoom_asked.exchange(level) == level) return;
+  fprintf(stderr, "Digital zoom %d%%\n", level);
+  if (level == motion->zoom_level) return;
+  motion->zoom_level = level;
+  SendPatched(kDigitalZoom, [&](uint8_t* frame) { frame[14] = static_cast<uint8_t>(level + 100); });
+}
+
+void SetDigitalZoomSpeed(int32_t speed, MotionDriver driver) {
+  MotionIntent* motion = GetMotionIntent();
+  motion->zoom_speed = speed;
+  NoteDriver(motion->zoom_speed_driver, speed != 0, driver);
+}
+
+void SetOpticalZoom(int32_t direction, MotionDriver driver) {
+  MotionIntent* motion = GetMotionIntent();
+  motion->optical_zoom_direction = direction;
+  NoteDriver(motion->optical_zoom_driver, direction != 0, driver);
+  SendOpticalZoom(direction);
+}
+
+void SendOpticalZoom(int32_t direction) {
+  if (direction > 0) {
+    SendTemplateIfLinkUp(kOpticalZoomIn);
+  } else if (direction < 0) {
+    SendTemplateIfLinkUp(kOpticalZoomOut);
+  } else {
+    SendTemplateIfLinkUp(kOpticalZoomStop1);
+    SendTemplateIfLinkUp(kOpticalZoomStop2);
+  }
+}
+
+void HandleGimbalControl(int32_t selector, int32_t a, int32_t b, MotionDriver driver) {
+  MotionIntent* motion = GetMotionIntent();
+  switch (selector) {
+    case 0:
+      SetGimbalAngle(a, b, 0);
+      break;
+    case 1:
+      // The RC loop's own speeds add to the client's, so both sources steer.
+      motion->gimbal_stopped = 0;
+      SetPanTiltSpeed(SaturatedAdd(a, motion->rc_pan_speed), SaturatedAdd(b, motion->rc_tilt_speed));
+      if (a == 0 && b == 0) motion->gimbal_stopped = 1;
+      motion->client_pan_speed = a;
+      motion->client_tilt_speed = b;
+      NoteDriver(motion->client_speed_driver, a != 0 || b != 0, driver);
+      break;
+    case 2:
+      if (a == -1) {
+        SetDigitalZoom(SaturatedAdd(motion->zoom_level, b));
+      } else if (a == -2) {
+        SetDigitalZoomSpeed(b, driver);
+      } else if (a == -3) {
+        SetOpticalZoom(b, driver);
+      } else {
+        SetDigitalZoom(b);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void ReleaseViewerMotion(const char* address, uint32_t port) {
+  const MotionDriver driver = ViewerMotionDriver(address, port);
+  if (driver == 0) return;
+  MotionIntent* motion = GetMotionIntent();
+  if (TakeDriver(motion->client_speed_driver, driver)) HandleGimbalControl(1, 0, 0);
+  if (TakeDriver(motion->pan_tilt_driver, driver)) SetPanTiltSpeed(0, 0);
+  if (TakeDriver(motion->zoom_speed_driver, driver)) SetDigitalZoomSpeed(0);
+  if (TakeDriver(motion->optical_zoom_driver, driver)) SetOpticalZoom(0);
+}
+
+void SetGimbalPosition(int32_t position) {
+  fprintf(stderr, "set position %d\n", position);
+  if (position != 0 && position != 1) return;
+  StopGimbalIfMoving();
+  GetMotionIntent()->gimbal_stopped = 1;
+
+  if (position == 0) {
+    const FrameTemplate<23>* chain[] = {&kPosition0PressGimbal, &kPosition0PressCamera, &kPosition0PressGimbal,
+                                        &kPosition0PressCamera, &kButtonReleaseGimbal,  &kButtonReleaseCamera,
+                                        &kButtonReleaseGimbal,  &kButtonReleaseCamera};
+    for (const FrameTemplate<23>* stored : chain) {
+      if (!SendTemplateIfLinkUp(*stored)) break;
+    }
+    return;
+  }
+
+  // Position 1 goes in pairs with a pause after each; a pair that finds the
+  // link down is cut short, the pauses are kept.
+  for (int i = 0; i < 2; ++i) {
+    if (SendTemplateIfLinkUp(kPosition1PressGimbal)) SendTemplateIfLinkUp(kPosition1PressCamera);
+    SleepMilliseconds(20);
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (SendTemplateIfLinkUp(kButtonReleaseGimbal)) SendTemplateIfLinkUp(kButtonReleaseCamera);
+    SleepMilliseconds(20);
+  }
+}

@@ -1,0 +1,62 @@
+// The state of the box's two links to the camera: the USB data link (frames
+// both ways) and the video stream. Process-private; every field that more than
+// one thread touches is an atomic, read relaxed where a value one pass old does.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct LinkState {
+  // Set by start-up before the receive threads start (tests set them too);
+  // read by every thread.
+  std::atomic<uint32_t> source_mode{0};  // 0 work as Osmo, 1 work as Inspire
+  std::atomic<uint8_t> cooperative{0};   // a flight controller shares the camera
+
+  // The data link. The camera receive thread raises it on the first frame and
+  // stamps every frame; the watchdog drops it after a second of silence. Every
+  // thread reads link_up: frames offered while it is down are not sent.
+  std::atomic<uint8_t> link_up{0};
+  std::atomic<uint32_t> last_rx_ms{0};
+  // Advanced by every frame sent, whichever thread sends it; only the low 16
+  // bits reach the wire.
+  std::atomic<uint32_t> sequence{0};
+
+  // What the camera's messages report. Written by the camera receive thread;
+  // read by the command workers, the RC loop and the joysticks.
+  std::atomic<uint8_t> shot_mode{0};
+  std::atomic<uint8_t> shot_submode{0};
+  std::atomic<uint8_t> shot_active{0};
+  std::atomic<uint32_t> focus_byte42{0};  // focus report byte 42: the assistant bits
+  std::atomic<uint32_t> focus_range{0};   // focus report bytes 12-13
+
+  // Exposure steps. known_*: the index the camera last reported, or the RC
+  // stepper last sent (-1: none yet); *_index: where the RC stepper stands,
+  // moved to each recognised report. Written by the camera receive thread and
+  // the RC loop; read by the RC loop.
+  std::atomic<int32_t> aperture_index{0};
+  std::atomic<int32_t> shutter_index{0};
+  std::atomic<int32_t> known_aperture_index{-1};
+  std::atomic<int32_t> known_shutter_index{-1};
+
+  // The camera receive thread's own bookkeeping.
+  uint16_t timelapse_interval = 0;
+  uint16_t timelapse_duration = 0;
+  uint8_t last_video_format_a = 0;  // 0: not yet seen
+  uint8_t last_video_format_b = 0;
+  uint32_t blink_ms = 0;            // recording indicator
+  uint8_t blink_state = 0;
+
+  // The watchdog's own: the one-time state command has gone out.
+  uint8_t state_action_done = 0;
+  // While set, the watchdog keeps the camera clock set from the box's. Set at
+  // start; the "time" command clears it for good (command workers, mailbox).
+  std::atomic<uint8_t> date_sync_pending{1};
+
+  // The video link. The video receive thread stamps each batch and raises
+  // video_flowing; the watchdog drops it after 3 s without video.
+  std::atomic<uint32_t> last_video_ms{0};
+  std::atomic<uint8_t> video_flowing{0};
+};
+
+// The process's one link state, in static storage.
+LinkState* GetLinkState();

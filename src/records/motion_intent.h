@@ -1,0 +1,65 @@
+// The motion intent: what the inputs want the gimbal and the zoom to do, and
+// who wants it. It is the one hand-off between the inputs and the keep-alive:
+// the inputs (a viewer's gimbal control on the viewer receive thread, commands
+// on the command workers and the mailbox, the RC loop, the joysticks) write it;
+// the keep-alive of the RC loop reads it every 20 ms and alone sends a moving
+// speed. Every field is an atomic, read relaxed where a value one pass old does.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Who drives a continuous motion: a viewer (ViewerMotionDriver), or 0 when no
+// viewer does (the RC loop, the joysticks, the mailbox).
+using MotionDriver = uint64_t;
+
+// A viewer as a motion driver: its IPv4 address text and port; 0 when the
+// text is no IPv4 address.
+MotionDriver ViewerMotionDriver(const char* address, uint32_t port);
+
+struct MotionIntent {
+  // The gimbal speeds wanted and whether the gimbal is known to stand still.
+  std::atomic<int32_t> pan_speed_wanted{0};
+  std::atomic<int32_t> tilt_speed_wanted{0};
+  std::atomic<int32_t> dutch_speed_wanted{0};
+  std::atomic<uint8_t> gimbal_stopped{0};
+  // The viewer whose command ("moverel") set the wanted pan and tilt speeds,
+  // 0 when anything else set them last.
+  std::atomic<MotionDriver> pan_tilt_driver{0};
+
+  // Pan and tilt shares that add up: the RC loop's (written by it) and the
+  // viewers' gimbal control (written on the viewer receive thread), with the
+  // viewer that set the latter; the watchdog clears it when that viewer goes.
+  std::atomic<int32_t> rc_pan_speed{0};
+  std::atomic<int32_t> rc_tilt_speed{0};
+  std::atomic<int32_t> client_pan_speed{0};
+  std::atomic<int32_t> client_tilt_speed{0};
+  std::atomic<MotionDriver> client_speed_driver{0};
+
+  // Zoom: the digital zoom speed and the optical zoom direction go on until
+  // set to 0, each with the viewer that set it; the level last sent and the
+  // level last asked for (-1: none yet; a repeat is neither logged nor sent).
+  std::atomic<int32_t> zoom_speed{0};
+  std::atomic<MotionDriver> zoom_speed_driver{0};
+  std::atomic<int32_t> optical_zoom_direction{0};
+  std::atomic<MotionDriver> optical_zoom_driver{0};
+  std::atomic<int32_t> zoom_level{0};
+  std::atomic<int32_t> digital_zoom_asked{-1};
+
+  // The orientation lock the user asked for; the camera receive thread steers
+  // the gimbal to it on every tenth attitude report (counted here, by it and
+  // the RC loop).
+  std::atomic<uint8_t> orientation_lock_wanted{0};
+  std::atomic<int32_t> lock_call_count{0};
+
+  // When a gimbal speed last went out (any sender); the keep-alive clears it
+  // once the focus point has followed the move.
+  std::atomic<uint32_t> last_gimbal_speed_ms{0};
+
+  // 1 at start; the first attitude from a viewer clears it for good, and the
+  // RC loop sends its simulated carrier attitude only while it is set.
+  std::atomic<uint8_t> rc_attitude_enabled{1};
+};
+
+// The process's one motion intent, in static storage.
+MotionIntent* GetMotionIntent();

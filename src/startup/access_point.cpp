@@ -1,0 +1,17 @@
+#include "startup/access_point.h"
+
+#include <sys/wait.h>
+
+#include "common/shared_field.h"
+#include "platform/shell.h"
+#include "records/shared_config.h"
+
+void CheckAccessPoint() {
+  SharedConfig* config = GetSharedConfig();
+  if (LoadShared(&config->ap_iface[0]) == '\0') {
+    StoreShared(&config->ap_running, 0);
+    return;
+  }
+  int status = ExecuteShellCommand("pidof hostapd > /dev/null");
+  StoreShared(&config->ap_running, (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) ? 1 : 0);
+}
