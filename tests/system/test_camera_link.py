@@ -83,7 +83,7 @@ def test_telemetry_reaches_both_viewers_and_video_only_the_full_one(sb):
     err = daemon.stderr_text()
     sb.expect(err.count("client connected from 127.0.0.1:") == 2, "connect log lines: %r" % err)
     sb.expect("(only data)\n" in err, "data-only client not logged as such")
-    camera = sb.start_tool("vb-camera", "--quiet", "--video-kbps", "400")
+    sb.start_tool("vb-camera", "--quiet", "--video-kbps", "400")
     sb.expect(sb.wait_for(daemon, "video connected\n", timeout=15), "no 'video connected'")
     kinds = ["attitude pan=", "attitude-raw ", "orientation locked=", "camera-status ", "settings shutter=",
              "focus mode=", "focus-point ", "focus-bytes ", "datablock 64", "zoom digital=",
