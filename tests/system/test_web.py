@@ -130,14 +130,6 @@ def post_command(command, content_type="application/json", headers=None):
     return request("POST", "/api/command", body, all_headers)
 
 
-def read_file(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return b""
-
-
 def test_page_shows_moving_attitude_and_recording(sb):
     # The camera stand-in's own script: a slow pan, and a recording from second
     # 10 to 20 of every 30.
@@ -191,7 +183,7 @@ def test_settings_change_lands_in_the_saved_file(sb):
         WebDriverWait(driver, 20).until(lambda d: d.find_element(By.CSS_SELECTOR, answer).text.startswith("Saved"))
         sb.expect(driver.find_element(By.CSS_SELECTOR, answer).text == "Saved. The box reports the new settings.",
                   "answer: " + driver.find_element(By.CSS_SELECTOR, answer).text)
-        data = read_file(BOOT_FILE)
+        data = si.read_bytes(BOOT_FILE)
         sb.expect(b"\r\nosd_border_width=12\r\n" in data and b"\r\nvideo_hflip=1\r\n" in data,
                   "the saved file lacks the change: %r" % data[-400:])
 
