@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/shared_field.h"
 #include "platform/clock.h"
 #include "records/hud_state.h"
 #include "records/media_request.h"
@@ -261,12 +262,12 @@ void ListNewestMedia() {
   if (g_folder_name[0] != '\0' && g_file_name[0] != '\0') {
     char result[40];
     FormatLastMediaFile(g_folder_name, g_file_name, result);
-    memcpy(hud->last_media_file, result, sizeof(result));
+    StoreSharedBytes(hud->last_media_file, result, sizeof(result));
     fprintf(stderr, "%s\n", result);
     return;
   }
   fprintf(stderr, "FTP: empty result\n");
-  memset(hud->last_media_file, 0, sizeof(hud->last_media_file));
+  StoreSharedText(hud->last_media_file, sizeof(hud->last_media_file), "");
 }
 
 void StartMediaListing() {

@@ -22,7 +22,9 @@
 //     focus_assistant_enabled, show_rc_channels, rc_channel_map,
 //     rc_input_status: command workers, mailbox, RC loop, watchdog -> all;
 //   shield_closed: whoever opens or closes the shield;
-//   client_count: watchdog -> main thread.
+//   client_count: watchdog -> main thread;
+//   last_media_file (StoreSharedBytes, byte by byte): FTP listing thread ->
+//     other programs, which read it while it changes.
 #pragma once
 
 #include <cstddef>

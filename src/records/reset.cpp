@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/worker_pool.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
 #include "records/link_state.h"
@@ -23,6 +24,8 @@ void Renew(Record* record) {
 }  // namespace
 
 void ResetRecords() {
+  // A command of the previous case may still be running on a worker.
+  WaitForIdleWorkers();
   std::memset(static_cast<void*>(GetHudState()), 0, sizeof(HudState));
   std::memset(static_cast<void*>(GetSharedConfig()), 0, sizeof(SharedConfig));
   Renew(GetLinkState());

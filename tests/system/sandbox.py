@@ -17,6 +17,12 @@ namespaces (``unshare --mount --net --propagation private``) and there:
 
 It needs root; run as anyone else it fails loudly.
 
+Against a ThreadSanitizer build (VB_TSAN=ON in the build folder's CMake
+cache), every program started here writes its reports to a file under
+BUILD/tsan-reports/system (named for the test and the program) instead of its
+standard error, and a test after which any such file appeared fails with the
+reports' summary (race_reports.py), whatever else it checked.
+
 A system test (tests/system/test_<name>.py, run as ``python3 FILE --build DIR``):
 
     import sandbox
@@ -78,6 +84,7 @@ runs CMD in the working directory with the stubs on PATH; Ctrl-C ends it.
 import argparse
 import ctypes
 import glob
+import io
 import os
 import shutil
 import signal
@@ -85,6 +92,9 @@ import subprocess
 import sys
 import time
 import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import race_reports  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -184,6 +194,16 @@ def _set_up_namespace():
             continue
         covered.add(real)
         _run([mount, "--bind", stub, real])
+
+
+def _race_report_folder(build_dir):
+    """Where a ThreadSanitizer build's programs write their reports; None for other builds."""
+    try:
+        with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
+            instrumented = any(line.strip() in ("VB_TSAN:BOOL=ON", "VB_TSAN:BOOL=TRUE") for line in f)
+    except FileNotFoundError:
+        return None
+    return os.path.join(build_dir, "tsan-reports", "system") if instrumented else None
 
 
 def _ip():
@@ -337,6 +357,12 @@ class Sandbox:
         self.processes = []
         self._outside = None
         self._count = 0
+        self.current_test = "shell"
+        self.race_reports = _race_report_folder(self.build_dir)
+        self._seen_reports = set()
+        if self.race_reports:
+            os.makedirs(self.race_reports, exist_ok=True)
+            self._seen_reports = set(os.listdir(self.race_reports))
         self.env = dict(os.environ)
         self.env["PATH"] = STUBS + os.pathsep + self.env.get("PATH", "/usr/bin:/bin")
         self.env["VB_STUB_LOG"] = STUB_LOG
@@ -383,12 +409,26 @@ class Sandbox:
         env = self.env
         if wall_clock is not None:
             env = dict(self.env, **wall_clock.environment())
+        if self.race_reports:
+            # Appended, so it wins over a log_path the caller's options name.
+            prefix = "%s-%s-%d-%s" % (os.path.splitext(os.path.basename(sys.argv[0]))[0], self.current_test,
+                                      self._count, os.path.basename(name))
+            options = env.get("TSAN_OPTIONS", "") + " log_path=" + os.path.join(self.race_reports, prefix)
+            env = dict(env, TSAN_OPTIONS=options.strip())
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             popen = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=err, preexec_fn=_die_with_parent)
         proc = Process(name, popen, out_path, err_path)
         self.processes.append(proc)
         return proc
+
+    def new_race_reports(self):
+        """ThreadSanitizer report files written since the last call (none for other builds)."""
+        if not self.race_reports:
+            return []
+        names = set(os.listdir(self.race_reports)) - self._seen_reports
+        self._seen_reports |= names
+        return sorted(os.path.join(self.race_reports, n) for n in names)
 
     def binary(self, name):
         path = os.path.join(self.build_dir, name)
@@ -537,28 +577,54 @@ def main(tests, argv=None):
         for test in tests:
             if args.names and test.__name__ not in args.names:
                 continue
-            sb.reset()
-            try:
-                test(sb)
-            except Exception as e:  # any failure of one test must not stop the others
-                failed += 1
-                print("FAIL %s: %s" % (test.__name__, e))
-                if not isinstance(e, (AssertionError, SandboxError)):
-                    traceback.print_exc()
-                for proc in sb.processes:
-                    print("  --- %s stderr (last lines):" % proc.name)
-                    for line in proc.stderr_text().splitlines()[-15:]:
-                        print("  " + line)
-            else:
+            if run_test(sb, test):
                 passed += 1
-                print("PASS %s" % test.__name__)
-            finally:
-                sb.stop_all()
+            else:
+                failed += 1
             sys.stdout.flush()
     finally:
         sb.stop_all()
     print("%d passed, %d failed" % (passed, failed))
     sys.exit(1 if failed else 0)
+
+
+def run_test(sb, test):
+    """Runs one test from a fresh state, prints PASS or FAIL with why; True when it passed."""
+    sb.reset()
+    sb.current_test = test.__name__
+    try:
+        test(sb)
+    except Exception as e:  # any failure of one test must not stop the others
+        print("FAIL %s: %s" % (test.__name__, e))
+        if not isinstance(e, (AssertionError, SandboxError)):
+            traceback.print_exc()
+        for proc in sb.processes:
+            print("  --- %s stderr (last lines):" % proc.name)
+            for line in proc.stderr_text().splitlines()[-15:]:
+                print("  " + line)
+        sb.stop_all()
+        _print_race_reports(sb.new_race_reports())
+        return False
+    finally:
+        sb.stop_all()
+    # Programs report races up to their last moment: judged once they ended.
+    reports = sb.new_race_reports()
+    if reports:
+        print("FAIL %s: ThreadSanitizer reported" % test.__name__)
+        _print_race_reports(reports)
+        return False
+    print("PASS %s" % test.__name__)
+    return True
+
+
+def _print_race_reports(files):
+    if not files:
+        return
+    groups, odd = race_reports.collect(files)
+    text = io.StringIO()
+    race_reports.describe(groups, odd, text)
+    for line in text.getvalue().splitlines():
+        print("  " + line)
 
 
 def _shell(argv):

@@ -15,6 +15,7 @@
 
 #include "clients/discovery.h"
 #include "clients/json_worker.h"
+#include "common/shared_field.h"
 #include "platform/worker_pool.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
@@ -98,7 +99,7 @@ TEST_F(DiscoveryThreadTest, ForeignAndHeaderlessDatagramsAreDropped) {
 TEST_F(DiscoveryThreadTest, JsonWithoutTrailingNulRunsFromAnyone) {
   auto d = Datagram12(kShowChannels);  // no NUL, sender not registered
   SendTo(client_, box_port_, d.data(), d.size());
-  EXPECT_TRUE(WaitFor([] { return GetHudState()->show_rc_channels == 1; }));
+  EXPECT_TRUE(WaitFor([] { return LoadShared(&GetHudState()->show_rc_channels) == 1; }));
 }
 
 TEST_F(DiscoveryThreadTest, DatagramsOfAnySizeAreReceivedSafely) {
@@ -125,7 +126,7 @@ TEST_F(DiscoveryThreadTest, RowSocketsShareThePortButTakeNothingThatArrives) {
     viewers.push_back(OpenLoopbackUdp(&port));
     SendTo(viewers.back(), box_port_, connect.data(), connect.size());
   }
-  EXPECT_TRUE(WaitFor([] { return GetHudState()->client_count == kMaxClients || GetClientRow(kMaxClients - 1).port; }));
+  EXPECT_TRUE(WaitFor([] { return LoadShared(&GetHudState()->client_count) == kMaxClients || GetClientRow(kMaxClients - 1).port; }));
   for (int i = 0; i < kMaxClients; ++i) EXPECT_NE(GetClientRow(i).port, 0u) << i;
   for (int i = 0; i < kMaxClients; ++i) EXPECT_NE(ViewerSocket(i), DiscoverySocket()) << i;
 
@@ -144,7 +145,7 @@ TEST_F(DiscoveryThreadTest, RowSocketsShareThePortButTakeNothingThatArrives) {
 }
 
 TEST(JsonCommand, OnlyTheFirst255BytesRun) {
-  GetHudState()->show_rc_channels = 0;
+  StoreShared(&GetHudState()->show_rc_channels, 0);
   std::string fits = kShowChannels;
   fits.insert(fits.size() - 1, std::string(255 - fits.size(), ' '));
   ASSERT_EQ(fits.size(), 255u);
@@ -152,17 +153,17 @@ TEST(JsonCommand, OnlyTheFirst255BytesRun) {
   cut.insert(cut.size() - 1, 1, ' ');  // the closing brace is byte 256
   PostJsonCommand(reinterpret_cast<const uint8_t*>(cut.data()), static_cast<int>(cut.size()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(GetHudState()->show_rc_channels, 0);
+  EXPECT_EQ(LoadShared(&GetHudState()->show_rc_channels), 0);
   PostJsonCommand(reinterpret_cast<const uint8_t*>(fits.data()), static_cast<int>(fits.size()), 0);
-  EXPECT_TRUE(WaitFor([] { return GetHudState()->show_rc_channels == 1; }));
+  EXPECT_TRUE(WaitFor([] { return LoadShared(&GetHudState()->show_rc_channels) == 1; }));
 }
 
 TEST(JsonCommand, TextEndsAtItsFirstNul) {
-  GetHudState()->show_rc_channels = 0;
+  StoreShared(&GetHudState()->show_rc_channels, 0);
   std::string text = std::string("\0", 1) + kShowChannels;
   PostJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(GetHudState()->show_rc_channels, 0);
+  EXPECT_EQ(LoadShared(&GetHudState()->show_rc_channels), 0);
 }
 
 std::mutex g_gate_mutex;
@@ -190,7 +191,7 @@ int CountOf(const std::string& text, const std::string& line) {
 }
 
 TEST(JsonCommand, BeyondTheQueueCommandsAreDroppedWithOneLogLine) {
-  GetHudState()->show_rc_channels = 0;
+  StoreShared(&GetHudState()->show_rc_channels, 0);
   // Slow work holds every worker, so commands can only queue.
   SetGate(false);
   WorkItem blocker{};
@@ -211,7 +212,7 @@ TEST(JsonCommand, BeyondTheQueueCommandsAreDroppedWithOneLogLine) {
   WaitForIdleWorkers();
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_EQ(CountOf(log, "too many commands waiting: JSON commands dropped\n"), 1) << log;
-  EXPECT_EQ(GetHudState()->show_rc_channels, 1);
+  EXPECT_EQ(LoadShared(&GetHudState()->show_rc_channels), 1);
 }
 
 TEST(DiscoveryBindDeathTest, BindFailureEndsTheProcessWith100) {

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/shared_field.h"
 #include "media/ftp_listing.h"
 #include "platform/clock.h"
 #include "records/hud_state.h"
@@ -126,13 +127,16 @@ class FtpListing : public testing::Test {
     for (const std::string& f : files) std::ofstream(root_ / "DCIM" / folder / f) << "x";
   }
 
+  // Read as the other programs do, while the listing thread may be writing.
   static std::string Published() {
-    const char* text = GetHudState()->last_media_file;
-    return std::string(text, strnlen(text, 40));
+    char text[40];
+    LoadSharedBytes(text, GetHudState()->last_media_file, sizeof text);
+    return std::string(text, strnlen(text, sizeof text));
   }
 
   static bool PublishedAllZero() {
-    const char* text = GetHudState()->last_media_file;
+    char text[40];
+    LoadSharedBytes(text, GetHudState()->last_media_file, sizeof text);
     for (int i = 0; i < 40; ++i) {
       if (text[i] != 0) return false;
     }
@@ -214,20 +218,39 @@ TEST_F(FtpListing, StalledServerGivesUpInsteadOfHanging) {
   close(fd);
 }
 
-// The descriptor of this process whose socket is bound to the given local port.
+// The descriptor of this process whose TCP socket is bound to the given local
+// port, found through /proc alone: the descriptors belong to curl's thread,
+// which may open or close them meanwhile.
 int SocketOnLocalPort(uint16_t port) {
+  std::string inode;
+  std::ifstream tcp("/proc/self/net/tcp");
+  std::string line;
+  std::getline(tcp, line);  // the heading
+  while (std::getline(tcp, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, node;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> node;
+    const size_t colon = local.find(':');
+    if (colon != std::string::npos && std::stoul(local.substr(colon + 1), nullptr, 16) == port) inode = node;
+  }
+  if (inode.empty()) return -1;
   for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-    const int fd = std::stoi(entry.path().filename().string());
-    struct stat st{};
-    sockaddr_in local{};
-    socklen_t n = sizeof local;
-    if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &n) == 0 && local.sin_family == AF_INET &&
-        ntohs(local.sin_port) == port) {
-      return fd;
+    std::error_code error;
+    if (fs::read_symlink(entry.path(), error).string() == "socket:[" + inode + "]") {
+      return std::stoi(entry.path().filename().string());
     }
   }
   return -1;
+}
+
+// Whether the descriptor is close-on-exec, from /proc/self/fdinfo (its octal flags).
+bool CloseOnExec(int fd) {
+  std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+  std::string key, flags;
+  while (info >> key >> flags) {
+    if (key == "flags:") return (std::stoul(flags, nullptr, 8) & O_CLOEXEC) != 0;
+  }
+  return false;
 }
 
 TEST_F(FtpListing, TheTransfersSocketIsCloseOnExec) {
@@ -252,7 +275,7 @@ TEST_F(FtpListing, TheTransfersSocketIsCloseOnExec) {
   const int curl_fd = accepted < 0 ? -1 : SocketOnLocalPort(ntohs(peer.sin_port));
   EXPECT_GE(curl_fd, 0);
   if (curl_fd >= 0) {
-    EXPECT_NE(fcntl(curl_fd, F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_TRUE(CloseOnExec(curl_fd));
   }
   if (accepted >= 0) close(accepted);
   fetch.join();

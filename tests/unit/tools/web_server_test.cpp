@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -70,8 +71,11 @@ class StandInBox {
       if (hud_->command_mailbox[0] != 0 && taking_) {
         std::string text(hud_->command_mailbox, strnlen(hud_->command_mailbox, kCommandMailboxSize - 1));
         std::memset(hud_->command_mailbox, 0, kCommandMailboxSize);
+        {
+          std::lock_guard<std::mutex> lock(last_command_mutex_);
+          last_command_ = text;
+        }
         commands_.fetch_add(1);
-        last_command_ = text;
         if (text.find("configrequest") != std::string::npos && answer_reports_) SendReport();
       }
       pollfd p{fd_, POLLIN, 0};
@@ -104,6 +108,12 @@ class StandInBox {
   std::atomic<bool> answer_reports_{true};
   std::atomic<int> commands_{0};
   std::atomic<int> reports_{0};
+  std::string LastCommand() {
+    std::lock_guard<std::mutex> lock(last_command_mutex_);
+    return last_command_;
+  }
+
+  std::mutex last_command_mutex_;
   std::string last_command_;
   std::thread thread_;
 };
@@ -223,7 +233,7 @@ TEST_F(WebServerTest, EachKindOfRequestGetsItsAnswer) {
   }
   // Only the one accepted command reached the mailbox.
   EXPECT_EQ(box_.commands_, 1);
-  EXPECT_EQ(box_.last_command_, R"({"cmd":"iso"})");
+  EXPECT_EQ(box_.LastCommand(), R"({"cmd":"iso"})");
 }
 
 TEST_F(WebServerTest, ASettingsChangeIsAnsweredWithTheBoxsReport) {
@@ -231,7 +241,7 @@ TEST_F(WebServerTest, ASettingsChangeIsAnsweredWithTheBoxsReport) {
   const Answer a = Request(port_, Post(R"({"cmd":"updateparam","name":"osd_borders","value":"12","value2":"3"})"));
   EXPECT_EQ(a.status, 200) << a.body;
   EXPECT_EQ(a.body, "{\"ok\":true,\"report\":{\"app\":\"cable\",\"osdbrdw\":1}}");
-  EXPECT_EQ(box_.last_command_, "{\"cmd\":\"configrequest\"}");
+  EXPECT_EQ(box_.LastCommand(), "{\"cmd\":\"configrequest\"}");
   EXPECT_EQ(box_.commands_, 2);
 }
 
