@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -32,8 +33,8 @@ std::vector<uint8_t> Bytes(int n, uint8_t seed) {
 
 // A payload as the receive thread holds it: behind room for the header.
 struct Received {
-  explicit Received(const std::vector<uint8_t>& payload) : framed(kClientHeaderSize, 0xEE) {
-    framed.insert(framed.end(), payload.begin(), payload.end());
+  explicit Received(const std::vector<uint8_t>& payload) : framed(kClientHeaderSize + payload.size(), 0xEE) {
+    std::copy(payload.begin(), payload.end(), framed.begin() + kClientHeaderSize);
   }
   VideoDatagram datagram() { return {framed.data(), static_cast<int>(framed.size()) - kClientHeaderSize}; }
   std::vector<uint8_t> framed;
