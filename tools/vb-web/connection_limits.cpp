@@ -46,7 +46,7 @@ ConnectionLimits::Connection* ConnectionLimits::Opened(int fd) {
   return &c;
 }
 
-void ConnectionLimits::Answered(Connection* connection) {
+void ConnectionLimits::RequestArrived(Connection* connection) {
   if (connection) connection->waiting.store(false, std::memory_order_relaxed);
 }
 

@@ -33,9 +33,10 @@ class ConnectionLimits {
   void Stop();
 
   // A connection's life, from libmicrohttpd's notifications: the socket was
-  // accepted, a request was answered, a request ended, the socket closed.
+  // accepted, a request has arrived in full (or is answered before that), a
+  // request ended, the socket closed.
   Connection* Opened(int fd);
-  static void Answered(Connection* connection);
+  static void RequestArrived(Connection* connection);
   static void RequestEnded(Connection* connection);
   void Closed(Connection* connection);
 

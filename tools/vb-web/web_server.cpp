@@ -149,7 +149,7 @@ void AddCommonHeaders(MHD_Response* response) {
 MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response) {
   if (!response) return MHD_NO;
   AddCommonHeaders(response);
-  ConnectionLimits::Answered(LimitsOf(connection));
+  ConnectionLimits::RequestArrived(LimitsOf(connection));  // a refusal may go out before the request has arrived
   MHD_Result result = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return result;
@@ -352,6 +352,8 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     *upload_data_size = 0;
     return MHD_YES;
   }
+  // All of it is here: however long the answer takes, the deadline is met.
+  ConnectionLimits::RequestArrived(LimitsOf(connection));
   if (post) {
     if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
     // The answer waits for the box (the mailbox, its reports): the idle
