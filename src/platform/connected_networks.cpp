@@ -24,6 +24,7 @@ constexpr int kMaxNetworks = 32;
 // the table, the watchdog and misses rewrite it.
 std::mutex g_mutex;
 std::array<Network, kMaxNetworks> g_networks{};
+std::array<in_addr_t, kMaxNetworks> g_own_addresses{};
 int g_network_count = 0;
 bool g_loaded = false;
 int g_change_socket = -2;  // -2: not opened yet; -1: netlink unavailable
@@ -73,11 +74,19 @@ void ReadInterfacesLocked() {
     if (entry->ifa_addr->sa_family != AF_INET) continue;
     const in_addr_t address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
     const in_addr_t netmask = reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr;
+    g_own_addresses[count] = address;
     g_networks[count++] = Network{address & netmask, netmask};
   }
   freeifaddrs(list);
   g_network_count = count;
   g_loaded = true;
+}
+
+bool IsOwnLocked(in_addr_t address) {
+  for (int i = 0; i < g_network_count; ++i) {
+    if (g_own_addresses[i] == address) return true;
+  }
+  return false;
 }
 
 bool ContainsLocked(in_addr_t address) {
@@ -89,17 +98,27 @@ bool ContainsLocked(in_addr_t address) {
 
 }  // namespace
 
-bool IsInConnectedNetwork(in_addr_t address) {
+namespace {
+
+// A hit needs no system call; a miss first re-reads the interfaces when the
+// kernel has reported a change.
+bool LookUp(bool (*found)(in_addr_t), in_addr_t address) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_loaded) {
     ChangeReportedLocked();  // open the change socket before the first read, so no change is missed
     ReadInterfacesLocked();
   }
-  if (ContainsLocked(address)) return true;
+  if (found(address)) return true;
   if (!ChangeReportedLocked()) return false;
   ReadInterfacesLocked();
-  return ContainsLocked(address);
+  return found(address);
 }
+
+}  // namespace
+
+bool IsInConnectedNetwork(in_addr_t address) { return LookUp(ContainsLocked, address); }
+
+bool IsOwnAddress(in_addr_t address) { return LookUp(IsOwnLocked, address); }
 
 void RefreshConnectedNetworks() {
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -10,6 +10,10 @@
 // call from any thread; the hit path makes no system call.
 bool IsInConnectedNetwork(in_addr_t address);
 
+// True when address (network byte order) is one of the box's own interface
+// addresses, read and refreshed as above.
+bool IsOwnAddress(in_addr_t address);
+
 // Re-reads the interfaces when the kernel has reported an address change since
 // the last look (cheap when nothing changed). The watchdog calls it once a
 // second, so a network that went away stops counting within a second.

@@ -1,14 +1,20 @@
 """The box's web page end to end: the real daemon, the camera stand-in and
 vb-web in the sandbox, the page driven in headless Chromium through Selenium.
 The page shows the camera's moving attitude and its recording, a click on
-"Record" reaches the camera as the record frame, a settings change lands in
-the saved file, and requests the box must not act on change nothing.
+"Record" reaches the camera as the record frame, a held control moves the
+gimbal until let go, a settings change lands in the saved file (a password
+left empty is kept), and requests the box must not act on change nothing.
+Only the box's own names are served, no answer holds a password, and neither
+event streams nor slow clients shut the page out.
 
 Screenshots of the page go to BUILD/test-artifacts/."""
 
 import http.client
 import json
 import os
+import re
+import socket
+import subprocess
 import shutil
 import signal
 import sys
@@ -26,6 +32,7 @@ except ImportError:
 
 from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
+from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
@@ -39,6 +46,17 @@ BOOT_FILE = "/boot/vantagebridge-cable.conf"
 MAILBOX = 1570
 RECORD_START = "23 09>01 00 01:01 | 0C 00 00 00 00 91 0D 00 00 90"
 RECORD_STOP = "23 09>01 00 01:01 | 04 00 00 00 00 91 0D 00 00 98"
+SPEED = "20 02>04 40 04:0C"
+PAN_600 = SPEED + " | 58 02 00 00 00 00 90"
+STOP = SPEED + " | 00 00 00 00 00 00 90"
+PASSWORDS = 'wifi_psk="lan-secret-1"\nap_psk="ap-secret-2"\n'
+# Keeps, in window.sent, every command body the page posts with its time.
+LOG_POSTS = """window.sent = [];
+const original = window.fetch;
+window.fetch = (url, options) => {
+  if (options && options.body) window.sent.push([performance.now(), options.body]);
+  return original(url, options);
+};"""
 
 
 def start_box(sb, camera_args=("--still",), config="control_enabled=1\n"):
@@ -151,10 +169,38 @@ def test_page_shows_moving_attitude_and_recording(sb):
         phone.save_screenshot(artefact(sb, "web-page-phone.png"))
 
 
-def test_record_click_reaches_the_camera(sb):
+def hold_repeats_and_stops(sb, driver, camera):
+    """Holding "pan right" repeats its speed twice a second and the gimbal
+    moves on; letting go, or the window losing focus, sends the stop."""
+    driver.execute_script(LOG_POSTS)
+    sent = lambda part: [t for t, body in driver.execute_script("return window.sent") if part in body]
+    moving, stopping = '"moverel","value1":"600","value2":"0"', '"moverel","value1":"0","value2":"0"'
+    pan = driver.find_element(By.CSS_SELECTOR, "[data-hold=pan-right]")
+    since = len(si.lines(camera))
+    ActionChains(driver).click_and_hold(pan).perform()
+    sb.expect(sb.wait_until(lambda: len(sent(moving)) >= 6, 15), "the held control was not repeated")
+    held = len(si.lines(camera))
+    sb.expect(sb.wait_until(lambda: [f.text for f in si.frames(camera, held)].count(PAN_600) >= 10, 10),
+              "the gimbal did not move on while held")
+    ActionChains(driver).release(pan).perform()
+    sb.expect(sb.wait_until(lambda: sent(stopping), 10), "letting go sent no stop")
+    sb.expect(sb.wait_until(lambda: STOP in [f.text for f in si.frames(camera, held)], 10), "the gimbal did not stop")
+    times = sent(moving)
+    gaps = [b - a for a, b in zip(times, times[1:])]
+    print("held control: %d repeats, every %.0f to %.0f ms" % (len(times), min(gaps), max(gaps)))
+    ActionChains(driver).click_and_hold(pan).perform()
+    sb.expect(sb.wait_until(lambda: len(sent(moving)) > len(times), 10), "the second hold sent nothing")
+    driver.execute_script("window.dispatchEvent(new Event('blur'))")
+    sb.expect(sb.wait_until(lambda: len(sent(stopping)) == 2, 10), "losing focus sent no stop")
+    ActionChains(driver).release(pan).perform()
+    sb.expect(PAN_600 in [f.text for f in si.frames(camera, since)], "no speed reached the camera")
+
+
+def test_controls_reach_the_camera(sb):
     daemon, camera, web = start_box(sb)
     with Browser() as driver:
         open_page(sb, driver)
+        hold_repeats_and_stops(sb, driver, camera)
         wait_text(sb, driver, "rec-text", lambda t: t == "Not recording", 15, "camera state not shown")
         since = len(si.lines(camera))
         click(driver, "#record")
@@ -169,7 +215,7 @@ def test_record_click_reaches_the_camera(sb):
 
 
 def test_settings_change_lands_in_the_saved_file(sb):
-    daemon, camera, web = start_box(sb)
+    daemon, camera, web = start_box(sb, config="control_enabled=1\n" + PASSWORDS)
     with Browser() as driver:
         open_page(sb, driver)
         wait_text(sb, driver, "version", lambda t: "0.14.10" in t, 15, "the box's report never arrived")
@@ -200,6 +246,18 @@ def test_settings_change_lands_in_the_saved_file(sb):
         time.sleep(0.5)  # a request would have been on its way by now
         sb.expect(daemon.stdout_text().count("Need to update param") == before, "the refused SSID was sent")
         driver.save_screenshot(artefact(sb, "web-settings-refused.png"))
+
+        # The password fields stay empty, and saved so they keep the box's passwords.
+        psk = driver.find_element(By.CSS_SELECTOR, "[data-key=lan_psk]")
+        sb.expect(psk.get_attribute("value") == "" and psk.get_attribute("placeholder").startswith("set"),
+                  "password field: %r" % psk.get_attribute("placeholder"))
+        ssid.clear()
+        ssid.send_keys("Box")
+        click(driver, "[data-testid=save-wifi]")
+        WebDriverWait(driver, 20).until(lambda d: d.find_element(By.CSS_SELECTOR, "#wifi-form .answer").text.startswith("Saved"))
+        data = si.read_bytes(BOOT_FILE)
+        sb.expect(all(line in data for line in (b'ap_ssid="Box"', b'wifi_psk="lan-secret-1"', b'ap_psk="ap-secret-2"')),
+                  "the saved file lost a password: %r" % data)
 
 
 def test_bad_requests_get_clear_errors_and_change_nothing(sb):
@@ -244,19 +302,20 @@ def test_bad_requests_get_clear_errors_and_change_nothing(sb):
 def test_a_burst_waits_its_turn_and_overflow_is_refused(sb):
     daemon, camera, web = start_box(sb)
     results = []
-    barrier = threading.Barrier(14)
+    # As many connections as one address may open at once.
+    barrier = threading.Barrier(12)
 
     def one():
         barrier.wait()
         results.append(post_command({"cmd": "iso", "param": "800"})[0])
 
-    threads = [threading.Thread(target=one) for _ in range(14)]
+    threads = [threading.Thread(target=one) for _ in range(12)]
     for t in threads:
         t.start()
     for t in threads:
         t.join(60)
-    sb.expect(set(results) <= {200, 503} and len(results) == 14, "statuses %r" % results)
-    sb.expect(503 in results, "the queue took a burst of 14 without refusing any: %r" % results)
+    sb.expect(set(results) <= {200, 503} and len(results) == 12, "statuses %r" % results)
+    sb.expect(503 in results, "the queue took a burst of 12 without refusing any: %r" % results)
     taken = results.count(200)
     # Every command the page was told was taken ran exactly once, none of the refused ones.
     sb.expect(sb.wait_until(lambda: daemon.stderr_text().count("set iso 800") >= taken, 10), "taken commands lost")
@@ -310,13 +369,98 @@ def test_clients_outside_the_connected_networks_are_refused(sb):
     sb.expect(sb.wait_for(web, "refused a client outside the box's networks", 5), "the refusal was not logged")
 
 
+REBOUND = {"Host": "rebind.attacker.example:8080", "Origin": "http://rebind.attacker.example:8080",
+           "Sec-Fetch-Site": "same-origin", "Content-Type": "application/json"}
+EVENTS = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % PORT
+
+
+def open_stream(source):
+    """An event stream asked for from a source address: (socket left open, status code or None, first bytes)."""
+    s = socket.create_connection(("127.0.0.1", PORT), timeout=30, source_address=(source, 0))
+    s.sendall(EVENTS.encode())
+    head = s.recv(4096)
+    return s, int(head.split(b" ")[1]) if head.startswith(b"HTTP/1.1 ") else None, head
+
+
+def drain(stream, chunks):
+    try:
+        while True:
+            chunk = stream.recv(65536)
+            if not chunk:
+                return
+            chunks.append(chunk)
+    except OSError:
+        return
+
+
+def test_only_the_box_is_served_and_nobody_shuts_it_out(sb):
+    daemon, camera, web = start_box(sb, config="control_enabled=1\n" + PASSWORDS)
+    # A page whose name an attacker re-pointed at the box gets the status alone.
+    for method, path, body in [("POST", "/api/command", '{"cmd":"configrequest"}'), ("GET", "/api/config", None),
+                               ("POST", "/api/command", '{"cmd":"reboot"}')]:
+        status, answer = request(method, path, body, REBOUND)
+        sb.expect(status == 421 and answer == "", "rebound %s %s: %d %r" % (method, path, status, answer))
+    # The box's addresses are read live.
+    subprocess.run([sandbox._ip(), "addr", "add", "10.77.0.1/24", "dev", "lo"], check=True)
+    try:
+        sb.expect(request("GET", "/", headers={"Host": "10.77.0.1:%d" % PORT})[0] == 200, "a new address was refused")
+    finally:
+        subprocess.run([sandbox._ip(), "addr", "del", "10.77.0.1/24", "dev", "lo"], check=True)
+
+    # No answer holds a password: the report says one is set.
+    status, answer = post_command({"cmd": "configrequest"})
+    sb.expect(status == 200 and answer["report"]["lan_psk_set"] and answer["report"]["ap_psk_set"], repr(answer))
+    early, status, head = open_stream("127.0.0.9")  # before the slow clients: it must outlive their deadline
+    events = [head]
+    threading.Thread(target=drain, args=(early, events), daemon=True).start()
+    sb.expect(sb.wait_until(lambda: b"event: config" in b"".join(events), 10), "the stream sent no report")
+    texts = [json.dumps(answer), json.dumps(request("GET", "/api/config")[1]), b"".join(events).decode()]
+    sb.expect(not any("secret" in t for t in texts), "a password was served: %r" % texts)
+    sb.expect("reboot " not in sb.stub_log(), "the rebound request rebooted the box")
+
+    # Ten clients sending a header line every 5 s, and 64 event streams from 16 addresses.
+    slow = sb.start(["slowhttptest", "-H", "-c", "10", "-i", "5", "-r", "10", "-l", "40", "-p", "3", "-u", BASE + "/"])
+    plain = lambda: re.sub(r"\x1b\[[0-9;]*[A-Za-z]", "", slow.stdout_text())
+    sb.expect(sb.wait_until(lambda: re.search(r"connected:\s*10\b", plain()), 20), "slowhttptest did not connect")
+    streams, accepted = [early], {}
+    for source in ["127.0.0.%d" % (10 + n // 4) for n in range(64)]:
+        stream, status, _ = open_stream(source)
+        streams.append(stream)
+        accepted.setdefault(source, []).append(status)
+    counts = [v.count(200) for v in accepted.values()]
+    print("event streams: %d accepted (at most %d from one address), the others %r"
+          % (sum(counts) + 1, max(counts), sorted({c for v in accepted.values() for c in v} - {200})))
+    sb.expect(max(counts) == 2 and sum(counts) + 1 == 16 and all(set(v) <= {200, 429} for v in accepted.values()),
+              "streams: %r" % accepted)
+    started = time.monotonic()
+    page = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30, source_address=("127.0.0.99", 0))
+    codes = []
+    for path in ("/", "/app.js", "/style.css", "/api/state"):
+        page.request("GET", path)
+        response = page.getresponse()
+        response.read()
+        codes.append(response.status)
+    print("page load under that load: %.3f s" % (time.monotonic() - started))
+    sb.expect(codes == [200] * 4, "page load: %r" % codes)
+    # The slow clients are closed by the request deadline; the older stream lives on.
+    sb.expect(si.wait_exit(sb, slow, 60) is not None and "No open connections left" in plain(),
+              "the slow clients stayed: %r" % plain()[-200:])
+    print("slow clients closed: %s" % re.findall(r"Test ended on \d+\w+ second", plain()))
+    sb.expect(sb.wait_for(web, "closed a connection whose request did not arrive in time", 5), "no deadline log")
+    seen = len(events)
+    sb.expect(sb.wait_until(lambda: len(events) > seen + 2, 10), "the older event stream was closed")
+    for stream in streams:
+        stream.close()
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_page_shows_moving_attitude_and_recording,
-        test_record_click_reaches_the_camera,
+        test_controls_reach_the_camera,
         test_settings_change_lands_in_the_saved_file,
         test_bad_requests_get_clear_errors_and_change_nothing,
         test_a_burst_waits_its_turn_and_overflow_is_refused,
         test_a_command_the_box_does_not_take_times_out_and_is_withdrawn,
         test_clients_outside_the_connected_networks_are_refused,
+        test_only_the_box_is_served_and_nobody_shuts_it_out,
     ])

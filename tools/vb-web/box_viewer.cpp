@@ -108,7 +108,7 @@ void BoxViewer::Handle(const uint8_t* d, size_t n) {
     status_.have_status = true;
     status_.flags = payload[1];
   } else if (payload[0] == kMsgJsonText && IsConfigReport(payload, length)) {
-    report_.assign(reinterpret_cast<const char*>(payload), length);
+    report_ = HidePasswords(std::string_view(reinterpret_cast<const char*>(payload), length), &passwords_);
     ++report_number_;
     report_arrived_.notify_all();
   }
@@ -131,6 +131,11 @@ uint64_t BoxViewer::ReportNumber() const {
 std::string BoxViewer::Report() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return report_;
+}
+
+ReportPasswords BoxViewer::Passwords() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return passwords_;
 }
 
 bool BoxViewer::WaitForReport(uint64_t after, std::chrono::milliseconds timeout, std::string* report) {

@@ -1,7 +1,7 @@
 // vb-web as a data-only viewer of the daemon, from loopback: the daemon sends
 // its configuration report only to registered viewers, as a data message after
-// a "configrequest". The viewer keeps the latest report, the latest status
-// message, and when the daemon last answered at all.
+// a "configrequest". The viewer keeps the latest report (its passwords apart),
+// the latest status message, and when the daemon last answered at all.
 #pragma once
 
 #include <netinet/in.h>
@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "report_passwords.h"
 
 struct BoxStatus {
   bool answering = false;   // a datagram from the daemon within the last 3 s
@@ -35,7 +37,9 @@ class BoxViewer {
   BoxStatus Status() const;
   // Reports are numbered from 1 as they arrive; 0: none yet.
   uint64_t ReportNumber() const;
+  // The latest report without its passwords, and those passwords.
   std::string Report() const;
+  ReportPasswords Passwords() const;
   // Waits for a report numbered above after; true with its text.
   bool WaitForReport(uint64_t after, std::chrono::milliseconds timeout, std::string* report);
 
@@ -56,4 +60,5 @@ class BoxViewer {
   std::chrono::steady_clock::time_point last_heard_{};
   uint64_t report_number_ = 0;
   std::string report_;
+  ReportPasswords passwords_;
 };

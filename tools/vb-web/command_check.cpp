@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/json_text.h"
+#include "json_document.h"
 #include "records/config_schema.h"
 
 namespace {
@@ -25,11 +26,6 @@ constexpr SettingsText kSettingsTexts[] = {
 constexpr size_t kMinPassphrase = 8;
 
 constexpr size_t kMaxMembers = 20;
-
-struct JsonDeleter {
-  void operator()(cJSON* item) const { cJSON_Delete(item); }
-};
-using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
 
 bool SameNameIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -112,22 +108,23 @@ CheckedCommand CheckCommand(std::string_view body) {
   const char* cmd = MemberText(root.get(), "cmd");
   if (cmd[0] == '\0') return Refuse(400, "the command has no \"cmd\"");
   const char* name = MemberText(root.get(), "name");
+  bool keeps_password = false;
   for (const SettingsText& rule : kSettingsTexts) {
     if (std::strcmp(cmd, rule.cmd) != 0 || std::strcmp(name, rule.name) != 0) continue;
+    if (rule.passphrase && !cJSON_GetObjectItem(root.get(), rule.member)) keeps_password = true;
     if (const char* problem = SettingsTextProblem(rule, MemberText(root.get(), rule.member))) {
       return Refuse(400, std::string("the ") + rule.label + " " + problem);
     }
   }
 
-  char* printed = cJSON_PrintUnformatted(root.get());
-  if (!printed) return Refuse(500, "the command could not be written");
   CheckedCommand checked;
-  checked.text = printed;
-  cJSON_free(printed);
+  checked.text = CompactJson(root.get());
+  if (checked.text.empty()) return Refuse(500, "the command could not be written");
   if (checked.text.size() > kMaxCommandText) return Refuse(413, "the command is longer than the box's mailbox holds");
   checked.status = 200;
   checked.settings = std::strcmp(cmd, "updateparam") == 0;
   checked.report = std::strcmp(cmd, "configrequest") == 0;
+  checked.keeps_password = keeps_password;
   return checked;
 }
 

@@ -36,12 +36,14 @@ struct CheckedCommand {
   std::string text;      // the compact command text for the mailbox
   bool settings = false; // "updateparam": the page wants the box's report after it
   bool report = false;   // "configrequest"
+  bool keeps_password = false;  // a settings change that leaves a password out: the box's current one is kept
 };
 
 // Checks one request body: a JSON object whose members are all texts without
 // control characters, no member twice (names compared without regard to case,
 // as the box reads them), a non-empty "cmd", settings texts the file can hold,
-// and a compact text the mailbox can hold.
+// and a compact text the mailbox can hold. A password member left out of a
+// settings change means "keep the current one" (the page never learns it).
 CheckedCommand CheckCommand(std::string_view body);
 
 // The settings text table as JSON, for the page's own checks.

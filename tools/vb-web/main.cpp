@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "../common/tool_support.h"
 #include "box_viewer.h"
+#include "host_names.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
 #include "records/viewer_protocol.h"
@@ -39,6 +41,7 @@ struct Options {
   char box_host[128] = "127.0.0.1";
   uint16_t box_port = kDiscoveryPort;
   std::string hud_name = "/hud_mem";
+  std::vector<std::string> host_names;
 };
 
 // The page's files when no --root is given, found from where this binary
@@ -64,7 +67,9 @@ void Usage(FILE* out) {
                "  --port PORT        listen on this port (default 8080)\n"
                "  --root DIR         the page's files (default %s)\n"
                "  --box HOST[:PORT]  the daemon's viewer port (default 127.0.0.1:4242)\n"
-               "  --hud NAME         the shared record (default /hud_mem)\n",
+               "  --hud NAME         the shared record (default /hud_mem)\n"
+               "  --host-name NAME   serve under this name too (repeatable); always served: the box's\n"
+               "                     addresses, localhost, its host name and that name under .local\n",
                DefaultRoot().c_str());
 }
 
@@ -91,6 +96,9 @@ int ParseOptions(int argc, char** argv, Options* o) {
       o->root = v;
     } else if (!std::strcmp(a, "--box")) {
       ok = ParseHostPort(v, o->box_host, sizeof o->box_host, &o->box_port);
+    } else if (!std::strcmp(a, "--host-name")) {
+      ok = IsValidHostName(v);
+      o->host_names.emplace_back(v);
     } else if (!std::strcmp(a, "--hud")) {
       ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
       o->hud_name = v;
@@ -141,7 +149,7 @@ int main(int argc, char** argv) {
   hud.Refresh();
   MailboxQueue queue([&hud](const std::function<void(char*)>& f) { return hud.WithMailbox(f); }, kQueueCapacity);
   BoxViewer viewer(box);
-  WebServer server(WebParts{&files, &hud, &viewer, &queue});
+  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names});
   if (!viewer.Start(&error) || !server.Start(listen_address, &error)) {
     std::fprintf(stderr, "vb-web: %s\n", error.c_str());
     return 1;

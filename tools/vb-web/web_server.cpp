@@ -10,17 +10,22 @@
 #include "box_viewer.h"
 #include "camera_choices.h"
 #include "command_check.h"
+#include "host_names.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
 #include "platform/connected_networks.h"
+#include "report_passwords.h"
 #include "state_json.h"
 #include "static_files.h"
 
 namespace {
 
 constexpr unsigned kConnectionLimit = 64;
-constexpr unsigned kConnectionsPerAddress = 16;  // a browser opens up to six, plus an event stream per tab
-constexpr unsigned kIdleSeconds = 30;
+// A browser opens up to six connections to a name, its event streams
+// included; the page may be open under two names (the address and the box's
+// name). Four addresses cannot fill the server.
+constexpr unsigned kConnectionsPerAddress = 12;
+constexpr unsigned kAnswerSeconds = 120;  // longer than any command waits for the box and its reports
 constexpr size_t kConnectionMemory = 16 * 1024;  // request line and headers
 constexpr size_t kThreadStack = 256 * 1024;
 constexpr const char* kConfigRequest = "{\"cmd\":\"configrequest\"}";
@@ -31,9 +36,11 @@ struct Request {
   bool too_long = false;
 };
 
-// Per event stream: the text not yet handed to libmicrohttpd.
+// Per event stream: the text not yet handed to libmicrohttpd, and the client
+// address whose stream slot it holds.
 struct EventStream {
   WebServer* server;
+  in_addr_t address;
   std::chrono::milliseconds period;
   uint64_t report_sent = 0;
   std::string pending;
@@ -41,16 +48,33 @@ struct EventStream {
   bool started = false;
 };
 
-std::atomic<int64_t> g_last_refusal_log_s{0};
+struct Refusal {
+  const char* line;
+  std::atomic<int64_t> last_log_s{0};
+};
+Refusal g_outside{"vb-web: refused a client outside the box's networks\n"};
+Refusal g_other_name{"vb-web: refused a request for a name that is not the box's\n"};
+Refusal g_streams_taken{"vb-web: refused an event stream: no stream slot free\n"};
 
 // At most one line a second however many peers knock.
-void LogRefusal() {
+void LogRefusal(Refusal& refusal) {
   const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                           std::chrono::steady_clock::now().time_since_epoch()).count();
-  int64_t last = g_last_refusal_log_s.load(std::memory_order_relaxed);
-  if (now != last && g_last_refusal_log_s.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
-    std::fprintf(stderr, "vb-web: refused a client outside the box's networks\n");
+  int64_t last = refusal.last_log_s.load(std::memory_order_relaxed);
+  if (now != last && refusal.last_log_s.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
+    std::fputs(refusal.line, stderr);
   }
+}
+
+ConnectionLimits::Connection* LimitsOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info ? static_cast<ConnectionLimits::Connection*>(info->socket_context) : nullptr;
+}
+
+in_addr_t ClientAddress(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (!info || !info->client_addr || info->client_addr->sa_family != AF_INET) return 0;
+  return reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr.s_addr;
 }
 
 MHD_Result AcceptPolicy(void*, const sockaddr* address, socklen_t length) {
@@ -58,8 +82,20 @@ MHD_Result AcceptPolicy(void*, const sockaddr* address, socklen_t length) {
       IsInConnectedNetwork(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr)) {
     return MHD_YES;
   }
-  LogRefusal();
+  LogRefusal(g_outside);
   return MHD_NO;
+}
+
+void NotifyConnection(void* cls, MHD_Connection* connection, void** socket_context,
+                      MHD_ConnectionNotificationCode code) {
+  ConnectionLimits& limits = static_cast<WebServer*>(cls)->Limits();
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    *socket_context = info ? limits.Opened(info->connect_fd) : nullptr;
+  } else {
+    limits.Closed(static_cast<ConnectionLimits::Connection*>(*socket_context));
+    *socket_context = nullptr;
+  }
 }
 
 MHD_Result AccessHandler(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
@@ -70,9 +106,11 @@ MHD_Result AccessHandler(void* cls, MHD_Connection* connection, const char* url,
              : MHD_NO;
 }
 
-void RequestCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+void RequestCompleted(void*, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
   delete static_cast<Request*>(*context);
   *context = nullptr;
+  // A connection kept open waits for its next request, under the same deadline.
+  ConnectionLimits::RequestEnded(LimitsOf(connection));
 }
 
 ssize_t ReadEvents(void* cls, uint64_t, char* buffer, size_t max) {
@@ -94,7 +132,11 @@ ssize_t ReadEvents(void* cls, uint64_t, char* buffer, size_t max) {
   return static_cast<ssize_t>(n);
 }
 
-void FreeEventStream(void* cls) { delete static_cast<EventStream*>(cls); }
+void FreeEventStream(void* cls) {
+  auto* stream = static_cast<EventStream*>(cls);
+  stream->server->Limits().ReturnStream(stream->address);
+  delete stream;
+}
 
 void AddCommonHeaders(MHD_Response* response) {
   MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
@@ -107,11 +149,13 @@ void AddCommonHeaders(MHD_Response* response) {
 MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response) {
   if (!response) return MHD_NO;
   AddCommonHeaders(response);
+  ConnectionLimits::RequestArrived(LimitsOf(connection));  // a refusal may go out before the request has arrived
   MHD_Result result = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return result;
 }
 
+// retry_after: also closes the connection, so a refused client frees it.
 MHD_Result AnswerJson(MHD_Connection* connection, unsigned status, const std::string& json,
                       const char* retry_after = nullptr) {
   MHD_Response* response = MHD_create_response_from_buffer(json.size(), const_cast<char*>(json.data()),
@@ -119,7 +163,10 @@ MHD_Result AnswerJson(MHD_Connection* connection, unsigned status, const std::st
   if (!response) return MHD_NO;
   MHD_add_response_header(response, "Content-Type", "application/json");
   MHD_add_response_header(response, "Cache-Control", "no-store");
-  if (retry_after) MHD_add_response_header(response, "Retry-After", retry_after);
+  if (retry_after) {
+    MHD_add_response_header(response, "Retry-After", retry_after);
+    MHD_add_response_header(response, "Connection", "close");
+  }
   return Queue(connection, status, response);
 }
 
@@ -135,6 +182,14 @@ std::string ErrorJson(std::string_view error) {
 MHD_Result AnswerError(MHD_Connection* connection, unsigned status, std::string_view error,
                        const char* retry_after = nullptr) {
   return AnswerJson(connection, status, ErrorJson(error), retry_after);
+}
+
+// The answer to a request for another site's name: the status alone.
+MHD_Result AnswerMisdirected(MHD_Connection* connection) {
+  MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Connection", "close");
+  return Queue(connection, MHD_HTTP_MISDIRECTED_REQUEST, response);
 }
 
 MHD_Result AnswerNotAllowed(MHD_Connection* connection, const char* allow) {
@@ -175,17 +230,26 @@ bool FromOwnPage(MHD_Connection* connection) {
 
 }  // namespace
 
-WebServer::WebServer(WebParts parts, WebTiming timing) : parts_(parts), timing_(timing) {}
+WebServer::WebServer(WebParts parts, WebTiming timing)
+    : parts_(std::move(parts)), timing_(timing), limits_(timing.request_deadline) {}
 
 WebServer::~WebServer() { Stop(); }
 
 bool WebServer::Start(const sockaddr_in& address, std::string* error) {
+  // A thread per connection: a slow or stalled client holds only its own
+  // thread, and an event stream waits for its next event in its own. The idle
+  // timeout (any byte read or sent counts) ends a silent client or one that
+  // stops reading its stream; the deadline of ConnectionLimits one whose
+  // request trickles in.
+  const auto idle = std::chrono::duration_cast<std::chrono::seconds>(timing_.request_deadline).count();
+  limits_.Start();
   daemon_ = MHD_start_daemon(
       MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD, 0, AcceptPolicy, nullptr, AccessHandler, this,
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address), MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
       MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
-      MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-      MHD_OPTION_THREAD_STACK_SIZE, kThreadStack, MHD_OPTION_NOTIFY_COMPLETED, RequestCompleted, nullptr,
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(std::max<int64_t>(idle, 1)),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_THREAD_STACK_SIZE, kThreadStack,
+      MHD_OPTION_NOTIFY_COMPLETED, RequestCompleted, nullptr, MHD_OPTION_NOTIFY_CONNECTION, NotifyConnection, this,
       MHD_OPTION_END);
   if (!daemon_) {
     char text[INET_ADDRSTRLEN] = {};
@@ -210,6 +274,7 @@ void WebServer::Stop() {
   BeginStop();
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  limits_.Stop();
 }
 
 bool WebServer::WaitNextEvent(std::chrono::milliseconds period) {
@@ -237,16 +302,34 @@ void WebServer::AppendEvents(uint64_t* report_sent, std::string* out) const {
   *out += "event: state\ndata: " + StateJson() + "\n\n";
 }
 
+WebServer::PostHandler WebServer::PostRoute(std::string_view path) {
+  // Each takes a JSON body from the box's own page.
+  static constexpr struct {
+    std::string_view path;
+    PostHandler handler;
+  } kRoutes[] = {
+      {"/api/command", &WebServer::HandleCommand},
+  };
+  for (const auto& route : kRoutes) {
+    if (route.path == path) return route.handler;
+  }
+  return nullptr;
+}
+
 int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const char* method, const char* upload_data,
                              size_t* upload_data_size, void** context) {
   const std::string_view path(url ? url : "");
-  const bool post = method && std::strcmp(method, "POST") == 0;
+  const PostHandler post = method && std::strcmp(method, "POST") == 0 ? PostRoute(path) : nullptr;
 
   if (!*context) {
     // First call: the request line and headers. A refusal goes out before
     // any body is read; otherwise the answer waits for the request's end, so
     // the connection can stay open for the next request.
-    if (post && path == "/api/command") {
+    if (!HostNamesTheBox(Header(connection, "Host"), parts_.host_names)) {
+      LogRefusal(g_other_name);
+      return AnswerMisdirected(connection);
+    }
+    if (post) {
       if (!FromOwnPage(connection)) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
       }
@@ -269,9 +352,15 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     *upload_data_size = 0;
     return MHD_YES;
   }
-  if (post && path == "/api/command") {
+  // All of it is here: however long the answer takes, the deadline is met.
+  ConnectionLimits::RequestArrived(LimitsOf(connection));
+  if (post) {
     if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
-    return HandleCommand(connection, request->body);
+    // The answer waits for the box (the mailbox, its reports): the idle
+    // timeout must not end the connection meanwhile. The request deadline
+    // still ends it once it then idles.
+    MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, kAnswerSeconds);
+    return (this->*post)(connection, request->body);
   }
   return HandleRead(connection, path, method ? method : "");
 }
@@ -280,7 +369,7 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
   const StaticFile* file = parts_.files ? parts_.files->Find(path) : nullptr;
   const bool api = path == "/events" || path == "/api/state" || path == "/api/limits" || path == "/api/config" ||
                    path == "/api/choices";
-  if (path == "/api/command") return AnswerNotAllowed(connection, "POST");
+  if (PostRoute(path)) return AnswerNotAllowed(connection, "POST");
   if (!api && !file) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
   if (method != "GET" && method != "HEAD") return AnswerNotAllowed(connection, "GET, HEAD");
   if (file) {
@@ -299,11 +388,20 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
     if (report.empty()) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "the box has sent no report yet");
     return AnswerJson(connection, MHD_HTTP_OK, report);
   }
-  auto* stream = new EventStream{this, timing_.state_period, 0, {}, 0, false};
+  return HandleEvents(connection);
+}
+
+int WebServer::HandleEvents(MHD_Connection* connection) {
+  const in_addr_t address = ClientAddress(connection);
+  if (!limits_.TakeStream(address)) {
+    LogRefusal(g_streams_taken);
+    return AnswerError(connection, MHD_HTTP_TOO_MANY_REQUESTS, "too many event streams are open", "5");
+  }
+  auto* stream = new EventStream{this, address, timing_.state_period, 0, {}, 0, false};
   MHD_Response* response =
       MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, ReadEvents, stream, FreeEventStream);
   if (!response) {
-    delete stream;
+    FreeEventStream(stream);
     return MHD_NO;
   }
   MHD_add_response_header(response, "Content-Type", "text/event-stream");
@@ -321,9 +419,21 @@ bool WebServer::FetchReport(int tries, std::string* report) {
 }
 
 int WebServer::HandleCommand(MHD_Connection* connection, const std::string& body) {
-  const CheckedCommand checked = CheckCommand(body);
+  CheckedCommand checked = CheckCommand(body);
   if (checked.status != 200) return AnswerError(connection, static_cast<unsigned>(checked.status), checked.error);
   if (!parts_.queue) return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "no mailbox");
+  if (checked.keeps_password) {
+    // The box's current passwords go back in, from a report asked for now.
+    std::string fresh;
+    if (!parts_.viewer || !FetchReport(timing_.report_tries, &fresh) ||
+        !KeepPasswords(&checked.text, parts_.viewer->Passwords())) {
+      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE,
+                         "the box did not send its settings, so its passwords could not be kept; nothing was saved");
+    }
+    if (checked.text.size() > kMaxCommandText) {
+      return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the command is longer than the box's mailbox holds");
+    }
+  }
 
   std::string report;
   MailboxOutcome outcome;

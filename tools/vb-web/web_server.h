@@ -1,7 +1,8 @@
 // vb-web's HTTP side on libmicrohttpd: the page's files, the live state as
 // server-sent events, and the commands the page posts, handed to the mailbox
-// queue. Only peers inside the box's directly connected networks are served;
-// state-changing requests must be JSON POSTs from the page's own origin.
+// queue. Only peers inside the box's directly connected networks are served,
+// only under the box's own names; state-changing requests must be JSON POSTs
+// from the page's own origin.
 #pragma once
 
 #include <netinet/in.h>
@@ -13,6 +14,9 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "connection_limits.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -28,12 +32,14 @@ struct WebParts {
   HudMapping* hud = nullptr;
   BoxViewer* viewer = nullptr;
   MailboxQueue* queue = nullptr;
+  std::vector<std::string> host_names;  // served under these besides the box's own names
 };
 
 struct WebTiming {
   std::chrono::milliseconds state_period{200};  // live state events: five a second
   std::chrono::milliseconds report_wait{1500};  // per configuration request
   int report_tries = 3;                         // a data message can be dropped while video is sent
+  std::chrono::milliseconds request_deadline{10000};  // from a connection's start to its request's end
 };
 
 class WebServer {
@@ -56,9 +62,14 @@ class WebServer {
                     size_t* upload_data_size, void** context);
   bool WaitNextEvent(std::chrono::milliseconds period);
   void AppendEvents(uint64_t* report_sent, std::string* out) const;
+  ConnectionLimits& Limits() { return limits_; }
 
  private:
+  // The POST routes: each checked for its origin, type and length before its body is read.
+  using PostHandler = int (WebServer::*)(MHD_Connection* connection, const std::string& body);
+  static PostHandler PostRoute(std::string_view path);
   int HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method);
+  int HandleEvents(MHD_Connection* connection);
   int HandleCommand(MHD_Connection* connection, const std::string& body);
   // Asks for the configuration report up to tries times; true with it.
   bool FetchReport(int tries, std::string* report);
@@ -66,6 +77,7 @@ class WebServer {
 
   const WebParts parts_;
   const WebTiming timing_;
+  ConnectionLimits limits_;
   MHD_Daemon* daemon_ = nullptr;
   uint16_t port_ = 0;
   std::mutex stop_mutex_;

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "../../../tools/vb-web/box_viewer.h"
 #include "../../../tools/vb-web/hud_mapping.h"
@@ -72,10 +73,9 @@ class StandInBox {
         std::string text(hud_->command_mailbox, strnlen(hud_->command_mailbox, kCommandMailboxSize - 1));
         std::memset(hud_->command_mailbox, 0, kCommandMailboxSize);
         {
-          std::lock_guard<std::mutex> lock(last_command_mutex_);
-          last_command_ = text;
+          std::lock_guard<std::mutex> lock(commands_mutex_);
+          commands_.push_back(text);
         }
-        commands_.fetch_add(1);
         if (text.find("configrequest") != std::string::npos && answer_reports_) SendReport();
       }
       pollfd p{fd_, POLLIN, 0};
@@ -92,7 +92,8 @@ class StandInBox {
   }
 
   void SendReport() {
-    const std::string report = "{\"app\":\"cable\",\"osdbrdw\":" + std::to_string(++reports_) + "}";
+    const std::string report = "{\"app\":\"cable\",\"osdbrdw\":" + std::to_string(++reports_) +
+                               ",\"lan_psk\":\"secret-lan\",\"ap_psk\":\"\"}";
     uint8_t datagram[256] = {'B'};
     std::memcpy(datagram + 12, report.data(), report.size());
     sendto(fd_, datagram, 12 + report.size(), 0, reinterpret_cast<sockaddr*>(&viewer_), sizeof viewer_);
@@ -106,15 +107,14 @@ class StandInBox {
   std::atomic<bool> running_{true};
   std::atomic<bool> taking_{true};
   std::atomic<bool> answer_reports_{true};
-  std::atomic<int> commands_{0};
   std::atomic<int> reports_{0};
-  std::string LastCommand() {
-    std::lock_guard<std::mutex> lock(last_command_mutex_);
-    return last_command_;
+  std::vector<std::string> Commands() {
+    std::lock_guard<std::mutex> lock(commands_mutex_);
+    return commands_;
   }
 
-  std::mutex last_command_mutex_;
-  std::string last_command_;
+  std::mutex commands_mutex_;
+  std::vector<std::string> commands_;
   std::thread thread_;
 };
 
@@ -148,13 +148,26 @@ Answer Request(uint16_t port, const std::string& text) {
   return answer;
 }
 
-std::string Post(const std::string& body, const std::string& extra = "", const char* type = "application/json") {
-  return std::string("POST /api/command HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: ") + type +
-         "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+std::string Post(const std::string& body, const std::string& extra = "", const char* type = "application/json",
+                 const std::string& host = "127.0.0.1") {
+  return "POST /api/command HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nContent-Type: " + type + "\r\n" +
+         extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string Get(const char* path, const char* method = "GET") {
-  return std::string(method) + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+std::string Get(const char* path, const char* method = "GET", const std::string& host = "127.0.0.1") {
+  return std::string(method) + " " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+}
+
+// What a browser sends once a hostile site has re-pointed its name at the box.
+std::string Rebound(const std::string& body) {
+  return Post(body, "Origin: http://rebind.attacker.example:8080\r\nSec-Fetch-Site: same-origin\r\n",
+              "application/json", "rebind.attacker.example:8080");
+}
+
+std::string OwnHostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
 }
 
 class WebServerTest : public ::testing::Test {
@@ -192,7 +205,7 @@ class WebServerTest : public ::testing::Test {
   HudMapping hud_{box_.name_};
   MailboxQueue queue_{[this](const std::function<void(char*)>& f) { return hud_.WithMailbox(f); }, 8};
   BoxViewer viewer_{box_.address_};
-  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_}, WebTiming{50ms, 300ms, 3}};
+  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_, {"camera.example"}}, WebTiming{50ms, 300ms, 3}};
   uint16_t port_ = 0;
 };
 
@@ -225,6 +238,19 @@ TEST_F(WebServerTest, EachKindOfRequestGetsItsAnswer) {
        "Transfer-Encoding: chunked\r\n\r\nBB8\r\n" + big + "\r\n0\r\n\r\n", 413, "too long"},
       // Headers larger than a connection may hold.
       {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Filler: " + std::string(20000, 'f') + "\r\n\r\n", 431, ""},
+      // Only the box's own names are served: the status alone for any other.
+      {Get("/", "GET", "localhost:8080"), 200, "<title>box</title>"},
+      {Get("/", "GET", OwnHostName() + ".local:8080"), 200, "<title>box</title>"},
+      {Get("/", "GET", "Camera.Example."), 200, "<title>box</title>"},
+      {Get("/", "GET", "rebind.attacker.example:8080"), 421, "Content-Length: 0"},
+      {Get("/api/config", "GET", "rebind.attacker.example:8080"), 421, "Content-Length: 0"},
+      {Get("/events", "GET", "rebind.attacker.example"), 421, "Content-Length: 0"},
+      {Rebound(R"({"cmd":"configrequest"})"), 421, "Content-Length: 0"},
+      {Rebound(R"({"cmd":"reboot"})"), 421, "Content-Length: 0"},
+      {Get("/", "GET", "127.0.0.2"), 421, "Content-Length: 0"},  // in the loopback network, not the box's address
+      {Get("/", "GET", "127.0.0.1:8080:80"), 421, "Content-Length: 0"},
+      {Get("/", "GET", "[::1]:8080"), 421, "Content-Length: 0"},
+      {"GET / HTTP/1.0\r\n\r\n", 421, "Content-Length: 0"},
   };
   for (const Row& row : rows) {
     const Answer a = Request(port_, row.request);
@@ -232,17 +258,23 @@ TEST_F(WebServerTest, EachKindOfRequestGetsItsAnswer) {
     EXPECT_NE((a.head + a.body).find(row.part), std::string::npos) << row.request.substr(0, 90) << "\n" << a.body;
   }
   // Only the one accepted command reached the mailbox.
-  EXPECT_EQ(box_.commands_, 1);
-  EXPECT_EQ(box_.LastCommand(), R"({"cmd":"iso"})");
+  EXPECT_EQ(box_.Commands(), std::vector<std::string>{R"({"cmd":"iso"})"});
 }
 
-TEST_F(WebServerTest, ASettingsChangeIsAnsweredWithTheBoxsReport) {
+TEST_F(WebServerTest, ASettingsChangeIsAnsweredWithTheBoxsReportWithoutItsPasswords) {
   WaitRegistered();
   const Answer a = Request(port_, Post(R"({"cmd":"updateparam","name":"osd_borders","value":"12","value2":"3"})"));
   EXPECT_EQ(a.status, 200) << a.body;
-  EXPECT_EQ(a.body, "{\"ok\":true,\"report\":{\"app\":\"cable\",\"osdbrdw\":1}}");
-  EXPECT_EQ(box_.LastCommand(), "{\"cmd\":\"configrequest\"}");
-  EXPECT_EQ(box_.commands_, 2);
+  EXPECT_EQ(a.body, R"({"ok":true,"report":{"app":"cable","osdbrdw":1,"lan_psk_set":true,"ap_psk_set":false}})");
+  EXPECT_EQ(Request(port_, Get("/api/config")).body, R"({"app":"cable","osdbrdw":1,"lan_psk_set":true,"ap_psk_set":false})");
+  // A Wi-Fi change that leaves a password out keeps the box's current one.
+  const Answer wifi = Request(port_, Post(R"({"cmd":"updateparam","name":"wifi","value5":"home","value9":"new-ap-pass"})"));
+  EXPECT_EQ(wifi.status, 200) << wifi.body;
+  EXPECT_EQ(wifi.body.find("secret"), std::string::npos);
+  const std::vector<std::string> sent = box_.Commands();
+  ASSERT_EQ(sent.size(), 5u);
+  EXPECT_EQ(sent[1], R"({"cmd":"configrequest"})");
+  EXPECT_EQ(sent[3], R"({"cmd":"updateparam","name":"wifi","value5":"home","value9":"new-ap-pass","value6":"secret-lan"})");
 }
 
 TEST_F(WebServerTest, AConfigRequestThatGetsNoReportSaysSoAfterItsRetries) {
@@ -252,7 +284,7 @@ TEST_F(WebServerTest, AConfigRequestThatGetsNoReportSaysSoAfterItsRetries) {
   const Answer a = Request(port_, Post(R"({"cmd":"configrequest"})"));
   EXPECT_EQ(a.status, 200);
   EXPECT_EQ(a.body, "{\"ok\":true,\"report\":null}");
-  EXPECT_EQ(box_.commands_, 3);
+  EXPECT_EQ(box_.Commands().size(), 3u);
 }
 
 TEST_F(WebServerTest, TheLiveStateComesFromTheRecordAndStreams) {

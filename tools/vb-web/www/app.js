@@ -45,10 +45,11 @@ async function press(button, command, label) {
   return answer;
 }
 
-function cameraCommand(cmd, param, value1) {
+function cameraCommand(cmd, param, value1, value2) {
   const c = { cmd: cmd };
   if (param !== undefined) c.param = param;
   if (value1 !== undefined) c.value1 = value1;
+  if (value2 !== undefined) c.value2 = value2;
   return c;
 }
 
@@ -141,6 +142,8 @@ function connectEvents() {
     pill.textContent = 'Reconnecting…';
     pill.className = 'pill pill-down';
     document.body.classList.add('stale');
+    // A refused stream (every slot taken) is not retried by the browser itself.
+    if (events.readyState === EventSource.CLOSED) setTimeout(connectEvents, 5000);
   };
 }
 
@@ -188,14 +191,86 @@ function wireButtons() {
     press(e.currentTarget, cameraCommand('camera', 'mode', 'video'), 'Video mode'));
   $('centre').addEventListener('click', (e) =>
     press(e.currentTarget, cameraCommand('position', 'normal'), 'Centre'));
-  // Digital zoom: steps relative to the level the box keeps (param -1), or back to none.
-  $('zoom-in').addEventListener('click', (e) => press(e.currentTarget, cameraCommand('zoom', '-1', '10'), 'Zoom in'));
-  $('zoom-out').addEventListener('click', (e) => press(e.currentTarget, cameraCommand('zoom', '-1', '-10'), 'Zoom out'));
   $('zoom-reset').addEventListener('click', (e) => press(e.currentTarget, cameraCommand('zoom', '0', '0'), 'Zoom 1×'));
   for (const button of $('playback').querySelectorAll('button[data-key]')) {
     button.addEventListener('click', (e) =>
       press(e.currentTarget, cameraCommand('playback', button.dataset.key), 'Playback ' + button.dataset.key));
   }
+}
+
+// ---- held controls --------------------------------------------------------
+
+// The box ends a motion from the page that is not renewed within 2 s, so a
+// page closed, hidden or cut off never leaves the gimbal moving. A held
+// control repeats its command twice a second and sends the stop when let go,
+// cancelled, or when the page loses focus or is hidden.
+const REPEAT_MS = 500;
+
+function moveCommand(pan, tilt) { return cameraCommand('position', 'moverel', String(pan), String(tilt)); }
+function zoomSpeedCommand(speed) { return cameraCommand('zoom', '-2', String(speed)); }
+
+// Each control: its command at a speed, and the command that stops it.
+const HOLDS = {
+  'pan-left': [(v) => moveCommand(-v, 0), () => moveCommand(0, 0)],
+  'pan-right': [(v) => moveCommand(v, 0), () => moveCommand(0, 0)],
+  'tilt-up': [(v) => moveCommand(0, v), () => moveCommand(0, 0)],
+  'tilt-down': [(v) => moveCommand(0, -v), () => moveCommand(0, 0)],
+  'zoom-in': [() => zoomSpeedCommand(1), () => zoomSpeedCommand(0)],
+  'zoom-out': [() => zoomSpeedCommand(-1), () => zoomSpeedCommand(0)],
+};
+
+let held = null;
+
+function startHold(button) {
+  endHold();
+  const [motion, stop] = HOLDS[button.dataset.hold];
+  const command = motion(Number($('move-speed').value));
+  const h = { button, stop: stop(), timer: 0, last: Promise.resolve(), busy: false };
+  const send = () => {
+    if (h.busy) return;  // the previous one is still on its way: no pile-up in the mailbox
+    h.busy = true;
+    h.last = post(command).then((answer) => {
+      h.busy = false;
+      if (!answer.ok) toast(button.getAttribute('aria-label') + ': ' + answer.error, 'bad');
+    });
+  };
+  send();
+  h.timer = setInterval(send, REPEAT_MS);
+  button.setAttribute('aria-pressed', 'true');
+  held = h;
+}
+
+function endHold() {
+  if (!held) return;
+  const h = held;
+  held = null;
+  clearInterval(h.timer);
+  h.button.setAttribute('aria-pressed', 'false');
+  // After the last repeat's answer, so the stop never reaches the box before it.
+  h.last.then(() => post(h.stop));
+}
+
+function wireHolds() {
+  const isKey = (e) => e.key === ' ' || e.key === 'Enter';
+  for (const button of document.querySelectorAll('[data-hold]')) {
+    button.addEventListener('pointerdown', (e) => {
+      if (e.button !== 0) return;
+      e.preventDefault();
+      button.setPointerCapture(e.pointerId);
+      startHold(button);
+    });
+    for (const end of ['pointerup', 'pointercancel', 'lostpointercapture', 'blur']) button.addEventListener(end, endHold);
+    button.addEventListener('keydown', (e) => {
+      if (!isKey(e)) return;
+      e.preventDefault();
+      if (!e.repeat) startHold(button);
+    });
+    button.addEventListener('keyup', (e) => { if (isKey(e)) endHold(); });
+    button.addEventListener('contextmenu', (e) => e.preventDefault());  // a long press on a phone
+  }
+  window.addEventListener('blur', endHold);
+  window.addEventListener('pagehide', endHold);
+  document.addEventListener('visibilitychange', () => { if (document.hidden) endHold(); });
 }
 
 // ---- settings -------------------------------------------------------------
@@ -238,6 +313,14 @@ let limits = [];
 
 function inputsOf(form) { return [...form.querySelectorAll('[data-key]')]; }
 
+// The page never learns a password: the report only says whether one is set.
+// An empty field keeps it; "No password" clears it.
+function isPassword(key) { return key.endsWith('_psk'); }
+function clearsPassword(form, key) {
+  const box = form.querySelector('[data-clears="' + key + '"]');
+  return Boolean(box && box.checked);
+}
+
 // The text an input stands for, as the box's command takes it.
 function inputValue(input) {
   if (input.type === 'checkbox') return input.checked ? '1' : '0';
@@ -252,6 +335,9 @@ function reportValue(key) {
 }
 
 function setInput(input, value) {
+  if (isPassword(input.dataset.key)) {
+    input.placeholder = report[input.dataset.key + '_set'] ? 'set; type a new one to change it' : 'not set';
+  }
   if (input.type === 'checkbox') {
     input.checked = value === '1';
     return;
@@ -277,6 +363,7 @@ function showReport(r, saved) {
   for (const form of document.querySelectorAll('form[data-group]')) {
     if (saved !== 'all' && form !== saved && form.dataset.edited === 'true') continue;
     for (const input of inputsOf(form)) setInput(input, reportValue(input.dataset.key));
+    for (const box of form.querySelectorAll('[data-clears]')) box.checked = false;
     form.dataset.edited = 'false';
     clearProblems(form);
   }
@@ -332,10 +419,12 @@ function buildCommands(form) {
   for (const row of SETTINGS[group]) {
     const members = row.members || Object.fromEntries(row.keys.map((k, i) => [i ? 'value' + (i + 1) : 'value', k]));
     const keys = Object.values(members);
-    if (!keys.some((k) => inputValue(byKey[k]) !== reportValue(k))) continue;
+    if (!keys.some((k) => inputValue(byKey[k]) !== reportValue(k) || clearsPassword(form, k))) continue;
     const command = { cmd: 'updateparam', name: row.name };
     for (const [member, key] of Object.entries(members)) {
       let value = inputValue(byKey[key]);
+      if (isPassword(key) && clearsPassword(form, key)) value = '';
+      else if (isPassword(key) && value === '') continue;  // left out: kept
       if (key === 'ap_mode') value = value === '2' ? '2.4' : value;
       command[member] = value;
       const rule = limits.find((l) => l.cmd === 'updateparam' && l.name === row.name && l.member === member);
@@ -373,8 +462,13 @@ async function saveForm(form) {
     return;
   }
   button.setAttribute('aria-busy', 'true');
+  // What the report should then say: the values, and for a password whether one is set.
   const wanted = {};
-  for (const input of inputsOf(form)) wanted[input.dataset.key] = inputValue(input);
+  for (const input of inputsOf(form)) {
+    const key = input.dataset.key;
+    if (!isPassword(key)) wanted[key] = inputValue(input);
+    else if (input.value !== '' || clearsPassword(form, key)) wanted[key + '_set'] = input.value !== '' ? 'true' : 'false';
+  }
   let last = null;
   for (const command of commands) {
     answerLine.textContent = 'Saving ' + command.name + '…';
@@ -415,6 +509,11 @@ async function requestReport(button) {
 }
 
 function wireSettings() {
+  for (const box of document.querySelectorAll('[data-clears]')) {
+    box.addEventListener('change', () => {
+      if (box.checked) box.form.querySelector('[data-key="' + box.dataset.clears + '"]').value = '';
+    });
+  }
   for (const form of document.querySelectorAll('form[data-group]')) {
     form.addEventListener('input', () => { form.dataset.edited = 'true'; });
     form.addEventListener('submit', (e) => {
@@ -430,6 +529,7 @@ function wireSettings() {
 
 async function start() {
   wireButtons();
+  wireHolds();
   wireSettings();
   connectEvents();
   try {
