@@ -2,7 +2,7 @@
 // text to one of these by its "cmd"; each reads the param and values itself.
 #pragma once
 
-#include "commands/vocabulary.h"
+#include "commands/camera_command.h"
 
 void OnCameraCommand(const CameraCommand& c);
 void OnHorizontCommand(const CameraCommand& c);
