@@ -167,11 +167,10 @@ constexpr CommandWord kWords[] = {
 
 // The dispatcher takes the first word of a cmd: every word of one cmd sits
 // with the others and names the same route, or a word would list a command
-// that runs elsewhere. Each word has one route, the camera's or the box's.
+// that runs elsewhere.
 constexpr bool SameText(const char* a, const char* b) { return std::string_view(a) == std::string_view(b); }
 constexpr bool EachCommandHasOneRoute() {
   for (size_t i = 0; i < std::size(kWords); ++i) {
-    if ((kWords[i].route == nullptr) == (kWords[i].box_route == nullptr)) return false;
     bool group_ended = false;
     for (size_t j = i + 1; j < std::size(kWords); ++j) {
       if (!SameText(kWords[i].cmd, kWords[j].cmd)) {

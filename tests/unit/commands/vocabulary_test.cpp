@@ -69,6 +69,7 @@ TEST(Vocabulary, NamesAreUniqueAndWordsComplete) {
     const std::string expected = w.param ? std::string(w.cmd) + "/" + w.param : std::string(w.cmd);
     EXPECT_EQ(w.name, expected);
     EXPECT_FALSE(w.param != nullptr && (w.param_hint != nullptr || w.param_choice != nullptr)) << w.name;
+    EXPECT_NE(w.route == nullptr, w.box_route == nullptr) << w.name << ": one route, the camera's or the box's";
   }
 }
 
