@@ -1,7 +1,7 @@
-// Arbitrary command texts down the whole JSON command path: the box-level
-// handler, then the camera dispatcher, with the camera link up and a USB
-// socket whose frames go to a loopback sink. Commands that end the process are
-// skipped the way the handlers themselves read them.
+// Arbitrary command texts down the whole JSON command path, box-level and
+// camera commands alike, with the camera link up and a USB socket whose frames
+// go to a loopback sink. Commands that end the process are skipped the way the
+// handlers themselves read them.
 #include <arpa/inet.h>
 #include <cjson/cJSON.h>
 #include <netinet/in.h>
@@ -15,7 +15,6 @@
 #include <string>
 
 #include "commands/dispatcher.h"
-#include "config/app_commands.h"
 #include "config/writer.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
@@ -93,8 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (EndsTheProcess(text)) return 0;
   // Supervision may have taken the link down in another target; keep it up here.
   GetLinkState()->link_up = 1;
-  HandleAppCommand(text.c_str(), static_cast<int>(text.size()));
-  DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()));
+  RunCommandText(text.c_str(), static_cast<int>(text.size()));
   ShellTakeLog();
   DrainSink();
   return 0;

@@ -1,7 +1,6 @@
 #include "camera/settings_message.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "common/shared_field.h"
 #include "common/wire.h"
@@ -17,6 +16,102 @@
 namespace {
 
 constexpr int kSettingsRecordSize = 31;
+constexpr size_t kShortestMessage = 85;
+
+// How a value of the message becomes the one HudState keeps.
+enum class Reading : uint8_t {
+  kAsIs,        // the bytes, little-endian
+  kEvCode,      // an exposure code: tenths of a stop (EvTenthsOfCode)
+  kCode38,      // Code38Value of the 16-bit code
+  kLowBit,      // bit 0 only
+  kHundredths,  // signed hundredths: HudState keeps the number itself
+};
+
+// One value of the message: where the frame has it, where HudState keeps it,
+// and where the viewers' settings record carries it. The record carries the
+// value as HudState keeps it, cut to record_width bytes, except for
+// hundredths, which it carries as the frame's own bytes.
+struct SettingsField {
+  uint8_t frame_offset;
+  uint8_t frame_width;
+  Reading reading;
+  uint16_t hud_offset;
+  uint8_t hud_width;
+  uint8_t record_offset;
+  uint8_t record_width;
+};
+
+// Values the message handler also reads for the link state.
+constexpr uint8_t kShutterAt = 13;
+constexpr uint8_t kVideoFormatAAt = 24;
+constexpr uint8_t kVideoFormatBAt = 25;
+constexpr uint8_t kApertureAt = 49;
+
+#define HUD(field) static_cast<uint16_t>(offsetof(HudState, field)), static_cast<uint8_t>(sizeof(HudState::field))
+constexpr SettingsField kSettingsFields[] = {
+    {31, 1, Reading::kAsIs, HUD(settings_byte31), 1, 1},
+    {21, 1, Reading::kAsIs, HUD(settings_byte21), 2, 1},
+    {38, 2, Reading::kCode38, HUD(settings_code38), 3, 1},
+    {42, 1, Reading::kAsIs, HUD(settings_byte42), 4, 1},
+    {17, 1, Reading::kEvCode, HUD(exposure_compensation), 5, 1},
+    {34, 1, Reading::kAsIs, HUD(settings_byte34), 6, 1},
+    {kVideoFormatAAt, 1, Reading::kAsIs, HUD(video_format_a), 7, 1},
+    {kVideoFormatBAt, 1, Reading::kAsIs, HUD(video_format_b), 8, 1},
+    {35, 1, Reading::kAsIs, HUD(settings_byte35), 9, 1},
+    {54, 2, Reading::kAsIs, HUD(settings_value54), 10, 2},
+    {kShutterAt, 3, Reading::kAsIs, HUD(shutter_code), 12, 3},
+    {67, 1, Reading::kAsIs, HUD(settings_byte67), 15, 1},
+    {16, 1, Reading::kAsIs, HUD(settings_byte16), 16, 1},
+    {kApertureAt, 2, Reading::kHundredths, HUD(aperture), 17, 2},
+    {66, 1, Reading::kLowBit, HUD(settings_flag66), 19, 1},
+    {43, 1, Reading::kAsIs, HUD(settings_byte43), 20, 1},
+    {51, 3, Reading::kAsIs, HUD(settings_value51), 21, 3},
+    {23, 1, Reading::kAsIs, HUD(settings_byte23), 24, 1},
+};
+#undef HUD
+
+// Bytes 25 on of the record carry the shot mode from the link state.
+constexpr int kShotModeAt = 25;
+
+constexpr bool FieldsFit() {
+  bool record_taken[kSettingsRecordSize] = {};
+  for (const SettingsField& f : kSettingsFields) {
+    if (f.frame_offset + f.frame_width > kShortestMessage) return false;
+    // Whole relaxed stores need a field at a multiple of its size.
+    if (f.hud_offset % f.hud_width != 0) return false;
+    if ((f.reading == Reading::kHundredths) != (f.hud_width == sizeof(double))) return false;
+    if (f.record_width > f.frame_width || f.record_width > f.hud_width) return false;
+    if (f.record_offset < 1 || f.record_offset + f.record_width > kShotModeAt) return false;
+    for (int i = f.record_offset; i < f.record_offset + f.record_width; ++i) {
+      if (record_taken[i]) return false;
+      record_taken[i] = true;
+    }
+  }
+  return true;
+}
+static_assert(FieldsFit());
+
+int32_t ValueOf(const SettingsField& f, const uint8_t* frame) {
+  const uint32_t raw = GetLittleEndian(frame + f.frame_offset, f.frame_width);
+  switch (f.reading) {
+    case Reading::kEvCode: return EvTenthsOfCode(static_cast<uint8_t>(raw));
+    case Reading::kCode38: return Code38Value(static_cast<uint16_t>(raw));
+    case Reading::kLowBit: return static_cast<int32_t>(raw & 0x01);
+    case Reading::kHundredths: return static_cast<int16_t>(raw);
+    case Reading::kAsIs: break;
+  }
+  return static_cast<int32_t>(raw);
+}
+
+void StoreInHud(const SettingsField& f, int32_t value, HudState* hud) {
+  uint8_t* field = reinterpret_cast<uint8_t*>(hud) + f.hud_offset;
+  switch (f.hud_width) {
+    case 1: StoreShared(field, value); break;
+    case 2: StoreShared(reinterpret_cast<uint16_t*>(field), value); break;
+    case 4: StoreShared(reinterpret_cast<uint32_t*>(field), value); break;
+    case 8: StoreShared(reinterpret_cast<double*>(field), value / 100.0); break;
+  }
+}
 
 // Which shot mode a settings message reports, from byte 68 and its companions.
 void UpdateShotMode(const uint8_t* frame, size_t length, LinkState* link) {
@@ -102,80 +197,39 @@ int16_t Code38Value(uint16_t code) {
 }
 
 void HandleSettingsMessage(const uint8_t* frame, size_t length) {
-  if (length != 85 && length != 104) return;
+  if (length != kShortestMessage && length != 104) return;
   HudState* hud = GetHudState();
   LinkState* link = GetLinkState();
 
-  hud->settings_byte23 = frame[23];
-  hud->settings_byte67 = frame[67];
-  const int16_t aperture_raw = GetI16(frame + 49);
-  const double aperture = static_cast<double>(aperture_raw) / 100.0;
-  hud->aperture = aperture;
-  const int32_t aperture_index = ApertureIndexOfHundredths(aperture_raw);
+  uint8_t record[kSettingsRecordSize] = {};
+  record[0] = kMsgSettingsRecord;
+  for (const SettingsField& f : kSettingsFields) {
+    const int32_t value = ValueOf(f, frame);
+    StoreInHud(f, value, hud);
+    PutLittleEndian(record + f.record_offset, static_cast<uint32_t>(value), f.record_width);
+  }
+
+  const int32_t aperture_index = ApertureIndexOfHundredths(GetI16(frame + kApertureAt));
   if (aperture_index >= 0) {
     link->aperture_index = aperture_index;
     link->known_aperture_index = aperture_index;
   }
-
-  hud->settings_value54 = GetU16(frame + 54);
-  hud->settings_byte16 = frame[16];
-  hud->video_format_a = frame[24];
-  hud->video_format_b = frame[25];
-  NoteVideoFormat(frame[24], frame[25], link);
-
-  hud->settings_byte34 = frame[34];
-  hud->settings_byte35 = frame[35];
-  const int8_t ev = EvTenthsOfCode(frame[17]);
-  StoreShared(&hud->exposure_compensation, ev);
-  hud->settings_byte42 = frame[42];
-  const int16_t code38 = Code38Value(GetU16(frame + 38));
-  hud->settings_code38 = code38;
-  hud->settings_byte31 = frame[31];
-  hud->settings_byte21 = frame[21];
-  StoreShared(&hud->settings_flag66, frame[66] & 0x01);
-  hud->settings_byte43 = frame[43];
-
-  const uint32_t shutter_code = GetU24(frame + 13);
-  hud->shutter_code = shutter_code;
-  const int32_t shutter_index = ShutterIndexOfCode(shutter_code);
+  const int32_t shutter_index = ShutterIndexOfCode(GetU24(frame + kShutterAt));
   if (shutter_index >= 0) {
     link->shutter_index = shutter_index;
     link->known_shutter_index = shutter_index;
   }
-
-  const uint32_t value51 = GetU24(frame + 51);
-  hud->settings_value51 = value51;
+  NoteVideoFormat(frame[kVideoFormatAAt], frame[kVideoFormatBAt], link);
 
   UpdateShotMode(frame, length, link);
   hud->shot_mode = link->shot_mode;
   hud->shot_submode = link->shot_submode;
   StoreShared(&hud->timelapse_interval, link->timelapse_interval);
   StoreShared(&hud->timelapse_duration, link->timelapse_duration);
-
-  uint8_t record[kSettingsRecordSize] = {};
-  record[0] = kMsgSettingsRecord;
-  record[1] = frame[31];
-  record[2] = frame[21];
-  record[3] = static_cast<uint8_t>(code38);
-  record[4] = frame[42];
-  record[5] = static_cast<uint8_t>(ev);
-  record[6] = frame[34];
-  record[7] = frame[24];
-  record[8] = frame[25];
-  record[9] = frame[35];
-  std::memcpy(record + 10, frame + 54, 2);
-  PutU24(record + 12, shutter_code);
-  record[15] = frame[67];
-  record[16] = frame[16];
-  std::memcpy(record + 17, frame + 49, 2);
-  record[19] = frame[66] & 0x01;
-  record[20] = frame[43];
-  PutU24(record + 21, value51);
-  record[24] = frame[23];
-  record[25] = link->shot_mode;
-  record[26] = link->shot_submode;
-  PutU16(record + 27, link->timelapse_interval);
-  PutU16(record + 29, link->timelapse_duration);
+  record[kShotModeAt] = link->shot_mode;
+  record[kShotModeAt + 1] = link->shot_submode;
+  PutU16(record + kShotModeAt + 2, link->timelapse_interval);
+  PutU16(record + kShotModeAt + 4, link->timelapse_duration);
   SendClientMessage(record, kSettingsRecordSize, kKindData);
 
   SendShortMessage16(kMsgDigitalZoom, GetMotionIntent()->zoom_level, 0, 0);

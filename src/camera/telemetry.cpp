@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "camera/usb_link.h"
 #include "common/saturating.h"
 #include "common/shared_field.h"
 #include "common/wire.h"

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 constexpr uint16_t kUsbDataPort = 5001;
-constexpr int kRecordingIndicatorPin = 24;
 
 // The port StartUsbData binds: kUsbDataPort, except in tests, which set 0 to
 // get a free port and read it back from the socket.

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "commands/dispatcher.h"
-#include "config/app_commands.h"
 #include "platform/worker_pool.h"
 
 namespace {
@@ -18,11 +17,7 @@ namespace {
 constexpr int kMaxJsonCommand = 255;
 static_assert(kMaxJsonCommand < kWorkTextSize);
 
-void HandleQueuedCommand(const WorkItem& item) {
-  // Both handlers see every command; each acts on its own vocabulary.
-  HandleAppCommand(item.text, item.length);
-  DispatchCameraCommand(item.text, item.length, item.sender);
-}
+void HandleQueuedCommand(const WorkItem& item) { RunCommandText(item.text, item.length, item.sender); }
 
 // While commands are being dropped, one line a second says so.
 void NoteDroppedCommand() {

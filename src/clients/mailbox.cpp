@@ -10,7 +10,6 @@
 #include "commands/dispatcher.h"
 #include "common/shared_field.h"
 #include "common/wire.h"
-#include "config/app_commands.h"
 #include "platform/clock.h"
 #include "records/hud_state.h"
 #include "records/shared_config.h"
@@ -32,9 +31,8 @@ void ServeMailbox(HudState* hud) {
   std::memcpy(text, hud->command_mailbox, length);
   // An empty area tells the writer the command was taken.
   std::memset(hud->command_mailbox, 0, kCommandMailboxSize);
-  HandleAppCommand(text, static_cast<int>(length));
   // No viewer sent it: a motion it starts has no driver to leave.
-  DispatchCameraCommand(text, static_cast<int>(length), 0);
+  RunCommandText(text, static_cast<int>(length), 0);
 }
 
 void SendRcChannelReport(const HudState* hud) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/named_rows.h"
 #include "common/number_text.h"
 #include "common/saturating.h"
 #include "operations/camera_clock.h"
@@ -66,7 +67,7 @@ constexpr FrameRow kPitchRows[] = {
 };
 
 struct NumberRow {
-  const char* text;
+  const char* name;
   int32_t number;
 };
 constexpr NumberRow kFocusTypes[] = {{"mf", 0}, {"af", 1}, {"afunlim", 2}};
@@ -77,7 +78,7 @@ constexpr NumberRow kRecording[] = {{"start", 1}, {"stop", 0}};
 template <size_t N>
 const NumberRow* FindNumber(const NumberRow (&rows)[N], const char* text) {
   for (const NumberRow& row : rows) {
-    if (Same(text, row.text)) return &row;
+    if (Same(text, row.name)) return &row;
   }
   return nullptr;
 }
@@ -91,6 +92,10 @@ int32_t DateField(const char* text, size_t length, size_t start, size_t width) {
 }
 
 }  // namespace
+
+const char* WorkModeChoice(size_t index) { return NameAt(kWorkModes, index); }
+const char* FocusTypeChoice(size_t index) { return NameAt(kFocusTypes, index); }
+const char* PhotoFormatChoice(size_t index) { return NameAt(kPhotoFormats, index); }
 
 void OnCameraCommand(const CameraCommand& c) {
   if (!Same(c.param, "mode")) return;

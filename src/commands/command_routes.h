@@ -2,7 +2,16 @@
 // text to one of these by its "cmd"; each reads the param and values itself.
 #pragma once
 
-#include "commands/vocabulary.h"
+#include <cstddef>
+
+#include "commands/camera_command.h"
+
+// The texts the routes' own tables accept, one by one (nullptr past the last):
+// the work modes of "camera"/"mode", the focus types of "focus"/"type", the
+// photo formats of "shot" and "shotmode".
+const char* WorkModeChoice(size_t index);
+const char* FocusTypeChoice(size_t index);
+const char* PhotoFormatChoice(size_t index);
 
 void OnCameraCommand(const CameraCommand& c);
 void OnHorizontCommand(const CameraCommand& c);

@@ -1,63 +1,78 @@
-// The camera command vocabulary: one table of command words saying what each
-// word does, which values it takes and where the dispatcher routes it. Tools
-// print it and build command texts from it by name.
+// The command vocabulary: one table of every command word the box takes, the
+// camera's and the box's own, saying what each word does, which members and
+// values it takes and which route runs it. Tools print it and build command
+// texts from it by name.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
 
-#include "records/motion_intent.h"
+#include "commands/camera_command.h"
+#include "config/app_command.h"
 
-// The four members of a command text, as texts. A member that is missing or
-// not a JSON string reads as the empty text; for value1 and value2 the
-// dispatcher also remembers that it was present but not a string. sender: the
-// viewer that sent the text, 0 when none did.
-struct CameraCommand {
-  const char* cmd;
+// What runs a box-level command; returns the exit code it asks of the
+// launcher, else 0.
+using BoxRoute = int (*)(const AppCommand&);
+
+// The index-th text a member takes, nullptr past the last: read from the very
+// table that accepts the member.
+using ChoiceList = const char* (*)(size_t index);
+
+// Where a word's texts go: the camera's words take "param", "value1" and
+// "value2"; the box's own "name" or "param", "value" and "value2".
+struct CommandMembers {
   const char* param;
   const char* value1;
   const char* value2;
-  bool value1_not_text;
-  bool value2_not_text;
-  MotionDriver sender;
 };
+inline constexpr CommandMembers kCameraMembers = {"param", "value1", "value2"};
+inline constexpr CommandMembers kBoxMembers = {"name", "value", "value2"};
+inline constexpr CommandMembers kBoxParamMembers = {"param", "value", "value2"};
 
-// What runs a command: one per command group ("cmd"); it reads the param itself.
-using CommandRoute = void (*)(const CameraCommand&);
-
-struct CameraCommandWord {
+struct CommandWord {
   const char* name;         // "cmd" or "cmd/param": how a tool picks the command
   const char* cmd;
-  const char* param;        // fixed param text, or nullptr when the caller gives it
-  const char* param_hint;   // what a caller-given param holds (nullptr: no param)
-  const char* value1_hint;  // nullptr: value1 not used
-  const char* value2_hint;  // nullptr: value2 not used
+  const char* param = nullptr;        // fixed param text, or nullptr when the caller gives it
+  const char* param_hint = nullptr;   // what a caller-given param holds, where no table lists it
+  const char* value1_hint = nullptr;  // likewise for value1 (nullptr and no choices: not used)
+  const char* value2_hint = nullptr;  // nullptr: value2 not used
   const char* description;
-  CommandRoute route;
-  // Where the param is one of the camera's codes: the index-th choice, nullptr
-  // past the last. The listing then shows the choices instead of the hint.
-  const char* (*param_choice)(size_t index) = nullptr;
+  CommandRoute route = nullptr;  // a camera word's route
+  // Where a table accepts the param or value1 only as one of its texts: the
+  // listing shows them instead of a hint.
+  ChoiceList param_choice = nullptr;
+  ChoiceList value1_choice = nullptr;
+  BoxRoute box_route = nullptr;  // a box word's route, instead of route
+  const CommandMembers* members = &kCameraMembers;
 };
 
 // The whole vocabulary, words of one cmd next to each other.
-const CameraCommandWord* CameraVocabulary(size_t* count);
+const CommandWord* CommandVocabulary(size_t* count);
 
 // The word of that name, or nullptr.
-const CameraCommandWord* FindCameraCommandWord(const char* name);
+const CommandWord* FindCommandWord(const char* name);
 
-// The route of a command group, or nullptr when cmd names none.
-CommandRoute FindCommandRoute(const char* cmd);
+// The first word of a command group, whose route runs the group; nullptr when
+// cmd names none.
+const CommandWord* FindCommandGroup(const char* cmd);
 
-// What a word's caller-given param holds: its choices joined by '|', or the hint.
-std::string CameraCommandParamHint(const CameraCommandWord& word);
+// Whether the caller gives the param (not fixed by the word), value1, value2.
+bool TakesParam(const CommandWord& word);
+bool TakesValue1(const CommandWord& word);
+bool TakesValue2(const CommandWord& word);
 
-// Writes the JSON command text for a word: param from the word when it is
-// fixed, else the given one; value1/value2 only when the word uses them and
-// they are given. Texts are escaped. Returns the text length, or 0 when a
-// needed param is missing or the text does not fit in capacity.
-size_t BuildCameraCommand(const CameraCommandWord& word, const char* param, const char* value1, const char* value2,
-                          char* out, size_t capacity);
+// What a caller-given param or value1 holds: its choices joined by '|', or the hint.
+std::string CommandParamHint(const CommandWord& word);
+std::string CommandValue1Hint(const CommandWord& word);
+
+// Writes the JSON command text for a word, in the word's members: param from
+// the word when it is fixed, else the given one; value1/value2 only when the
+// word takes them and they are given. Texts are escaped. Returns the text
+// length, or 0 when a needed param is missing or the text does not fit in
+// capacity.
+size_t BuildCommandText(const CommandWord& word, const char* param, const char* value1, const char* value2,
+                        char* out, size_t capacity);
 
 // One line per word: name, values and description.
-void PrintCameraVocabulary(FILE* out);
+void PrintCommandVocabulary(FILE* out);

@@ -36,6 +36,16 @@ inline void PutF32(uint8_t* p, float value) {
   PutU32(p, bits);
 }
 
+// A number of width bytes (1 to 4), for fields whose width a table gives.
+inline uint32_t GetLittleEndian(const uint8_t* p, int width) {
+  uint32_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+inline void PutLittleEndian(uint8_t* p, uint32_t v, int width) {
+  for (int i = 0; i < width; ++i, v >>= 8) p[i] = static_cast<uint8_t>(v);
+}
+
 // Copies text into a fixed field, cut to size - 1 characters, always NUL-terminated.
 inline void CopyTextField(char* field, size_t size, const char* text) {
   size_t n = std::strlen(text);

@@ -1,14 +1,10 @@
 #include "config/app_commands.h"
 
-#include <cjson/cJSON.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 #include "common/shared_field.h"
-#include "config/app_command.h"
 #include "config/param_updates.h"
 #include "config/report.h"
 #include "config/wifi_scan.h"
@@ -22,15 +18,35 @@ namespace {
 
 bool Is(const char* text, const char* word) { return std::strcmp(text, word) == 0; }
 
-void SendConfigReport() {
+}  // namespace
+
+int OnConfigRequest(const AppCommand&) {
   fprintf(stderr, "config request\n");
   // Each request builds into its own area: two requests may run at once.
   char report[kMaxDataPayload + 1];
   int length = BuildConfigReport(report, sizeof report);
   SendReplyMessage(reinterpret_cast<const uint8_t*>(report), length);
+  return 0;
 }
 
-void HandleRcCommand(const AppCommand& command) {
+int OnWlanCommand(const AppCommand& command) {
+  if (Is(command.param, "scan")) ScanWifi(command.value[1]);
+  return 0;
+}
+
+int OnReboot(const AppCommand&) {
+  ExecuteShellCommand("reboot");
+  return 0;
+}
+
+int OnRestart(const AppCommand&) { return 3; }
+
+int OnShutdown(const AppCommand&) {
+  ExecuteShellCommand("shutdown");
+  return 0;
+}
+
+int OnRcCommand(const AppCommand& command) {
   if (Is(command.name, "recalibrate")) {
     {
       std::lock_guard<std::mutex> lock(BootPartitionMutex());
@@ -41,32 +57,11 @@ void HandleRcCommand(const AppCommand& command) {
   } else if (Is(command.name, "showchannels")) {
     StoreShared(&GetHudState()->show_rc_channels, command.value_true);
   }
+  return 0;
 }
 
-}  // namespace
-
-void HandleAppCommand(const char* text, int length) {
-  (void)length;  // the text is NUL-terminated
-  if (!text) return;
-  cJSON* root = cJSON_Parse(text);
-  AppCommand command = ReadAppCommand(root);
-  int exit_code = 0;
-
-  if (Is(command.cmd, "configrequest")) SendConfigReport();
-  if (Is(command.cmd, "wlan") && Is(command.param, "scan")) ScanWifi(command.value[1]);
-  if (Is(command.cmd, "reboot")) ExecuteShellCommand("reboot");
-  if (Is(command.cmd, "restart")) exit_code = 3;
-  if (Is(command.cmd, "shutdown")) ExecuteShellCommand("shutdown");
-  if (Is(command.cmd, "rc")) HandleRcCommand(command);
-  if (Is(command.cmd, "updateparam")) {
-    printf("Need to update param %s to %s\n", command.name, command.value[1]);
-    fflush(stdout);
-    exit_code = ApplyParameterUpdate(command);
-  }
-
-  cJSON_Delete(root);
-  // The launcher starts the daemon again on these codes, so they must arrive as
-  // given: other threads keep running, and tearing down static state under them
-  // could turn the exit into a crash. A save another thread has begun ends first.
-  if (exit_code != 0) ExitAfterBootChanges(exit_code);
+int OnUpdateParam(const AppCommand& command) {
+  printf("Need to update param %s to %s\n", command.name, command.value[1]);
+  fflush(stdout);
+  return ApplyParameterUpdate(command);
 }

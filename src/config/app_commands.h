@@ -1,8 +1,16 @@
 // Box-level JSON commands: configuration report, Wi-Fi scan, reboot, restart,
-// shutdown, RC receiver maintenance and parameter updates.
+// shutdown, RC receiver maintenance and parameter updates. The command
+// vocabulary routes each by its "cmd"; each returns the exit code it asks of
+// the launcher (3 for "restart", 2 after a change of the camera mode
+// settings), else 0.
 #pragma once
 
-// Acts on the box-level commands of one JSON text and ignores everything else
-// (the camera dispatcher gets the same text next). May end the process: exit
-// code 3 for "restart", 2 after a change of the camera mode settings.
-void HandleAppCommand(const char* text, int length);
+#include "config/app_command.h"
+
+int OnConfigRequest(const AppCommand& command);
+int OnWlanCommand(const AppCommand& command);
+int OnReboot(const AppCommand& command);
+int OnRestart(const AppCommand& command);
+int OnShutdown(const AppCommand& command);
+int OnRcCommand(const AppCommand& command);
+int OnUpdateParam(const AppCommand& command);

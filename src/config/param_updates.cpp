@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/named_rows.h"
 #include "common/shared_field.h"
 #include "config/keys.h"
 #include "config/writer.h"
@@ -263,6 +264,8 @@ constexpr bool RowsNameNumberSettings() {
 static_assert(RowsNameNumberSettings());
 
 }  // namespace
+
+const char* ParamUpdateChoice(size_t index) { return NameAt(kParamTable, index); }
 
 int ApplyParameterUpdate(const AppCommand& command) {
   for (const ParamRow& row : kParamTable) {

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
+#include "common/named_rows.h"
 #include "common/number_text.h"
 #include "platform/shell.h"
 #include "senders/camera_frames.h"
@@ -38,6 +40,8 @@ struct WhiteBalanceRow {
 };
 constexpr WhiteBalanceRow kWhiteBalances[] = {
     {"auto", 0x00, 0x44}, {"sunny", 0x01, 0x30}, {"cloudy", 0x02, 0x40}, {"incandescent", 0x04, 0x44}, {"neon", 0x05, 0x19}};
+// The custom white balance takes its colour temperature from value1.
+constexpr char kCustomWhiteBalance[] = "custom";
 constexpr uint8_t kWhiteBalanceCustom = 0x06;
 
 struct ChoiceRow {
@@ -49,6 +53,17 @@ constexpr ChoiceRow kAntiFlickers[] = {
 constexpr ChoiceRow kHistograms[] = {{"1", Stored(kHistogramOn)}, {"0", Stored(kHistogramOff)}};
 constexpr ChoiceRow kAspects[] = {{"4:3", Stored(kAspect4To3)}, {"16:9", Stored(kAspect16To9)}};
 constexpr ChoiceRow kStandards[] = {{"PAL", Stored(kStandardPal)}, {"NTSC", Stored(kStandardNtsc)}};
+
+// "exposure"/"auto": value1 locks or unlocks the auto exposure.
+struct AutoExposureRow {
+  const char* name;
+  const char* log;
+  StoredFrame frame;
+};
+constexpr AutoExposureRow kAutoExposures[] = {
+    {"lock", "set auto exposure locked\n", Stored(kAutoExposureLock)},
+    {"unlock", "set auto exposure unlocked\n", Stored(kAutoExposureOff)},
+};
 
 bool Same(const char* a, const char* b) { return a != nullptr && std::strcmp(a, b) == 0; }
 const char* Text(const char* t) { return t != nullptr ? t : ""; }
@@ -68,6 +83,17 @@ int SendChoice(const ChoiceRow (&rows)[N], const char* param) {
 
 }  // namespace
 
+const char* AutoExposureChoice(size_t index) { return NameAt(kAutoExposures, index); }
+const char* ColorProfileChoice(size_t index) { return NameAt(kColors, index); }
+const char* ImageSceneChoice(size_t index) { return NameAt(kScenes, index); }
+const char* WhiteBalanceChoice(size_t index) {
+  return index == std::size(kWhiteBalances) ? kCustomWhiteBalance : NameAt(kWhiteBalances, index);
+}
+const char* HistogramChoice(size_t index) { return NameAt(kHistograms, index); }
+const char* VideoAspectChoice(size_t index) { return NameAt(kAspects, index); }
+const char* VideoStandardChoice(size_t index) { return NameAt(kStandards, index); }
+const char* AntiFlickerChoice(size_t index) { return NameAt(kAntiFlickers, index); }
+
 void SetExposureMetering(const char* param, const char* value1) {
   if (Same(param, "point")) {
     fprintf(stderr, "set auto exposure off\n");
@@ -82,13 +108,10 @@ void SetExposureMetering(const char* param, const char* value1) {
     fprintf(stderr, "set exposure to center\n");
     SendStoredFrame(Stored(kExposureCenter));
   }
-  if (Same(param, "auto") && Same(value1, "lock")) {
-    fprintf(stderr, "set auto exposure locked\n");
-    SendStoredFrame(Stored(kAutoExposureLock));
-  }
-  if (Same(param, "auto") && Same(value1, "unlock")) {
-    fprintf(stderr, "set auto exposure unlocked\n");
-    SendStoredFrame(Stored(kAutoExposureOff));
+  for (const AutoExposureRow& row : kAutoExposures) {
+    if (!Same(param, "auto") || !Same(value1, row.name)) continue;
+    fprintf(stderr, "%s", row.log);
+    SendStoredFrame(row.frame);
   }
 }
 
@@ -121,7 +144,7 @@ void SetWhiteBalance(const char* param, const char* value1) {
   for (const WhiteBalanceRow& row : kWhiteBalances) {
     if (Same(param, row.name)) send(row.mode, row.temperature);
   }
-  if (Same(param, "custom")) {
+  if (Same(param, kCustomWhiteBalance)) {
     // Steps of 100 K from 2000 K, code 20 at 2000 K; below that nothing is sent.
     const int64_t steps = (static_cast<int64_t>(ReadInt32(value1)) - 2000) / 100;
     if (steps < 0) return;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/named_rows.h"
 #include "senders/camera_frames.h"
 #include "senders/camera_sender.h"
 
@@ -16,6 +17,8 @@ constexpr PowerRow kPowerTable[] = {
     {"sleep", &kPowerSleep}, {"wakeup", &kPowerWakeup}, {"restart", &kPowerRestart}, {"shutdown", &kPowerShutdown}};
 
 }  // namespace
+
+const char* PowerChoice(size_t index) { return NameAt(kPowerTable, index); }
 
 void SetCameraPower(const char* state) {
   if (state == nullptr) state = "";

@@ -67,6 +67,13 @@ void SetTimelapse(const char* value1, const char* value2) {
 
 }  // namespace
 
+const char* ShotTypeChoice(const char* kind, size_t index) {
+  for (const ShotTypeRow& row : kShotTypes) {
+    if (Same(kind, row.param) && index-- == 0) return row.value1;
+  }
+  return nullptr;
+}
+
 void SetShotType(const char* param, const char* value1, const char* value2) {
   fprintf(stderr, "set shot type %s %s\n", Text(param), Text(value1));
   for (const ShotTypeRow& row : kShotTypes) {

@@ -6,6 +6,10 @@
 #include <atomic>
 #include <cstdint>
 
+// The GPIO pin of the recording indicator LED, which the camera receive thread
+// blinks while the camera records.
+constexpr int kRecordingIndicatorPin = 24;
+
 struct LinkState {
   // Set by start-up before the receive threads start (tests set them too);
   // read by every thread.

@@ -39,34 +39,34 @@ bool BuildCommandLine(const std::string& line, std::string* json, std::string* e
     *error = "command needs a NAME (see --commands)";
     return false;
   }
-  const CameraCommandWord* word = FindCameraCommandWord(words[0].c_str());
+  const CommandWord* word = FindCommandWord(words[0].c_str());
   if (!word) {
     *error = "unknown command " + words[0] + " (see --commands)";
     return false;
   }
   std::vector<std::string> values(words.begin() + 1, words.end());
-  size_t wanted = (word->param ? 0 : (word->param_hint ? 1 : 0)) + (word->value1_hint ? 1 : 0) +
-                  (word->value2_hint ? 1 : 0);
+  const bool param_given = TakesParam(*word), value1_given = TakesValue1(*word), value2_given = TakesValue2(*word);
+  size_t wanted = (param_given ? 1 : 0) + (value1_given ? 1 : 0) + (value2_given ? 1 : 0);
   if (values.size() > wanted) {
     *error = words[0] + " takes at most " + std::to_string(wanted) + " value(s)";
     return false;
   }
   size_t next = 0;
-  auto take = [&](const char* hint) -> const char* {
-    if (!hint || next >= values.size()) return nullptr;
+  auto take = [&](bool given) -> const char* {
+    if (!given || next >= values.size()) return nullptr;
     return values[next++].c_str();
   };
-  const char* param = word->param ? nullptr : take(word->param_hint);
-  const char* value1 = take(word->value1_hint);
-  const char* value2 = take(word->value2_hint);
+  const char* param = take(param_given);
+  const char* value1 = take(value1_given);
+  const char* value2 = take(value2_given);
   char text[1024];
-  size_t n = BuildCameraCommand(*word, param, value1, value2, text, sizeof text);
+  size_t n = BuildCommandText(*word, param, value1, value2, text, sizeof text);
   if (n == 0) {
-    *error = words[0] + " needs its value: " + (word->param_hint ? CameraCommandParamHint(*word) : "?");
+    *error = words[0] + " needs its value: " + (param_given ? CommandParamHint(*word) : "?");
     return false;
   }
   json->assign(text, n);
   return true;
 }
 
-void PrintVocabulary(FILE* out) { PrintCameraVocabulary(out); }
+void PrintVocabulary(FILE* out) { PrintCommandVocabulary(out); }

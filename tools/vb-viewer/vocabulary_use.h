@@ -1,4 +1,4 @@
-// Camera commands by name for vb-viewer: the vocabulary lives beside the box's
+// Commands by name for vb-viewer: the vocabulary lives beside the box's
 // dispatcher (commands/vocabulary.h); this only turns a typed line into its text.
 #pragma once
 

@@ -68,6 +68,12 @@ TEST_F(SettingsMessage, UnknownShutterAndApertureKeepTheirIndexes) {
   EXPECT_DOUBLE_EQ(GetHudState()->aperture, 2.81);
   EXPECT_EQ(GetLinkState()->aperture_index, 5);
   EXPECT_EQ(GetLinkState()->known_aperture_index.load(), 5);
+  // The aperture is signed; the viewers get its two bytes as they came.
+  Feed(Settings({{49, 0xFF}, {50, 0xFF}}));
+  EXPECT_DOUBLE_EQ(GetHudState()->aperture, -0.01);
+  auto records = ViewerMessages(2);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(HexBytes({records[2].begin() + 17, records[2].begin() + 19}), "FF FF");
 }
 
 TEST_F(SettingsMessage, VideoFormatChangeRestartsTheDisplay) {

@@ -216,10 +216,10 @@ TEST_F(ClientMotionTest, JsonMotionsEndWithTheViewerThatStartedThem) {
     for (const SentFrame& f : TakeFrames(camera_, 50, 200)) sent.push_back(FrameText(f));
     EXPECT_EQ(sent, c.stop);
 
-    DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()), 0);
+    RunCommandText(text.c_str(), static_cast<int>(text.size()), 0);
     ReleaseViewerMotion("127.0.0.2", 40001);
     EXPECT_NE(c.value.load(), 0);
-    DispatchCameraCommand(c.stop_command, static_cast<int>(std::strlen(c.stop_command)), 0);
+    RunCommandText(c.stop_command, static_cast<int>(std::strlen(c.stop_command)), 0);
     TakeFrames(camera_, 50, 100);
   }
 }

@@ -11,24 +11,15 @@
 namespace commands_test {
 namespace {
 
-// A param from each group's list for the words whose param the caller gives.
-const char* SampleParam(const char* cmd) {
+// A param for the words whose param the caller gives and no table lists.
+const char* SampleParam(const CommandWord& w) {
+  if (w.param_choice != nullptr) return w.param_choice(0);
   const std::pair<const char*, const char*> samples[] = {
-      {"zoom", "-2"},       {"color", "vivid"},  {"scene", "soft"},        {"wb", "sunny"},
-      {"shot", "jpg"},      {"shotmode", "raw"}, {"hystogram", "1"},       {"video_mode", "auto"},
-      {"shutter", "1000"},  {"aperture", "2.8"}, {"iso", "400"},           {"ev", "0.3"},
-      {"video_resolution", "1920x1080@30"},      {"video_aspect", "16:9"}, {"video_std", "NTSC"},
-      {"antiflicker", "50"}, {"power", "wakeup"}};
+      {"zoom", "-2"}, {"shutter", "1000"}, {"aperture", "2.8"}, {"ev", "0.3"}};
   for (auto [name, param] : samples) {
-    if (std::strcmp(cmd, name) == 0) return param;
+    if (std::strcmp(w.cmd, name) == 0) return param;
   }
   return "";
-}
-
-// The first choice of a hint such as "lock|unlock", else 1.
-std::string SampleValue(const char* hint) {
-  if (hint == nullptr || std::strchr(hint, '|') == nullptr) return "1";
-  return std::string(hint, std::strchr(hint, '|'));
 }
 
 struct DispatchCase {
@@ -41,7 +32,7 @@ class Dispatcher : public CommandTest {
  protected:
   void Check(const DispatchCase& c) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(Logged([&] { DispatchCameraCommand(c.text, static_cast<int>(std::strlen(c.text))); }), c.log);
+    EXPECT_EQ(Logged([&] { RunCommandText(c.text, static_cast<int>(std::strlen(c.text))); }), c.log);
     EXPECT_EQ(TextsSoFar(end_), c.frames);
   }
   void CheckAll(std::initializer_list<DispatchCase> cases) {
@@ -75,8 +66,8 @@ TEST_F(Dispatcher, RelativeMoveStoresTheSpeedsForTheRcLoop) {
 }
 
 TEST_F(Dispatcher, ZoomKeepsTheLevelAndTheSpeed) {
-  Logged([] { DispatchCameraCommand(R"({"cmd":"zoom","param":"0","value1":"37"})", 0); });
-  Logged([] { DispatchCameraCommand(R"({"cmd":"zoom","param":"-1","value1":"5"})", 0); });
+  Logged([] { RunCommandText(R"({"cmd":"zoom","param":"0","value1":"37"})", 0); });
+  Logged([] { RunCommandText(R"({"cmd":"zoom","param":"-1","value1":"5"})", 0); });
   EXPECT_EQ(GetMotionIntent()->zoom_level, 42);
   TextsSoFar(end_);
   Check({R"({"cmd":"zoom","param":"-2","value1":"3"})", "", {}});
@@ -148,25 +139,54 @@ TEST_F(Dispatcher, BadInputDoesNothing) {
   for (const char* text : texts) Check({text, "", {}});
 }
 
-// Every word of the vocabulary, built with sample values, is taken by the
-// dispatcher: it logs or sends something (or changes the zoom speed).
+// Every camera word of the vocabulary, built with sample values, is taken by
+// the dispatcher: it logs or sends something (or changes the zoom speed).
 TEST_F(Dispatcher, EveryVocabularyWordActs) {
   size_t count = 0;
-  const CameraCommandWord* words = CameraVocabulary(&count);
+  const CommandWord* words = CommandVocabulary(&count);
   GetHudState()->focus_mode = 1;
   GetLinkState()->focus_range = 100;
   for (size_t i = 0; i < count; ++i) {
-    const CameraCommandWord& w = words[i];
+    const CommandWord& w = words[i];
+    if (w.route == nullptr) continue;  // the box's own words have tests of their own
     if (std::strcmp(w.name, "position/moverel") == 0) continue;  // only stores speeds for the RC loop
-    const char* param = w.param_hint ? SampleParam(w.cmd) : nullptr;
-    const std::string value1 = SampleValue(w.value1_hint);
+    const char* param = TakesParam(w) ? SampleParam(w) : nullptr;
+    const char* value1 = w.value1_choice != nullptr ? w.value1_choice(0) : "1";
     char text[256];
-    ASSERT_GT(BuildCameraCommand(w, param, value1.c_str(), "1", text, sizeof text), 0u) << w.name;
+    ASSERT_GT(BuildCommandText(w, param, value1, "1", text, sizeof text), 0u) << w.name;
     GetMotionIntent()->zoom_speed = 0;
-    std::string log = Logged([&] { DispatchCameraCommand(text, 0); });
+    std::string log = Logged([&] { RunCommandText(text, 0); });
     auto frames = FramesSoFar(end_);
     EXPECT_TRUE(!log.empty() || !frames.empty() || GetMotionIntent()->zoom_speed != 0) << text;
   }
+}
+
+// The texts the vocabulary lists for a camera word come from the table that
+// takes them: each makes the camera do more than a text no table lists.
+TEST_F(Dispatcher, ListedChoicesAreTheAcceptedOnes) {
+  size_t count = 0;
+  const CommandWord* words = CommandVocabulary(&count);
+  GetHudState()->focus_mode = 1;  // the camera reports auto focus: "mf" changes it
+  int checked = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const CommandWord& w = words[i];
+    const ChoiceList choices = w.param_choice != nullptr ? w.param_choice : w.value1_choice;
+    if (w.route == nullptr || choices == nullptr) continue;
+    auto frames_for = [&](const char* choice) {
+      const bool in_param = w.param_choice != nullptr;
+      char text[256];
+      // "5600": the custom white balance's temperature.
+      EXPECT_GT(BuildCommandText(w, in_param ? choice : nullptr, in_param ? "5600" : choice, nullptr, text,
+                                 sizeof text), 0u);
+      Logged([&] { RunCommandText(text, 0); });
+      return FramesSoFar(end_).size();
+    };
+    const size_t unlisted = frames_for("no such choice");
+    for (size_t k = 0; const char* choice = choices(k); ++k, ++checked) {
+      EXPECT_GT(frames_for(choice), unlisted) << w.name << " " << choice;
+    }
+  }
+  EXPECT_GT(checked, 0);
 }
 
 }  // namespace

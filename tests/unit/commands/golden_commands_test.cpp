@@ -129,7 +129,7 @@ TEST_P(GoldenCommand, SendsExactlyItsFrames) {
     EXPECT_TRUE(known) << "no such camera state: " << name;
   }
   const uint32_t first = GetLinkState()->sequence.load();
-  Logged([&] { DispatchCameraCommand(row.text.c_str(), static_cast<int>(row.text.size())); });
+  Logged([&] { RunCommandText(row.text.c_str(), static_cast<int>(row.text.size())); });
   const std::vector<SentFrame> frames = FramesSoFar(end_);
   EXPECT_EQ(Texts(frames), row.frames);
   for (size_t i = 0; i < frames.size(); ++i) {

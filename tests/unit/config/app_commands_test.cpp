@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "config/app_commands.h"
+#include "commands/dispatcher.h"
 #include "config/loader.h"
 #include "config/report.h"
 #include "config/writer.h"
@@ -48,7 +48,7 @@ std::string ReadFile(const std::string& path) {
   return buffer.str();
 }
 
-void RunCommand(const std::string& json) { HandleAppCommand(json.c_str(), static_cast<int>(json.size())); }
+void RunCommand(const std::string& json) { RunCommandText(json.c_str(), static_cast<int>(json.size())); }
 
 class AppCommandTest : public ::testing::Test {
  protected:

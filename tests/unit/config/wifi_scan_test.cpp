@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "config/app_commands.h"
+#include "commands/dispatcher.h"
 #include "config/wifi_scan.h"
 #include "platform/shell.h"
 #include "records/viewer_protocol.h"
@@ -104,7 +104,7 @@ TEST(WifiScan, ScanCommandReachesViewers) {
   ShellSetCannedOutput("iwlist wlan0 scan", kScanOutput);
   testing::internal::CaptureStderr();
   std::string json = R"({"cmd":"wlan","param":"scan","value":"2"})";
-  HandleAppCommand(json.c_str(), static_cast<int>(json.size()));
+  RunCommandText(json.c_str(), static_cast<int>(json.size()));
   std::string log = testing::internal::GetCapturedStderr();
   auto payloads = TakeViewerPayloads(viewer);
   DetachViewer(viewer);
