@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -37,11 +38,7 @@ bool EndsTheProcess(const std::string& text) {
 std::string g_boot_dir;
 std::string g_boot_path;
 
-void RemoveBootFile() {
-  unlink(g_boot_path.c_str());
-  unlink((g_boot_path + ".new").c_str());
-  rmdir(g_boot_dir.c_str());
-}
+void RemoveBootFile() { std::filesystem::remove_all(g_boot_dir); }
 
 void SetUpOnce() {
   SkipSleepsForFuzzing(true);

@@ -36,6 +36,7 @@ void HandleRcCommand(const AppCommand& command) {
       std::lock_guard<std::mutex> lock(BootPartitionMutex());
       WritableBootPartition boot;
       ExecuteShellCommand("rm -f /boot/rcin.cal");
+      boot.SyncAndClose();
     }
     ExecuteShellCommand("killall -q rcin");
   } else if (Is(command.name, "showchannels")) {
