@@ -55,6 +55,7 @@ Helpers on the Sandbox object passed to each test:
     set_scan_output(text)                    what the iwlist stub prints
     wall_clock()                             a WallClock to start programs with
     set_program_hangs(name, hangs)           whether the umount stub hangs
+    set_program_fails(name, fails)           whether "mount /boot" fails
     outside_host()                           a host outside the box's connected networks (below)
     stop(proc) / stop_all()
 
@@ -522,6 +523,14 @@ class Sandbox:
         """Whether the stub of name (umount) hangs when run instead of returning."""
         marker = os.path.join(STUB_DIR, "hang." + name)
         if hangs:
+            open(marker, "w").close()
+        elif os.path.exists(marker):
+            os.unlink(marker)
+
+    def set_program_fails(self, name, fails):
+        """Whether the stub of name (mount, for "mount /boot") fails when run."""
+        marker = os.path.join(STUB_DIR, "fail." + name)
+        if fails:
             open(marker, "w").close()
         elif os.path.exists(marker):
             os.unlink(marker)
