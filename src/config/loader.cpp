@@ -135,9 +135,12 @@ SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const Settin
   SetSettingsOrigin(pick.origin);
   if (pick.path.empty()) {
     ParseIntoRecord([] { return -1; });
-    return pick.origin;
+  } else {
+    ParseConfigurationText(pick.text);
   }
-  ParseConfigurationText(pick.text);
-  if (g_config_mem == nullptr) g_config_mem = MapConfigMem();
   return pick.origin;
+}
+
+void MapConfigMemory() {
+  if (g_config_mem == nullptr) g_config_mem = MapConfigMem();
 }

@@ -9,12 +9,14 @@
 
 // Loads the working copy (the prepare step's pick, "vantagebridge.conf" in the
 // working directory) when it is good, else picks among the files itself, just
-// as the prepare step does (settings_pick.h). With settings loaded it opens or
-// creates "/config_mem" and maps it; with none the record keeps zeros and the
-// RC mode defaults, and the object is left alone. Tells the writer where the
+// as the prepare step does (settings_pick.h). With no file at all the record
+// keeps zeros and the RC mode defaults (kNothing). Tells the writer where the
 // settings came from, so that it never saves a record from nowhere over good
 // settings. Makes the working copy and the /run copy readable by root only.
 SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const SettingsFiles& files);
+
+// Opens or creates "/config_mem" and maps it, once settings were loaded.
+void MapConfigMemory();
 
 // The file steps of the loader for a file at any path: clears SharedConfig,
 // puts the RC mode defaults, parses the file with SetConfigKey and puts the

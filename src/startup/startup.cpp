@@ -50,7 +50,10 @@ void PublishDisplayFlags(const SharedConfig* config, HudState* hud) {
 // The working copy is the prepare step's pick from the boot partition's files;
 // without a good one the same pick is made here.
 void LoadSettings() {
-  LoadSettingsAtStart(kWorkingCopy, {kBootConfigPath, kRunCopyPath, VB_PACKAGED_CONFIG});
+  if (LoadSettingsAtStart(kWorkingCopy, {kBootConfigPath, kRunCopyPath, VB_PACKAGED_CONFIG}) !=
+      SettingsOrigin::kNothing) {
+    MapConfigMemory();
+  }
 }
 
 }  // namespace
