@@ -78,14 +78,20 @@ SettingsVerdict CheckSettingsText(std::string_view text) {
   return verdict;
 }
 
-void AppendCheckLine(std::string* text, const char* eol) { text->append(CheckLineFor(*text)).append(eol); }
+void AppendCheckLine(std::string* text, const char* eol) {
+  if (!text->empty() && text->back() != '\n') text->append(eol);  // the check line is a line of its own
+  text->append(CheckLineFor(*text)).append(eol);
+}
 
 std::string WithLfLineEnds(std::string_view text) {
   std::string lf;
   lf.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    lf.push_back(text[i]);
+  for (const char c : text) {
+    // Every CR before a line feed goes, so that a copy checks as its original.
+    if (c == '\n') {
+      while (!lf.empty() && lf.back() == '\r') lf.pop_back();
+    }
+    lf.push_back(c);
   }
   return lf;
 }

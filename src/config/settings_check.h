@@ -31,10 +31,11 @@ struct SettingsVerdict {
 
 SettingsVerdict CheckSettingsText(std::string_view text);
 
-// Appends the check line for the text as it stands, ended with eol.
+// Appends the check line for the text, ended with eol (and eol before it
+// when the text's last line has no line end).
 void AppendCheckLine(std::string* text, const char* eol);
 
-// The text with each CR LF line end turned into LF.
+// The text with LF line ends: the CRs before each line feed removed.
 std::string WithLfLineEnds(std::string_view text);
 
 // Names of the verdicts, for the log.
