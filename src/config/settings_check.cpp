@@ -44,13 +44,12 @@ bool EndsInMatchingCheckLine(std::string_view text) {
   return last == CheckLineFor(text.substr(0, start));
 }
 
+// A line that is neither blank, a comment, a section, a continuation (it
+// starts with white space) nor a key line: a piece of a line.
 bool IsFragment(std::string_view line) {
   line = WithoutLineEnd(line);
-  if (line.empty() || line[0] == ' ' || line[0] == '\t') return false;  // blank, or a continuation
-  const size_t first = line.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return false;
-  const char c = line[first];
-  if (c == '#' || c == ';' || c == '[') return false;
+  if (line.empty() || line[0] == ' ' || line[0] == '\t') return false;
+  if (line[0] == '#' || line[0] == ';' || line[0] == '[') return false;
   return line.find_first_of("=:") == std::string_view::npos;
 }
 

@@ -1,6 +1,5 @@
 #include "config/writer.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,16 +13,14 @@
 
 #include "common/wire.h"
 #include "config/settings_check.h"
-#include "platform/durable_file.h"
 #include "platform/boot_partition.h"
-#include "platform/shell.h"
+#include "platform/durable_file.h"
 #include "records/config_schema.h"
 
 namespace {
 
 constexpr const char* kBootConfigPath = "/boot/vantagebridge-cable.conf";
 constexpr const char* kEol = "\r\n";
-
 constexpr const char* kRunCopyPath = "/run/vantagebridge.conf";
 
 std::atomic<SettingsOrigin> g_origin{SettingsOrigin::kGood};
@@ -101,7 +98,8 @@ const char* WriteBootFiles(const std::string& path, const std::string& text) {
   const std::string last = LastGoodPath(path);
   if (const char* failed = WriteFileInPlace(last, text)) {
     // The boot file is whole: the save stands, the copy waits for the next one.
-    fprintf(stderr, "last good copy not written: %s failed (%s)\n", Failed(failed, last), strerror(errno));
+    const int error = errno;
+    fprintf(stderr, "last good copy not written: %s failed (%s)\n", Failed(failed, last), strerror(error));
   }
   if (unlink(pending.c_str()) != 0 && errno != ENOENT) {
     fprintf(stderr, "%s not removed (%s): it holds the same settings\n", pending.c_str(), strerror(errno));

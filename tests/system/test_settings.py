@@ -6,6 +6,7 @@ code 2 after a camera mode change and 3 after "restart"."""
 import json
 import os
 import re
+import stat
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -37,9 +38,11 @@ def check_layout(sb, data):
     end = data[data.rindex(b"\r\nshield_close="):]
     sb.expect(re.fullmatch(rb"\r\nshield_close=\d+\r\n\r\n# check: \d+ bytes, crc32 [0-9a-f]{8}\r\n", end),
               "file end %r" % end)
-    # The copy under /run is the same text with LF line ends.
+    # The copy under /run is the same text with LF line ends, root's alone.
     sb.expect(si.read_bytes(RUN_FILE) == data.replace(b"\r\n", b"\n"),
               "LF copy differs: %r" % si.read_bytes(RUN_FILE)[:80])
+    mode = stat.S_IMODE(os.stat(RUN_FILE).st_mode)
+    sb.expect(mode == 0o600, "%s has mode %o" % (RUN_FILE, mode))
 
 
 def stub_lines_in_order(sb, wanted):
