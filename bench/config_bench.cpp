@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "config/report.h"
@@ -65,8 +66,7 @@ void BM_SaveConfiguration(benchmark::State& state) {
     ShellTakeLog();
   }
   SetBootConfigPathForTest(nullptr);
-  unlink(path.c_str());
-  rmdir(dir.c_str());
+  std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_SaveConfiguration)->Unit(benchmark::kMicrosecond);
 

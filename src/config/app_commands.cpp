@@ -52,6 +52,7 @@ int OnRcCommand(const AppCommand& command) {
       std::lock_guard<std::mutex> lock(BootPartitionMutex());
       WritableBootPartition boot;
       ExecuteShellCommand("rm -f /boot/rcin.cal");
+      boot.SyncAndClose();
     }
     ExecuteShellCommand("killall -q rcin");
   } else if (Is(command.name, "showchannels")) {

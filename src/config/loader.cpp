@@ -9,12 +9,14 @@
 #include <cstring>
 
 #include "config/keys.h"
+#include "config/settings_check.h"
+#include "config/writer.h"
+#include "platform/durable_file.h"
 #include "records/config_schema.h"
 #include "records/shared_config.h"
 
 namespace {
 
-constexpr char kConfigFileName[] = "vantagebridge.conf";
 constexpr char kConfigMemName[] = "/config_mem";
 
 static_assert(sizeof(kDefaultRcMap) == 32);
@@ -39,13 +41,14 @@ void* MapConfigMem() {
 // Where the line reader takes its characters from: a file or a text in memory.
 struct LineSource {
   FILE* file;
-  const char* text;
+  const char* next;
+  const char* end;
 };
 
 int NextCharacter(LineSource* source) {
   if (source->file != nullptr) return getc(source->file);
-  if (*source->text == '\0') return EOF;
-  return static_cast<unsigned char>(*source->text++);
+  if (source->next == source->end) return EOF;
+  return static_cast<unsigned char>(*source->next++);
 }
 
 // fgets for inih, except that a line longer than the buffer loses its tail
@@ -66,8 +69,14 @@ char* ReadWholeLine(char* buffer, int size, void* stream) {
   return buffer;
 }
 
-int ParseLines(LineSource source) {
-  return ini_parse_stream(ReadWholeLine, &source, SetConfigKey, nullptr);
+int ParseLines(LineSource source, ini_handler handler = SetConfigKey, void* user = nullptr) {
+  return ini_parse_stream(ReadWholeLine, &source, handler, user);
+}
+
+int CountKey(void* user, const char* section, const char* key, const char* /*value*/) {
+  if (section == nullptr || key == nullptr || section[0] != '\0' || FindConfigSetting(key) == nullptr) return 0;
+  ++*static_cast<int*>(user);
+  return 1;
 }
 
 // The loader's record steps around one ini parse (from a file or a text).
@@ -91,21 +100,47 @@ int ParseConfigurationFile(const char* path) {
   return ParseIntoRecord([path] {
     FILE* file = fopen(path, "re");  // close-on-exec, like every descriptor of the daemon
     if (file == nullptr) return -1;
-    int result = ParseLines({file, nullptr});
+    int result = ParseLines({file, nullptr, nullptr});
     fclose(file);
     return result;
   });
 }
 
-int ParseConfigurationText(const char* text) {
-  return ParseIntoRecord([text] { return ParseLines({nullptr, text != nullptr ? text : ""}); });
+int ParseConfigurationText(std::string_view text) {
+  return ParseIntoRecord([text] { return ParseLines({nullptr, text.data(), text.data() + text.size()}); });
 }
 
-intptr_t LoadConfiguration() { return LoadConfigurationFrom(kConfigFileName); }
+int CountConfigurationKeys(std::string_view text) {
+  int keys = 0;
+  ParseLines({nullptr, text.data(), text.data() + text.size()}, CountKey, &keys);
+  return keys;
+}
 
-intptr_t LoadConfigurationFrom(const char* path) {
-  int result = ParseConfigurationFile(path);
-  if (result < 0) return result;
+SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const SettingsFiles& files) {
+  RestrictToOwner(working_copy);
+  RestrictToOwner(files.run_copy);
+  SettingsPick pick;
+  const FileRead read = ReadWholeFile(working_copy, &pick.text);
+  if (read == FileRead::kRead && CheckSettingsText(pick.text).Good()) {
+    pick.path = working_copy;
+    pick.origin = SettingsOrigin::kGood;
+  } else {
+    // The prepare step wrote none (only the packaged default was left), or
+    // something else left one that is no good: the same pick, made here.
+    const char* fault = read == FileRead::kMissing ? "missing" : read == FileRead::kRead ? "damaged" : "unreadable";
+    pick = PickSettings(files, stderr);
+    fprintf(stderr, "%s %s, settings read from %s\n", working_copy.c_str(), fault,
+            pick.path.empty() ? "nowhere: every setting is off" : pick.path.c_str());
+  }
+  SetSettingsOrigin(pick.origin);
+  if (pick.path.empty()) {
+    ParseIntoRecord([] { return -1; });
+  } else {
+    ParseConfigurationText(pick.text);
+  }
+  return pick.origin;
+}
+
+void MapConfigMemory() {
   if (g_config_mem == nullptr) g_config_mem = MapConfigMem();
-  return reinterpret_cast<intptr_t>(g_config_mem);
 }

@@ -1,17 +1,22 @@
-// Loading "vantagebridge.conf" into SharedConfig at start-up, and the
-// "/config_mem" object of the record's size.
+// Loading the settings into SharedConfig at start-up, and the "/config_mem"
+// object of the record's size.
 #pragma once
 
-#include <cstdint>
+#include <string>
+#include <string_view>
 
-// Loads "vantagebridge.conf" from the working directory, then opens or creates
-// "/config_mem" and maps it. Returns a negative value when the file cannot be
-// opened (the object is then left alone), else the address of the mapping
-// (0 when that mapping failed).
-intptr_t LoadConfiguration();
+#include "config/settings_pick.h"
 
-// The same, from the file at path.
-intptr_t LoadConfigurationFrom(const char* path);
+// Loads the working copy (the prepare step's pick, "vantagebridge.conf" in the
+// working directory) when it is good, else picks among the files itself, just
+// as the prepare step does (settings_pick.h). With no file at all the record
+// keeps zeros and the RC mode defaults (kNothing). Tells the writer where the
+// settings came from, so that it never saves a record from nowhere over good
+// settings. Makes the working copy and the /run copy readable by root only.
+SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const SettingsFiles& files);
+
+// Opens or creates "/config_mem" and maps it, once settings were loaded.
+void MapConfigMemory();
 
 // The file steps of the loader for a file at any path: clears SharedConfig,
 // puts the RC mode defaults, parses the file with SetConfigKey and puts the
@@ -19,5 +24,8 @@ intptr_t LoadConfigurationFrom(const char* path);
 // number of the first rejected line, or negative when the file cannot be opened.
 int ParseConfigurationFile(const char* path);
 
-// The same steps over a configuration text held in memory.
-int ParseConfigurationText(const char* text);
+// The same steps over a configuration text held in memory (NUL bytes included).
+int ParseConfigurationText(std::string_view text);
+
+// The number of lines of the text that set a key of the file; stores nothing.
+int CountConfigurationKeys(std::string_view text);

@@ -1,6 +1,5 @@
 #include "config/writer.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,22 +12,30 @@
 #include <string>
 
 #include "common/wire.h"
+#include "config/settings_check.h"
 #include "platform/boot_partition.h"
-#include "platform/shell.h"
+#include "platform/durable_file.h"
 #include "records/config_schema.h"
 
 namespace {
 
 constexpr const char* kBootConfigPath = "/boot/vantagebridge-cable.conf";
 constexpr const char* kEol = "\r\n";
+constexpr const char* kRunCopyPath = "/run/vantagebridge.conf";
 
-std::atomic<bool> g_saves_refused{false};
+std::atomic<SettingsOrigin> g_origin{SettingsOrigin::kGood};
 std::mutex g_path_mutex;
 std::string g_path_override;
+std::string g_run_copy_override;
 
 std::string BootConfigPath() {
   std::lock_guard<std::mutex> lock(g_path_mutex);
   return g_path_override.empty() ? std::string(kBootConfigPath) : g_path_override;
+}
+
+std::string RunCopyPath() {
+  std::lock_guard<std::mutex> lock(g_path_mutex);
+  return g_run_copy_override.empty() ? std::string(kRunCopyPath) : g_run_copy_override;
 }
 
 void AppendValue(const SharedConfig& config, const ConfigSetting& setting, std::string* out) {
@@ -63,50 +70,54 @@ void AppendValue(const SharedConfig& config, const ConfigSetting& setting, std::
   }
 }
 
-// Writes the whole text to a new file beside the old one and renames it into
-// place, so a crash or power cut leaves either the old file or the new one.
-// Returns the step that failed (errno tells why), or nullptr when the new file
-// is in place; on a failure the old file is left as it was.
-const char* ReplaceFile(const std::string& path, const std::string& text) {
-  std::string temp_path = path + ".new";
-  FILE* file = fopen(temp_path.c_str(), "wbe");
-  if (!file) return "create";
-  bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = fflush(file) == 0 && written;
-  written = fsync(fileno(file)) == 0 && written;
-  const int write_error = errno;
-  written = fclose(file) == 0 && written;
-  if (!written) {
-    unlink(temp_path.c_str());
-    errno = write_error;
-    return "write";
+const char* Failed(const char* step, const std::string& path) {
+  static thread_local char what[160];
+  snprintf(what, sizeof what, "%s of %s", step, path.c_str());
+  return what;
+}
+
+// Steps 1 to 4 of a save (writer.h), the partition writable. Returns what
+// failed (errno tells why), or nullptr when the boot file holds the new text.
+const char* WriteBootFiles(const std::string& path, const std::string& text) {
+  const std::string pending = PendingSavePath(path);
+  // The pick over the boot files alone: when it is the ".new" file, that is
+  // the only whole copy, and it stays until the boot file is whole again.
+  if (PickSettings({path, "", ""}, nullptr).path != pending) {
+    if (const char* failed = WriteFileInPlace(pending, text)) {
+      const int error = errno;
+      unlink(pending.c_str());
+      errno = error;
+      return Failed(failed, pending);
+    }
+    if (!SyncFolderOf(pending)) return Failed("flush of the folder", pending);
   }
-  if (rename(temp_path.c_str(), path.c_str()) != 0) {
-    const int rename_error = errno;
-    unlink(temp_path.c_str());
-    errno = rename_error;
-    return "rename";
+  // From here on a cut leaves a whole ".new", which the next start takes: a
+  // failure keeps it for that reason.
+  if (const char* failed = WriteFileInPlace(path, text)) return Failed(failed, path);
+  if (!SyncFolderOf(path)) return Failed("flush of the folder", path);
+  const std::string last = LastGoodPath(path);
+  if (const char* failed = WriteFileInPlace(last, text)) {
+    // The boot file is whole: the save stands, the copy waits for the next one.
+    const int error = errno;
+    fprintf(stderr, "last good copy not written: %s failed (%s)\n", Failed(failed, last), strerror(error));
   }
-  std::string folder = ".";
-  size_t slash = path.rfind('/');
-  if (slash != std::string::npos) folder = slash == 0 ? "/" : path.substr(0, slash);
-  int dir_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    fsync(dir_fd);
-    close(dir_fd);
+  if (unlink(pending.c_str()) != 0 && errno != ENOENT) {
+    fprintf(stderr, "%s not removed (%s): it holds the same settings\n", pending.c_str(), strerror(errno));
   }
+  SyncFolderOf(path);
   return nullptr;
 }
 
 // A refused save is logged at most once a second, however often it is asked for.
-void LogRefusedSave() {
+void LogRefusedSave(const std::string& holder) {
   static std::atomic<int64_t> last_log_ms{INT64_MIN / 2};
   const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now().time_since_epoch())
                              .count();
   int64_t last = last_log_ms.load(std::memory_order_relaxed);
   if (now_ms - last < 1000 || !last_log_ms.compare_exchange_strong(last, now_ms)) return;
-  fprintf(stderr, "settings not saved: no configuration file was loaded at start\n");
+  fprintf(stderr, "settings not saved: no good settings were loaded at start, and %s holds some\n",
+          holder.c_str());
 }
 
 }  // namespace
@@ -126,32 +137,53 @@ size_t FormatConfigurationFile(const SharedConfig& config, std::string* out) {
     out->append(kEol);
     out->append(kEol);
   }
+  AppendCheckLine(out, kEol);
   return out->size();
 }
 
-void SetBootConfigPathForTest(const char* path) {
+void SetBootConfigPathForTest(const char* path, const char* run_copy) {
   std::lock_guard<std::mutex> lock(g_path_mutex);
   g_path_override = path ? path : "";
+  g_run_copy_override = run_copy ? run_copy : path ? g_path_override + ".run" : "";
 }
 
-void SetSavesRefused(bool refused) { g_saves_refused.store(refused, std::memory_order_relaxed); }
+void SetSettingsOrigin(SettingsOrigin origin) { g_origin.store(origin, std::memory_order_relaxed); }
 
 bool SaveConfiguration() {
-  if (g_saves_refused.load(std::memory_order_relaxed)) {
-    LogRefusedSave();
-    return false;
-  }
   // Command workers, the mailbox thread and the RC loop's worker all save: one
   // at a time, and never while the RC calibration is being removed.
   std::lock_guard<std::mutex> lock(BootPartitionMutex());
-  WritableBootPartition boot;
   std::string text;
   FormatConfigurationFile(SnapshotSharedConfig(), &text);
-  if (const char* failed = ReplaceFile(BootConfigPath(), text)) {
-    fprintf(stderr, "settings not saved: %s of the new file failed (%s)\n", failed, strerror(errno));
+  const std::string path = BootConfigPath();
+  WritableBootPartition boot;
+  if (!boot.writable()) {
+    fprintf(stderr, "settings not saved: the boot partition cannot be made writable\n");
     return false;
   }
-  boot.Close();
-  ExecuteShellCommand("cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf");
+  // Checked with the partition mounted: an unmounted one would show nothing.
+  std::string holder;
+  if (g_origin.load(std::memory_order_relaxed) != SettingsOrigin::kGood && CardHoldsSettings(path, &holder)) {
+    LogRefusedSave(holder);
+    return false;
+  }
+  const char* failed = WriteBootFiles(path, text);
+  const int error = errno;
+  const bool mounted = boot.Close();
+  if (failed != nullptr) {
+    fprintf(stderr, "settings not saved: %s failed (%s)\n", failed, strerror(error));
+    return false;
+  }
+  g_origin.store(SettingsOrigin::kGood, std::memory_order_relaxed);
+  if (!mounted) {
+    // The file is whole on the card, but nothing can read it until the
+    // partition is back: the /run copy keeps the settings the box started
+    // with, and the caller learns that this save did not take.
+    fprintf(stderr, "settings not saved: the boot partition was not mounted again\n");
+    return false;
+  }
+  if (const char* run_failed = ReplaceFileWhole(RunCopyPath(), WithLfLineEnds(text))) {
+    fprintf(stderr, "%s not refreshed: %s failed (%s)\n", RunCopyPath().c_str(), run_failed, strerror(errno));
+  }
   return true;
 }

@@ -1,28 +1,77 @@
 #include "platform/boot_partition.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/shell.h"
 
 namespace {
+
 std::mutex g_boot_mutex;  // constant-initialised: usable from any thread at any time
+
+constexpr int kMountTries = 3;
+constexpr std::chrono::milliseconds kMountRetryPause{500};
+
+bool Run(const char* line) { return ExecuteShellCommand(line) == 0; }
+
+// After a good unmount: a card that is slow to answer gets more tries.
+bool MountAgain(bool first_try_done) {
+  for (int attempt = first_try_done ? 1 : 0; attempt < kMountTries; ++attempt) {
+    if (attempt > 0) {
+      fprintf(stderr, "boot partition not mounted again, retrying\n");
+      std::this_thread::sleep_for(kMountRetryPause);
+    }
+    if (Run("mount /boot")) return true;
+  }
+  fprintf(stderr, "boot partition could not be mounted again\n");
+  return false;
+}
+
+void LogForcedReadOnly() { fprintf(stderr, "boot partition not unmounted, remounting it read-only\n"); }
+
 }  // namespace
 
 std::mutex& BootPartitionMutex() { return g_boot_mutex; }
 
-WritableBootPartition::WritableBootPartition() { ExecuteShellCommand("mount -o rw,remount /boot"); }
-
-void WritableBootPartition::Close() {
-  if (!writable_) return;
-  writable_ = false;
-  const int unmounted = ExecuteShellCommand("umount /boot");
-  ExecuteShellCommand("mount /boot");
-  if (unmounted != 0) {
-    // Still mounted (busy, or the unmount hung): the mount above found it so.
-    fprintf(stderr, "boot partition not unmounted, remounting it read-only\n");
-    ExecuteShellCommand("mount -o ro,remount /boot");
+WritableBootPartition::WritableBootPartition() {
+  writable_ = Run("mount -o rw,remount /boot");
+  if (!writable_) {
+    Run("mount /boot");
+    writable_ = Run("mount -o rw,remount /boot");
   }
+}
+
+bool WritableBootPartition::Close() {
+  if (!open_) return mounted_;
+  open_ = false;
+  const bool unmounted = Run("umount /boot");
+  mounted_ = Run("mount /boot");
+  if (!unmounted) {
+    // Still mounted (busy, or the unmount hung): the mount above found it so.
+    LogForcedReadOnly();
+    mounted_ = Run("mount -o ro,remount /boot") || mounted_;
+  } else if (!mounted_) {
+    mounted_ = MountAgain(true);
+  }
+  return mounted_;
+}
+
+bool WritableBootPartition::SyncAndClose() {
+  if (!open_) return mounted_;
+  open_ = false;
+  mounted_ = Run("sync && umount /boot && mount /boot");
+  if (mounted_) return true;
+  // A partition still mounted takes the read-only remount; one that is not
+  // mounted refuses it and is mounted again.
+  mounted_ = Run("mount -o ro,remount /boot");
+  if (mounted_) {
+    LogForcedReadOnly();
+    return true;
+  }
+  mounted_ = MountAgain(false);
+  return mounted_;
 }
 
 void ExitAfterBootChanges(int code) {

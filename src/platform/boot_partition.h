@@ -13,16 +13,30 @@ std::mutex& BootPartitionMutex();
 // the unmount failed. Made only with BootPartitionMutex held.
 class WritableBootPartition {
  public:
+  // "mount -o rw,remount /boot"; when that fails (the partition is not
+  // mounted: a mount failed earlier) "mount /boot" and the remount once more.
   WritableBootPartition();
   ~WritableBootPartition() { Close(); }
   WritableBootPartition(const WritableBootPartition&) = delete;
   WritableBootPartition& operator=(const WritableBootPartition&) = delete;
 
-  // Returns the partition to read-only now rather than at the end of the scope.
-  void Close();
+  // False when the partition could not be made writable: write nothing to it.
+  bool writable() const { return writable_; }
+
+  // Returns the partition to read-only now rather than at the end of the
+  // scope: "umount /boot", then "mount /boot", tried up to three times when
+  // it fails after a good unmount. True when the partition is mounted again.
+  bool Close();
+
+  // The same with the line "sync && umount /boot && mount /boot"; when it
+  // fails, a partition still mounted is forced read-only and one left
+  // unmounted is mounted again.
+  bool SyncAndClose();
 
  private:
-  bool writable_ = true;
+  bool writable_ = false;
+  bool open_ = true;
+  bool mounted_ = true;
 };
 
 // Ends the process with code for the launcher once no change to the boot

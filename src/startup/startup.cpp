@@ -13,7 +13,6 @@
 #include "clients/video_source.h"
 #include "common/shared_field.h"
 #include "config/loader.h"
-#include "config/writer.h"
 #include "inputs/joystick.h"
 #include "inputs/rc_loop.h"
 #include "media/ftp_listing.h"
@@ -33,6 +32,8 @@ namespace {
 constexpr uint8_t kHudMarker = 2;
 constexpr char kInstanceLockPath[] = "/run/vantagebridge.lock";
 constexpr char kBootConfigPath[] = "/boot/vantagebridge-cable.conf";
+constexpr char kRunCopyPath[] = "/run/vantagebridge.conf";
+constexpr char kWorkingCopy[] = "vantagebridge.conf";
 
 void StartNamedThread(pthread_t* handle, void* (*body)(void*), const char* name) {
   if (pthread_create(handle, nullptr, body, nullptr) == 0) pthread_setname_np(*handle, name);
@@ -46,20 +47,12 @@ void PublishDisplayFlags(const SharedConfig* config, HudState* hud) {
   hud->focus_assistant_enabled = config->focus_assistant_enabled;
 }
 
-// The working copy is made from the boot partition's file by the launcher.
-// When it is missing the boot file itself is read: it holds the same settings,
-// and a save from an empty record would replace them with blanks.
+// The working copy is the prepare step's pick from the boot partition's files;
+// without a good one the same pick is made here.
 void LoadSettings() {
-  if (LoadConfiguration() >= 0) return;
-  if (LoadConfigurationFrom(kBootConfigPath) >= 0) {
-    fprintf(stderr, "vantagebridge.conf missing, settings read from %s\n", kBootConfigPath);
-    return;
-  }
-  // Nothing to read. A file that exists but cannot be read still holds settings:
-  // never save over it. Without one there is nothing to lose.
-  if (access(kBootConfigPath, F_OK) == 0) {
-    fprintf(stderr, "no settings could be read, saves are off\n");
-    SetSavesRefused(true);
+  if (LoadSettingsAtStart(kWorkingCopy, {kBootConfigPath, kRunCopyPath, VB_PACKAGED_CONFIG}) !=
+      SettingsOrigin::kNothing) {
+    MapConfigMemory();
   }
 }
 

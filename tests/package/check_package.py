@@ -57,7 +57,7 @@ EXPECTED = [
 ]
 EXECUTABLE = [p for p in EXPECTED if "/bin/" in p or "/sbin/" in p or "/libexec/" in p]
 # Libraries the daemon and vb-hud link; the versions come from the shlibs.
-DEPENDS_ON = ["libcjson1", "libinih1", "libcurl4", "libsystemd0", "libncursesw6"]
+DEPENDS_ON = ["libcjson1", "libinih1", "libcurl4", "libsystemd0", "libncursesw6", "zlib1g"]
 
 
 class Checks:

@@ -55,6 +55,7 @@ Helpers on the Sandbox object passed to each test:
     set_scan_output(text)                    what the iwlist stub prints
     wall_clock()                             a WallClock to start programs with
     set_program_hangs(name, hangs)           whether the umount stub hangs
+    set_program_fails(name, fails)           whether "mount /boot" fails
     outside_host()                           a host outside the box's connected networks (below)
     stop(proc) / stop_all()
 
@@ -220,6 +221,15 @@ def _die_with_parent():
 def _copy_stub(destination):
     shutil.copyfile(os.path.join(STUBS, "killall"), destination)
     os.chmod(destination, 0o755)
+
+
+def _set_stub_marker(name, present):
+    """A file in the stubs' folder that changes what a stub does while it exists."""
+    marker = os.path.join(STUB_DIR, name)
+    if present:
+        open(marker, "w").close()
+    elif os.path.exists(marker):
+        os.unlink(marker)
 
 
 def _clear_folder(path):
@@ -512,19 +522,15 @@ class Sandbox:
             return [line.rstrip("\n") for line in f]
 
     def set_program_running(self, name, running):
-        marker = os.path.join(STUB_DIR, "pidof." + name)
-        if running:
-            open(marker, "w").close()
-        elif os.path.exists(marker):
-            os.unlink(marker)
+        _set_stub_marker("pidof." + name, running)
 
     def set_program_hangs(self, name, hangs):
         """Whether the stub of name (umount) hangs when run instead of returning."""
-        marker = os.path.join(STUB_DIR, "hang." + name)
-        if hangs:
-            open(marker, "w").close()
-        elif os.path.exists(marker):
-            os.unlink(marker)
+        _set_stub_marker("hang." + name, hangs)
+
+    def set_program_fails(self, name, fails):
+        """Whether the stub of name (mount, for "mount /boot") fails when run."""
+        _set_stub_marker("fail." + name, fails)
 
     def set_scan_output(self, text):
         with open(os.path.join(STUB_DIR, "iwlist.out"), "w") as f:

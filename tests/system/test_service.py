@@ -19,21 +19,26 @@ DEFAULT_CONF = os.path.join(sandbox.REPO, "vantagebridge.conf")
 SERVICE_DIR = "/run/vb/service"
 BOX_SCRIPTS = "/run/vb/box-scripts"
 BOOT_CONF = "/boot/vantagebridge-cable.conf"
+RUN_COPY = "/run/vantagebridge.conf"
 NOTIFY_PATH = "/run/vb/notify.sock"
 
 
-def prepare(sb, boot_text, scripts=("hdmi-mode.sh", "hdmi-change.sh")):
-    """Runs the preparation step; boot_text None leaves no file on the boot partition."""
-    if os.path.exists(BOOT_CONF):
-        os.unlink(BOOT_CONF)
-    if boot_text is not None:
-        with open(BOOT_CONF, "wb") as f:
-            f.write(boot_text)
+def prepare(sb, boot_text, scripts=("hdmi-mode.sh", "hdmi-change.sh"), beside=None):
+    """Runs the preparation step; boot_text None leaves no file on the boot partition.
+    beside maps a suffix (".new", ".last") to the text of a file beside it."""
+    for suffix in ("", ".new", ".last"):
+        if os.path.exists(BOOT_CONF + suffix):
+            os.unlink(BOOT_CONF + suffix)
+    for suffix, text in dict(beside or {}, **{"": boot_text}).items():
+        if text is not None:
+            with open(BOOT_CONF + suffix, "wb") as f:
+                f.write(text)
     os.makedirs(BOX_SCRIPTS, exist_ok=True)
     sandbox._clear_folder(BOX_SCRIPTS)
     for name in scripts:
         sandbox._copy_stub(os.path.join(BOX_SCRIPTS, name))
-    env = ["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, "VB_SCRIPTS_DIR=" + BOX_SCRIPTS]
+    env = ["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, "VB_SCRIPTS_DIR=" + BOX_SCRIPTS,
+           "VB_DAEMON=" + sb.binary("vantagebridge")]
     proc = sb.start(env + [PREPARE, SERVICE_DIR], name="prepare", cwd="/")
     sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
     return proc
@@ -41,25 +46,41 @@ def prepare(sb, boot_text, scripts=("hdmi-mode.sh", "hdmi-change.sh")):
 
 def test_prepare_picks_the_configuration(sb):
     with open(DEFAULT_CONF, "rb") as f:
-        default = f.read().replace(b"\r\n", b"\n")
+        saved = f.read()  # a file as the daemon writes it, check line last
+    legacy = saved[:saved.rindex(b"# check")]
+    torn = saved[:1000] + b"\0" * 512
+    work_copy = os.path.join(SERVICE_DIR, "vantagebridge.conf")
     cases = [
-        # boot partition's file,            expected working copy,   log mentions
-        (b"control_enabled=1\r\nosd_enabled=1\r\n", b"control_enabled=1\nosd_enabled=1\n", BOOT_CONF),
-        (b"hud_enabled=1\n", b"hud_enabled=1\n", BOOT_CONF),
-        (None, default, "from " + DEFAULT_CONF),
-        (b"", default, "is empty"),
-        (b"\n", b"\n", BOOT_CONF),
+        # boot partition's file, files beside it, expected working copy (None: none), log mentions
+        (b"control_enabled=1\r\nosd_enabled=1\r\n", {}, b"control_enabled=1\nosd_enabled=1\n", BOOT_CONF),
+        (b"hud_enabled=1\n", {}, b"hud_enabled=1\n", BOOT_CONF),
+        (None, {}, None, BOOT_CONF + " is missing"),
+        (b"", {}, None, "is empty"),
+        (b"\n", {}, None, "holds no settings"),
+        # A cut left the boot file full of NUL bytes beside an older writer's complete .new.
+        (b"\0" * 4096, {".new": legacy}, legacy.replace(b"\r\n", b"\n"), "settings from " + BOOT_CONF + ".new"),
+        (torn, {".last": saved}, saved.replace(b"\r\n", b"\n"), "is damaged"),
+        (torn, {".new": torn}, torn.replace(b"\r\n", b"\n"), "settings from " + BOOT_CONF + " (damaged"),
     ]
-    for boot_text, expected, said in cases:
-        proc = prepare(sb, boot_text)
-        sb.expect(proc.returncode() == 0, "%r: exit %r: %s" % (boot_text, proc.returncode(), proc.stderr_text()))
-        with open(os.path.join(SERVICE_DIR, "vantagebridge.conf"), "rb") as f:
+    with open(RUN_COPY, "w") as f:
+        f.write("left by an older version, readable by all\n")
+    os.chmod(RUN_COPY, 0o644)
+    for boot_text, beside, expected, said in cases:
+        what = "%r %r" % ((boot_text or b"")[:20], sorted(beside))
+        proc = prepare(sb, boot_text, beside=beside)
+        sb.expect(proc.returncode() == 0, "%s: exit %r: %s" % (what, proc.returncode(), proc.stderr_text()))
+        sb.expect(said in proc.stderr_text(), "%s: log %r" % (what, proc.stderr_text()))
+        sb.expect(not os.path.exists(work_copy + ".tmp"), "temporary file left")
+        if expected is None:
+            sb.expect(not os.path.exists(work_copy), "%s: a working copy was made" % what)
+            continue
+        with open(work_copy, "rb") as f:
             got = f.read()
-        sb.expect(got == expected, "%r: working copy %r" % (boot_text, got[:80]))
-        sb.expect(said in proc.stderr_text(), "%r: log %r" % (boot_text, proc.stderr_text()))
-        mode = stat.S_IMODE(os.stat(os.path.join(SERVICE_DIR, "vantagebridge.conf")).st_mode)
+        sb.expect(got == expected, "%s: working copy %r" % (what, got[:80]))
+        mode = stat.S_IMODE(os.stat(work_copy).st_mode)
         sb.expect(mode == 0o600, "copy readable by others: %o" % mode)
-        sb.expect(not os.path.exists(os.path.join(SERVICE_DIR, "vantagebridge.conf.new")), "temporary file left")
+    mode = stat.S_IMODE(os.stat(RUN_COPY).st_mode)
+    sb.expect(mode == 0o600, "the /run copy keeps mode %o" % mode)
 
 
 def test_prepare_links_the_box_scripts(sb):
@@ -78,22 +99,24 @@ def test_prepare_links_the_box_scripts(sb):
 
 def test_prepare_without_a_readable_configuration(sb):
     # Neither file: the daemon still starts, with its own defaults.
-    env = ["env", "VB_DEFAULT_CONF=/run/vb/nowhere.conf", "VB_SCRIPTS_DIR=" + BOX_SCRIPTS]
+    env = ["env", "VB_DEFAULT_CONF=/run/vb/nowhere.conf", "VB_SCRIPTS_DIR=" + BOX_SCRIPTS,
+           "VB_DAEMON=" + sb.binary("vantagebridge")]
     proc = sb.start(env + [PREPARE, SERVICE_DIR], name="prepare", cwd="/")
     sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
     sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
-    sb.expect("cannot read /run/vb/nowhere.conf" in proc.stderr_text(), "log %r" % proc.stderr_text())
+    sb.expect("/run/vb/nowhere.conf is missing" in proc.stderr_text(), "log %r" % proc.stderr_text())
     # A boot file that cannot be read: no copy at all (not the default, which
     # the daemon would later save over the settings it could not read).
     prepare(sb, b"osd_enabled=1\n")
     os.unlink(BOOT_CONF)
     os.makedirs(BOOT_CONF)
     try:
-        proc = sb.start(["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, PREPARE, SERVICE_DIR], name="prepare", cwd="/")
+        proc = sb.start(["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, "VB_DAEMON=" + sb.binary("vantagebridge"), PREPARE,
+                         SERVICE_DIR], name="prepare", cwd="/")
         sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
         sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
         sb.expect(not os.path.exists(os.path.join(SERVICE_DIR, "vantagebridge.conf")), "a working copy was left")
-        sb.expect("cannot read " + BOOT_CONF in proc.stderr_text(), "log %r" % proc.stderr_text())
+        sb.expect(BOOT_CONF + " cannot be read" in proc.stderr_text(), "log %r" % proc.stderr_text())
     finally:
         os.rmdir(BOOT_CONF)
 

@@ -5,6 +5,8 @@ code 2 after a camera mode change and 3 after "restart"."""
 
 import json
 import os
+import re
+import stat
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -33,10 +35,14 @@ def check_layout(sb, data):
     sb.expect(data.startswith(b"# Vantagebridge-cable config file\r\n\r\n# Skip app run or not\r\n"),
               "file header %r" % data[:80])
     sb.expect(b"\n" not in data.replace(b"\r\n", b""), "a line does not end in CR LF")
-    sb.expect(b"\r\nshield_close=" in data and data.endswith(b"\r\n\r\n"), "file end %r" % data[-40:])
-    # The copy under /run is the same text with LF line ends.
+    end = data[data.rindex(b"\r\nshield_close="):]
+    sb.expect(re.fullmatch(rb"\r\nshield_close=\d+\r\n\r\n# check: \d+ bytes, crc32 [0-9a-f]{8}\r\n", end),
+              "file end %r" % end)
+    # The copy under /run is the same text with LF line ends, root's alone.
     sb.expect(si.read_bytes(RUN_FILE) == data.replace(b"\r\n", b"\n"),
               "LF copy differs: %r" % si.read_bytes(RUN_FILE)[:80])
+    mode = stat.S_IMODE(os.stat(RUN_FILE).st_mode)
+    sb.expect(mode == 0o600, "%s has mode %o" % (RUN_FILE, mode))
 
 
 def stub_lines_in_order(sb, wanted):
@@ -98,6 +104,37 @@ def test_camera_mode_changes_end_the_daemon_with_code_2(sb):
         sb.expect(code == 2, "%s: exit code %r" % (name, code))
         sb.expect(("\r\n%s\r\n" % line).encode() in si.read_bytes(BOOT_FILE), "%s not saved before the exit" % name)
         sb.stop(daemon)
+
+
+def test_partition_not_mounted_again_fails_the_save_safely(sb):
+    daemon = start(sb)
+    si.send_json(sb, {"cmd": "updateparam", "name": "osd_top_offset", "value": "5"})
+    wait_file_with(sb, "osd_top_offset=5")
+    run_copy = si.read_bytes(RUN_FILE)
+
+    # "mount /boot" fails after a good unmount: the mode change is not taken,
+    # and the /run copy keeps the last save's settings.
+    sb.set_program_fails("mount", True)
+    si.send_json(sb, {"cmd": "updateparam", "name": "device_mode", "value": "1"})
+    sb.expect(sb.wait_for(daemon, "mode change not saved, staying in the current mode", timeout=30),
+              "failed save reported as a success: %r" % daemon.stderr_text()[-400:])
+    log = sb.stub_log()
+    after_unmount = log[len(log) - log[::-1].index("umount /boot"):]
+    sb.expect(after_unmount == ["mount /boot"] * 3, "after the unmount: %r" % after_unmount)
+    sb.expect("boot partition could not be mounted again" in daemon.stderr_text(), "not logged")
+    sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
+    sb.expect(si.read_bytes(RUN_FILE) == run_copy, "/run copy changed: %r" % si.read_bytes(RUN_FILE)[:80])
+
+    # The next start, with the partition still away, begins from the /run copy.
+    sb.stop(daemon)
+    for name in os.listdir("/boot"):
+        os.unlink(os.path.join("/boot", name))
+    work = os.path.join(sandbox.SANDBOX_DIR, "prepared")
+    prepare = sb.start(["env", "VB_DAEMON=" + sb.binary("vantagebridge"),
+                        os.path.join(sandbox.REPO, "service", "vantagebridge-prepare"), work], name="prepare")
+    sb.expect(sb.wait_until(lambda: not prepare.running(), 20), "prepare step still running")
+    sb.expect(si.read_bytes(os.path.join(work, "vantagebridge.conf")) == run_copy,
+              "not started from the /run copy: %r" % prepare.stderr_text())
 
 
 def test_restart_ends_the_daemon_with_code_3_without_saving(sb):
@@ -175,6 +212,7 @@ if __name__ == "__main__":
         test_osd_borders_saved_with_crlf,
         test_flags_and_texts_saved,
         test_camera_mode_changes_end_the_daemon_with_code_2,
+        test_partition_not_mounted_again_fails_the_save_safely,
         test_restart_ends_the_daemon_with_code_3_without_saving,
         test_config_request_reaches_the_viewer,
         test_long_texts_survive_a_restart,

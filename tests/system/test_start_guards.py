@@ -1,7 +1,8 @@
 """What start-up guards against: a second copy beside a running one (it leaves
 without touching the running copy's records), a viewer port already taken, and
-a missing working copy of the settings (read from the boot partition instead,
-so a later save keeps them)."""
+a working copy of the settings that is missing or torn (the same pick among
+the boot partition's files as the prepare step's instead, so a later save
+keeps them)."""
 
 import json
 import os
@@ -74,38 +75,53 @@ def test_viewer_port_taken_ends_with_100(sb):
         taken.close()
 
 
-def test_missing_working_copy_reads_the_boot_file(sb):
-    sb.remove_config()
-    boot_text = sandbox.set_config_key("control_enabled=1\r\n", "osd_border_width", "12")
-    boot_text = sandbox.set_config_key(boot_text, "ap_ssid", '"Keep Me"')
-    boot_text = sandbox.set_config_key(boot_text, "wifi_psk", '"secret"')
-    with open(BOOT_FILE, "w", newline="") as f:
-        f.write(boot_text)
-    wait_viewer_port_free(sb)
-    daemon = sb.start_daemon()
-    started(sb, daemon)
-    sb.expect("settings read from /boot/vantagebridge-cable.conf" in daemon.stderr_text(),
-              "no log line for the boot file: %r" % daemon.stderr_text())
+def test_start_reads_the_good_settings_and_saves_keep_them(sb):
+    good = sandbox.set_config_key("control_enabled=1\r\n", "osd_border_width", "12")
+    good = sandbox.set_config_key(good, "ap_ssid", '"Keep Me"')
+    good = sandbox.set_config_key(good, "wifi_psk", '"secret"').encode()
+    nul = b"\0" * 4096  # what a cut mid-write often leaves on an SD card
+    cases = [
+        # working copy (None: missing), files on the boot partition, the file the settings come from
+        (None, {"": good}, BOOT_FILE),
+        # A cut left the boot file full of NUL bytes beside a complete .new,
+        # and an older prepare step copied the NUL bytes into use.
+        (nul, {"": nul, ".new": good}, BOOT_FILE + ".new"),
+    ]
+    for working, boot_files, source in cases:
+        sb.reset(config=None)
+        if working is not None:
+            with open(os.path.join(sandbox.WORK_DIR, "vantagebridge.conf"), "wb") as f:
+                f.write(working)
+        for suffix, text in boot_files.items():
+            with open(BOOT_FILE + suffix, "wb") as f:
+                f.write(text)
+        wait_viewer_port_free(sb)
+        daemon = sb.start_daemon()
+        started(sb, daemon)
+        sb.expect("settings read from " + source in daemon.stderr_text(),
+                  "%s: no log line for it: %r" % (source, daemon.stderr_text()))
 
-    viewer = sb.start_tool("vb-viewer")
-    sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
-    si.send_json(sb, '{"cmd":"configrequest"}')
-    line = si.wait_line(viewer, "json {", timeout=15)
-    sb.expect(line is not None, "no configuration report")
-    report = json.loads(line[len("json "):])
-    sb.expect(report.get("osdbrdw") == 12, "report %r" % line[:300])
+        viewer = sb.start_tool("vb-viewer")
+        sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
+        si.send_json(sb, '{"cmd":"configrequest"}')
+        line = si.wait_line(viewer, "json {", timeout=15)
+        sb.expect(line is not None, "no configuration report")
+        report = json.loads(line[len("json "):])
+        sb.expect(report.get("osdbrdw") == 12, "%s: report %r" % (source, line[:300]))
 
-    si.send_json(sb, '{"cmd":"updateparam","name":"osd_top_offset","value":"5"}')
-    sb.expect(sb.wait_until(lambda: b"\r\nosd_top_offset=5\r\n" in si.read_bytes(BOOT_FILE), 15),
-              "not saved: %r" % si.read_bytes(BOOT_FILE)[-200:])
-    saved = si.read_bytes(BOOT_FILE)
-    for line in (b'ap_ssid="Keep Me"', b'wifi_psk="secret"', b"osd_border_width=12", b"control_enabled=1"):
-        sb.expect(b"\r\n" + line + b"\r\n" in saved, "setting lost in the save: %r" % line)
+        si.send_json(sb, '{"cmd":"updateparam","name":"osd_top_offset","value":"5"}')
+        sb.expect(sb.wait_until(lambda: b"\r\nosd_top_offset=5\r\n" in si.read_bytes(BOOT_FILE), 15),
+                  "not saved: %r" % si.read_bytes(BOOT_FILE)[-200:])
+        sb.expect(sb.wait_until(lambda: not os.path.exists(BOOT_FILE + ".new"), 15), "%s: .new left" % source)
+        for saved in (si.read_bytes(BOOT_FILE), si.read_bytes(BOOT_FILE + ".last")):
+            for line in (b'ap_ssid="Keep Me"', b'wifi_psk="secret"', b"osd_border_width=12", b"control_enabled=1"):
+                sb.expect(b"\r\n" + line + b"\r\n" in saved, "%s: setting lost in the save: %r" % (source, line))
+        sb.stop_all()
 
 
 if __name__ == "__main__":
     sandbox.main([
         test_second_copy_leaves_the_running_one_alone,
         test_viewer_port_taken_ends_with_100,
-        test_missing_working_copy_reads_the_boot_file,
+        test_start_reads_the_good_settings_and_saves_keep_them,
     ])

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -32,7 +33,6 @@ const Commands kSave = {
     "mount -o rw,remount /boot",
     "umount /boot",
     "mount /boot",
-    "cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf",
 };
 
 Commands SaveThen(const Commands& after) {
@@ -73,8 +73,7 @@ class AppCommandTest : public ::testing::Test {
   void TearDown() override {
     SkipSleepsForFuzzing(false);
     SetBootConfigPathForTest(nullptr);
-    unlink(path_.c_str());
-    rmdir(dir_.c_str());
+    std::filesystem::remove_all(dir_);
     ShellTakeLog();
   }
   // The file on disk holds the record as it is now.
@@ -348,7 +347,8 @@ TEST_F(AppCommandTest, PowerAndRcCommands) {
       {R"({"cmd":"Reboot"})", {}},          // command names do not
       {R"({"cmd":"shutdown"})", {"shutdown"}},
       {R"({"cmd":"rc","name":"recalibrate"})",
-       {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "umount /boot", "mount /boot", "killall -q rcin"}},
+       {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "sync && umount /boot && mount /boot",
+        "killall -q rcin"}},
       {R"({"cmd":"rc","name":"other"})", {}},
       {R"({"cmd":"wlan","param":"scan","value":"0"})", {}},
       {R"({"cmd":"wlan","param":"list","value":"2"})", {}},
@@ -551,7 +551,7 @@ void RestartDuringAHungSave() {
 TEST_F(AppCommandDeathTest, RestartWaitsForTheSaveInProgress) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(RestartDuringAHungSave(), testing::ExitedWithCode(3),
-              "killed: umount /boot.*\nmount /boot\n.*cat /boot/vantagebridge-cable.conf");
+              "killed: umount /boot.*\nmount /boot\n.*mount -o ro,remount /boot");
 }
 
 // Restarting would bring the old mode back from the file: the daemon stays, in
@@ -578,7 +578,8 @@ TEST_F(AppCommandDeathTest, ModeChangeThatCannotBeSavedIsUndoneWithoutExit) {
 // The RC calibration removal and saves share the partition: their sequences
 // never interleave (the rcin restart after the removal is outside the lock).
 TEST_F(AppCommandTest, RecalibrationAndSavesNeverInterleave) {
-  const Commands recalibration = {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal", "umount /boot", "mount /boot"};
+  const Commands recalibration = {"mount -o rw,remount /boot", "rm -f /boot/rcin.cal",
+                                  "sync && umount /boot && mount /boot"};
   std::vector<std::thread> threads;
   for (int t = 0; t < 3; ++t) {
     threads.emplace_back([] {

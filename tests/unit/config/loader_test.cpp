@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "config/loader.h"
+#include "config/settings_check.h"
+#include "config/writer.h"
 #include "records/hud_state.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
@@ -166,6 +169,104 @@ TEST(ParseConfigurationTextTest, SameStepsAsTheFile) {
   EXPECT_EQ(GetSharedConfig()->hdmi_enabled, 0);
   EXPECT_STREQ(GetSharedConfig()->rc_input_mode, "pwm");
   EXPECT_STREQ(GetSharedConfig()->rc_input_map, kDefaultMap);
+}
+
+}  // namespace
+
+namespace {
+
+std::string SavedText(const char* ssid) {
+  SharedConfig record{};
+  std::strcpy(record.wifi_ssid, ssid);
+  record.osd_enabled = 1;
+  std::string text;
+  FormatConfigurationFile(record, &text);
+  return text;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+// Edited by hand or torn by a cut: a whole text without a matching check line
+// is an edit, anything that lost its end, or shows what an SD card leaves of
+// sectors a cut left unwritten, is torn.
+TEST(SettingsCheck, TellsEditedFromTorn) {
+  const std::string saved = SavedText("Home");
+  const size_t check = saved.rfind("# check");
+  const size_t mid_line = saved.find("osd_enabled=1") + 5;
+  struct Case {
+    const char* what;
+    std::string text;
+    SettingsShape shape;
+    bool good;
+  };
+  const Case cases[] = {
+      {"as saved", saved, SettingsShape::kChecked, true},
+      {"LF line ends", WithLfLineEnds(saved), SettingsShape::kChecked, true},
+      {"a value edited", Replaced(saved, "wifi_ssid=\"Home\"", "wifi_ssid=\"Away\""), SettingsShape::kEdited, true},
+      {"check line removed", saved.substr(0, check), SettingsShape::kEdited, true},
+      {"line added after it", saved + "hud_enabled=1\n", SettingsShape::kEdited, true},
+      {"no line end at the end", "control_enabled=1\ncamera_type=2", SettingsShape::kDamaged, true},
+      {"Latin-1 letter", "wifi_ssid=Caf\xFF\r\n", SettingsShape::kEdited, true},
+      {"cut in the middle of a line", saved.substr(0, mid_line), SettingsShape::kDamaged, true},
+      {"cut in the check line", saved.substr(0, saved.size() - 5), SettingsShape::kDamaged, true},
+      {"sector of NUL", Replaced(saved, "osd_enabled=1", std::string(13, '\0')), SettingsShape::kDamaged, true},
+      {"sector of 0xFF", saved.substr(0, check) + std::string(512, '\xFF') + "\n", SettingsShape::kDamaged, true},
+      {"fragment line", Replaced(saved, "osd_enabled=1", "osd_ena"), SettingsShape::kDamaged, true},
+      {"same length, other text", Replaced(saved, "Home", "Hone"), SettingsShape::kEdited, true},
+      {"all NUL", std::string(4096, '\0'), SettingsShape::kDamaged, false},
+      {"empty", "", SettingsShape::kDamaged, false},
+      {"comments only", "# nothing here\r\n\r\n", SettingsShape::kEdited, false},
+  };
+  for (const Case& c : cases) {
+    const SettingsVerdict verdict = CheckSettingsText(c.text);
+    EXPECT_EQ(verdict.shape, c.shape) << c.what;
+    EXPECT_EQ(verdict.Good(), c.good && c.shape != SettingsShape::kDamaged) << c.what;
+    EXPECT_EQ(verdict.keys > 0, c.good) << c.what;
+  }
+}
+
+// The one pick the prepare step and the loader make, by what lies on the card.
+TEST_F(LoaderTest, PickTakesTheNewestWholeSettings) {
+  const std::string older = SavedText("older"), newer = SavedText("newer");
+  const std::string torn = newer.substr(0, newer.size() / 2) + std::string(600, '\0');
+  const std::string edited = Replaced(older, "# check", "# was");
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // boot, .new, .last, /run copy, packaged; "-" for none
+    const char* picked;              // the one picked, by its suffix; nullptr for none
+    SettingsOrigin origin;
+  };
+  const Case cases[] = {
+      {"boot file", {older, "-", older, "-", "-"}, "boot", SettingsOrigin::kGood},
+      {"save cut while the boot file was written", {torn, newer, older, "-", "-"}, ".new", SettingsOrigin::kGood},
+      {"save cut before the new file was whole", {older, torn, older, "-", "-"}, "boot", SettingsOrigin::kGood},
+      {"save cut after the boot file", {newer, newer, torn, "-", "-"}, ".new", SettingsOrigin::kGood},
+      {"hand edit wins over the last copy", {edited, "-", older, "-", "-"}, "boot", SettingsOrigin::kGood},
+      {"boot file of NUL, last copy", {std::string(4096, '\0'), "-", older, newer, "-"}, ".last",
+       SettingsOrigin::kGood},
+      {"an older writer's complete .new", {std::string(4096, '\0'), edited, "-", "-", "-"}, ".new",
+       SettingsOrigin::kGood},
+      {"partition not mounted: the /run copy", {"-", "-", "-", newer, older}, ".run", SettingsOrigin::kGood},
+      {"torn boot file alone, read as far as it goes", {torn, "-", "-", "-", older}, "boot",
+       SettingsOrigin::kDamaged},
+      {"empty boot file", {"", "-", "-", "-", older}, ".default", SettingsOrigin::kPackaged},
+      {"nothing anywhere", {"-", "-", "-", "-", "-"}, nullptr, SettingsOrigin::kNothing},
+  };
+  const std::string boot = dir_ + "/boot.conf";
+  const char* suffixes[] = {"", ".new", ".last", ".run", ".default"};
+  for (const Case& c : cases) {
+    for (int i = 0; i < 5; ++i) {
+      unlink((boot + suffixes[i]).c_str());
+      if (c.files[i] != "-") std::ofstream(boot + suffixes[i], std::ios::binary) << c.files[i];
+    }
+    const SettingsPick pick = PickSettings({boot, boot + ".run", boot + ".default"}, nullptr);
+    const std::string suffix = c.picked == nullptr ? "-" : std::string(c.picked) == "boot" ? "" : c.picked;
+    EXPECT_EQ(pick.path, c.picked == nullptr ? "" : boot + suffix) << c.what;
+    EXPECT_EQ(pick.origin, c.origin) << c.what;
+  }
+  for (const char* suffix : suffixes) unlink((boot + suffix).c_str());
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "config/loader.h"
+#include "config/settings_check.h"
 #include "config/writer.h"
 #include "platform/shell.h"
 #include "records/reset.h"
@@ -85,6 +86,9 @@ const std::vector<std::string> kZeroFileLines = {
     "# Shield open position (in microseconds, default 1950)", "shield_open=0", "",
     "# Shield closed position (in microseconds, default 1000)", "shield_close=0", "",
 };
+
+// The check line of the zero record's file, worked out apart from the writer.
+const char kZeroCheckLine[] = "# check: 3262 bytes, crc32 a5c321b3\r\n";
 
 std::string JoinCrLf(const std::vector<std::string>& lines) {
   std::string text;
@@ -180,6 +184,17 @@ SharedConfig FullRecord() {
   return c;
 }
 
+// The file text without its last line, the check line.
+std::string Body(const std::string& text) {
+  return text.substr(0, text.rfind('\n', text.size() - 2) + 1);
+}
+
+std::string Saved(const SharedConfig& record) {
+  std::string text;
+  FormatConfigurationFile(record, &text);
+  return text;
+}
+
 class WriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -187,27 +202,30 @@ class WriterTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     path_ = dir_ + "/vantagebridge-cable.conf";
-    SetBootConfigPathForTest(path_.c_str());
+    run_ = dir_ + "/run.conf";
+    SetBootConfigPathForTest(path_.c_str(), run_.c_str());
     ResetRecords();
     ShellTakeLog();
   }
   void TearDown() override {
     SetBootConfigPathForTest(nullptr);
-    unlink(path_.c_str());
-    unlink((path_ + ".new").c_str());
-    rmdir(dir_.c_str());
+    SetSettingsOrigin(SettingsOrigin::kGood);
+    ShellClearFaults();
+    std::filesystem::remove_all(dir_);
     ResetRecords();
     ShellTakeLog();
   }
+  // The settings the next start would read from the boot files.
+  std::string Picked() const { return PickSettings({path_, "", ""}, nullptr).text; }
   std::string dir_;
   std::string path_;
+  std::string run_;
 };
 
 const std::vector<std::string> kSaveCommands = {
     "mount -o rw,remount /boot",
     "umount /boot",
     "mount /boot",
-    "cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf",
 };
 
 }  // namespace
@@ -215,14 +233,15 @@ const std::vector<std::string> kSaveCommands = {
 TEST(ConfigurationText, ZeroRecordByteForByte) {
   std::string text;
   size_t size = FormatConfigurationFile(SharedConfig{}, &text);
-  EXPECT_EQ(text, JoinCrLf(kZeroFileLines));
+  EXPECT_EQ(text, JoinCrLf(kZeroFileLines) + kZeroCheckLine);
   EXPECT_EQ(size, text.size());
 }
 
 TEST(ConfigurationText, FullRecordByteForByte) {
   std::string text;
   FormatConfigurationFile(FullRecord(), &text);
-  EXPECT_EQ(text, ZeroFileWith({
+  EXPECT_EQ(CheckSettingsText(text).shape, SettingsShape::kChecked);
+  EXPECT_EQ(Body(text), ZeroFileWith({
                       "disabled=1", "camera_type=2", "device_mode=1", "cooperative_mode=255",
                       "control_enabled=1", "disable_video_stream=1", "video_hflip=1",
                       "video_vflip=1", "video_fix=1", "hdmi_enabled=1", "rc_input_enabled=1",
@@ -281,14 +300,27 @@ TEST(ConfigurationText, SampleFileInRepositoryIsTheDefaultRecord) {
   EXPECT_EQ(sample, text);
 }
 
-TEST_F(WriterTest, SaveWritesTheFileBetweenTheRemountSteps) {
+// Every copy holds the new text, each readable by its owner only whatever the
+// umask, also a /run copy that was readable by all before.
+TEST_F(WriterTest, SaveWritesEveryCopyBetweenTheRemountSteps) {
+  std::ofstream(run_) << "old";
+  chmod(run_.c_str(), 0644);
   *GetSharedConfig() = FullRecord();
-  SaveConfiguration();
-  std::string expected;
-  FormatConfigurationFile(FullRecord(), &expected);
+  const mode_t umask_before = umask(0);
+  EXPECT_TRUE(SaveConfiguration());
+  umask(umask_before);
+  const std::string expected = Saved(FullRecord());
   EXPECT_EQ(ReadFile(path_), expected);
+  EXPECT_EQ(ReadFile(path_ + ".last"), expected);
+  EXPECT_EQ(ReadFile(run_), WithLfLineEnds(expected));
+  EXPECT_EQ(CheckSettingsText(ReadFile(run_)).shape, SettingsShape::kChecked) << "the LF copy checks too";
   EXPECT_EQ(ShellTakeLog(), kSaveCommands);
   EXPECT_NE(access((path_ + ".new").c_str(), F_OK), 0) << "no temporary file left behind";
+  for (const std::string& file : {path_, path_ + ".last", run_}) {
+    struct stat st{};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+  }
 }
 
 TEST_F(WriterTest, SaveReplacesALongerOldFileCompletely) {
@@ -297,39 +329,57 @@ TEST_F(WriterTest, SaveReplacesALongerOldFileCompletely) {
     old << std::string(20000, 'x');
   }
   SaveConfiguration();
-  EXPECT_EQ(ReadFile(path_), JoinCrLf(kZeroFileLines));
+  EXPECT_EQ(Body(ReadFile(path_)), JoinCrLf(kZeroFileLines));
 }
 
-// Whatever fails, the partition goes back to read-only and the old file stays.
-TEST_F(WriterTest, FailedSavesLeaveTheBootPartitionReadOnly) {
+// Whatever step fails, the partition goes back to read-only, the failure is
+// reported and logged, and the next start still finds the old settings or
+// the new ones whole: never a file that was not written whole, and the /run
+// copy only after a save that took.
+TEST_F(WriterTest, EveryFailedStepFailsSafe) {
   const std::vector<std::string> kClosed = {"mount -o rw,remount /boot", "umount /boot", "mount /boot"};
-  const std::string kOld = "old settings\r\n";
+  SharedConfig old_record = FullRecord();
+  SET_TEXT(old_record.wifi_psk, "old password");
+  const std::string kOld = Saved(old_record);
+  const std::string kNew = Saved(FullRecord());
   struct Case {
     const char* what;
     std::function<void(const std::string& path)> arrange;
+    std::vector<std::string> commands;
+    const std::string* picked;  // what the next start reads
   };
   const Case cases[] = {
-      {"file not creatable", [](const std::string& path) { SetBootConfigPathForTest((path + ".d/x.conf").c_str()); }},
-      {"write fails", [](const std::string& path) { ASSERT_EQ(symlink("/dev/full", (path + ".new").c_str()), 0); }},
-      {"rename fails", [](const std::string& path) {
-         // Only the final name is a folder here; the old file sits elsewhere.
-         SetBootConfigPathForTest((path + ".d").c_str());
-         ASSERT_EQ(mkdir((path + ".d").c_str(), 0700), 0);
-         std::ofstream((path + ".d/keep")) << "x";
-       }},
+      {"new file not creatable",
+       [](const std::string& path) { SetBootConfigPathForTest((path + ".d/x.conf").c_str()); }, kClosed, &kOld},
+      {"new file not written", [](const std::string& path) { ASSERT_EQ(symlink("/dev/full", (path + ".new").c_str()), 0); },
+       kClosed, &kOld},
+      {"boot file not written", [](const std::string& path) {
+         std::filesystem::rename(path, path + ".last");  // the old settings, as the last good copy
+         ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+       },
+       kClosed, &kNew},
+      {"partition not writable", [](const std::string&) { ShellSetFault("mount -o rw,remount /boot", ShellFault::kFail); },
+       {"mount -o rw,remount /boot", "mount /boot", "mount -o rw,remount /boot", "umount /boot", "mount /boot"},
+       &kOld},
+      {"mount fails after a good unmount", [](const std::string&) { ShellSetFault("mount /boot", ShellFault::kFail); },
+       {"mount -o rw,remount /boot", "umount /boot", "mount /boot", "mount /boot", "mount /boot"}, &kNew},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directory(dir_);
     std::ofstream(path_, std::ios::binary) << kOld;
+    std::ofstream(run_, std::ios::binary) << "run copy";
     c.arrange(path_);
+    *GetSharedConfig() = FullRecord();
     testing::internal::CaptureStderr();
     EXPECT_FALSE(SaveConfiguration());
     EXPECT_NE(testing::internal::GetCapturedStderr(), "") << "a failed save is logged";
-    EXPECT_EQ(ShellTakeLog(), kClosed);
-    EXPECT_EQ(ReadFile(path_), kOld);
-    SetBootConfigPathForTest(path_.c_str());
-    std::filesystem::remove_all(path_ + ".d");
-    unlink((path_ + ".new").c_str());
+    EXPECT_EQ(ShellTakeLog(), c.commands);
+    ShellClearFaults();
+    SetBootConfigPathForTest(path_.c_str(), run_.c_str());
+    EXPECT_EQ(Picked(), *c.picked);
+    EXPECT_EQ(ReadFile(run_), "run copy");
   }
 }
 
@@ -358,23 +408,65 @@ TEST_F(WriterTest, FailedOrHungUnmountForcesReadOnly) {
     EXPECT_TRUE(SaveConfiguration()) << "the file itself was replaced";
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(ShellTakeLog(), (std::vector<std::string>{"mount -o rw,remount /boot", "umount /boot", "mount /boot",
-                                                        "mount -o ro,remount /boot", kSaveCommands[3]}));
+                                                        "mount -o ro,remount /boot"}));
   }
   ShellClearFaults();
   ShellSetDeadlineForTest(0);
 }
 
-TEST_F(WriterTest, RefusedSavesTouchNothing) {
-  std::ofstream(path_, std::ios::binary) << "good settings\r\n";
-  SetSavesRefused(true);
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(SaveConfiguration());
-  EXPECT_FALSE(SaveConfiguration());
-  const std::string log = testing::internal::GetCapturedStderr();
-  SetSavesRefused(false);
-  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << "logged once, not per attempt: " << log;
-  EXPECT_TRUE(ShellTakeLog().empty());
-  EXPECT_EQ(ReadFile(path_), "good settings\r\n");
+// Settings that came from nowhere (nothing loaded, a damaged file with
+// nothing usable, the packaged default) are saved only where the card holds
+// no settings to lose.
+TEST_F(WriterTest, RecordFromNowhereNeverReplacesGoodSettings) {
+  const std::string kGood = Saved(FullRecord());
+  struct Case {
+    const char* what;
+    SettingsOrigin origin;
+    std::vector<std::pair<std::string, std::string>> files;  // name beside the boot file, contents
+    bool saved;
+  };
+  const Case cases[] = {
+      {"nothing loaded, good boot file", SettingsOrigin::kNothing, {{"", kGood}}, false},
+      {"packaged default, good last copy", SettingsOrigin::kPackaged, {{"", std::string(3000, '\0')}, {".last", kGood}},
+       false},
+      {"damaged, whole new file", SettingsOrigin::kDamaged, {{".new", kGood}}, false},
+      {"nothing loaded, boot file unreadable", SettingsOrigin::kNothing, {{"/", ""}}, false},
+      {"nothing loaded, empty card", SettingsOrigin::kNothing, {}, true},
+      {"packaged default, torn boot file", SettingsOrigin::kPackaged, {{"", std::string(512, '\xFF')}}, true},
+      {"good settings loaded", SettingsOrigin::kGood, {{"", kGood}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directory(dir_);
+    for (const auto& [suffix, contents] : c.files) {
+      if (suffix == "/") {
+        std::filesystem::create_directory(path_);
+      } else {
+        std::ofstream(path_ + suffix, std::ios::binary) << contents;
+      }
+    }
+    SetSettingsOrigin(c.origin);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SaveConfiguration(), c.saved);
+    EXPECT_EQ(SaveConfiguration(), c.saved) << "a save that took makes the record good";
+    const std::string log = testing::internal::GetCapturedStderr();
+    // At most once a second, not per attempt.
+    const auto lines = std::count(log.begin(), log.end(), '\n');
+    EXPECT_LE(lines, c.saved ? 0 : 1) << log;
+    if (&c == cases) {
+      EXPECT_EQ(lines, 1) << "the refusal is logged";
+    }
+    for (const auto& [suffix, contents] : c.files) {
+      if (!c.saved && suffix != "/") {
+        EXPECT_EQ(ReadFile(path_ + suffix), contents) << suffix;
+      }
+    }
+    if (c.saved) {
+      EXPECT_EQ(ReadFile(path_), Saved(SharedConfig{}));
+    }
+    ShellTakeLog();
+  }
 }
 
 TEST_F(WriterTest, SavesFromManyThreadsNeverInterleave) {
@@ -392,11 +484,11 @@ TEST_F(WriterTest, SavesFromManyThreadsNeverInterleave) {
   for (size_t i = 0; i < log.size(); ++i) {
     ASSERT_EQ(log[i], kSaveCommands[i % kSaveCommands.size()]) << "at command " << i;
   }
-  EXPECT_EQ(ReadFile(path_), JoinCrLf(kZeroFileLines));
+  EXPECT_EQ(ReadFile(path_), Saved(SharedConfig{}));
 }
 
 // A child saves two different records in turn as fast as it can and is killed
-// at random moments: whatever the moment, the file on disk is one of the two
+// at random moments: whatever the moment, the next start reads one of the two
 // texts, complete.
 TEST_F(WriterTest, KilledSaveLeavesTheOldOrTheNewFile) {
   SharedConfig first = FullRecord();
@@ -426,9 +518,9 @@ TEST_F(WriterTest, KilledSaveLeavesTheOldOrTheNewFile) {
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    std::string on_disk = ReadFile(path_);
-    ASSERT_TRUE(on_disk == first_text || on_disk == second_text)
-        << "round " << round << ": " << on_disk.size() << " bytes on disk";
+    std::string picked = Picked();
+    ASSERT_TRUE(picked == first_text || picked == second_text)
+        << "round " << round << ": " << picked.size() << " bytes picked";
   }
 }
 
