@@ -1,7 +1,6 @@
 #include "config/loader.h"
 
 #include <fcntl.h>
-#include <ini.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 
 #include "config/keys.h"
 #include "config/settings_check.h"
+#include "config/settings_lines.h"
 #include "config/writer.h"
 #include "platform/durable_file.h"
 #include "records/config_schema.h"
@@ -38,47 +38,6 @@ void* MapConfigMem() {
   return p == MAP_FAILED ? nullptr : p;
 }
 
-// Where the line reader takes its characters from: a file or a text in memory.
-struct LineSource {
-  FILE* file;
-  const char* next;
-  const char* end;
-};
-
-int NextCharacter(LineSource* source) {
-  if (source->file != nullptr) return getc(source->file);
-  if (source->next == source->end) return EOF;
-  return static_cast<unsigned char>(*source->next++);
-}
-
-// fgets for inih, except that a line longer than the buffer loses its tail
-// instead of handing the tail over as a line of its own, where a long value
-// could otherwise end in a key of its own.
-char* ReadWholeLine(char* buffer, int size, void* stream) {
-  auto* source = static_cast<LineSource*>(stream);
-  if (size < 1) return nullptr;
-  int c = NextCharacter(source);
-  if (c == EOF) return nullptr;
-  size_t room = static_cast<size_t>(size) - 1;
-  size_t used = 0;
-  for (; c != EOF; c = NextCharacter(source)) {
-    if (used < room) buffer[used++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  buffer[used] = '\0';
-  return buffer;
-}
-
-int ParseLines(LineSource source, ini_handler handler = SetConfigKey, void* user = nullptr) {
-  return ini_parse_stream(ReadWholeLine, &source, handler, user);
-}
-
-int CountKey(void* user, const char* section, const char* key, const char* /*value*/) {
-  if (section == nullptr || key == nullptr || section[0] != '\0' || FindConfigSetting(key) == nullptr) return 0;
-  ++*static_cast<int*>(user);
-  return 1;
-}
-
 // The loader's record steps around one ini parse (from a file or a text).
 template <typename Parse>
 int ParseIntoRecord(Parse parse) {
@@ -100,20 +59,14 @@ int ParseConfigurationFile(const char* path) {
   return ParseIntoRecord([path] {
     FILE* file = fopen(path, "re");  // close-on-exec, like every descriptor of the daemon
     if (file == nullptr) return -1;
-    int result = ParseLines({file, nullptr, nullptr});
+    int result = ParseSettingsFile(file, SetConfigKey, nullptr);
     fclose(file);
     return result;
   });
 }
 
 int ParseConfigurationText(std::string_view text) {
-  return ParseIntoRecord([text] { return ParseLines({nullptr, text.data(), text.data() + text.size()}); });
-}
-
-int CountConfigurationKeys(std::string_view text) {
-  int keys = 0;
-  ParseLines({nullptr, text.data(), text.data() + text.size()}, CountKey, &keys);
-  return keys;
+  return ParseIntoRecord([text] { return ParseSettingsText(text, SetConfigKey, nullptr); });
 }
 
 SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const SettingsFiles& files) {

@@ -27,5 +27,3 @@ int ParseConfigurationFile(const char* path);
 // The same steps over a configuration text held in memory (NUL bytes included).
 int ParseConfigurationText(std::string_view text);
 
-// The number of lines of the text that set a key of the file; stores nothing.
-int CountConfigurationKeys(std::string_view text);

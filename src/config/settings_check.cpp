@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/loader.h"
+#include "config/settings_lines.h"
 
 namespace {
 
