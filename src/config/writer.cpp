@@ -14,6 +14,7 @@
 
 #include "common/wire.h"
 #include "platform/boot_partition.h"
+#include "platform/event_journal.h"
 #include "platform/shell.h"
 #include "records/config_schema.h"
 
@@ -139,6 +140,7 @@ void SetSavesRefused(bool refused) { g_saves_refused.store(refused, std::memory_
 bool SaveConfiguration() {
   if (g_saves_refused.load(std::memory_order_relaxed)) {
     LogRefusedSave();
+    NoteEvent(JournalEvent::kSave, "settings", "not saved: no configuration file was loaded at start");
     return false;
   }
   // Command workers, the mailbox thread and the RC loop's worker all save: one
@@ -149,9 +151,11 @@ bool SaveConfiguration() {
   FormatConfigurationFile(SnapshotSharedConfig(), &text);
   if (const char* failed = ReplaceFile(BootConfigPath(), text)) {
     fprintf(stderr, "settings not saved: %s of the new file failed (%s)\n", failed, strerror(errno));
+    NoteEvent(JournalEvent::kSave, "settings", (std::string("not saved: ") + failed + " failed").c_str());
     return false;
   }
   boot.Close();
+  NoteEvent(JournalEvent::kSave, "settings", "saved");
   ExecuteShellCommand("cat /boot/vantagebridge-cable.conf | sed 's/\\r$//' > /run/vantagebridge.conf");
   return true;
 }
