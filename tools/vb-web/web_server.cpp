@@ -10,6 +10,7 @@
 #include "box_viewer.h"
 #include "camera_choices.h"
 #include "command_check.h"
+#include "crew_routes.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
 #include "platform/connected_networks.h"
@@ -173,6 +174,38 @@ bool FromOwnPage(MHD_Connection* connection) {
   return host && scheme != std::string_view::npos && o.substr(scheme + 3) == host;
 }
 
+std::string_view QueryArgument(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
+  return value ? value : "";
+}
+
+// The crew routes know no HTTP library: their request is copied out, their answer sent here.
+int ServeCrewRoute(CrewRoutes* crew, MHD_Connection* connection, std::string_view path, std::string_view method,
+                   const std::string& body, bool* served) {
+  CrewRequest request;
+  request.method = method;
+  request.path = path;
+  request.body = body;
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info && info->client_addr && info->client_addr->sa_family == AF_INET) {
+    request.client = reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr.s_addr;
+  }
+  const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
+  request.session = session ? session : "";
+  request.since = QueryArgument(connection, "since");
+  request.until = QueryArgument(connection, "until");
+  CrewAnswer answer;
+  *served = crew->Answer(request, &answer);
+  if (!*served) return MHD_NO;
+  MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), answer.body.data(),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", answer.type.c_str());
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  for (const auto& [name, value] : answer.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+  return Queue(connection, answer.status, response);
+}
+
 }  // namespace
 
 WebServer::WebServer(WebParts parts, WebTiming timing) : parts_(parts), timing_(timing) {}
@@ -246,9 +279,13 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     // First call: the request line and headers. A refusal goes out before
     // any body is read; otherwise the answer waits for the request's end, so
     // the connection can stay open for the next request.
-    if (post && path == "/api/command") {
+    if (post && (path == "/api/command" || CrewRoutes::IsPostRoute(path))) {
       if (!FromOwnPage(connection)) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
+      }
+      const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
+      if (parts_.crew && !CrewRoutes::OpenToAll(path) && !parts_.crew->ControlsOpen(session ? session : "")) {
+        return AnswerError(connection, MHD_HTTP_UNAUTHORIZED, "the controls are locked: enter the PIN");
       }
       if (!IsJsonType(Header(connection, "Content-Type"))) {
         return AnswerError(connection, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "commands must be sent as application/json");
@@ -272,6 +309,12 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
   if (post && path == "/api/command") {
     if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
     return HandleCommand(connection, request->body);
+  }
+  if (parts_.crew) {
+    if (post && request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
+    bool served = false;
+    const int result = ServeCrewRoute(parts_.crew, connection, path, method ? method : "", request->body, &served);
+    if (served) return result;
   }
   return HandleRead(connection, path, method ? method : "");
 }

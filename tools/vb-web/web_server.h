@@ -17,6 +17,7 @@
 struct MHD_Daemon;
 struct MHD_Connection;
 class BoxViewer;
+class CrewRoutes;
 class HudMapping;
 class MailboxQueue;
 class StaticFiles;
@@ -28,6 +29,7 @@ struct WebParts {
   HudMapping* hud = nullptr;
   BoxViewer* viewer = nullptr;
   MailboxQueue* queue = nullptr;
+  CrewRoutes* crew = nullptr;  // health, events and the control PIN; none: controls open to all
 };
 
 struct WebTiming {
