@@ -159,6 +159,9 @@ std::string Masked(const char* text, size_t n, std::string* words) {
   for (cJSON* member = root->child; member != nullptr; member = member->next) {
     if (IsSecretMember(member->string) && !cJSON_IsNull(member)) {
       cJSON* mask = cJSON_CreateString("***");
+      // The name moves to the mask: replacing by pointer keeps none.
+      mask->string = member->string;
+      member->string = nullptr;
       cJSON_ReplaceItemViaPointer(root, member, mask);
       member = mask;
     }
