@@ -56,6 +56,7 @@ Helpers on the Sandbox object passed to each test:
     wall_clock()                             a WallClock to start programs with
     set_program_hangs(name, hangs)           whether the umount stub hangs
     outside_host()                           a host outside the box's connected networks (below)
+    private_folder(path)                     an empty tmpfs over a folder of the machine, for this test only
     stop(proc) / stop_all()
 
 A program started with ``wall_clock=clock`` (start, start_daemon, start_tool)
@@ -217,6 +218,18 @@ def _die_with_parent():
     libc.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
 
 
+def _mount_tmpfs(path, mode="0755"):
+    """A tmpfs over path, by the system call: the mount program is a stub here."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.mount(b"vb-sandbox", path.encode(), b"tmpfs", 0, ("mode=" + mode).encode()) != 0:
+        raise SandboxError("cannot cover %s: %s" % (path, os.strerror(ctypes.get_errno())))
+
+
+def _unmount(path):
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.umount2(path.encode(), 2)  # MNT_DETACH
+
+
 def _copy_stub(destination):
     shutil.copyfile(os.path.join(STUBS, "killall"), destination)
     os.chmod(destination, 0o755)
@@ -356,6 +369,7 @@ class Sandbox:
         self.build_dir = os.path.abspath(build_dir)
         self.processes = []
         self._outside = None
+        self._covered = []
         self._count = 0
         self.current_test = "shell"
         self.race_reports = _race_report_folder(self.build_dir)
@@ -380,6 +394,9 @@ class Sandbox:
         self.stop_all()
         _remove_outside_host()
         self._outside = None
+        for path in reversed(self._covered):
+            _unmount(path)
+        self._covered = []
         for folder in ("/dev/shm", "/boot", STUB_DIR):
             _clear_folder(folder)
         for leftover in ("/run/vantagebridge.conf", "/run/wlan.update"):
@@ -441,6 +458,17 @@ class Sandbox:
             _make_outside_host()
             self._outside = OutsideHost(self)
         return self._outside
+
+    def private_folder(self, path, mode="0755"):
+        """Covers an existing folder of the machine (/etc/avahi/services,
+        /var/log/journal) with an empty tmpfs until the test ends: programs
+        started here see only what the test puts there, and nothing they
+        write reaches the machine."""
+        if not os.path.isdir(path):
+            raise SandboxError("%s is missing on this machine" % path)
+        _mount_tmpfs(path, mode)
+        self._covered.append(path)
+        return path
 
     def start_daemon(self, wall_clock=None):
         return self.start([self.binary("vantagebridge")], wall_clock=wall_clock)
