@@ -73,10 +73,10 @@
   // ---- health ---------------------------------------------------------------
 
   // An absent value is the board's lack of that sensor, not a zero.
-  function show(id, value, text) {
+  function show(id, value, text, none) {
     const dd = el(id);
     const absent = value === null || value === undefined;
-    dd.textContent = absent ? 'absent' : text(value);
+    dd.textContent = absent ? none || 'absent' : text(value);
     dd.classList.toggle('absent', absent);
   }
 
@@ -86,16 +86,18 @@
     return Math.floor(seconds / 3600) + ' h ' + Math.floor(seconds / 60) % 60 + ' min';
   }
 
-  function mebibytes(bytes) { return (bytes / 1048576).toFixed(1) + ' MiB'; }
+  function size(bytes) {
+    return bytes >= 1073741824 ? (bytes / 1073741824).toFixed(1) + ' GiB' : (bytes / 1048576).toFixed(1) + ' MiB';
+  }
 
   function showHealth(h) {
     show('h-cpu', h.cpu_celsius, (v) => v.toFixed(1) + ' °C');
     show('h-power', h.under_voltage, (v) => (v ? 'UNDER-VOLTAGE' : 'ok'));
     show('h-throttled', h.throttled, (v) => (v ? 'yes' : h.throttled_occurred ? 'no (earlier: yes)' : 'no'));
-    show('h-boot', h.boot_free_bytes, (v) => mebibytes(v) + ' of ' + mebibytes(h.boot_total_bytes));
+    show('h-boot', h.boot_free_bytes, (v) => size(v) + ' of ' + size(h.boot_total_bytes));
     show('h-uptime', h.daemon_uptime_s, (v) => 'daemon ' + duration(v) +
          (h.box_uptime_s === null ? '' : ', box ' + duration(h.box_uptime_s)));
-    show('h-first-video', h.first_video_ms, (v) => (v / 1000).toFixed(2) + ' s after start');
+    show('h-first-video', h.first_video_ms, (v) => (v / 1000).toFixed(2) + ' s after start', 'none yet');
     const body = el('h-viewers').tBodies[0];
     body.textContent = '';
     for (const v of h.viewers) {
