@@ -69,7 +69,7 @@ struct Recent {
 std::mutex g_writer_mutex;
 Recent g_recent[kRecentSize];
 
-std::atomic<int> g_to_journal{-1};  // -1 undecided
+std::atomic<EventOutput> g_output{EventOutput::kUndecided};
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -223,10 +223,21 @@ bool DecideJournal() {
   return fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
 
+EventOutput Output() {
+  EventOutput output = g_output.load(std::memory_order_relaxed);
+  if (output == EventOutput::kUndecided) {
+    output = DecideJournal() ? EventOutput::kJournal : EventOutput::kStandardError;
+    g_output.store(output, std::memory_order_relaxed);
+  }
+  return output;
+}
+
 void Write(const Entry& e) {
+  const EventOutput output = Output();
+  if (output == EventOutput::kNowhere) return;
   std::string message = Message(e);
   if (e.repeated > 0) message += " (and " + std::to_string(e.repeated) + " like it before, not written)";
-  if (!EventsGoToJournal()) {
+  if (output == EventOutput::kStandardError) {
     std::fprintf(stderr, "event: %s\n", message.c_str());
     return;
   }
@@ -334,6 +345,10 @@ void FlushEventJournal() {
       g_lost = 0;
     }
     const int64_t now = NowMs();
+    if (Output() == EventOutput::kNowhere) {
+      if (taken == 0) return;
+      continue;  // nothing written, nothing remembered for the repeat rule
+    }
     if (lost > 0) std::fprintf(stderr, "journal: %llu events not written, too many at once\n",
                                static_cast<unsigned long long>(lost));
     for (int i = 0; i < taken; ++i) WriteLimited(MakeEntry(batch[i]), now);
@@ -344,13 +359,4 @@ void FlushEventJournal() {
   }
 }
 
-bool EventsGoToJournal() {
-  int decided = g_to_journal.load(std::memory_order_relaxed);
-  if (decided < 0) {
-    decided = DecideJournal() ? 1 : 0;
-    g_to_journal.store(decided, std::memory_order_relaxed);
-  }
-  return decided == 1;
-}
-
-void SetEventsGoToJournal(bool journal) { g_to_journal.store(journal ? 1 : 0, std::memory_order_relaxed); }
+void SetEventOutput(EventOutput output) { g_output.store(output, std::memory_order_relaxed); }

@@ -58,7 +58,7 @@ void FlushEventJournal();
 // members masked, or a note of its length when it is no JSON object.
 std::string MaskedCommand(const char* text, int length);
 
-// Where entries go: the journal, or (false) standard error. Decided from
-// JOURNAL_STREAM at the first entry; tests set it.
-bool EventsGoToJournal();
-void SetEventsGoToJournal(bool journal);
+// Where entries go: decided from JOURNAL_STREAM at the first entry, or set
+// (unit tests keep their standard error to what they check).
+enum class EventOutput : uint8_t { kUndecided, kJournal, kStandardError, kNowhere };
+void SetEventOutput(EventOutput output);
