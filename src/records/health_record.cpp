@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "common/shared_field.h"
+#include "platform/read_only_mapping.h"
 
 namespace {
 
@@ -83,23 +84,8 @@ HealthRecord OwnHealthRecord() {
 }
 
 bool ReadHealthRecord(const char* name, HealthRecord* out, std::string* error) {
-  const int fd = shm_open(name, O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) {
-    *error = std::string(name) + ": " + std::strerror(errno) + " (is the daemon running?)";
-    return false;
-  }
-  struct stat st{};
-  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(HealthRecord))) {
-    close(fd);
-    *error = std::string(name) + ": smaller than the " + std::to_string(sizeof(HealthRecord)) + "-byte record";
-    return false;
-  }
-  void* p = mmap(nullptr, sizeof(HealthRecord), PROT_READ, MAP_SHARED, fd, 0);
-  close(fd);
-  if (p == MAP_FAILED) {
-    *error = std::string(name) + ": " + std::strerror(errno);
-    return false;
-  }
+  const void* p = MapReadOnly(name, sizeof(HealthRecord), error);
+  if (p == nullptr) return false;
   const auto* live = static_cast<const HealthRecord*>(p);
   bool copied = false;
   for (int i = 0; i < kReadTries && !copied; ++i) {
@@ -109,7 +95,7 @@ bool ReadHealthRecord(const char* name, HealthRecord* out, std::string* error) {
       nanosleep(&pause, nullptr);
     }
   }
-  munmap(p, sizeof(HealthRecord));
+  munmap(const_cast<void*>(p), sizeof(HealthRecord));
   if (!copied) {
     *error = std::string(name) + ": changed all the while it was read";
     return false;
