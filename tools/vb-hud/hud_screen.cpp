@@ -52,7 +52,10 @@ std::string Duration(uint64_t ms) {
   return Printf("%uh%02um", static_cast<unsigned>(s / 3600), static_cast<unsigned>(s / 60 % 60));
 }
 
-std::string Mebibytes(uint64_t bytes) { return Printf("%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0)); }
+std::string Size(uint64_t bytes) {
+  const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  return mib >= 1024 ? Printf("%.1f GiB", mib / 1024) : Printf("%.1f MiB", mib);
+}
 
 // The health record's lines; returns the next free row. Absent values read
 // "absent": a board without the sensor, not a reading of zero.
@@ -80,9 +83,9 @@ int DrawHealth(int row, const HealthRecord* h) {
   ++row;
   Field(row, 0, "BOOT FREE",
         (h->present & kHealthBootSpace)
-            ? Mebibytes(h->boot_free_bytes) + " of " + Mebibytes(h->boot_total_bytes)
+            ? Size(h->boot_free_bytes) + " of " + Size(h->boot_total_bytes)
             : std::string("absent"));
-  Field(row, 34, "UPTIME", "box " + ((h->present & kHealthBoxUptime) ? Duration(h->box_uptime_ms) : "absent") +
+  Field(row, 38, "UPTIME", "box " + ((h->present & kHealthBoxUptime) ? Duration(h->box_uptime_ms) : "absent") +
                                "  daemon " + Duration(h->daemon_uptime_ms));
   ++row;
   Field(row, 0, "FIRST VIDEO", (h->present & kHealthFirstVideo) ? Duration(h->first_video_ms) + " after start"
