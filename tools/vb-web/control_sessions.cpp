@@ -28,15 +28,17 @@ int64_t SessionClockMs() {
 }
 
 ControlSessions::Address& ControlSessions::Slot(uint32_t address, int64_t now_ms) {
-  Address* oldest = &addresses_[0];
+  Address* oldest = nullptr;
   for (Address& a : addresses_) {
-    if (a.seen_ms != 0 && a.address == address) {
+    if (a.used && a.address == address) {
       a.seen_ms = now_ms;
       return a;
     }
-    if (a.seen_ms < oldest->seen_ms) oldest = &a;
+    // A free row, else the one least recently seen, makes room.
+    if (oldest == nullptr || (oldest->used && (!a.used || a.seen_ms < oldest->seen_ms))) oldest = &a;
   }
   *oldest = Address{};
+  oldest->used = true;
   oldest->address = address;
   oldest->seen_ms = now_ms;
   return *oldest;
@@ -80,7 +82,7 @@ void ControlSessions::TriedWrong(uint32_t address, int64_t now_ms) {
 void ControlSessions::TriedRight(uint32_t address) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (Address& a : addresses_) {
-    if (a.seen_ms != 0 && a.address == address) {
+    if (a.used && a.address == address) {
       a.failures = 0;
       a.next_try_ms = 0;
     }

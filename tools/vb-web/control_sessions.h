@@ -39,11 +39,14 @@ class ControlSessions {
     std::string token;
     int64_t used_ms = 0;
   };
+  // A minute of tries starts with the first try after the last minute ended.
+  static constexpr int64_t kNoMinute = INT64_MIN / 2;
   struct Address {
+    bool used = false;
     uint32_t address = 0;
     int failures = 0;           // wrong PINs in a row
     int64_t next_try_ms = 0;    // no try before
-    int64_t minute_start_ms = 0;
+    int64_t minute_start_ms = kNoMinute;
     int minute_tries = 0;
     int64_t seen_ms = 0;
   };
@@ -54,7 +57,7 @@ class ControlSessions {
   std::mutex mutex_;
   Session sessions_[kMaxSessions];
   Address addresses_[kAddresses];
-  int64_t all_minute_start_ms_ = 0;
+  int64_t all_minute_start_ms_ = kNoMinute;
   int all_minute_tries_ = 0;
 };
 
