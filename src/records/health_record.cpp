@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -21,19 +20,27 @@ HealthRecord* g_record = &g_private_record;
 constexpr size_t kBodyOffset = offsetof(HealthRecord, written_ms);
 constexpr int kReadTries = 200;
 
-// The writer's sequence and body stores may not be reordered past each other:
-// a reader that saw the same even number before and after its copy read no
-// half-written body.
-void CopyRecord(const HealthRecord* from, HealthRecord* to) {
-  LoadSharedBytes(reinterpret_cast<uint8_t*>(to) + kBodyOffset, reinterpret_cast<const uint8_t*>(from) + kBodyOffset,
-                  sizeof(HealthRecord) - kBodyOffset);
+// A sequence lock without fences: the writer makes the sequence odd, then
+// stores each body byte with release, so a reader whose acquire load sees a
+// new byte sees the odd sequence after it; the reader loads each byte with
+// acquire, so its second look at the sequence cannot move before them. A
+// copy between two equal even sequences is whole.
+void StoreBody(HealthRecord* to, const HealthRecord& from) {
+  auto* out = reinterpret_cast<uint8_t*>(to);
+  const auto* in = reinterpret_cast<const uint8_t*>(&from);
+  for (size_t i = kBodyOffset; i < sizeof(HealthRecord); ++i) __atomic_store_n(out + i, in[i], __ATOMIC_RELEASE);
+}
+
+void LoadBody(const HealthRecord* from, HealthRecord* to) {
+  auto* out = reinterpret_cast<uint8_t*>(to);
+  const auto* in = reinterpret_cast<const uint8_t*>(from);
+  for (size_t i = kBodyOffset; i < sizeof(HealthRecord); ++i) out[i] = __atomic_load_n(in + i, __ATOMIC_ACQUIRE);
 }
 
 bool TryCopy(const HealthRecord* live, HealthRecord* out) {
   const uint32_t before = __atomic_load_n(&live->sequence, __ATOMIC_ACQUIRE);
   if (before & 1u) return false;
-  CopyRecord(live, out);
-  std::atomic_thread_fence(std::memory_order_acquire);
+  LoadBody(live, out);
   const uint32_t after = __atomic_load_n(&live->sequence, __ATOMIC_RELAXED);
   out->layout = LoadShared(&live->layout);
   out->sequence = after;
@@ -69,9 +76,7 @@ void PublishHealthRecord(const HealthRecord& values) {
   HealthRecord* live = g_record;
   const uint32_t sequence = LoadShared(&live->sequence);
   __atomic_store_n(&live->sequence, sequence + 1, __ATOMIC_RELAXED);
-  std::atomic_thread_fence(std::memory_order_release);
-  StoreSharedBytes(reinterpret_cast<uint8_t*>(live) + kBodyOffset,
-                   reinterpret_cast<const uint8_t*>(&values) + kBodyOffset, sizeof(HealthRecord) - kBodyOffset);
+  StoreBody(live, values);
   StoreShared(&live->layout, kHealthLayout);
   __atomic_store_n(&live->sequence, sequence + 2, __ATOMIC_RELEASE);
 }
