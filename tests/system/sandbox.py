@@ -418,12 +418,15 @@ class Sandbox:
             os.unlink(path)
 
     # Processes.
-    def start(self, argv, name=None, cwd=WORK_DIR, wall_clock=None):
+    def start(self, argv, name=None, cwd=WORK_DIR, wall_clock=None, stderr=None, extra_env=None):
+        """stderr: a file descriptor for the program's standard error instead
+        of the log file (stderr_text then reads nothing); extra_env: more
+        environment variables."""
         self._count += 1
         name = name or os.path.basename(argv[0])
         base = os.path.join(SANDBOX_DIR, "logs", "%d-%s" % (self._count, name))
         out_path, err_path = base + ".out", base + ".err"
-        env = self.env
+        env = dict(self.env, **(extra_env or {}))
         if wall_clock is not None:
             env = dict(self.env, **wall_clock.environment())
         if self.race_reports:
@@ -434,7 +437,8 @@ class Sandbox:
             env = dict(env, TSAN_OPTIONS=options.strip())
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             popen = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=out, stderr=err, preexec_fn=_die_with_parent)
+                                     stdout=out, stderr=err if stderr is None else stderr,
+                                     preexec_fn=_die_with_parent)
         proc = Process(name, popen, out_path, err_path)
         self.processes.append(proc)
         return proc

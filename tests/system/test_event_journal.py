@@ -56,15 +56,11 @@ def start_under_journal(sb, argv, identifier):
     # identifier, unit, priority, level prefix, forward to syslog, kmsg, console
     stream.sendall(("%s\n\n6\n0\n0\n0\n0\n" % identifier).encode())
     st = os.fstat(stream.fileno())
-    env = dict(sb.env, JOURNAL_STREAM="%d:%d" % (st.st_dev, st.st_ino))
-    out_path = os.path.join(sandbox.SANDBOX_DIR, "logs", identifier + ".out")
-    with open(out_path, "wb") as out:
-        popen = subprocess.Popen(argv, cwd=sandbox.WORK_DIR, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                 stderr=stream.fileno(), preexec_fn=sandbox._die_with_parent)
-    stream.close()
-    proc = sandbox.Process(identifier, popen, out_path, out_path + ".none")
-    sb.processes.append(proc)
-    return proc
+    try:
+        return sb.start(argv, name=identifier, stderr=stream.fileno(),
+                        extra_env={"JOURNAL_STREAM": "%d:%d" % (st.st_dev, st.st_ino)})
+    finally:
+        stream.close()
 
 
 def journal(*matches):
