@@ -266,7 +266,10 @@ Recent& SlotFor(size_t likeness) {
     }
     if (!r.pending && (oldest->pending || r.written_ms < oldest->written_ms)) oldest = &r;
   }
-  if (oldest->pending) Write(oldest->waiting);  // evicted: told now rather than never
+  if (oldest->pending) {  // evicted: told now rather than never
+    oldest->waiting.repeated = oldest->untold;
+    Write(oldest->waiting);
+  }
   *oldest = Recent{};
   oldest->used = true;
   oldest->likeness = likeness;
