@@ -298,6 +298,9 @@ def test_pin_locks_the_controls_but_not_the_view(sb):
     web = sb.start_tool("vb-web", "--port", PORT, "--pin-file", PIN_FILE)
     sb.expect(sb.wait_for(web, "vb-web: serving", timeout=15), "vb-web did not start: " + web.stderr_text())
     sb.expect(post_command({"cmd": "iso", "param": "400"})[0] == 401, "a command went through without the PIN")
+    removal = request("POST", "/api/pin", json.dumps({"current": "4711", "pin": ""}),
+                      {"Content-Type": "application/json"})
+    sb.expect(removal[0] == 401 and os.path.exists(PIN_FILE), "the PIN changed without a session: %r" % (removal,))
     sb.expect(request("GET", "/api/state")[0] == 200, "watching needs the PIN")
 
     with Browser() as driver:

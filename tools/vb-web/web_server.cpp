@@ -279,13 +279,17 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     // First call: the request line and headers. A refusal goes out before
     // any body is read; otherwise the answer waits for the request's end, so
     // the connection can stay open for the next request.
+    // Whatever may change something (any method but GET and HEAD, on any
+    // route) needs the controls open: no PIN, or a session unlocked with it.
+    const std::string_view verb(method ? method : "");
+    const bool changes = verb != "GET" && verb != "HEAD";
+    const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
+    if (changes && parts_.crew && !CrewRoutes::OpenToAll(path) && !parts_.crew->ControlsOpen(session ? session : "")) {
+      return AnswerError(connection, MHD_HTTP_UNAUTHORIZED, "the controls are locked: enter the PIN");
+    }
     if (post && (path == "/api/command" || CrewRoutes::IsPostRoute(path))) {
       if (!FromOwnPage(connection)) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
-      }
-      const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
-      if (parts_.crew && !CrewRoutes::OpenToAll(path) && !parts_.crew->ControlsOpen(session ? session : "")) {
-        return AnswerError(connection, MHD_HTTP_UNAUTHORIZED, "the controls are locked: enter the PIN");
       }
       if (!IsJsonType(Header(connection, "Content-Type"))) {
         return AnswerError(connection, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "commands must be sent as application/json");
