@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <span>
 
 #include "platform/worker_pool.h"
 
@@ -67,7 +68,8 @@ struct Recent {
   uint64_t untold = 0;  // like events not written since the last one
 };
 std::mutex g_writer_mutex;
-Recent g_recent[kRecentSize];
+// Never destroyed: a worker may still write while the process exits.
+Recent* const g_recent = new Recent[kRecentSize];
 
 std::atomic<EventOutput> g_output{EventOutput::kUndecided};
 
@@ -258,7 +260,7 @@ void Write(const Entry& e) {
 
 Recent& SlotFor(size_t likeness) {
   Recent* oldest = &g_recent[0];
-  for (Recent& r : g_recent) {
+  for (Recent& r : std::span(g_recent, kRecentSize)) {
     if (r.used && r.likeness == likeness) return r;
     if (!r.used) {
       oldest = &r;
@@ -293,7 +295,7 @@ void WriteLimited(Entry entry, int64_t now) {
 }
 
 void WriteDuePending(int64_t now) {
-  for (Recent& recent : g_recent) {
+  for (Recent& recent : std::span(g_recent, kRecentSize)) {
     if (!recent.pending || now - recent.written_ms < kRepeatWindowMs) continue;
     recent.waiting.repeated = recent.untold;
     Write(recent.waiting);
