@@ -1,7 +1,9 @@
-// Arbitrary command texts down the whole JSON command path, box-level and
-// camera commands alike, with the camera link up and a USB socket whose frames
-// go to a loopback sink. Commands that end the process are skipped the way the
-// handlers themselves read them.
+// Arbitrary command texts down the whole JSON command path: box-level and
+// camera commands alike, through the one entry, with the camera link up and a USB
+// socket whose frames go to a loopback sink. Commands that end the process are
+// skipped the way the handlers themselves read them. The journal's form of
+// every text is one line without control characters, with no Wi-Fi password
+// left in it.
 #include <arpa/inet.h>
 #include <cjson/cJSON.h>
 #include <netinet/in.h>
@@ -17,6 +19,7 @@
 #include "commands/dispatcher.h"
 #include "config/writer.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "platform/shell.h"
 #include "records/link_state.h"
 #include "records/motion_intent.h"
@@ -83,12 +86,29 @@ void DrainSink() {
   }
 }
 
+void CheckJournalForm(const std::string& text) {
+  const std::string written = MaskedCommand(text.data(), static_cast<int>(text.size()));
+  for (unsigned char c : written) {
+    if (c < 0x20) __builtin_trap();
+  }
+  cJSON* back = cJSON_Parse(written.c_str());
+  for (const char* secret : {"value6", "value9"}) {
+    const cJSON* member = cJSON_GetObjectItem(back, secret);
+    if (member != nullptr && !cJSON_IsNull(member) &&
+        !(cJSON_IsString(member) && std::strcmp(member->valuestring, "***") == 0)) {
+      __builtin_trap();
+    }
+  }
+  cJSON_Delete(back);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = (SetUpOnce(), true);
   (void)ready;
   const std::string text(reinterpret_cast<const char*>(data), size);
+  CheckJournalForm(text);
   if (EndsTheProcess(text)) return 0;
   // Supervision may have taken the link down in another target; keep it up here.
   GetLinkState()->link_up = 1;

@@ -8,6 +8,7 @@
 #include "camera/telemetry.h"
 #include "common/shared_field.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "records/hud_state.h"
 #include "records/link_state.h"
 #include "records/shared_config.h"
@@ -33,6 +34,7 @@ void MarkFrameReceived() {
   LinkState* link = GetLinkState();
   if (link->link_up == 0) {
     fprintf(stderr, "data connected\n");
+    NoteEvent(JournalEvent::kCameraLink, "camera", "up");
     HudState* hud = GetHudState();
     StoreShared(&hud->telemetry_connected, 1);
     StoreShared(&hud->data_connected, 1);

@@ -10,6 +10,7 @@
 #include "common/wire.h"
 #include "operations/camera_clock.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "records/hud_state.h"
 #include "records/link_state.h"
 #include "records/shared_config.h"
@@ -78,6 +79,7 @@ void SuperviseCameraLink() {
   if (elapsed > kLinkSilenceMs) {
     if (link->link_up) {
       fprintf(stderr, "data disconnected\n");
+      NoteEvent(JournalEvent::kCameraLink, "camera", "down");
       StoreShared(&hud->camera_status_valid, 0);
       StoreShared(&hud->telemetry_connected, 0);
       StoreShared(&hud->data_connected, 0);

@@ -16,6 +16,7 @@
 #include "common/wire.h"
 #include "operations/motion.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "platform/source_filter.h"
 #include "platform/udp_socket.h"
 #include "records/client_table.h"
@@ -75,6 +76,7 @@ void HandleConnect(const FixedFields& f, const char* address, uint32_t port) {
   const uint8_t data_only = f.bytes[1] == 1 ? 1 : 0;
   if (AddClient(address, port, data_only) != 1) return;  // keep-alive, or table full
   fprintf(stderr, "client connected from %s:%d %s\n", address, static_cast<int>(port), data_only ? "(only data)" : " ");
+  NoteEvent(JournalEvent::kViewerJoined, ViewerSource(address, port).text, data_only ? "data only" : "video");
   const uint8_t ack = kDatagramMagic;
   SendClientDatagram(&ack, 1, address, port);
 }
@@ -119,7 +121,10 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       HandleConnect(f, address, port);
       break;
     case kMsgDisconnect:
-      if (RemoveClient(address, port) == 1) fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
+      if (RemoveClient(address, port) == 1) {
+        fprintf(stderr, "client %s:%d removed\n", address, static_cast<int>(port));
+        NoteEvent(JournalEvent::kViewerLeft, ViewerSource(address, port).text, "said goodbye");
+      }
       ReleaseViewerMotion(address, port);
       break;
     case kMsgGimbalControl:
@@ -129,6 +134,7 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       HandleAttitude(f);
       break;
     case kMsgJson:
+      NoteCommand(ViewerSource(address, port).text, reinterpret_cast<const char*>(payload), length);
       PostJsonCommand(payload, length, ViewerMotionDriver(address, port));
       break;
     default:

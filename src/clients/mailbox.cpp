@@ -11,6 +11,7 @@
 #include "common/shared_field.h"
 #include "common/wire.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "records/hud_state.h"
 #include "records/shared_config.h"
 #include "records/viewer_protocol.h"
@@ -31,6 +32,7 @@ void ServeMailbox(HudState* hud) {
   std::memcpy(text, hud->command_mailbox, length);
   // An empty area tells the writer the command was taken.
   std::memset(hud->command_mailbox, 0, kCommandMailboxSize);
+  NoteCommand("mailbox", text, static_cast<int>(length));
   // No viewer sent it: a motion it starts has no driver to leave.
   RunCommandText(text, static_cast<int>(length), 0);
 }

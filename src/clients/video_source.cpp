@@ -17,6 +17,7 @@
 #include "common/shared_field.h"
 #include "common/wire.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "platform/source_filter.h"
 #include "platform/udp_socket.h"
 #include "records/client_table.h"
@@ -72,6 +73,7 @@ void* RunVideoReceiver(void* arg) {
     link->last_video_ms.store(MillisecondClock(), std::memory_order_relaxed);
     if (link->video_flowing.load(std::memory_order_relaxed) == 0) {
       fprintf(stderr, "video connected\n");
+      NoteEvent(JournalEvent::kVideoLink, "video", "up");
       SetVideoFlags(1);
     }
     ForwardVideo(batch, count);
@@ -112,6 +114,7 @@ void CheckVideoTimeoutAt(uint32_t now) {
   if (static_cast<int32_t>(now - link->last_video_ms.load(std::memory_order_relaxed)) > 3000 &&
       link->video_flowing.load(std::memory_order_relaxed) == 1) {
     fprintf(stderr, "video disconnected\n");
+    NoteEvent(JournalEvent::kVideoLink, "video", "down");
     SetVideoFlags(0);
   }
   HudState* hud = GetHudState();

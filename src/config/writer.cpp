@@ -15,6 +15,7 @@
 #include "config/settings_check.h"
 #include "platform/boot_partition.h"
 #include "platform/durable_file.h"
+#include "platform/event_journal.h"
 #include "records/config_schema.h"
 
 namespace {
@@ -159,12 +160,14 @@ bool SaveConfiguration() {
   WritableBootPartition boot;
   if (!boot.writable()) {
     fprintf(stderr, "settings not saved: the boot partition cannot be made writable\n");
+    NoteEvent(JournalEvent::kSave, "settings", "not saved: the boot partition cannot be made writable");
     return false;
   }
   // Checked with the partition mounted: an unmounted one would show nothing.
   std::string holder;
   if (g_origin.load(std::memory_order_relaxed) != SettingsOrigin::kGood && CardHoldsSettings(path, &holder)) {
     LogRefusedSave(holder);
+    NoteEvent(JournalEvent::kSave, "settings", "not saved: settings from nowhere kept off good ones");
     return false;
   }
   const char* failed = WriteBootFiles(path, text);
@@ -172,6 +175,7 @@ bool SaveConfiguration() {
   const bool mounted = boot.Close();
   if (failed != nullptr) {
     fprintf(stderr, "settings not saved: %s failed (%s)\n", failed, strerror(error));
+    NoteEvent(JournalEvent::kSave, "settings", (std::string("not saved: ") + failed + " failed").c_str());
     return false;
   }
   g_origin.store(SettingsOrigin::kGood, std::memory_order_relaxed);
@@ -180,10 +184,12 @@ bool SaveConfiguration() {
     // partition is back: the /run copy keeps the settings the box started
     // with, and the caller learns that this save did not take.
     fprintf(stderr, "settings not saved: the boot partition was not mounted again\n");
+    NoteEvent(JournalEvent::kSave, "settings", "not saved: the boot partition was not mounted again");
     return false;
   }
   if (const char* run_failed = ReplaceFileWhole(RunCopyPath(), WithLfLineEnds(text))) {
     fprintf(stderr, "%s not refreshed: %s failed (%s)\n", RunCopyPath().c_str(), run_failed, strerror(errno));
   }
+  NoteEvent(JournalEvent::kSave, "settings", "saved");
   return true;
 }

@@ -11,6 +11,7 @@
 #include "operations/exposure_focus.h"
 #include "operations/motion.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "platform/ordered_work.h"
 #include "platform/shell.h"
 #include "platform/worker_pool.h"
@@ -117,9 +118,11 @@ void Record(RcLoopState& st, const HudState* hud) {
   const double v = Value(hud, kRcRecord);
   if (v > 0.5 && st.capture_latch == 0) {
     PostOrderedWork(PressCapture);
+    NoteEvent(JournalEvent::kCommand, "rc", "capture press");
     st.capture_latch = 1;
   } else if (v <= 0.5 && st.capture_latch != 0) {
     PostOrderedWork(ReleaseCapture);
+    NoteEvent(JournalEvent::kCommand, "rc", "capture release");
     st.capture_latch = 0;
   }
 }
@@ -129,12 +132,15 @@ void RecordShot(RcLoopState& st, const HudState* hud) {
   const double v = Value(hud, kRcRecordShot);
   if (v > 0.5 && st.capture_latch == 0) {
     PostOrderedWork(RecordInVideoMode);
+    NoteEvent(JournalEvent::kCommand, "rc", "record in video mode");
     st.capture_latch = 1;
   } else if (v < -0.5 && st.capture_latch == 0) {
     PostOrderedWork(ShootInPhotoMode);
+    NoteEvent(JournalEvent::kCommand, "rc", "shoot in photo mode");
     st.capture_latch = 1;
   } else if (v >= -0.5 && v <= 0.5 && st.capture_latch != 0) {
     PostOrderedWork(ReleaseCapture);
+    NoteEvent(JournalEvent::kCommand, "rc", "capture release");
     st.capture_latch = 0;
   }
 }
@@ -261,6 +267,7 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config) {
       st.center_latch = 0;
     } else if (st.center_latch == 0) {
       PostOrderedWork(CenterGimbal);
+      NoteEvent(JournalEvent::kCommand, "rc", "center gimbal");
       st.center_latch = 1;
     }
   }
@@ -276,6 +283,7 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config) {
       StoreShared(&hud->internal_camera_fullscreen, fullscreen);
       // A save can take as long as the shell commands it runs: a worker does it.
       PostInternalWork(SaveInternalCameraSetting);
+      NoteEvent(JournalEvent::kCommand, "rc", fullscreen ? "internal camera fullscreen" : "internal camera window");
       st.intcamera_latch = static_cast<uint8_t>(fullscreen);
     }
   }
@@ -284,10 +292,12 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config) {
     if (v > 0.3 && st.orient_lock_latch == 0) {
       st.orient_lock_latch = 1;
       SetOrientationLockWanted(1);
+      NoteEvent(JournalEvent::kCommand, "rc", "orientation lock");
       ApplyOrientationLock(1);
     } else if (v <= 0.3 && st.orient_lock_latch != 0) {
       st.orient_lock_latch = 0;
       SetOrientationLockWanted(0);
+      NoteEvent(JournalEvent::kCommand, "rc", "orientation unlock");
       ApplyOrientationLock(0);
     }
   }

@@ -10,6 +10,7 @@
 #include "common/shared_field.h"
 #include "common/wire.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "records/hud_state.h"
 
 namespace {
@@ -107,6 +108,9 @@ void ExpireClientsAt(uint32_t now) {
     }
   }
   StoreShared(&GetHudState()->client_count, count);
+  for (int i = 0; i < gone_count; ++i) {
+    NoteEvent(JournalEvent::kViewerLeft, ViewerSource(gone[i].address, gone[i].port).text, "silent for 5 s");
+  }
   const ClientExpiryHook hook = g_expiry_hook.load();
   if (hook == nullptr) return;
   for (int i = 0; i < gone_count; ++i) hook(gone[i].address, gone[i].port);

@@ -11,6 +11,7 @@
 #include "records/motion_intent.h"
 #include "records/shared_config.h"
 #include "records/usb_peer.h"
+#include "records/viewer_traffic.h"
 
 namespace {
 
@@ -34,4 +35,5 @@ void ResetRecords() {
   SetUsbSocket(-1);
   SetCameraAddress(sockaddr_in{});
   TakeMediaListingRequest();
+  ResetViewerTraffic();
 }

@@ -15,6 +15,7 @@
 #include "common/wire.h"
 #include "records/client_table.h"
 #include "records/viewer_protocol.h"
+#include "records/viewer_traffic.h"
 #include "senders/viewer_sockets.h"
 
 namespace {
@@ -59,10 +60,11 @@ void Address(mmsghdr* message, sockaddr_in* to, iovec* datagram) {
 bool SendBufferFull(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // Sends messages[0, count) from fd in as few calls as the kernel allows. A
-// message the kernel refuses is dropped (counted in *dropped) and the rest
-// still go, until the socket's send buffer is full: returns the index of the
-// first message not sent for that, count when none was.
-int SendUntilFull(int fd, mmsghdr* messages, int count, int flags, int* dropped) {
+// message the kernel refuses is dropped (drop(i) is called for it) and the
+// rest still go, until the socket's send buffer is full: returns the index of
+// the first message not sent for that, count when none was.
+template <typename Drop>
+int SendUntilFull(int fd, mmsghdr* messages, int count, int flags, Drop drop) {
   int done = 0;
   while (done < count) {
     const int sent = sendmmsg(fd, messages + done, static_cast<unsigned>(count - done), flags);
@@ -73,7 +75,7 @@ int SendUntilFull(int fd, mmsghdr* messages, int count, int flags, int* dropped)
     } else if (sent < 0 && SendBufferFull(errno)) {
       return done;
     } else {
-      ++*dropped;
+      drop(done);
       ++done;
     }
   }
@@ -81,9 +83,10 @@ int SendUntilFull(int fd, mmsghdr* messages, int count, int flags, int* dropped)
 }
 
 // As SendUntilFull, all messages to one viewer: on a full send buffer the
-// rest are dropped too, as they would fail alike. True when the buffer was full.
+// rest are dropped too, as they would fail alike (counted in *dropped). True
+// when the buffer was full.
 bool SendToViewer(int fd, mmsghdr* messages, int count, int flags, int* dropped) {
-  const int done = SendUntilFull(fd, messages, count, flags, dropped);
+  const int done = SendUntilFull(fd, messages, count, flags, [dropped](int) { ++*dropped; });
   *dropped += count - done;
   return done < count;
 }
@@ -122,14 +125,21 @@ void KeepOnOwnSocket(int row, int64_t now) {
   g_routes.own_until_ms[row] = now + kOwnSocketHoldMs;
 }
 
+int TotalDropped(const int* dropped, int viewers) {
+  int total = 0;
+  for (int k = 0; k < viewers; ++k) total += dropped[k];
+  return total;
+}
+
 // Sends count framed datagrams to every full viewer without waiting for room
-// in a send buffer. Returns the number of copies dropped.
-int SendVideoCopies(ClientDestinations& to, iovec* framed, int count) {
+// in a send buffer. Returns the number of copies dropped; dropped[k] counts
+// those of viewer to.full[k].
+int SendVideoCopies(ClientDestinations& to, iovec* framed, int count, int* dropped) {
   const bool can_move = ViewerSocketsOpen();
   int64_t now_ms = -1;  // read once, when needed
   auto now = [&now_ms] { return now_ms >= 0 ? now_ms : (now_ms = NowMs()); };
   if (g_routes.own_count > 0) ReturnRested(now());
-  int dropped = 0;
+  for (int k = 0; k < to.full_count; ++k) dropped[k] = 0;
 
   // Shared socket: datagram after datagram, each to every viewer on it.
   mmsghdr messages[kVideoBatch * kMaxClients];
@@ -144,9 +154,13 @@ int SendVideoCopies(ClientDestinations& to, iovec* framed, int count) {
       viewer[m++] = static_cast<uint8_t>(k);
     }
   }
-  const int done = SendUntilFull(SharedViewerSocket(), messages, m, MSG_DONTWAIT, &dropped);
+  const int done =
+      SendUntilFull(SharedViewerSocket(), messages, m, MSG_DONTWAIT, [&](int i) { ++dropped[viewer[i]]; });
   if (done < m) {
-    if (!can_move) return dropped + m - done;
+    if (!can_move) {
+      for (int i = done; i < m; ++i) ++dropped[viewer[i]];
+      return TotalDropped(dropped, to.full_count);
+    }
     for (int k = 0; k < to.full_count; ++k) {
       if (shared[k]) KeepOnOwnSocket(to.full[k].row, now());
     }
@@ -155,11 +169,11 @@ int SendVideoCopies(ClientDestinations& to, iovec* framed, int count) {
     for (int i = done; i < m; ++i) {
       const int k = viewer[i];
       if (full[k]) {
-        ++dropped;
+        ++dropped[k];
         continue;
       }
       const int row = to.full[k].row;
-      full[k] = SendToViewer(ViewerSocket(row), &messages[i], 1, MSG_DONTWAIT, &dropped);
+      full[k] = SendToViewer(ViewerSocket(row), &messages[i], 1, MSG_DONTWAIT, &dropped[k]);
     }
   }
 
@@ -168,9 +182,9 @@ int SendVideoCopies(ClientDestinations& to, iovec* framed, int count) {
     if (shared[k]) continue;
     const int row = to.full[k].row;
     for (int d = 0; d < count; ++d) Address(&messages[d], &to.full[k].address, &framed[d]);
-    if (SendToViewer(ViewerSocket(row), messages, count, MSG_DONTWAIT, &dropped)) KeepOnOwnSocket(row, now());
+    if (SendToViewer(ViewerSocket(row), messages, count, MSG_DONTWAIT, &dropped[k])) KeepOnOwnSocket(row, now());
   }
-  return dropped;
+  return TotalDropped(dropped, to.full_count);
 }
 
 // periodic: never waits for room in a send buffer (the next one follows
@@ -246,7 +260,9 @@ void SendVideoDatagrams(VideoDatagram* datagrams, int count) {
   {
     std::lock_guard<std::mutex> lock(g_video_send_mutex);
     g_video_send_active.store(1);
-    dropped = SendVideoCopies(destinations, framed, usable);
+    int dropped_by_viewer[kMaxClients];
+    dropped = SendVideoCopies(destinations, framed, usable, dropped_by_viewer);
+    CountVideoCopies(destinations, dropped_by_viewer, usable);
     // Sequentially consistent with the waiters' count: a reply that missed
     // this store is counted here, and is woken.
     g_video_send_active.store(0);

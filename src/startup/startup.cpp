@@ -22,6 +22,7 @@
 #include "platform/service_notify.h"
 #include "platform/shell.h"
 #include "records/client_table.h"
+#include "records/health_record.h"
 #include "records/hud_state.h"
 #include "records/shared_config.h"
 #include "startup/status_message.h"
@@ -68,6 +69,7 @@ void RunDaemon() {
   }
 
   MapHudState();
+  CreateHealthRecord();
   HudState* hud = GetHudState();
   std::memset(hud, 0, sizeof *hud);
   hud->marker = kHudMarker;

@@ -8,10 +8,12 @@
 #include "common/shared_field.h"
 #include "platform/clock.h"
 #include "platform/connected_networks.h"
+#include "platform/event_journal.h"
 #include "platform/worker_pool.h"
 #include "records/client_table.h"
 #include "records/shared_config.h"
 #include "startup/access_point.h"
+#include "startup/health_publisher.h"
 
 namespace {
 // Written by the watchdog thread, read by the main loop's service keep-alive.
@@ -29,6 +31,8 @@ void WatchdogPass() {
   // pidof may hang as long as the shell's deadline: link supervision and client
   // expiry must not pause for it.
   PostInternalWork(CheckAccessPoint);
+  PostInternalWork(PublishHealth);
+  PostInternalWork(FlushEventJournal);  // repeats held back over the last second
   RefreshConnectedNetworks();
 }
 

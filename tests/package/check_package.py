@@ -40,6 +40,8 @@ EXPECTED = [
     "usr/libexec/vantagebridge/vantagebridge-prepare",
     "usr/libexec/vantagebridge/vantagebridge-after-exit",
     "usr/share/vantagebridge/vantagebridge.conf",
+    "etc/avahi/services/vb-web.service",
+    "etc/avahi/services/vantagebridge-viewers.service",
     UNIT.lstrip("/"),
     WEB_UNIT.lstrip("/"),
     WWW + "/index.html",

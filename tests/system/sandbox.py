@@ -57,6 +57,7 @@ Helpers on the Sandbox object passed to each test:
     set_program_hangs(name, hangs)           whether the umount stub hangs
     set_program_fails(name, fails)           whether "mount /boot" fails
     outside_host()                           a host outside the box's connected networks (below)
+    private_folder(path)                     an empty tmpfs over a folder of the machine, for this test only
     stop(proc) / stop_all()
 
 A program started with ``wall_clock=clock`` (start, start_daemon, start_tool)
@@ -218,6 +219,18 @@ def _die_with_parent():
     libc.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
 
 
+def _mount_tmpfs(path, mode="0755"):
+    """A tmpfs over path, by the system call: the mount program is a stub here."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.mount(b"vb-sandbox", path.encode(), b"tmpfs", 0, ("mode=" + mode).encode()) != 0:
+        raise SandboxError("cannot cover %s: %s" % (path, os.strerror(ctypes.get_errno())))
+
+
+def _unmount(path):
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.umount2(path.encode(), 2)  # MNT_DETACH
+
+
 def _copy_stub(destination):
     shutil.copyfile(os.path.join(STUBS, "killall"), destination)
     os.chmod(destination, 0o755)
@@ -366,6 +379,7 @@ class Sandbox:
         self.build_dir = os.path.abspath(build_dir)
         self.processes = []
         self._outside = None
+        self._covered = []
         self._count = 0
         self.current_test = "shell"
         self.race_reports = _race_report_folder(self.build_dir)
@@ -390,6 +404,9 @@ class Sandbox:
         self.stop_all()
         _remove_outside_host()
         self._outside = None
+        for path in reversed(self._covered):
+            _unmount(path)
+        self._covered = []
         for folder in ("/dev/shm", "/boot", STUB_DIR):
             _clear_folder(folder)
         for leftover in ("/run/vantagebridge.conf", "/run/wlan.update"):
@@ -411,12 +428,15 @@ class Sandbox:
             os.unlink(path)
 
     # Processes.
-    def start(self, argv, name=None, cwd=WORK_DIR, wall_clock=None):
+    def start(self, argv, name=None, cwd=WORK_DIR, wall_clock=None, stderr=None, extra_env=None):
+        """stderr: a file descriptor for the program's standard error instead
+        of the log file (stderr_text then reads nothing); extra_env: more
+        environment variables."""
         self._count += 1
         name = name or os.path.basename(argv[0])
         base = os.path.join(SANDBOX_DIR, "logs", "%d-%s" % (self._count, name))
         out_path, err_path = base + ".out", base + ".err"
-        env = self.env
+        env = dict(self.env, **(extra_env or {}))
         if wall_clock is not None:
             env = dict(self.env, **wall_clock.environment())
         if self.race_reports:
@@ -427,7 +447,8 @@ class Sandbox:
             env = dict(env, TSAN_OPTIONS=options.strip())
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             popen = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=out, stderr=err, preexec_fn=_die_with_parent)
+                                     stdout=out, stderr=err if stderr is None else stderr,
+                                     preexec_fn=_die_with_parent)
         proc = Process(name, popen, out_path, err_path)
         self.processes.append(proc)
         return proc
@@ -451,6 +472,17 @@ class Sandbox:
             _make_outside_host()
             self._outside = OutsideHost(self)
         return self._outside
+
+    def private_folder(self, path, mode="0755"):
+        """Covers an existing folder of the machine (/etc/avahi/services,
+        /var/log/journal) with an empty tmpfs until the test ends: programs
+        started here see only what the test puts there, and nothing they
+        write reaches the machine."""
+        if not os.path.isdir(path):
+            raise SandboxError("%s is missing on this machine" % path)
+        _mount_tmpfs(path, mode)
+        self._covered.append(path)
+        return path
 
     def start_daemon(self, wall_clock=None):
         return self.start([self.binary("vantagebridge")], wall_clock=wall_clock)

@@ -14,9 +14,9 @@ import json
 import os
 import re
 import socket
-import subprocess
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import threading
@@ -41,6 +41,7 @@ import sandbox  # noqa: E402
 import standins as si  # noqa: E402
 
 PORT = 8080
+PIN_FILE = "/run/vb/web-pin"
 BASE = "http://127.0.0.1:%d" % PORT
 BOOT_FILE = "/boot/vantagebridge-cable.conf"
 MAILBOX = 1570
@@ -342,6 +343,61 @@ def test_a_command_the_box_does_not_take_times_out_and_is_withdrawn(sb):
     sb.expect(status == 200, "after the box came back: %d %r" % (status, body))
 
 
+def test_pin_locks_the_controls_but_not_the_view(sb):
+    daemon = si.start_daemon(sb)
+    camera = sb.start_tool("vb-camera", "--quiet", "--still")
+    sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "camera link did not come up")
+    made = subprocess.run([sb.binary("vb-web"), "--pin-file", PIN_FILE, "--set-pin"], input="4711\n",
+                          capture_output=True, text=True)
+    sb.expect(made.returncode == 0, "--set-pin: %s" % made.stderr)
+    stored = open(PIN_FILE).read()
+    sb.expect(os.stat(PIN_FILE).st_mode & 0o777 == 0o600 and stored.startswith("$y$") and "4711" not in stored,
+              "the PIN file: mode %o, %r" % (os.stat(PIN_FILE).st_mode & 0o777, stored))
+    web = sb.start_tool("vb-web", "--port", PORT, "--pin-file", PIN_FILE)
+    sb.expect(sb.wait_for(web, "vb-web: serving", timeout=15), "vb-web did not start: " + web.stderr_text())
+    sb.expect(post_command({"cmd": "iso", "param": "400"})[0] == 401, "a command went through without the PIN")
+    removal = request("POST", "/api/pin", json.dumps({"current": "4711", "pin": ""}),
+                      {"Content-Type": "application/json"})
+    sb.expect(removal[0] == 401 and os.path.exists(PIN_FILE), "the PIN changed without a session: %r" % (removal,))
+    sb.expect(request("GET", "/api/state")[0] == 200, "watching needs the PIN")
+
+    with Browser() as driver:
+        open_page(sb, driver)
+        wait_text(sb, driver, "lock-state", lambda t: t.lower().startswith("locked"), 15, "the page shows no lock")
+        click(driver, "#record")
+        wait_text(sb, driver, "toast", lambda t: "locked" in t, 15, "a locked control said nothing")
+        sb.expect("camera record on" not in si.lines(camera), "a locked control reached the camera")
+
+        def unlock(pin):
+            driver.execute_script("document.getElementById('lock-answer').textContent = ''")
+            driver.find_element(By.ID, "pin").send_keys(pin)
+            click(driver, "#unlock")
+            wait_text(sb, driver, "lock-answer", lambda t: t != "", 15, "no answer to the PIN")
+            return text_of(driver, "lock-answer")
+
+        sb.expect(unlock("0000") == "wrong PIN", "a wrong PIN: %r" % text_of(driver, "lock-answer"))
+        # The address waits a second after a wrong PIN: the page says so until then.
+        answers = []
+        sb.expect(sb.wait_until(lambda: answers.append(unlock("4711")) or answers[-1] == "Controls unlocked", 20),
+                  "the right PIN did not unlock: %r" % answers)
+        sb.expect(all(a == "Controls unlocked" or "try again in" in a for a in answers), "answers %r" % answers)
+        cookie = driver.get_cookie("vb_session")
+        sb.expect(cookie and cookie["httpOnly"] and cookie.get("sameSite") == "Strict" and len(cookie["value"]) == 64,
+                  "the session cookie: %r" % cookie)
+        wait_text(sb, driver, "lock-state", lambda t: t.lower() == "unlocked", 15, "the page did not show the unlock")
+        since = len(si.lines(camera))
+        click(driver, "#record")
+        seen, ok = si.wait_lines(camera, lambda ls: "camera record on" in ls, 15, since)
+        sb.expect(ok, "the unlocked control did not reach the camera")
+        driver.save_screenshot(artefact(sb, "web-page-unlocked.png"))
+
+    # Guessing is slowed per address: a wrong PIN, then at once another is refused for a while.
+    pin = lambda p: request("POST", "/api/session", json.dumps({"pin": p}), {"Content-Type": "application/json"})
+    sb.expect(pin("1111")[0] == 403, "a wrong PIN was not refused")
+    status, body = pin("2222")
+    sb.expect(status == 429 and "try again" in body.get("error", ""), "a second guess at once: %d %r" % (status, body))
+
+
 # Asks vb-web from the outside host, from a given source address; prints the
 # status, or "refused" when the connection was closed without an answer.
 ASK_FROM = """
@@ -463,4 +519,5 @@ if __name__ == "__main__":
         test_a_command_the_box_does_not_take_times_out_and_is_withdrawn,
         test_clients_outside_the_connected_networks_are_refused,
         test_only_the_box_is_served_and_nobody_shuts_it_out,
+        test_pin_locks_the_controls_but_not_the_view,
     ])

@@ -2,7 +2,9 @@
 from where it lies (the build tree's binary the source tree, an installed one
 the installed copy, laid out by the build's own install rules), and run as
 the packaged unit runs it (root without capabilities) it still puts commands
-through the daemon's record, which is closed to any other user."""
+through the daemon's record, which is closed to any other user. Its Avahi
+files, installed the same way, announce the page and the viewer port by the
+box's name to an avahi-daemon of the sandbox's own."""
 
 import http.client
 import json
@@ -113,5 +115,52 @@ def test_mailbox_needs_the_daemons_user_but_no_capability(sb):
         shutil.rmtree(prefix, ignore_errors=True)
 
 
+AVAHI_CONFIG = """[server]
+use-ipv4=yes
+use-ipv6=no
+[publish]
+publish-hinfo=no
+publish-workstation=no
+"""
+
+
+def test_box_found_by_name(sb):
+    staged = tempfile.mkdtemp(prefix="vb-announce-", dir="/run")
+    try:
+        result = subprocess.run(["cmake", "--install", sb.build_dir, "--component", "announce"],
+                                env=dict(os.environ, DESTDIR=staged), capture_output=True, text=True)
+        sb.expect(result.returncode == 0, "cmake --install: %s" % (result.stdout + result.stderr))
+        services = sb.private_folder("/etc/avahi/services")
+        # Under etc/ of the build's prefix: /etc for the package's /usr.
+        found = [os.path.join(folder, name) for folder, _, names in os.walk(staged) for name in names
+                 if folder.endswith("/etc/avahi/services")]
+        sb.expect(len(found) == 2, "installed: %r" % found)
+        for path in found:
+            shutil.copy(path, services)
+    finally:
+        shutil.rmtree(staged, ignore_errors=True)
+    # The sandbox's loopback carries the multicast; D-Bus and Avahi run on its /run.
+    subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
+    os.makedirs("/run/dbus", exist_ok=True)
+    bus = sb.start(["dbus-daemon", "--system", "--nofork", "--nopidfile"], name="dbus-daemon")
+    sb.expect(sb.wait_until(lambda: os.path.exists("/run/dbus/system_bus_socket"), 15), "no D-Bus: %s"
+              % bus.stderr_text())
+    config = os.path.join(sandbox.SANDBOX_DIR, "avahi-daemon.conf")
+    with open(config, "w") as f:
+        f.write(AVAHI_CONFIG)
+    avahi = sb.start(["avahi-daemon", "--no-drop-root", "--no-chroot", "--no-rlimits", "-f", config], name="avahi")
+    sb.expect(sb.wait_until(lambda: avahi.stderr_text().count("successfully established") == 2, 30),
+              "Avahi did not take both files: %s" % avahi.stderr_text())
+    browse = sb.start(["avahi-browse", "--all", "--terminate", "--resolve", "--parsable", "--no-db-lookup"],
+                      name="avahi-browse")
+    sb.expect(sb.wait_until(lambda: not browse.running(), 30), "avahi-browse did not finish")
+    # =;interface;protocol;name;type;domain;host;address;port;txt
+    resolved = {(f[4], f[8]) for f in (line.split(";") for line in browse.stdout_text().splitlines())
+                if f[0] == "=" and len(f) > 8}
+    sb.expect(("_http._tcp", "8080") in resolved and ("_vantagebridge._udp", "4242") in resolved,
+              "seen by name: %r" % sorted(resolved))
+
+
 if __name__ == "__main__":
-    sandbox.main([test_page_found_from_where_the_binary_lies, test_mailbox_needs_the_daemons_user_but_no_capability])
+    sandbox.main([test_page_found_from_where_the_binary_lies, test_mailbox_needs_the_daemons_user_but_no_capability,
+                  test_box_found_by_name])

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "hud_snapshot.h"
+#include "platform/health_sensors.h"
+#include "records/health_json.h"
 
 namespace {
 
@@ -43,6 +45,67 @@ std::string Printf(const char* format, ...) {
 
 std::string OnOff(uint8_t v) { return v ? "on" : "off"; }
 
+std::string Duration(uint64_t ms) {
+  const uint64_t s = ms / 1000;
+  if (s < 60) return Printf("%.1f s", static_cast<double>(ms) / 1000.0);
+  if (s < 3600) return Printf("%um%02us", static_cast<unsigned>(s / 60), static_cast<unsigned>(s % 60));
+  return Printf("%uh%02um", static_cast<unsigned>(s / 3600), static_cast<unsigned>(s / 60 % 60));
+}
+
+std::string Size(uint64_t bytes) {
+  const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  return mib >= 1024 ? Printf("%.1f GiB", mib / 1024) : Printf("%.1f MiB", mib);
+}
+
+// The health record's lines; returns the next free row. Absent values read
+// "absent": a board without the sensor, not a reading of zero.
+int DrawHealth(int row, const HealthRecord* h) {
+  if (h == nullptr) {
+    Field(row, 0, "HEALTH", "no record (/vb_health): is the daemon running?", kBad);
+    return row + 2;
+  }
+  const bool stale = HealthClockMs() - h->written_ms > kHealthStaleMs;
+  Field(row, 0, "CPU", (h->present & kHealthTemperature) ? Printf("%.1f C", h->cpu_millicelsius / 1000.0) : "absent");
+  if (h->present & kHealthUnderVoltage) {
+    State(row, 16, "POWER", !h->under_voltage, "ok", "UNDER-VOLTAGE");
+  } else {
+    Field(row, 16, "POWER", "absent");
+  }
+  if (h->present & kHealthThrottleFlags) {
+    const bool now = h->throttle_flags & (kThrottleThrottledNow | kThrottleFrequencyCappedNow);
+    const bool earlier = h->throttle_flags & (kThrottleThrottledOccurred | kThrottleFrequencyCappedOccurred |
+                                              kThrottleUnderVoltageOccurred);
+    State(row, 38, "THROTTLED", !now, earlier ? "no (earlier: yes)" : "no", "YES");
+  } else {
+    Field(row, 38, "THROTTLED", "absent");
+  }
+  if (stale) Field(row, 66, "", "stale", kBad);
+  ++row;
+  Field(row, 0, "BOOT FREE",
+        (h->present & kHealthBootSpace)
+            ? Size(h->boot_free_bytes) + " of " + Size(h->boot_total_bytes)
+            : std::string("absent"));
+  Field(row, 38, "UPTIME", "box " + ((h->present & kHealthBoxUptime) ? Duration(h->box_uptime_ms) : "absent") +
+                               "  daemon " + Duration(h->daemon_uptime_ms));
+  ++row;
+  Field(row, 0, "FIRST VIDEO", (h->present & kHealthFirstVideo) ? Duration(h->first_video_ms) + " after start"
+                                                                 : std::string("none relayed yet"));
+  ++row;
+  // Each viewer's video, two to a line.
+  int shown = 0;
+  for (const HealthViewer& v : h->viewers) {
+    if (v.address[0] == '\0') continue;
+    const std::string who = RecordText(v.address, sizeof v.address) + ":" + std::to_string(v.port);
+    const std::string text = v.data_only ? who + " data only"
+                                         : Printf("%s sent %llu dropped %llu", who.c_str(),
+                                                  static_cast<unsigned long long>(v.video_delivered),
+                                                  static_cast<unsigned long long>(v.video_dropped));
+    mvaddnstr(row + shown / 2, 2 + (shown % 2) * 40, text.c_str(), 38);
+    ++shown;
+  }
+  return row + (shown + 1) / 2 + 1;
+}
+
 }  // namespace
 
 void OpenHudScreen() {
@@ -63,7 +126,7 @@ void OpenHudScreen() {
 
 void CloseHudScreen() { endwin(); }
 
-void DrawHudScreen(const HudState& s, const char* record_name, unsigned refresh_ms) {
+void DrawHudScreen(const HudState& s, const HealthRecord* health, const char* record_name, unsigned refresh_ms) {
   erase();
   int row = 0;
   std::string title = RecordText(s.title, sizeof s.title);
@@ -91,6 +154,7 @@ void DrawHudScreen(const HudState& s, const char* record_name, unsigned refresh_
     attroff(COLOR_PAIR(kMuted));
   }
   row += 2;
+  row = DrawHealth(row, health);
 
   Field(row, 0, "ATTITUDE", Printf("pan %7.2f  tilt %7.2f  dutch %7.2f deg", Degrees(s.pan_rad),
                                    Degrees(s.tilt_rad), Degrees(s.dutch_rad)));

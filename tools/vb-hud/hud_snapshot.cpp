@@ -1,11 +1,5 @@
 #include "hud_snapshot.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,27 +8,10 @@
 #include "../common/shutter_text.h"
 #include "common/json_text.h"
 #include "config/keys.h"
+#include "platform/read_only_mapping.h"
 
 const HudState* MapHudReadOnly(const char* name, std::string* error) {
-  int fd = shm_open(name, O_RDONLY, 0);
-  if (fd < 0) {
-    *error = std::string(name) + ": " + std::strerror(errno) + " (is the daemon running?)";
-    return nullptr;
-  }
-  struct stat st{};
-  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(HudState))) {
-    // Reading past the object's end would kill this tool with SIGBUS.
-    *error = std::string(name) + ": smaller than the " + std::to_string(sizeof(HudState)) + "-byte record";
-    close(fd);
-    return nullptr;
-  }
-  void* p = mmap(nullptr, sizeof(HudState), PROT_READ, MAP_SHARED, fd, 0);
-  close(fd);
-  if (p == MAP_FAILED) {
-    *error = std::string(name) + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  return static_cast<const HudState*>(p);
+  return static_cast<const HudState*>(MapReadOnly(name, sizeof(HudState), error));
 }
 
 HudState TakeHudSnapshot(const HudState* live) {

@@ -1,7 +1,8 @@
 // vb-hud: a live terminal view of what the box publishes in "/hud_mem" (link,
 // video, viewers, attitude, camera status and settings, RC, shield, newest
-// media file, the command mailbox), or with --json one snapshot for scripts
-// and bug reports. It maps the record read-only and never writes it.
+// media file, the command mailbox) and in "/vb_health" (temperature, power,
+// free space, uptimes, each viewer's video), or with --json one snapshot for
+// scripts and bug reports. It maps the records read-only and never writes them.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -10,11 +11,14 @@
 #include "../common/tool_support.h"
 #include "hud_screen.h"
 #include "hud_snapshot.h"
+#include "records/health_json.h"
+#include "records/health_record.h"
 
 namespace {
 
 struct Options {
   const char* record = "/hud_mem";
+  const char* health = kHealthRecordName;
   bool json = false;
   unsigned refresh_ms = 200;
 };
@@ -25,6 +29,7 @@ void Usage(FILE* out) {
                "  --json          print one snapshot as JSON and exit\n"
                "  --refresh MS    redraw every MS milliseconds (default 200)\n"
                "  --record NAME   the shared-memory object (default /hud_mem)\n"
+               "  --health NAME   the health record (default /vb_health)\n"
                "Keys: q quits.\n");
 }
 
@@ -44,6 +49,9 @@ int ParseOptions(int argc, char** argv, Options* o) {
       ++i;
     } else if (!std::strcmp(a, "--record") && v && v[0] == '/') {
       o->record = v;
+      ++i;
+    } else if (!std::strcmp(a, "--health") && v && v[0] == '/') {
+      o->health = v;
       ++i;
     } else {
       std::fprintf(stderr, "vb-hud: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
@@ -66,15 +74,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vb-hud: %s\n", error.c_str());
     return 1;
   }
+  HealthRecord health{};
+  std::string health_error;
   if (options.json) {
-    std::printf("%s\n", HudSnapshotJson(TakeHudSnapshot(live), options.record).c_str());
+    std::string json = HudSnapshotJson(TakeHudSnapshot(live), options.record);
+    // One more member of the snapshot: the health record, or null without one.
+    const bool have_health = ReadHealthRecord(options.health, &health, &health_error);
+    json.insert(json.size() - 1, std::string(",\"health\":") +
+                                     (have_health ? HealthJson(health, HealthClockMs()) : std::string("null")));
+    std::printf("%s\n", json.c_str());
     return 0;
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   OpenHudScreen();
   while (!g_stop) {
-    DrawHudScreen(TakeHudSnapshot(live), options.record, options.refresh_ms);
+    const bool have_health = ReadHealthRecord(options.health, &health, &health_error);
+    DrawHudScreen(TakeHudSnapshot(live), have_health ? &health : nullptr, options.record, options.refresh_ms);
     if (HudScreenQuitKey(static_cast<int>(options.refresh_ms))) break;
   }
   CloseHudScreen();

@@ -1,8 +1,11 @@
 // vb-web: the box's own web page. Serves the page's files, the live state from
-// "/hud_mem" and the daemon's configuration report, and passes the page's
-// commands to the daemon through the command mailbox, one at a time.
+// "/hud_mem", the box's health from "/vb_health", the journal's record of who
+// did what and the daemon's configuration report, and passes the page's
+// commands to the daemon through the command mailbox, one at a time, behind
+// an optional control PIN.
 #include <arpa/inet.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,8 +19,11 @@
 #include "../common/tool_support.h"
 #include "box_viewer.h"
 #include "host_names.h"
+#include "control_pin.h"
+#include "crew_routes.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
+#include "records/health_record.h"
 #include "records/viewer_protocol.h"
 #include "static_files.h"
 #include "web_server.h"
@@ -42,6 +48,9 @@ struct Options {
   uint16_t box_port = kDiscoveryPort;
   std::string hud_name = "/hud_mem";
   std::vector<std::string> host_names;
+  std::string health_name = kHealthRecordName;
+  std::string pin_file = kDefaultPinFile;
+  enum class PinAction { kNone, kSet, kClear } pin_action = PinAction::kNone;
 };
 
 // The page's files when no --root is given, found from where this binary
@@ -69,8 +78,12 @@ void Usage(FILE* out) {
                "  --box HOST[:PORT]  the daemon's viewer port (default 127.0.0.1:4242)\n"
                "  --hud NAME         the shared record (default /hud_mem)\n"
                "  --host-name NAME   serve under this name too (repeatable); always served: the box's\n"
-               "                     addresses, localhost, its host name and that name under .local\n",
-               DefaultRoot().c_str());
+               "                     addresses, localhost, its host name and that name under .local\n"
+               "  --health NAME      the health record (default /vb_health)\n"
+               "  --pin-file FILE    where the control PIN's hash is kept (default %s)\n"
+               "  --set-pin          read a new control PIN from standard input, store it and exit\n"
+               "  --clear-pin        remove the control PIN (the page's controls open to all) and exit\n",
+               DefaultRoot().c_str(), kDefaultPinFile);
 }
 
 // Returns 0 to go on, 1 to exit successfully, 2 on a bad option.
@@ -80,6 +93,10 @@ int ParseOptions(int argc, char** argv, Options* o) {
     if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
       Usage(stdout);
       return 1;
+    }
+    if (!std::strcmp(a, "--set-pin") || !std::strcmp(a, "--clear-pin")) {
+      o->pin_action = a[2] == 's' ? Options::PinAction::kSet : Options::PinAction::kClear;
+      continue;
     }
     const char* v = i + 1 < argc ? argv[++i] : nullptr;
     double number = 0;
@@ -99,6 +116,12 @@ int ParseOptions(int argc, char** argv, Options* o) {
     } else if (!std::strcmp(a, "--host-name")) {
       ok = IsValidHostName(v);
       o->host_names.emplace_back(v);
+    } else if (!std::strcmp(a, "--health")) {
+      ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
+      o->health_name = v;
+    } else if (!std::strcmp(a, "--pin-file")) {
+      ok = v[0] != '\0';
+      o->pin_file = v;
     } else if (!std::strcmp(a, "--hud")) {
       ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
       o->hud_name = v;
@@ -115,11 +138,58 @@ int ParseOptions(int argc, char** argv, Options* o) {
   return 0;
 }
 
+// One line of standard input, without echo on a terminal.
+bool ReadPinLine(const char* prompt, std::string* pin) {
+  const bool terminal = isatty(STDIN_FILENO);
+  termios saved{};
+  if (terminal) {
+    std::fprintf(stderr, "%s", prompt);
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  char line[256] = {};
+  const bool read = std::fgets(line, sizeof line, stdin) != nullptr;
+  if (terminal) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fprintf(stderr, "\n");
+  }
+  *pin = line;
+  while (!pin->empty() && (pin->back() == '\n' || pin->back() == '\r')) pin->pop_back();
+  return read;
+}
+
+// --set-pin and --clear-pin: 0 when done, 1 when not.
+int ChangePin(const Options& options) {
+  const ControlPin pin(options.pin_file);
+  std::string text, again, error;
+  if (options.pin_action == Options::PinAction::kSet) {
+    if (!ReadPinLine("new control PIN: ", &text) || !PinTextUsable(text, &error)) {
+      std::fprintf(stderr, "vb-web: %s\n", error.empty() ? "no PIN given" : error.c_str());
+      return 1;
+    }
+    if (isatty(STDIN_FILENO) && (!ReadPinLine("the same again: ", &again) || again != text)) {
+      std::fprintf(stderr, "vb-web: the two PINs differ; nothing changed\n");
+      return 1;
+    }
+  }
+  if (!pin.Store(text, &error)) {
+    std::fprintf(stderr, "vb-web: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "vb-web: %s (%s); a running vb-web uses it from its next request\n",
+               text.empty() ? "control PIN removed, the page's controls are open to all" : "control PIN stored",
+               options.pin_file.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
   if (int parsed = ParseOptions(argc, argv, &options)) return parsed == 1 ? 0 : 2;
+  if (options.pin_action != Options::PinAction::kNone) return ChangePin(options);
 
   StaticFiles files;
   std::string error;
@@ -149,7 +219,8 @@ int main(int argc, char** argv) {
   hud.Refresh();
   MailboxQueue queue([&hud](const std::function<void(char*)>& f) { return hud.WithMailbox(f); }, kQueueCapacity);
   BoxViewer viewer(box);
-  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names});
+  CrewRoutes crew(options.pin_file, options.health_name);
+  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names, &crew});
   if (!viewer.Start(&error) || !server.Start(listen_address, &error)) {
     std::fprintf(stderr, "vb-web: %s\n", error.c_str());
     return 1;

@@ -10,6 +10,7 @@
 #include "box_viewer.h"
 #include "camera_choices.h"
 #include "command_check.h"
+#include "crew_routes.h"
 #include "host_names.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
@@ -228,6 +229,38 @@ bool FromOwnPage(MHD_Connection* connection) {
   return host && scheme != std::string_view::npos && o.substr(scheme + 3) == host;
 }
 
+std::string_view QueryArgument(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
+  return value ? value : "";
+}
+
+// The crew routes know no HTTP library: their request is copied out, their answer sent here.
+int ServeCrewRoute(CrewRoutes* crew, MHD_Connection* connection, std::string_view path, std::string_view method,
+                   const std::string& body, bool* served) {
+  CrewRequest request;
+  request.method = method;
+  request.path = path;
+  request.body = body;
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info && info->client_addr && info->client_addr->sa_family == AF_INET) {
+    request.client = reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr.s_addr;
+  }
+  const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
+  request.session = session ? session : "";
+  request.since = QueryArgument(connection, "since");
+  request.until = QueryArgument(connection, "until");
+  CrewAnswer answer;
+  *served = crew->Answer(request, &answer);
+  if (!*served) return MHD_NO;
+  MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), answer.body.data(),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", answer.type.c_str());
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  for (const auto& [name, value] : answer.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+  return Queue(connection, answer.status, response);
+}
+
 }  // namespace
 
 WebServer::WebServer(WebParts parts, WebTiming timing)
@@ -319,7 +352,9 @@ WebServer::PostHandler WebServer::PostRoute(std::string_view path) {
 int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const char* method, const char* upload_data,
                              size_t* upload_data_size, void** context) {
   const std::string_view path(url ? url : "");
-  const PostHandler post = method && std::strcmp(method, "POST") == 0 ? PostRoute(path) : nullptr;
+  const bool posted = method && std::strcmp(method, "POST") == 0;
+  const PostHandler post = posted ? PostRoute(path) : nullptr;
+  const bool crew_post = posted && !post && parts_.crew && CrewRoutes::IsPostRoute(path);
 
   if (!*context) {
     // First call: the request line and headers. A refusal goes out before
@@ -329,7 +364,15 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
       LogRefusal(g_other_name);
       return AnswerMisdirected(connection);
     }
-    if (post) {
+    // Whatever may change something (any method but GET and HEAD, on any
+    // route) needs the controls open: no PIN, or a session unlocked with it.
+    const std::string_view verb(method ? method : "");
+    const bool changes = verb != "GET" && verb != "HEAD";
+    const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
+    if (changes && parts_.crew && !CrewRoutes::OpenToAll(path) && !parts_.crew->ControlsOpen(session ? session : "")) {
+      return AnswerError(connection, MHD_HTTP_UNAUTHORIZED, "the controls are locked: enter the PIN");
+    }
+    if (post || crew_post) {
       if (!FromOwnPage(connection)) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
       }
@@ -361,6 +404,12 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     // still ends it once it then idles.
     MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, kAnswerSeconds);
     return (this->*post)(connection, request->body);
+  }
+  if (parts_.crew) {
+    if (crew_post && request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
+    bool served = false;
+    const int result = ServeCrewRoute(parts_.crew, connection, path, method ? method : "", request->body, &served);
+    if (served) return result;
   }
   return HandleRead(connection, path, method ? method : "");
 }

@@ -21,6 +21,7 @@
 struct MHD_Daemon;
 struct MHD_Connection;
 class BoxViewer;
+class CrewRoutes;
 class HudMapping;
 class MailboxQueue;
 class StaticFiles;
@@ -33,6 +34,7 @@ struct WebParts {
   BoxViewer* viewer = nullptr;
   MailboxQueue* queue = nullptr;
   std::vector<std::string> host_names;  // served under these besides the box's own names
+  CrewRoutes* crew = nullptr;  // health, events and the control PIN; none: controls open to all
 };
 
 struct WebTiming {

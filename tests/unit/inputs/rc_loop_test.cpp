@@ -15,6 +15,7 @@
 #include "loopback.h"
 #include "operations/motion.h"
 #include "platform/clock.h"
+#include "platform/event_journal.h"
 #include "platform/shell.h"
 #include "platform/worker_pool.h"
 #include "records/hud_state.h"
@@ -453,6 +454,16 @@ TEST_F(RcLoop, SwitchesActOncePerMovement) {
   EXPECT_EQ(config_->focus_assistant_enabled, 0);
   Drive(kRcCenter, 0.9);
   EXPECT_EQ(Passes(), "set position 1\nset position 0\n");
+}
+
+TEST_F(RcLoop, SwitchMovementsAreToldToTheJournal) {
+  SetEventOutput(EventOutput::kStandardError);
+  Drive(kRcCenter, 1.0);
+  Drive(kRcOrientLock, 1.0);
+  const std::string log = Passes(3);
+  SetEventOutput(EventOutput::kNowhere);
+  EXPECT_NE(log.find("event: command from rc: center gimbal\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("event: command from rc: orientation lock\n"), std::string::npos) << log;
 }
 
 TEST_F(RcLoop, InternalCameraSwitchSavesTheSettingAndRestartsTheViewer) {

@@ -10,6 +10,7 @@
 #include "records/client_table.h"
 #include "records/reset.h"
 #include "records/viewer_protocol.h"
+#include "records/viewer_traffic.h"
 #include "senders/viewer_sender.h"
 #include "viewer_end.h"
 
@@ -139,8 +140,10 @@ TEST_F(SendersTest, BatchReachesEveryFullViewerInOrder) {
   DetachViewer(data_only);
 }
 
-// A destination the kernel refuses costs only its own copy.
+// A destination the kernel refuses costs only its own copy, and is counted
+// as that viewer's drops alone.
 TEST_F(SendersTest, RefusedDestinationDoesNotStopTheOthers) {
+  EXPECT_EQ(FirstVideoRelayMs(), -1);
   ViewerEnd before = AttachViewer();
   ASSERT_EQ(AddClient("255.255.255.255", 9, 0), 1);  // broadcast, not allowed on this socket
   ViewerEnd after = AttachViewer();
@@ -148,6 +151,12 @@ TEST_F(SendersTest, RefusedDestinationDoesNotStopTheOthers) {
   SendShortMessage(6, 1, 0, 0, 0, 0, 0);
   EXPECT_EQ(ReceiveDatagrams(before.fd).size(), 4u);
   EXPECT_EQ(ReceiveDatagrams(after.fd).size(), 4u);
+  for (int row = 0; row < 3; ++row) {
+    const ViewerTraffic traffic = ReadViewerTraffic(row, GetClientRow(row).destination);
+    EXPECT_EQ(traffic.delivered, row == 1 ? 0u : 3u) << row;
+    EXPECT_EQ(traffic.dropped, row == 1 ? 3u : 0u) << row;
+  }
+  EXPECT_GE(FirstVideoRelayMs(), 0);
   DetachViewer(before);
   DetachViewer(after);
 }
