@@ -6,6 +6,7 @@
 #include "../../../tools/vb-web/host_names.cpp"
 #include "../../../tools/vb-web/hud_mapping.cpp"
 #include "../../../tools/vb-web/mailbox_queue.cpp"
+#include "../../../tools/vb-web/param_rows.cpp"
 #include "../../../tools/vb-web/report_passwords.cpp"
 #include "../../../tools/vb-web/state_json.cpp"
 #include "../../../tools/vb-web/static_files.cpp"
