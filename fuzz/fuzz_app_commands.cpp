@@ -12,6 +12,7 @@
 #include "config/writer.h"
 #include "platform/shell.h"
 #include "platform/clock.h"
+#include "records/param_schema.h"
 
 namespace {
 
@@ -25,10 +26,9 @@ bool EndsTheProcess(const std::string& text) {
   if (!root) return false;
   bool ends = false;
   if (cJSON_IsObject(root)) {
-    ends = Is(root, "cmd", "restart") ||
-           (Is(root, "cmd", "updateparam") &&
-            (Is(root, "name", "device_mode") || Is(root, "name", "coop_mode") ||
-             Is(root, "name", "ctrl_enabled")));
+    const char* name = cJSON_GetStringValue(cJSON_GetObjectItem(root, "name"));
+    const ParamRow* row = Is(root, "cmd", "updateparam") && name ? FindParamRow(name) : nullptr;
+    ends = Is(root, "cmd", "restart") || (row && row->exit_code != 0);
   }
   cJSON_Delete(root);
   return ends;
