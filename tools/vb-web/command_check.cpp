@@ -44,8 +44,8 @@ CheckedCommand Refuse(int status, std::string error) {
   return c;
 }
 
-}  // namespace
-
+// Why a text member of an "updateparam" row cannot be stored as given (the box
+// would cut, change or refuse it), or nullptr when it can.
 const char* SettingsTextProblem(const ParamMember& member, std::string_view text) {
   const ConfigSetting* setting = member.value == ParamValue::kText ? FindConfigSetting(member.setting) : nullptr;
   if (!setting) return "has no place in the settings";
@@ -65,6 +65,8 @@ const char* SettingsTextProblem(const ParamMember& member, std::string_view text
   }
   return nullptr;
 }
+
+}  // namespace
 
 CheckedCommand CheckCommand(std::string_view body) {
   if (body.size() > kMaxRequestBody) return Refuse(413, "the request is too long");

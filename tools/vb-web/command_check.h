@@ -12,12 +12,6 @@ constexpr size_t kMaxCommandText = 511;
 // A request body may carry blanks the compact text drops, but not much more.
 constexpr size_t kMaxRequestBody = 2048;
 
-struct ParamMember;
-
-// Why a text member of an "updateparam" row cannot be stored as given (the box
-// would cut, change or refuse it), or nullptr when it can.
-const char* SettingsTextProblem(const ParamMember& member, std::string_view text);
-
 struct CheckedCommand {
   int status = 400;      // 200 when accepted, else the HTTP status to answer
   std::string error;     // for the page, when refused
