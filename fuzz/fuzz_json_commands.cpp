@@ -23,6 +23,7 @@
 #include "platform/shell.h"
 #include "records/link_state.h"
 #include "records/motion_intent.h"
+#include "records/param_schema.h"
 #include "records/usb_peer.h"
 
 namespace {
@@ -37,9 +38,9 @@ bool EndsTheProcess(const std::string& text) {
   if (root == nullptr) return false;
   bool ends = false;
   if (cJSON_IsObject(root)) {
-    ends = Is(root, "cmd", "restart") ||
-           (Is(root, "cmd", "updateparam") &&
-            (Is(root, "name", "device_mode") || Is(root, "name", "coop_mode") || Is(root, "name", "ctrl_enabled")));
+    const char* name = cJSON_GetStringValue(cJSON_GetObjectItem(root, "name"));
+    const ParamRow* row = Is(root, "cmd", "updateparam") && name ? FindParamRow(name) : nullptr;
+    ends = Is(root, "cmd", "restart") || (row && row->exit_code != 0);
   }
   cJSON_Delete(root);
   return ends;

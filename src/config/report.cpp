@@ -13,6 +13,7 @@
 #include "common/json_text.h"
 #include "common/wire.h"
 #include "records/config_schema.h"
+#include "records/param_schema.h"
 #include "records/viewer_protocol.h"
 
 namespace {
@@ -25,12 +26,6 @@ std::string_view FieldText(const SharedConfig& config, const ConfigSetting& sett
 int FieldNumber(const SharedConfig& config, const ConfigSetting& setting) {
   const uint8_t* field = reinterpret_cast<const uint8_t*>(&config) + setting.offset;
   return setting.size == 1 ? *field : static_cast<int32_t>(GetU32(field));
-}
-
-int IfaceSelector(std::string_view iface) {
-  if (iface == "wlan0") return 2;
-  if (iface == "wifi0") return 1;
-  return 0;
 }
 
 bool IsReportedAsText(const ConfigSetting& setting) {
@@ -72,7 +67,7 @@ std::string Compose(const SharedConfig& c, const ReportParts& parts) {
       // Appended piece by piece: g++ 12 at -O3 mistakes a prefixing insert
       // for an overlapping copy (-Wrestrict).
       r += "\"";
-      r += Number(IfaceSelector(FieldText(c, *member)));
+      r += InterfaceSelectorOf(FieldText(c, *member));
       r += "\"";
     } else {
       r += Number(FieldNumber(c, *member));

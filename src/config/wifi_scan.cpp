@@ -8,6 +8,7 @@
 
 #include "common/json_text.h"
 #include "platform/shell.h"
+#include "records/param_schema.h"
 #include "records/viewer_protocol.h"
 #include "senders/viewer_sender.h"
 
@@ -49,9 +50,8 @@ std::string BuildWifiScanReply(const char* selector, const std::vector<std::stri
 
 void ScanWifi(const char* selector) {
   if (std::strcmp(selector, "0") == 0) return;
-  const char* iface = "";
-  if (std::strcmp(selector, "1") == 0) iface = "wifi0";
-  if (std::strcmp(selector, "2") == 0) iface = "wlan0";
+  const char* stored = StoredForWord(kInterfaceSelectors, selector);
+  const char* iface = stored != nullptr ? stored : "";
   fprintf(stderr, "scan Wi-Fi on %s\n", iface);
 
   std::vector<std::string> ssids;

@@ -3,7 +3,8 @@ vb-web in the sandbox, the page driven in headless Chromium through Selenium.
 The page shows the camera's moving attitude and its recording, a click on
 "Record" reaches the camera as the record frame, a held control moves the
 gimbal until let go, a settings change lands in the saved file (a password
-left empty is kept), and requests the box must not act on change nothing.
+left empty is kept, a form saved in part says which rows were saved), and
+requests the box must not act on change nothing.
 Only the box's own names are served, no answer holds a password, and neither
 event streams nor slow clients shut the page out.
 
@@ -34,7 +35,7 @@ from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
-from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+from selenium.webdriver.support.ui import Select, WebDriverWait  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
@@ -254,11 +255,38 @@ def test_settings_change_lands_in_the_saved_file(sb):
                   "password field: %r" % psk.get_attribute("placeholder"))
         ssid.clear()
         ssid.send_keys("Box")
+        # The band picker offers the box's words; the box stores "2.4" as 2.
+        band = Select(click(driver, "[data-key=ap_mode]"))
+        offered = [(o.get_attribute("value"), o.text) for o in band.options]
+        sb.expect(offered == [("0", "Not set"), ("2", "2.4 GHz"), ("5", "5 GHz")], "band picker: %r" % offered)
+        band.select_by_visible_text("2.4 GHz")
         click(driver, "[data-testid=save-wifi]")
         WebDriverWait(driver, 20).until(lambda d: d.find_element(By.CSS_SELECTOR, "#wifi-form .answer").text.startswith("Saved"))
         data = si.read_bytes(BOOT_FILE)
         sb.expect(all(line in data for line in (b'ap_ssid="Box"', b'wifi_psk="lan-secret-1"', b'ap_psk="ap-secret-2"')),
                   "the saved file lost a password: %r" % data)
+        sb.expect(b"\r\nap_mode=2\r\n" in data, "the band was not saved: %r" % data)
+
+        # A form whose later row the box refuses (the page's own checks gone, as
+        # when it could not load them): the rows before it are saved and named.
+        click(driver, "#rc-group summary")
+        driver.execute_script("limits = []")
+        click(driver, "[data-key=rcin_en]")
+        rc_map = click(driver, "[data-key=rcin_map]")
+        rc_map.clear()
+        rc_map.send_keys("pan," * 50)
+        speed = click(driver, "[data-key=rcin_pan]")
+        speed.clear()
+        speed.send_keys("40")
+        click(driver, "#rc-form button[type=submit]")
+        answer = "#rc-form .answer"
+        WebDriverWait(driver, 20).until(lambda d: d.find_element(By.CSS_SELECTOR, answer).text.startswith("Saved: "))
+        text = driver.find_element(By.CSS_SELECTOR, answer).text
+        sb.expect(text == "Saved: RC control. Not saved: Channel map (the RC channel map is too long); "
+                          "not sent: Pan speed %, Tilt speed %, Dutch speed %.", "answer: %r" % text)
+        data = si.read_bytes(BOOT_FILE)
+        sb.expect(b"\r\nrc_input_enabled=1\r\n" in data and b"pan,pan" not in data, "saved: %r" % data[-900:])
+        sb.expect(rc_map.get_attribute("value") == "pan," * 50, "the map not saved left the form")
 
 
 def test_bad_requests_get_clear_errors_and_change_nothing(sb):

@@ -9,19 +9,9 @@
 #include "common/json_text.h"
 #include "json_document.h"
 #include "records/config_schema.h"
+#include "records/param_schema.h"
 
 namespace {
-
-constexpr SettingsText kSettingsTexts[] = {
-    {"updateparam", "wifi", "value5", "wifi_ssid", "network SSID", false},
-    {"updateparam", "wifi", "value6", "wifi_psk", "network password", true},
-    {"updateparam", "wifi", "value8", "ap_ssid", "access point SSID", false},
-    {"updateparam", "wifi", "value9", "ap_psk", "access point password", true},
-    {"updateparam", "wifi", "value12", "ap_country", "access point country", false},
-    {"updateparam", "rcin_mode", "value", "rc_input_mode", "RC1 mode", false},
-    {"updateparam", "rcin_mode", "value2", "rc2_input_mode", "RC2 mode", false},
-    {"updateparam", "rcin_map", "value", "rc_input_map", "RC channel map", false},
-};
 
 constexpr size_t kMinPassphrase = 8;
 
@@ -54,20 +44,15 @@ CheckedCommand Refuse(int status, std::string error) {
   return c;
 }
 
-}  // namespace
-
-const SettingsText* SettingsTexts(size_t* count) {
-  if (count) *count = sizeof kSettingsTexts / sizeof kSettingsTexts[0];
-  return kSettingsTexts;
-}
-
-const char* SettingsTextProblem(const SettingsText& text_rule, std::string_view text) {
-  const ConfigSetting* setting = FindConfigSetting(text_rule.setting);
+// Why a text member of an "updateparam" row cannot be stored as given (the box
+// would cut, change or refuse it), or nullptr when it can.
+const char* SettingsTextProblem(const ParamMember& member, std::string_view text) {
+  const ConfigSetting* setting = member.value == ParamValue::kText ? FindConfigSetting(member.setting) : nullptr;
   if (!setting) return "has no place in the settings";
   if (text.empty()) return nullptr;  // clears the setting (an empty map stands for no channels)
   if (text.size() > setting->limit.max) return "is too long";
   if (HasControlCharacter(text)) return "holds a control character";
-  if (text_rule.passphrase) {
+  if (member.passphrase) {
     if (text.size() < kMinPassphrase) return "is too short";
     for (unsigned char c : text) {
       if (c > 0x7E) return "may hold only printable ASCII characters";
@@ -80,6 +65,8 @@ const char* SettingsTextProblem(const SettingsText& text_rule, std::string_view 
   }
   return nullptr;
 }
+
+}  // namespace
 
 CheckedCommand CheckCommand(std::string_view body) {
   if (body.size() > kMaxRequestBody) return Refuse(413, "the request is too long");
@@ -109,11 +96,12 @@ CheckedCommand CheckCommand(std::string_view body) {
   if (cmd[0] == '\0') return Refuse(400, "the command has no \"cmd\"");
   const char* name = MemberText(root.get(), "name");
   bool keeps_password = false;
-  for (const SettingsText& rule : kSettingsTexts) {
-    if (std::strcmp(cmd, rule.cmd) != 0 || std::strcmp(name, rule.name) != 0) continue;
-    if (rule.passphrase && !cJSON_GetObjectItem(root.get(), rule.member)) keeps_password = true;
-    if (const char* problem = SettingsTextProblem(rule, MemberText(root.get(), rule.member))) {
-      return Refuse(400, std::string("the ") + rule.label + " " + problem);
+  const ParamRow* row = std::strcmp(cmd, "updateparam") == 0 ? FindParamRow(name) : nullptr;
+  for (const ParamMember& member : row ? MembersOf(*row) : std::span<const ParamMember>()) {
+    if (member.value != ParamValue::kText) continue;
+    if (member.passphrase && !cJSON_GetObjectItem(root.get(), member.member)) keeps_password = true;
+    if (const char* problem = SettingsTextProblem(member, MemberText(root.get(), member.member))) {
+      return Refuse(400, std::string("the ") + member.label + " " + problem);
     }
   }
 
@@ -130,22 +118,22 @@ CheckedCommand CheckCommand(std::string_view body) {
 
 std::string SettingsTextsJson() {
   std::string out = "[";
-  for (const SettingsText& rule : kSettingsTexts) {
-    const ConfigSetting* setting = FindConfigSetting(rule.setting);
-    if (!setting) continue;
-    if (out.size() > 1) out += ',';
-    out += "{\"cmd\":\"";
-    AppendJsonEscaped(&out, rule.cmd);
-    out += "\",\"name\":\"";
-    AppendJsonEscaped(&out, rule.name);
-    out += "\",\"member\":\"";
-    AppendJsonEscaped(&out, rule.member);
-    out += "\",\"label\":\"";
-    AppendJsonEscaped(&out, rule.label);
-    out += "\",\"min\":" + std::to_string(rule.passphrase ? kMinPassphrase : 0);
-    out += ",\"max\":" + std::to_string(setting->limit.max);
-    out += std::string(",\"quoted\":") + (setting->rule == ConfigRule::kQuotedText ? "true" : "false");
-    out += std::string(",\"printable\":") + (rule.passphrase ? "true" : "false") + "}";
+  for (const ParamRow& row : kParamRows) {
+    for (const ParamMember& member : MembersOf(row)) {
+      if (member.value != ParamValue::kText) continue;
+      const ConfigSetting& setting = *FindConfigSetting(member.setting);
+      if (out.size() > 1) out += ',';
+      out += "{\"cmd\":\"updateparam\",\"name\":\"";
+      AppendJsonEscaped(&out, row.name);
+      out += "\",\"member\":\"";
+      AppendJsonEscaped(&out, member.member);
+      out += "\",\"label\":\"";
+      AppendJsonEscaped(&out, member.label);
+      out += "\",\"min\":" + std::to_string(member.passphrase ? kMinPassphrase : 0);
+      out += ",\"max\":" + std::to_string(setting.limit.max);
+      out += std::string(",\"quoted\":") + (setting.rule == ConfigRule::kQuotedText ? "true" : "false");
+      out += std::string(",\"printable\":") + (member.passphrase ? "true" : "false") + "}";
+    }
   }
   return out + "]";
 }

@@ -12,24 +12,6 @@ constexpr size_t kMaxCommandText = 511;
 // A request body may carry blanks the compact text drops, but not much more.
 constexpr size_t kMaxRequestBody = 2048;
 
-// A text of a command that the box stores in its settings file: where it goes
-// in the configuration schema, whose limits and file rules it must meet.
-struct SettingsText {
-  const char* cmd;         // "updateparam"
-  const char* name;        // its "name" member
-  const char* member;      // the member holding the text
-  const char* setting;     // the key of the setting in the schema
-  const char* label;       // for error messages and the page
-  bool passphrase;         // a WPA passphrase: empty, or 8 to 63 printable ASCII characters
-};
-
-// Every settings text the page can send.
-const SettingsText* SettingsTexts(size_t* count);
-
-// Why the text cannot be stored as given (the box would cut, change or
-// refuse it), or nullptr when it can.
-const char* SettingsTextProblem(const SettingsText& text_rule, std::string_view text);
-
 struct CheckedCommand {
   int status = 400;      // 200 when accepted, else the HTTP status to answer
   std::string error;     // for the page, when refused

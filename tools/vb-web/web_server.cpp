@@ -14,6 +14,7 @@
 #include "host_names.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
+#include "param_rows.h"
 #include "platform/connected_networks.h"
 #include "report_passwords.h"
 #include "state_json.h"
@@ -417,7 +418,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
 int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method) {
   const StaticFile* file = parts_.files ? parts_.files->Find(path) : nullptr;
   const bool api = path == "/events" || path == "/api/state" || path == "/api/limits" || path == "/api/config" ||
-                   path == "/api/choices";
+                   path == "/api/choices" || path == "/api/params";
   if (PostRoute(path)) return AnswerNotAllowed(connection, "POST");
   if (!api && !file) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
   if (method != "GET" && method != "HEAD") return AnswerNotAllowed(connection, "GET, HEAD");
@@ -432,6 +433,7 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
   if (path == "/api/state") return AnswerJson(connection, MHD_HTTP_OK, StateJson());
   if (path == "/api/limits") return AnswerJson(connection, MHD_HTTP_OK, SettingsTextsJson());
   if (path == "/api/choices") return AnswerJson(connection, MHD_HTTP_OK, CameraChoicesJson());
+  if (path == "/api/params") return AnswerJson(connection, MHD_HTTP_OK, ParamRowsJson());
   if (path == "/api/config") {
     const std::string report = parts_.viewer ? parts_.viewer->Report() : std::string();
     if (report.empty()) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "the box has sent no report yet");

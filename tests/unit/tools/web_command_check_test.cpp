@@ -1,10 +1,24 @@
 // What vb-web lets through to the box's mailbox, and in what form.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "../../../tools/vb-web/camera_choices.h"
 #include "../../../tools/vb-web/command_check.h"
+#include "../../../tools/vb-web/json_document.h"
+#include "../../../tools/vb-web/param_rows.h"
+#include "config/app_command.h"
+#include "config/param_updates.h"
+#include "config/report.h"
+#include "config/writer.h"
+#include "platform/clock.h"
+#include "platform/shell.h"
+#include "records/reset.h"
+#include "records/shared_config.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 
@@ -108,6 +122,76 @@ TEST(WebCommandCheck, ThePagesChoicesAreTheCameraTablesAsTheBoxReadsThem) {
                            "\"16.0\"]", "\"ev\":[\"-3.0\",\"-2.7\",", "\"-0.3\",\"0.0\",\"0.3\"", "\"3.0\"]}"}) {
     EXPECT_NE(choices.find(part), std::string::npos) << part << " in " << choices;
   }
+}
+
+// Each row the page gets, sent as the page sends it with a value of its own
+// for every member, passes vb-web's check and changes in the daemon the report
+// keys the row names, each to the value the page then expects to read there.
+TEST(WebCommandCheck, EachRowThePageGetsChangesTheReportKeysItNames) {
+  char folder[] = "/tmp/vb-webrows-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string boot = std::string(folder) + "/vantagebridge-cable.conf";
+  SetBootConfigPathForTest(boot.c_str());
+  SkipSleepsForFuzzing(true);
+  const JsonPtr rows(cJSON_Parse(ParamRowsJson().c_str()));
+  ASSERT_TRUE(cJSON_IsArray(rows.get()));
+  int tried = 0;
+  const cJSON* row = nullptr;
+  cJSON_ArrayForEach(row, rows.get()) {
+    const std::string name = cJSON_GetStringValue(cJSON_GetObjectItem(row, "name"));
+    JsonPtr command(cJSON_CreateObject());
+    cJSON_AddStringToObject(command.get(), "cmd", "updateparam");
+    cJSON_AddStringToObject(command.get(), "name", name.c_str());
+    std::vector<std::pair<std::string, std::string>> wanted;  // report key, value
+    int index = 0;
+    const cJSON* member = nullptr;
+    cJSON_ArrayForEach(member, cJSON_GetObjectItem(row, "members")) {
+      const std::string kind = cJSON_GetStringValue(cJSON_GetObjectItem(member, "kind"));
+      const char* key = cJSON_GetStringValue(cJSON_GetObjectItem(member, "key"));
+      const cJSON* choices = cJSON_GetObjectItem(member, "choices");
+      std::string text = std::to_string(++index);
+      std::string shown = text;
+      if (kind == "truth") {
+        text = "true";
+        shown = "1";
+      } else if (kind == "text") {
+        text = shown = (cJSON_IsTrue(cJSON_GetObjectItem(member, "password")) ? "password" : "t") + text;
+      } else if (kind == "choice") {
+        // Never the first choice (an empty interface, as the reset record has); neighbours differ.
+        const int count = cJSON_GetArraySize(choices);
+        const cJSON* choice = cJSON_GetArrayItem(choices, count > 1 ? 1 + index % (count - 1) : 0);
+        text = cJSON_GetStringValue(cJSON_GetObjectItem(choice, "word"));
+        shown = cJSON_GetStringValue(cJSON_GetObjectItem(choice, "reported"));
+      }
+      cJSON_AddStringToObject(command.get(), cJSON_GetStringValue(cJSON_GetObjectItem(member, "member")), text.c_str());
+      if (key) wanted.emplace_back(key, shown);
+      else EXPECT_EQ(kind, "argument") << name;
+    }
+    if (wanted.empty()) continue;  // no setting the page shows
+    ASSERT_EQ(wanted.size(), static_cast<size_t>(index)) << name << ": the page sends a row whole or not at all";
+    const std::string text = CompactJson(command.get());
+    const CheckedCommand checked = CheckCommand(text);
+    ASSERT_EQ(checked.status, 200) << text << ": " << checked.error;
+
+    ResetRecords();
+    ApplyParameterUpdate(ReadAppCommand(command.get()));
+    char out[kMaxDataPayload + 1];
+    ASSERT_GT(FormatConfigReport(SnapshotSharedConfig(), {}, out, sizeof out), 0);
+    const JsonPtr report(cJSON_Parse(out));
+    for (const auto& [key, value] : wanted) {
+      const cJSON* item = cJSON_GetObjectItemCaseSensitive(report.get(), key.c_str());
+      const std::string reported = cJSON_IsNumber(item) ? std::to_string(item->valueint)
+                                   : cJSON_IsString(item) ? item->valuestring : "(none)";
+      EXPECT_EQ(reported, value) << text << " for " << key;
+    }
+    ++tried;
+  }
+  EXPECT_EQ(tried, cJSON_GetArraySize(rows.get()) - 1) << "every row but the HDMI mode, which stores nothing";
+  ShellTakeLog();
+  SkipSleepsForFuzzing(false);
+  SetBootConfigPathForTest(nullptr);
+  unlink(boot.c_str());
+  rmdir(folder);
 }
 
 }  // namespace

@@ -223,6 +223,7 @@ TEST_F(WebServerTest, EachKindOfRequestGetsItsAnswer) {
       {Get("/../index.html"), 404, "no such page"},
       {Get("/api/limits"), 200, "\"label\":\"network SSID\""},
       {Get("/api/choices"), 200, "\"shutter\":[{\"name\":\"30s\""},
+      {Get("/api/params"), 200, "{\"member\":\"value10\",\"kind\":\"choice\",\"key\":\"ap_mode\",\"choices\":[{\"word\":\"2.4\",\"reported\":\"2\""},
       {Get("/api/command"), 405, "Allow: POST"},
       {Get("/api/state", "DELETE"), 405, "Allow: GET, HEAD"},
       {Post(R"({"cmd":"iso"})", "", "text/plain"), 415, "application/json"},

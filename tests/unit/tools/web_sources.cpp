@@ -11,6 +11,7 @@
 #include "../../../tools/vb-web/health_metrics.cpp"
 #include "../../../tools/vb-web/hud_mapping.cpp"
 #include "../../../tools/vb-web/mailbox_queue.cpp"
+#include "../../../tools/vb-web/param_rows.cpp"
 #include "../../../tools/vb-web/report_passwords.cpp"
 #include "../../../tools/vb-web/state_json.cpp"
 #include "../../../tools/vb-web/static_files.cpp"

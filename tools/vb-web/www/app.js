@@ -275,38 +275,11 @@ function wireHolds() {
 
 // ---- settings -------------------------------------------------------------
 
-// Each row is one "updateparam": its name, and the report keys whose values go
-// as value, value2, value3 (or, for "wifi", as the members named).
-const SETTINGS = {
-  wifi: [{ name: 'wifi', members: {
-    value4: 'lan_iface', value5: 'lan_ssid', value6: 'lan_psk', value7: 'ap_iface', value8: 'ap_ssid',
-    value9: 'ap_psk', value10: 'ap_mode', value11: 'ap_channel', value12: 'ap_country' } }],
-  rc: [
-    { name: 'rcin_enabled', keys: ['rcin_en'] },
-    { name: 'rcin_mode', keys: ['rcin_mode', 'rcin2_mode'] },
-    { name: 'rcin_map', keys: ['rcin_map'] },
-    { name: 'rcin_speed', keys: ['rcin_pan', 'rcin_tilt', 'rcin_dutch'] },
-    { name: 'rcin_pan_inv', keys: ['rcin_paninv'] },
-    { name: 'rcin_tilt_inv', keys: ['rcin_tiltinv'] },
-    { name: 'rcin_dutch_inv', keys: ['rcin_dutchinv'] },
-    { name: 'rcin_exp', keys: ['rcin_exp'] },
-    { name: 'rcin_abs', keys: ['rcin_abs'] },
-  ],
-  display: [
-    { name: 'osd_enabled', keys: ['osd_en'] },
-    { name: 'hud_enabled', keys: ['hud_en'] },
-    { name: 'fa_enabled', keys: ['fa_en'] },
-    { name: 'internal_camera_enabled', keys: ['ic_en'] },
-    { name: 'internal_camera_fullscreen', keys: ['ic_fs'] },
-    { name: 'hdmi_enabled', keys: ['hdmistate'] },
-    { name: 'video_hflip', keys: ['v_hf'] },
-    { name: 'video_vflip', keys: ['v_vf'] },
-    { name: 'video_fix', keys: ['v_f'] },
-    { name: 'disable_video_stream', keys: ['v_dis'] },
-    { name: 'osd_borders', keys: ['osdbrdw', 'osdbrdh'] },
-    { name: 'osd_offset', keys: ['osdtof', 'osdbof'] },
-  ],
-};
+// The box's "updateparam" rows (from /api/params): each a command name and
+// its members, each member with the report key of the setting it changes.
+let rows = [];
+// The report keys of the passwords, which the page never learns.
+let passwordKeys = new Set();
 
 let report = null;
 let limits = [];
@@ -315,7 +288,7 @@ function inputsOf(form) { return [...form.querySelectorAll('[data-key]')]; }
 
 // The page never learns a password: the report only says whether one is set.
 // An empty field keeps it; "No password" clears it.
-function isPassword(key) { return key.endsWith('_psk'); }
+function isPassword(key) { return passwordKeys.has(key); }
 function clearsPassword(form, key) {
   const box = form.querySelector('[data-clears="' + key + '"]');
   return Boolean(box && box.checked);
@@ -370,6 +343,20 @@ function showReport(r, saved) {
   if (state) showState(state);
 }
 
+// The pickers of settings with choices offer the box's words, each under the
+// value the report shows for it.
+function fillChoices() {
+  for (const member of rows.flatMap((row) => row.members)) {
+    for (const select of document.querySelectorAll('select[data-key="' + member.key + '"]')) {
+      for (const choice of member.choices || []) {
+        for (const option of [...select.options]) if (option.value === choice.reported) option.remove();
+        select.add(new Option(choice.label, choice.reported));
+      }
+    }
+  }
+  if (report) showReport(report, null);
+}
+
 function utf8Length(text) { return new TextEncoder().encode(text).length; }
 
 // The same rules the server applies to texts that go into the settings file.
@@ -399,9 +386,35 @@ function markProblem(input, text) {
   input.closest('.field').append(p);
 }
 
-// The commands for the changed rows of a form, or null when an input is refused.
+// The rows a form sends: those whose every member has a field in the form,
+// less a row whose fields a longer such row sends as well (a single RC speed
+// beside all three).
+function rowsOf(form) {
+  const keys = new Set(inputsOf(form).map((input) => input.dataset.key));
+  const fit = rows.filter((row) => row.members.length > 0 && row.members.every((m) => keys.has(m.key)));
+  const covers = (a, b) => b.members.every((m) => a.members.some((n) => n.key === m.key));
+  return fit.filter((row, i) => !fit.some((other, j) => other !== row && covers(other, row) &&
+    (other.members.length > row.members.length || (other.members.length === row.members.length && j < i))));
+}
+
+// The word a member's command takes for a value as the report shows it
+// (the access point's band "2" is sent as "2.4").
+function commandWord(member, value) {
+  const choice = (member.choices || []).find((c) => c.reported === value);
+  return choice ? choice.word : value;
+}
+
+// A row's fields, as the form names them, for the answer line.
+function rowLabel(form, row) {
+  return row.members.map((m) => {
+    const span = form.querySelector('[data-key="' + m.key + '"]').closest('label').querySelector('span');
+    return span ? span.firstChild.textContent.trim() : m.key;
+  }).join(', ');
+}
+
+// The commands for the changed rows of a form ({command, label} each), or
+// null when an input is refused.
 function buildCommands(form) {
-  const group = form.dataset.group;
   const byKey = {};
   for (const input of inputsOf(form)) byKey[input.dataset.key] = input;
   clearProblems(form);
@@ -416,25 +429,25 @@ function buildCommands(form) {
     }
   }
   const commands = [];
-  for (const row of SETTINGS[group]) {
-    const members = row.members || Object.fromEntries(row.keys.map((k, i) => [i ? 'value' + (i + 1) : 'value', k]));
-    const keys = Object.values(members);
+  for (const row of rowsOf(form)) {
+    const keys = row.members.map((m) => m.key);
     if (!keys.some((k) => inputValue(byKey[k]) !== reportValue(k) || clearsPassword(form, k))) continue;
     const command = { cmd: 'updateparam', name: row.name };
-    for (const [member, key] of Object.entries(members)) {
+    for (const member of row.members) {
+      const key = member.key;
       let value = inputValue(byKey[key]);
-      if (isPassword(key) && clearsPassword(form, key)) value = '';
-      else if (isPassword(key) && value === '') continue;  // left out: kept
-      if (key === 'ap_mode') value = value === '2' ? '2.4' : value;
-      command[member] = value;
-      const rule = limits.find((l) => l.cmd === 'updateparam' && l.name === row.name && l.member === member);
+      if (member.password && clearsPassword(form, key)) value = '';
+      else if (member.password && value === '') continue;  // left out: kept
+      value = commandWord(member, value);
+      command[member.member] = value;
+      const rule = limits.find((l) => l.cmd === 'updateparam' && l.name === row.name && l.member === member.member);
       const problem = rule && textProblem(rule, value);
       if (problem) {
         markProblem(byKey[key], 'The ' + rule.label + ' ' + problem + '.');
         refused = true;
       }
     }
-    commands.push(command);
+    commands.push({ command, label: rowLabel(form, row) });
   }
   return refused ? null : commands;
 }
@@ -470,16 +483,31 @@ async function saveForm(form) {
     else if (input.value !== '' || clearsPassword(form, key)) wanted[key + '_set'] = input.value !== '' ? 'true' : 'false';
   }
   let last = null;
-  for (const command of commands) {
-    answerLine.textContent = 'Saving ' + command.name + '…';
+  let saved = 0;
+  let savedReport = null;
+  for (const { command, label } of commands) {
+    answerLine.textContent = 'Saving ' + label + '…';
     answerLine.className = 'answer';
     last = await post(command);
     if (!last.ok) break;
+    saved += 1;
+    savedReport = last.report || savedReport;
   }
   button.removeAttribute('aria-busy');
   if (!last.ok) {
-    answerLine.textContent = 'Not saved: ' + last.error;
     answerLine.className = 'answer bad';
+    if (saved === 0) {
+      answerLine.textContent = 'Not saved: ' + last.error;
+      return;
+    }
+    // The rows before the refused one are saved: the box's report shows them,
+    // and the form keeps the values that were not saved, to send again.
+    const labels = (from, to) => commands.slice(from, to).map((c) => c.label).join('; ');
+    let text = 'Saved: ' + labels(0, saved) + '. Not saved: ' + labels(saved, saved + 1) + ' (' + last.error + ')';
+    if (saved + 1 < commands.length) text += '; not sent: ' + labels(saved + 1);
+    answerLine.textContent = text + '.';
+    form.dataset.edited = 'true';
+    if (savedReport) showReport(savedReport, null);
     return;
   }
   if (!last.report) {
@@ -522,7 +550,9 @@ function wireSettings() {
     });
   }
   $('show-passwords').addEventListener('change', (e) => {
-    for (const input of document.querySelectorAll('[data-key$="_psk"]')) input.type = e.target.checked ? 'text' : 'password';
+    for (const input of inputsOf(document)) {
+      if (isPassword(input.dataset.key)) input.type = e.target.checked ? 'text' : 'password';
+    }
   });
   $('reload-settings').addEventListener('click', (e) => requestReport(e.currentTarget));
 }
@@ -533,7 +563,10 @@ async function start() {
   wireSettings();
   connectEvents();
   try {
-    limits = await (await fetch('/api/limits')).json();
+    const tables = await Promise.all(['/api/params', '/api/limits'].map(async (path) => (await fetch(path)).json()));
+    [rows, limits] = tables;
+    passwordKeys = new Set(rows.flatMap((row) => row.members.filter((m) => m.password).map((m) => m.key)));
+    fillChoices();
     await loadChoices();
   } catch (e) {
     toast('Could not load the page\'s tables: ' + e, 'bad');
