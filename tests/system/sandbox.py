@@ -54,7 +54,7 @@ Helpers on the Sandbox object passed to each test:
     set_program_running(name, running)       what the pidof stub answers
     set_scan_output(text)                    what the iwlist stub prints
     wall_clock()                             a WallClock to start programs with
-    set_program_hangs(name, hangs)           whether the umount stub hangs
+    set_program_hangs(name, hangs)           whether the umount or iwlist stub hangs
     outside_host()                           a host outside the box's connected networks (below)
     stop(proc) / stop_all()
 
@@ -519,7 +519,7 @@ class Sandbox:
             os.unlink(marker)
 
     def set_program_hangs(self, name, hangs):
-        """Whether the stub of name (umount) hangs when run instead of returning."""
+        """Whether the stub of name (umount, iwlist) hangs when run instead of returning."""
         marker = os.path.join(STUB_DIR, "hang." + name)
         if hangs:
             open(marker, "w").close()
