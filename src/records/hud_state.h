@@ -85,7 +85,7 @@ struct __attribute__((packed)) HudState {
   uint8_t reserved_1488[80];
   uint8_t rc_suspended;                    // 1568
   uint8_t reserved_1569;
-  char command_mailbox[kCommandMailboxSize];  // 1570
+  char command_mailbox[kCommandMailboxSize];  // 1570: handshake in clients/mailbox.h
   uint8_t reserved_2082[297];
   uint8_t camera_status_flags;             // 2379
   uint8_t status_byte42;                   // 2380
