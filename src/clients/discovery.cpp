@@ -16,6 +16,7 @@
 #include "common/wire.h"
 #include "operations/motion.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/source_filter.h"
 #include "platform/udp_socket.h"
 #include "records/client_table.h"
@@ -95,13 +96,13 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   const uint16_t bound = BindUdpSocket(fd, address, port);
   if (bound == 0) {
-    fprintf(stderr, "discovery bind failed\n");
+    LogError("discovery bind failed\n");
     // Other threads already run: leave without tearing down what they use.
     fflush(nullptr);
     _Exit(100);
   }
   SetDiscoverySocket(fd);
-  if (!OpenViewerSockets(fd)) fprintf(stderr, "viewers share one send socket\n");
+  if (!OpenViewerSockets(fd)) LogWarning("viewers share one send socket\n");
   pthread_t thread;
   pthread_create(&thread, nullptr, RunViewerReceiver, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
   return bound;

@@ -17,6 +17,7 @@
 #include "common/shared_field.h"
 #include "common/wire.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/source_filter.h"
 #include "platform/udp_socket.h"
 #include "records/client_table.h"
@@ -111,7 +112,7 @@ void CheckVideoTimeoutAt(uint32_t now) {
   const LinkState* link = GetLinkState();
   if (static_cast<int32_t>(now - link->last_video_ms.load(std::memory_order_relaxed)) > 3000 &&
       link->video_flowing.load(std::memory_order_relaxed) == 1) {
-    fprintf(stderr, "video disconnected\n");
+    LogWarning("video disconnected\n");
     SetVideoFlags(0);
   }
   HudState* hud = GetHudState();

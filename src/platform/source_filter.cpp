@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/connected_networks.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ bool AcceptSource(SourceFilter* filter, const sockaddr_in& from) {
     filter->last_log_ms = now;
     char address[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
-    fprintf(stderr, "refused %s datagrams from %s: outside the connected networks\n", filter->what, address);
+    LogWarning("refused %s datagrams from %s: outside the connected networks\n", filter->what, address);
   }
   return false;
 }
