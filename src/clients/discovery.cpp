@@ -72,9 +72,19 @@ FixedFields CopyFixedFields(const uint8_t* payload, int length) {
   return f;
 }
 
+constexpr uint32_t kRefusalLogGapMs = 60000;
+
 void HandleConnect(const FixedFields& f, const char* address, uint32_t port) {
   const uint8_t data_only = f.bytes[1] == 1 ? 1 : 0;
-  if (AddClient(address, port, data_only) != 1) return;  // keep-alive, or table full
+  const int added = AddClient(address, port, data_only);
+  if (added == kClientAddressFull) {
+    static LogGap refusals;
+    if (LogGapPassed(&refusals, kRefusalLogGapMs)) {
+      LogWarning("viewer registrations from %s refused: %d viewers from one address at most\n", address,
+                 kMaxClientsPerAddress);
+    }
+  }
+  if (added != 1) return;  // keep-alive, refused, or table full
   fprintf(stderr, "client connected from %s:%d %s\n", address, static_cast<int>(port), data_only ? "(only data)" : " ");
   const uint8_t ack = kDatagramMagic;
   SendClientDatagram(&ack, 1, address, port);
