@@ -84,4 +84,36 @@ TEST(ConnectedNetworks, ANetworkAddedAfterTheFirstRefreshCounts) {
   EXPECT_EQ(failures, 0);
 }
 
+TEST(ConnectedNetworks, NetworkAndBroadcastAddressesAreNoPeersAndAPointToPointPeerIs) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+  int failures = InPrivateNetwork([]() {
+    if (Quiet("ip link set lo up") != 0 || Quiet("ip addr add 10.77.0.1/24 dev lo") != 0 ||
+        Quiet("ip addr add 10.80.0.1 peer 10.80.0.2 dev lo") != 0 ||
+        Quiet("ip addr add 10.81.0.1 peer 10.82.0.0/30 dev lo") != 0 ||
+        Quiet("ip addr add 10.83.0.1/31 dev lo") != 0) {
+      return 100;
+    }
+    const struct {
+      const char* address;
+      bool peer;
+    } rows[] = {
+        {"10.77.0.254", true},       {"10.77.0.0", false},  {"10.77.0.255", false},
+        {"127.0.0.0", false},        {"127.255.255.255", false},
+        {"10.80.0.2", true},         {"10.80.0.1", true},   {"10.80.0.3", false},  // a /32 peer, the box's end
+        {"10.82.0.1", true},         {"10.82.0.3", false},  {"10.81.0.2", false},  // a peer's network
+        {"10.83.0.0", true},         {"10.83.0.1", true},                          // a /31 pair
+    };
+    int failed = 0;
+    for (const auto& row : rows) {
+      if (IsInConnectedNetwork(Address(row.address)) != row.peer) {
+        fprintf(stderr, "%s: %s\n", row.address, row.peer ? "refused" : "accepted");
+        ++failed;
+      }
+    }
+    return failed;
+  });
+  ASSERT_NE(failures, 100) << "no private network namespace";
+  EXPECT_EQ(failures, 0);
+}
+
 }  // namespace
