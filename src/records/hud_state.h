@@ -257,7 +257,8 @@ static_assert(offsetof(HudState, tilt_rad) % 8 == 0 && offsetof(HudState, focus_
 static_assert(offsetof(HudState, timelapse_interval) % 2 == 0 && offsetof(HudState, timelapse_duration) % 2 == 0 &&
               offsetof(HudState, camera_data64_ms) % 4 == 0 && offsetof(HudState, rc_function_value) % 8 == 0);
 
-// Opens or creates "/hud_mem" and maps it; called once at start-up.
+// Opens or creates "/hud_mem" (the daemon's own: MapOwnedSharedMemory) and
+// maps it; called once at start-up.
 void MapHudState();
 
 // The mapped record. Before MapHudState (and in unit tests that never map the
