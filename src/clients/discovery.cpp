@@ -90,6 +90,13 @@ void HandleConnect(const FixedFields& f, const char* address, uint32_t port) {
   SendClientDatagram(&ack, 1, address, port);
 }
 
+// A registered viewer drives its motions until it goes; a sender that holds
+// no row would never be seen going, so its motions end unless repeated.
+MotionDriver SenderMotionDriver(const char* address, uint32_t port) {
+  const MotionDriver driver = ViewerMotionDriver(address, port);
+  return ClientRegistered(address, port) ? driver : LeasedMotionDriver(driver);
+}
+
 void HandleAttitude(const FixedFields& f) {
   float q[4];
   for (int i = 0; i < 4; ++i) q[i] = static_cast<float>(static_cast<float>(GetI16(f.bytes + 3 + 2 * i)) / 32767.0);
@@ -134,13 +141,13 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       ReleaseViewerMotion(address, port);
       break;
     case kMsgGimbalControl:
-      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), ViewerMotionDriver(address, port));
+      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), SenderMotionDriver(address, port));
       break;
     case kMsgAttitude:
       HandleAttitude(f);
       break;
     case kMsgJson:
-      PostJsonCommand(payload, length, ViewerMotionDriver(address, port));
+      PostJsonCommand(payload, length, SenderMotionDriver(address, port));
       break;
     default:
       break;

@@ -13,6 +13,7 @@
 #include "config/app_commands.h"
 #include "platform/clock.h"
 #include "records/hud_state.h"
+#include "records/motion_intent.h"
 #include "records/shared_config.h"
 #include "records/viewer_protocol.h"
 #include "senders/viewer_sender.h"
@@ -29,8 +30,9 @@ void ServeMailbox(HudState* hud) {
   const int length = TakeMailboxCommand(hud->command_mailbox, text);
   if (length == 0) return;
   HandleAppCommand(text, length);
-  // No viewer sent it: a motion it starts has no driver to leave.
-  DispatchCameraCommand(text, length, 0);
+  // No viewer sent it, and the page is never seen leaving: a motion it starts
+  // ends unless the page repeats it.
+  DispatchCameraCommand(text, length, kMailboxMotionDriver);
 }
 
 void SendRcChannelReport(const HudState* hud) {
