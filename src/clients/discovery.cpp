@@ -33,7 +33,7 @@ void* RunViewerReceiver(void* arg) {
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
   uint8_t datagram[kClientReceiveSize];
   uint8_t payload[kClientReceiveSize];
-  SourceFilter sources{"viewer"};
+  SourceFilter sources{"viewer", {}};
   for (;;) {
     std::memset(datagram, 0, sizeof datagram);
     sockaddr_in from{};
@@ -78,8 +78,8 @@ void HandleConnect(const FixedFields& f, const char* address, uint32_t port) {
   const uint8_t data_only = f.bytes[1] == 1 ? 1 : 0;
   const int added = AddClient(address, port, data_only);
   if (added == kClientAddressFull) {
-    static LogGap refusals;
-    if (LogGapPassed(&refusals, kRefusalLogGapMs)) {
+    static RateGate refusals;
+    if (RateGatePasses(&refusals, kRefusalLogGapMs)) {
       LogWarning("viewer registrations from %s refused: %d viewers from one address at most\n", address,
                  kMaxClientsPerAddress);
     }

@@ -52,7 +52,7 @@ void LogWarning(const char* format, ...) {
   va_end(arguments);
 }
 
-bool LogGapPassed(LogGap* gap, uint32_t gap_ms) {
+bool RateGatePasses(RateGate* gap, uint32_t gap_ms) {
   const uint32_t now = MillisecondClock();
   if (!gap->opened.exchange(true)) {
     gap->last_ms.store(now, std::memory_order_relaxed);

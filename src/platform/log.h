@@ -21,10 +21,10 @@ void UseJournalPriorities(bool on);
 void LogError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// For lines about a repeated event: true at most once per gap_ms (the first
-// call always), whichever thread asks.
-struct LogGap {
+// For lines about a repeated event (and other work done at most so often):
+// true at most once per gap_ms, the first call always, whichever thread asks.
+struct RateGate {
   std::atomic<bool> opened{false};
   std::atomic<uint32_t> last_ms{0};
 };
-bool LogGapPassed(LogGap* gap, uint32_t gap_ms);
+bool RateGatePasses(RateGate* gap, uint32_t gap_ms);

@@ -19,6 +19,7 @@
 #include "inputs/rc_loop.h"
 #include "media/ftp_listing.h"
 #include "operations/motion.h"
+#include "platform/arrival_interface.h"
 #include "platform/gpio.h"
 #include "platform/instance_lock.h"
 #include "platform/log.h"
@@ -104,6 +105,7 @@ void RunDaemon() {
   if (config->shield_enabled) StartShield();
 
   // Data-source start-up, then the two threads that serve what it set up.
+  LoadCameraInterface(kCameraInterfaceFile);
   StartDataSource();
   pthread_t mailbox;
   StartNamedThread(&mailbox, RunMailboxAndRcRelay, "mailbox");
