@@ -359,29 +359,29 @@ class PeerHost:
         return self.start([sys.executable, "-c", code] + [str(a) for a in args], name=self._prefix + "python")
 
 
-def _make_camera_link():
+def _make_veth_pair(netns, box_end, box_cidr, far_end, far_cidrs):
+    """A network namespace joined to the sandbox by a veth pair, both ends up."""
     ip = _ip()
-    inside = [ip, "-n", CAMERA_NETNS]
-    _run([ip, "netns", "add", CAMERA_NETNS])
-    _run([ip, "link", "add", CAMERA_LINK, "type", "veth", "peer", "name", CAMERA_VETH, "netns", CAMERA_NETNS])
-    _run([ip, "addr", "add", CAMERA_LINK_BOX_ADDRESS + "/24", "dev", CAMERA_LINK])
-    _run([ip, "link", "set", CAMERA_LINK, "up"])
+    inside = [ip, "-n", netns]
+    _run([ip, "netns", "add", netns])
+    _run([ip, "link", "add", box_end, "type", "veth", "peer", "name", far_end, "netns", netns])
+    _run([ip, "addr", "add", box_cidr, "dev", box_end])
+    _run([ip, "link", "set", box_end, "up"])
     _run(inside + ["link", "set", "lo", "up"])
-    _run(inside + ["addr", "add", CAMERA_ADDRESS + "/24", "dev", CAMERA_VETH])
-    _run(inside + ["link", "set", CAMERA_VETH, "up"])
+    for cidr in far_cidrs:
+        _run(inside + ["addr", "add", cidr, "dev", far_end])
+    _run(inside + ["link", "set", far_end, "up"])
+    return ip, inside
+
+
+def _make_camera_link():
+    _make_veth_pair(CAMERA_NETNS, CAMERA_LINK, CAMERA_LINK_BOX_ADDRESS + "/24", CAMERA_VETH,
+                    [CAMERA_ADDRESS + "/24"])
 
 
 def _make_outside_host():
-    ip = _ip()
-    inside = [ip, "-n", OUTSIDE_NETNS]
-    _run([ip, "netns", "add", OUTSIDE_NETNS])
-    _run([ip, "link", "add", BOX_VETH, "type", "veth", "peer", "name", OUTSIDE_VETH, "netns", OUTSIDE_NETNS])
-    _run([ip, "addr", "add", BOX_VETH_ADDRESS + "/30", "dev", BOX_VETH])
-    _run([ip, "link", "set", BOX_VETH, "up"])
-    _run(inside + ["link", "set", "lo", "up"])
-    _run(inside + ["addr", "add", OUTSIDE_PEER_ADDRESS + "/30", "dev", OUTSIDE_VETH])
-    _run(inside + ["addr", "add", OUTSIDE_ADDRESS + "/32", "dev", OUTSIDE_VETH])
-    _run(inside + ["link", "set", OUTSIDE_VETH, "up"])
+    ip, inside = _make_veth_pair(OUTSIDE_NETNS, BOX_VETH, BOX_VETH_ADDRESS + "/30", OUTSIDE_VETH,
+                                 [OUTSIDE_PEER_ADDRESS + "/30", OUTSIDE_ADDRESS + "/32"])
     # Its own datagrams leave from the routed address unless a program binds another.
     _run(inside + ["route", "replace", "10.99.0.0/30", "dev", OUTSIDE_VETH, "src", OUTSIDE_ADDRESS])
     _run([ip, "route", "add", "198.51.100.0/24", "via", OUTSIDE_PEER_ADDRESS, "dev", BOX_VETH])
