@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "loopback.h"
 #include "platform/arrival_interface.h"
 #include "platform/connected_networks.h"
 #include "platform/source_filter.h"
@@ -125,15 +126,10 @@ TEST(ConnectedNetworks, NetworkAndBroadcastAddressesAreNoPeersAndAPointToPointPe
 TEST(CameraSources, OnlyWhatArrivesOnTheCameraLinkIsTheCamera) {
   const int lo = static_cast<int>(if_nametoindex("lo"));
   ASSERT_GT(lo, 0);
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof local;
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length), 0);
+  uint16_t port = 0;
+  const int fd = OpenLoopbackUdp(&port);
   ReportArrivalInterface(fd);
-  ASSERT_EQ(sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&local), sizeof local), 1);
+  SendTo(fd, port, "x", 1);
   char byte = 0;
   iovec data{&byte, 1};
   alignas(cmsghdr) char control[kArrivalControlSize];
