@@ -103,6 +103,22 @@ void AddAddress(Network* table, int* count, const nlmsghdr* message) {
   AddNetwork(table, count, address, netmask);
 }
 
+// Walks one datagram of the dump's reply: 1 at its end (NLMSG_DONE), -1 on
+// an error, 0 when more is to come.
+int TakeReplyMessages(const char* buffer, size_t received, Network* table, int* count) {
+  size_t at = 0;
+  // NLMSG_OK's own tests, without its mixed-sign comparison.
+  while (at + sizeof(nlmsghdr) <= received) {
+    const auto* m = reinterpret_cast<const nlmsghdr*>(buffer + at);
+    if (m->nlmsg_len < sizeof(nlmsghdr) || m->nlmsg_len > received - at) return -1;
+    if (m->nlmsg_type == NLMSG_DONE) return 1;
+    if (m->nlmsg_type == NLMSG_ERROR) return -1;
+    if (m->nlmsg_type == RTM_NEWADDR) AddAddress(table, count, m);
+    at += NLMSG_ALIGN(m->nlmsg_len);
+  }
+  return 0;
+}
+
 // Asks the kernel for every IPv4 address (the dump getifaddrs makes, which
 // loses the peer of a point-to-point address). False when the answer could
 // not be read whole: the table then stays as it was.
@@ -123,23 +139,13 @@ bool DumpAddresses(Network* table, int* count) {
   bool complete = false;
   if (send(fd, &request, sizeof request, 0) == static_cast<ssize_t>(sizeof request)) {
     alignas(nlmsghdr) char buffer[16384];
-    for (bool reading = true; reading;) {
-      ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    for (;;) {
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      int left = static_cast<int>(n);
-      for (auto* m = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(m, left); m = NLMSG_NEXT(m, left)) {
-        if (m->nlmsg_type == NLMSG_DONE) {
-          complete = true;
-          reading = false;
-          break;
-        }
-        if (m->nlmsg_type == NLMSG_ERROR) {
-          reading = false;
-          break;
-        }
-        if (m->nlmsg_type == RTM_NEWADDR) AddAddress(table, count, m);
-      }
+      const int taken = n > 0 ? TakeReplyMessages(buffer, static_cast<size_t>(n), table, count) : -1;
+      if (taken == 0) continue;
+      complete = taken > 0;
+      break;
     }
   }
   close(fd);
