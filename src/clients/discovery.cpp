@@ -17,6 +17,7 @@
 #include "operations/motion.h"
 #include "platform/clock.h"
 #include "platform/event_journal.h"
+#include "platform/log.h"
 #include "platform/source_filter.h"
 #include "platform/udp_socket.h"
 #include "records/client_table.h"
@@ -33,7 +34,7 @@ void* RunViewerReceiver(void* arg) {
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
   uint8_t datagram[kClientReceiveSize];
   uint8_t payload[kClientReceiveSize];
-  SourceFilter sources{"viewer"};
+  SourceFilter sources{"viewer", {}};
   for (;;) {
     std::memset(datagram, 0, sizeof datagram);
     sockaddr_in from{};
@@ -72,13 +73,30 @@ FixedFields CopyFixedFields(const uint8_t* payload, int length) {
   return f;
 }
 
+constexpr uint32_t kRefusalLogGapMs = 60000;
+
 void HandleConnect(const FixedFields& f, const char* address, uint32_t port) {
   const uint8_t data_only = f.bytes[1] == 1 ? 1 : 0;
-  if (AddClient(address, port, data_only) != 1) return;  // keep-alive, or table full
+  const int added = AddClient(address, port, data_only);
+  if (added == kClientAddressFull) {
+    static RateGate refusals;
+    if (RateGatePasses(&refusals, kRefusalLogGapMs)) {
+      LogWarning("viewer registrations from %s refused: %d viewers from one address at most\n", address,
+                 kMaxClientsPerAddress);
+    }
+  }
+  if (added != 1) return;  // keep-alive, refused, or table full
   fprintf(stderr, "client connected from %s:%d %s\n", address, static_cast<int>(port), data_only ? "(only data)" : " ");
   NoteEvent(JournalEvent::kViewerJoined, ViewerSource(address, port).text, data_only ? "data only" : "video");
   const uint8_t ack = kDatagramMagic;
   SendClientDatagram(&ack, 1, address, port);
+}
+
+// A registered viewer drives its motions until it goes; a sender that holds
+// no row would never be seen going, so its motions end unless repeated.
+MotionDriver SenderMotionDriver(const char* address, uint32_t port) {
+  const MotionDriver driver = ViewerMotionDriver(address, port);
+  return ClientRegistered(address, port) ? driver : LeasedMotionDriver(driver);
 }
 
 void HandleAttitude(const FixedFields& f) {
@@ -97,13 +115,13 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   const uint16_t bound = BindUdpSocket(fd, address, port);
   if (bound == 0) {
-    fprintf(stderr, "discovery bind failed\n");
+    LogError("discovery bind failed\n");
     // Other threads already run: leave without tearing down what they use.
     fflush(nullptr);
     _Exit(100);
   }
   SetDiscoverySocket(fd);
-  if (!OpenViewerSockets(fd)) fprintf(stderr, "viewers share one send socket\n");
+  if (!OpenViewerSockets(fd)) LogWarning("viewers share one send socket\n");
   pthread_t thread;
   pthread_create(&thread, nullptr, RunViewerReceiver, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
   return bound;
@@ -128,14 +146,14 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       ReleaseViewerMotion(address, port);
       break;
     case kMsgGimbalControl:
-      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), ViewerMotionDriver(address, port));
+      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), SenderMotionDriver(address, port));
       break;
     case kMsgAttitude:
       HandleAttitude(f);
       break;
     case kMsgJson:
       NoteCommand(ViewerSource(address, port).text, reinterpret_cast<const char*>(payload), length);
-      PostJsonCommand(payload, length, ViewerMotionDriver(address, port));
+      PostJsonCommand(payload, length, SenderMotionDriver(address, port));
       break;
     default:
       break;

@@ -12,6 +12,8 @@
 #include "config/settings_lines.h"
 #include "config/writer.h"
 #include "platform/durable_file.h"
+#include "platform/log.h"
+#include "platform/owned_shared_memory.h"
 #include "records/config_schema.h"
 #include "records/shared_config.h"
 
@@ -24,19 +26,7 @@ static_assert(sizeof(kDefaultRcMap) == 32);
 void* g_config_mem = nullptr;  // kept for the life of the process
 
 // Sibling processes may map "/config_mem"; this program leaves its contents alone.
-void* MapConfigMem() {
-  int fd = shm_open(kConfigMemName, O_RDWR, 0600);
-  if (fd < 0) fd = shm_open(kConfigMemName, O_RDWR | O_CREAT, 0600);
-  if (fd < 0) return nullptr;
-  if (ftruncate(fd, sizeof(SharedConfig)) != 0) {
-    // Mapping an object shorter than the record would fault on first touch.
-    close(fd);
-    return nullptr;
-  }
-  void* p = mmap(nullptr, sizeof(SharedConfig), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  return p == MAP_FAILED ? nullptr : p;
-}
+void* MapConfigMem() { return MapOwnedSharedMemory(kConfigMemName, sizeof(SharedConfig)); }
 
 // The loader's record steps around one ini parse (from a file or a text).
 template <typename Parse>
@@ -82,8 +72,8 @@ SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const Settin
     // something else left one that is no good: the same pick, made here.
     const char* fault = read == FileRead::kMissing ? "missing" : read == FileRead::kRead ? "damaged" : "unreadable";
     pick = PickSettings(files, stderr);
-    fprintf(stderr, "%s %s, settings read from %s\n", working_copy.c_str(), fault,
-            pick.path.empty() ? "nowhere: every setting is off" : pick.path.c_str());
+    LogWarning("%s %s, settings read from %s\n", working_copy.c_str(), fault,
+               pick.path.empty() ? "nowhere: every setting is off" : pick.path.c_str());
   }
   SetSettingsOrigin(pick.origin);
   if (pick.path.empty()) {

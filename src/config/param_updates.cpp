@@ -16,6 +16,7 @@
 #include "config/keys.h"
 #include "config/writer.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/shell.h"
 #include "records/config_schema.h"
 #include "records/hud_state.h"
@@ -44,7 +45,7 @@ void LogRefusal(const char* name) {
   if (logged && now - last < std::chrono::seconds(1)) return;
   logged = true;
   last = now;
-  fprintf(stderr, "updateparam %s refused: a text the settings file cannot hold\n", name);
+  LogWarning("updateparam %s refused: a text the settings file cannot hold\n", name);
 }
 
 // The console shows that a password arrived and how long it is, never the password.
@@ -158,7 +159,7 @@ int ApplyParameterUpdate(const AppCommand& command) {
     // The restarted daemon would read the old mode from the file anyway; the
     // change is undone so that this one keeps running in one mode, not two.
     for (size_t i = 0; i < members.size(); ++i) StoreSharedBytes(FieldOf(members[i]), before[i], SettingOf(members[i]).size);
-    fprintf(stderr, "mode change not saved, staying in the current mode\n");
+    LogError("mode change not saved, staying in the current mode\n");
     return 0;
   }
   RunCommands(*row, command);

@@ -16,6 +16,7 @@
 #include "platform/boot_partition.h"
 #include "platform/durable_file.h"
 #include "platform/event_journal.h"
+#include "platform/log.h"
 #include "records/config_schema.h"
 
 namespace {
@@ -100,10 +101,10 @@ const char* WriteBootFiles(const std::string& path, const std::string& text) {
   if (const char* failed = WriteFileInPlace(last, text)) {
     // The boot file is whole: the save stands, the copy waits for the next one.
     const int error = errno;
-    fprintf(stderr, "last good copy not written: %s failed (%s)\n", Failed(failed, last), strerror(error));
+    LogWarning("last good copy not written: %s failed (%s)\n", Failed(failed, last), strerror(error));
   }
   if (unlink(pending.c_str()) != 0 && errno != ENOENT) {
-    fprintf(stderr, "%s not removed (%s): it holds the same settings\n", pending.c_str(), strerror(errno));
+    LogWarning("%s not removed (%s): it holds the same settings\n", pending.c_str(), strerror(errno));
   }
   SyncFolderOf(path);
   return nullptr;
@@ -117,8 +118,7 @@ void LogRefusedSave(const std::string& holder) {
                              .count();
   int64_t last = last_log_ms.load(std::memory_order_relaxed);
   if (now_ms - last < 1000 || !last_log_ms.compare_exchange_strong(last, now_ms)) return;
-  fprintf(stderr, "settings not saved: no good settings were loaded at start, and %s holds some\n",
-          holder.c_str());
+  LogError("settings not saved: no good settings were loaded at start, and %s holds some\n", holder.c_str());
 }
 
 }  // namespace
@@ -159,7 +159,7 @@ bool SaveConfiguration() {
   const std::string path = BootConfigPath();
   WritableBootPartition boot;
   if (!boot.writable()) {
-    fprintf(stderr, "settings not saved: the boot partition cannot be made writable\n");
+    LogError("settings not saved: the boot partition cannot be made writable\n");
     NoteEvent(JournalEvent::kSave, "settings", "not saved: the boot partition cannot be made writable");
     return false;
   }
@@ -174,7 +174,7 @@ bool SaveConfiguration() {
   const int error = errno;
   const bool mounted = boot.Close();
   if (failed != nullptr) {
-    fprintf(stderr, "settings not saved: %s failed (%s)\n", failed, strerror(error));
+    LogError("settings not saved: %s failed (%s)\n", failed, strerror(error));
     NoteEvent(JournalEvent::kSave, "settings", (std::string("not saved: ") + failed + " failed").c_str());
     return false;
   }
@@ -183,12 +183,12 @@ bool SaveConfiguration() {
     // The file is whole on the card, but nothing can read it until the
     // partition is back: the /run copy keeps the settings the box started
     // with, and the caller learns that this save did not take.
-    fprintf(stderr, "settings not saved: the boot partition was not mounted again\n");
+    LogError("settings not saved: the boot partition was not mounted again\n");
     NoteEvent(JournalEvent::kSave, "settings", "not saved: the boot partition was not mounted again");
     return false;
   }
   if (const char* run_failed = ReplaceFileWhole(RunCopyPath(), WithLfLineEnds(text))) {
-    fprintf(stderr, "%s not refreshed: %s failed (%s)\n", RunCopyPath().c_str(), run_failed, strerror(errno));
+    LogWarning("%s not refreshed: %s failed (%s)\n", RunCopyPath().c_str(), run_failed, strerror(errno));
   }
   NoteEvent(JournalEvent::kSave, "settings", "saved");
   return true;

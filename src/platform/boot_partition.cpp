@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/log.h"
 #include "platform/shell.h"
 
 namespace {
@@ -20,16 +21,16 @@ bool Run(const char* line) { return ExecuteShellCommand(line) == 0; }
 bool MountAgain(bool first_try_done) {
   for (int attempt = first_try_done ? 1 : 0; attempt < kMountTries; ++attempt) {
     if (attempt > 0) {
-      fprintf(stderr, "boot partition not mounted again, retrying\n");
+      LogWarning("boot partition not mounted again, retrying\n");
       std::this_thread::sleep_for(kMountRetryPause);
     }
     if (Run("mount /boot")) return true;
   }
-  fprintf(stderr, "boot partition could not be mounted again\n");
+  LogError("boot partition could not be mounted again\n");
   return false;
 }
 
-void LogForcedReadOnly() { fprintf(stderr, "boot partition not unmounted, remounting it read-only\n"); }
+void LogForcedReadOnly() { LogWarning("boot partition not unmounted, remounting it read-only\n"); }
 
 }  // namespace
 
