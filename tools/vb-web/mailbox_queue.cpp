@@ -30,7 +30,9 @@ void PutMailboxCommand(char* mailbox, std::string_view text) {
   StoreFirst(mailbox, text[0]);
 }
 
-void WithdrawMailboxCommand(char* mailbox) { StoreFirst(mailbox, 0); }
+bool WithdrawMailboxCommand(char* mailbox, char first) {
+  return std::atomic_ref<char>(*mailbox).compare_exchange_strong(first, 0, std::memory_order_acq_rel);
+}
 
 bool MailboxHolds(const char* mailbox, std::string_view text) {
   if (text.empty() || text.size() >= static_cast<size_t>(kCommandMailboxSize)) return false;
@@ -151,9 +153,12 @@ MailboxOutcome MailboxQueue::Deliver(const Entry& entry) {
   if (!mapped) return MailboxOutcome::kNoMailbox;
   // Not taken in time: a command that runs long after the page gave up on it
   // would surprise the user (a gimbal move, a recording), so it is taken back.
+  bool withdrawn = false;
   access_([&](char* mailbox) {
-    if (MailboxHolds(mailbox, entry.text)) WithdrawMailboxCommand(mailbox);
+    withdrawn = MailboxHolds(mailbox, entry.text) && WithdrawMailboxCommand(mailbox, entry.text[0]);
   });
+  // Claimed by the box meanwhile: it runs, and the page learns so.
+  if (!withdrawn) return MailboxOutcome::kTaken;
   std::lock_guard<std::mutex> lock(mutex_);
   return stopping_ ? MailboxOutcome::kStopped : MailboxOutcome::kNotTaken;
 }

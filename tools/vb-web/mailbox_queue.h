@@ -21,9 +21,10 @@
 bool MailboxEmpty(const char* mailbox);
 // text: 1 ... 511 bytes. The first byte goes last, after the rest is in place.
 void PutMailboxCommand(char* mailbox, std::string_view text);
-// Takes back a command the box did not take: a reader that sees the first
-// byte 0 reads an empty text, whichever moment it looks.
-void WithdrawMailboxCommand(char* mailbox);
+// Takes back a command the box did not take, in one step on the first byte
+// (the box claims a command the same way before it reads it): true when
+// withdrawn, false when the box had already claimed or taken it.
+bool WithdrawMailboxCommand(char* mailbox, char first);
 // True while the mailbox holds exactly this text.
 bool MailboxHolds(const char* mailbox, std::string_view text);
 

@@ -96,9 +96,15 @@ TEST(WebMailbox, TheFirstByteGoesInLastAndAWithdrawnTextReadsEmpty) {
   EXPECT_FALSE(MailboxEmpty(area));
   EXPECT_TRUE(MailboxHolds(area, "{\"cmd\":\"iso\"}"));
   EXPECT_FALSE(MailboxHolds(area, "{\"cmd\":\"is\"}"));
-  WithdrawMailboxCommand(area);
+  EXPECT_TRUE(WithdrawMailboxCommand(area, '{'));
   EXPECT_TRUE(MailboxEmpty(area));
   EXPECT_STREQ(area, "");
+  // A command the box has claimed (first byte 1) is not taken back.
+  PutMailboxCommand(area, "{\"cmd\":\"iso\"}");
+  area[0] = 1;
+  EXPECT_FALSE(WithdrawMailboxCommand(area, '{'));
+  EXPECT_EQ(area[0], 1);
+  area[0] = 0;
   // Texts the area cannot hold are never written.
   PutMailboxCommand(area, std::string(kCommandMailboxSize, 'x'));
   EXPECT_TRUE(MailboxEmpty(area));
