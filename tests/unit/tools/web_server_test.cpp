@@ -324,7 +324,9 @@ TEST(StaticFilesLoad, AnEntryThatCannotBeReadIsAnError) {
     StaticFiles files;
     std::string error;
     EXPECT_EQ(files.Load(root, &error), row.loads) << row.link_target << ": " << error;
-    if (!row.loads) EXPECT_NE(error.find("loop.html"), std::string::npos) << error;
+    if (!row.loads) {
+      EXPECT_NE(error.find("loop.html"), std::string::npos) << error;
+    }
     unlink((root + "/loop.html").c_str());
     unlink((root + "/index.html").c_str());
     rmdir(root.c_str());
