@@ -128,6 +128,11 @@ class Container:
         # Until the manager's socket is there, systemctl only says "offline".
         wait_until(lambda: self.run(["systemctl", "is-system-running"]).stdout.strip() not in ("offline", ""), 120)
         state = self.run(["systemctl", "is-system-running", "--wait"], timeout=180).stdout.strip()
+        # Without udev in the container no device unit ever appears, so the
+        # fstab line is mounted here, as the box's boot would have.
+        mounted = self.run(["mount", "/boot"])
+        if mounted.returncode != 0:
+            raise RuntimeError("/boot not mounted: %s" % mounted.stderr.strip())
         log("container up (system %s, leader pid %d, /boot on %s)" % (state, self.leader, self.loop))
 
     def _own_cgroups(self):
@@ -148,12 +153,14 @@ class Container:
                 f.write("0")
 
     def _boot_image(self):
-        # An ext4 image (the host kernel may lack vfat) holding the file the
-        # recalibration deletes.
+        # An ext4 image (the host kernel may lack vfat) holding the settings
+        # (viewers' control on) and the file the recalibration deletes.
         seed = os.path.join(self.work, "boot-seed")
         os.makedirs(seed)
         with open(os.path.join(seed, "rcin.cal"), "w") as f:
             f.write("calibration\n")
+        with open(os.path.join(seed, "vantagebridge-cable.conf"), "w", newline="") as f:
+            f.write("control_enabled=1\r\n")
         image = os.path.join(self.work, "boot.img")
         with open(image, "wb") as f:
             f.truncate(16 << 20)
@@ -414,7 +421,7 @@ def check_duties_under_hardening(c):
 def check_restarts(c):
     problems = []
     # Exit codes 2 and 3: at once.
-    for name, command in (("exit 3", {"cmd": "restart"}), ("exit 2", None)):
+    for name, command in (("exit 3", {"cmd": "restart"}), ("exit 2", None), ("exit 2, back", None)):
         if command is None:
             config = c.read("/run/vantagebridge/vantagebridge.conf") or ""
             current = re.search(r"^control_enabled\s*=\s*(\S+)", config, re.M)
@@ -529,6 +536,7 @@ def check_routine_restarts_never_exhaust_the_limit(c):
 def check_start_survives_a_hung_command_before_ready(c):
     # sudo resolves the host name: with the name missing from /etc/hosts and a
     # DNS server that never answers, it hangs beyond the shell's deadline.
+    c.run(["systemctl", "reset-failed", UNIT])
     hosts = c.read("/etc/hosts")
     resolv = c.read("/etc/resolv.conf")
     silent = c.start_helper("s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.2', 53))")
