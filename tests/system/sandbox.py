@@ -202,7 +202,8 @@ def _set_up_namespace():
 # where the system tests' reports go, and the name a failure gives.
 _SANITIZERS = [
     ("VB_TSAN", ["TSAN_OPTIONS"], "tsan-reports", "ThreadSanitizer"),
-    ("VB_SANITIZE", ["ASAN_OPTIONS", "UBSAN_OPTIONS"], "asan-reports", "AddressSanitizer or UndefinedBehaviorSanitizer"),
+    ("VB_SANITIZE", ["ASAN_OPTIONS", "UBSAN_OPTIONS"], "asan-reports",
+     "AddressSanitizer or UndefinedBehaviorSanitizer"),
 ]
 
 
