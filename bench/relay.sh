@@ -49,6 +49,9 @@ if [[ -z ${VB_RELAY_INSIDE:-} ]]; then
 fi
 
 # ---- inside the sandbox ------------------------------------------------------
+# The harness's load generator plays the camera on loopback; the daemon takes
+# video only from the camera's link, so here that link is loopback.
+echo lo > camera-interface
 REPS=${REPS:-3} DUR=${DUR:-5} KS=${KS:-"20 1"}
 RATES_20=${RATES_20:-"2000 5000 10000 15000"} RATES_1=${RATES_1:-"5000 10000 20000 40000"}
 SLOW_RATES=${SLOW_RATES:-"2000 5000"} SLOW_KBIT=${SLOW_KBIT:-10000}

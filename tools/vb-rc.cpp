@@ -25,7 +25,7 @@ constexpr char kHelp[] =
     "       vb-rc [--status N] --script \"t=0 pan=0.5 tilt=0; t=2 pan=0; t=3 record=1\"\n"
     "\n"
     "Stands in for the RC receiver reader: writes RC values into the shared\n"
-    "status record \"/hud_mem\" (created with 2728 bytes when missing).\n"
+    "status record \"/hud_mem\", which the daemon makes (start it first).\n"
     "\n"
     "  --status N     RC input status byte (default 6: RC mapping runs)\n"
     "  --suspend      set the RC suspended byte (mapping pauses)\n"
@@ -52,16 +52,16 @@ struct Step {
   std::vector<std::string> assignments;
 };
 
+// The daemon's record, as it made it: a tool never creates or resizes it.
 HudState* MapRecord() {
-  int fd = shm_open("/hud_mem", O_RDWR | O_CREAT, 0600);
+  int fd = shm_open("/hud_mem", O_RDWR, 0);
   if (fd < 0) {
-    fprintf(stderr, "vb-rc: cannot open /hud_mem: %s\n", strerror(errno));
+    fprintf(stderr, "vb-rc: cannot open /hud_mem (%s): is the daemon running?\n", strerror(errno));
     return nullptr;
   }
   struct stat st{};
-  if (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof(HudState)) &&
-      ftruncate(fd, sizeof(HudState)) != 0) {
-    fprintf(stderr, "vb-rc: cannot size /hud_mem: %s\n", strerror(errno));
+  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(HudState))) {
+    fprintf(stderr, "vb-rc: /hud_mem is smaller than the record\n");
     close(fd);
     return nullptr;
   }

@@ -10,6 +10,7 @@
 #include "common/wire.h"
 #include "operations/camera_clock.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "records/hud_state.h"
 #include "records/link_state.h"
 #include "records/shared_config.h"
@@ -79,7 +80,7 @@ void SuperviseCameraLink() {
   const int32_t elapsed = static_cast<int32_t>(MillisecondClock() - link->last_rx_ms);
   if (elapsed > kLinkSilenceMs) {
     if (link->link_up) {
-      fprintf(stderr, "data disconnected\n");
+      LogWarning("data disconnected\n");
       StoreShared(&hud->camera_status_valid, 0);
       StoreShared(&hud->telemetry_connected, 0);
       StoreShared(&hud->data_connected, 0);

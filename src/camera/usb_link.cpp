@@ -14,6 +14,7 @@
 #include "camera/parser.h"
 #include "common/camera_frame.h"
 #include "common/shared_field.h"
+#include "platform/arrival_interface.h"
 #include "platform/clock.h"
 #include "platform/gpio.h"
 #include "platform/source_filter.h"
@@ -42,20 +43,28 @@ void LearnCameraAddress(const sockaddr_in& from) {
 void* RunCameraReceiver(void*) {
   pthread_setname_np(pthread_self(), "usb-rx");
   uint8_t buffer[kReceiveBufferSize];
-  SourceFilter sources{"camera"};
+  SourceFilter sources{"camera", {}};
   for (;;) {
     sockaddr_in from{};
-    socklen_t from_length = sizeof from;
-    ssize_t n = recvfrom(g_usb_rx_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
+    iovec data{buffer, sizeof buffer};
+    alignas(cmsghdr) char control[kArrivalControlSize];
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(g_usb_rx_fd, &message, 0);
     // The pause is for a failing socket only; whatever a peer sends is judged at once.
     if (n < 0) {
       SleepMilliseconds(500);
       continue;
     }
-    // Only an intact frame from a connected network speaks for the camera:
+    // Only an intact frame from the camera's link speaks for the camera:
     // anything else changes nothing, not even where answers go.
-    if (from_length != sizeof from || !IsIntactCameraFrame(buffer, static_cast<size_t>(n))) continue;
-    if (!AcceptSource(&sources, from)) continue;
+    if (message.msg_namelen != sizeof from || !IsIntactCameraFrame(buffer, static_cast<size_t>(n))) continue;
+    if (!AcceptCameraSource(&sources, from, ArrivalInterface(message))) continue;
     LearnCameraAddress(from);
     ParseCameraFrame(buffer);
   }
@@ -86,6 +95,7 @@ void StartUsbData() {
   local.sin_port = htons(g_bind_port.load());
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+  ReportArrivalInterface(fd);
   SetCameraAddress(local);
   SetUsbSocket(fd);
 

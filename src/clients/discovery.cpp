@@ -18,6 +18,7 @@
 #include "common/wire.h"
 #include "operations/motion.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/source_filter.h"
 #include "platform/udp_socket.h"
 #include "records/client_table.h"
@@ -56,7 +57,7 @@ bool ReceiveOne(int fd, int flags, SourceFilter* sources) {
 void* RunViewerReceiver(void* arg) {
   pthread_setname_np(pthread_self(), "discovery-rx");
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
-  SourceFilter sources{"viewer"};
+  SourceFilter sources{"viewer", {}};
   // Without the kernel's filter, datagrams land on any socket of the port.
   int fds[kMaxViewerArrivalSockets];
   const int count = ViewerArrivalSockets(fds, kMaxViewerArrivalSockets);
@@ -91,12 +92,29 @@ FixedFields CopyFixedFields(const uint8_t* payload, int length) {
   return f;
 }
 
+constexpr uint32_t kRefusalLogGapMs = 60000;
+
 void HandleConnect(const FixedFields& f, const char* address, uint32_t port) {
   const uint8_t data_only = f.bytes[1] == 1 ? 1 : 0;
-  if (AddClient(address, port, data_only) != 1) return;  // keep-alive, or table full
+  const int added = AddClient(address, port, data_only);
+  if (added == kClientAddressFull) {
+    static RateGate refusals;
+    if (RateGatePasses(&refusals, kRefusalLogGapMs)) {
+      LogWarning("viewer registrations from %s refused: %d viewers from one address at most\n", address,
+                 kMaxClientsPerAddress);
+    }
+  }
+  if (added != 1) return;  // keep-alive, refused, or table full
   fprintf(stderr, "client connected from %s:%d %s\n", address, static_cast<int>(port), data_only ? "(only data)" : " ");
   const uint8_t ack = kDatagramMagic;
   SendClientDatagram(&ack, 1, address, port);
+}
+
+// A registered viewer drives its motions until it goes; a sender that holds
+// no row would never be seen going, so its motions end unless repeated.
+MotionDriver SenderMotionDriver(const char* address, uint32_t port) {
+  const MotionDriver driver = ViewerMotionDriver(address, port);
+  return ClientRegistered(address, port) ? driver : LeasedMotionDriver(driver);
 }
 
 void HandleAttitude(const FixedFields& f) {
@@ -115,7 +133,7 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   const uint16_t bound = BindUdpSocket(fd, address, port);
   if (bound == 0) {
-    fprintf(stderr, "discovery bind failed\n");
+    LogError("discovery bind failed\n");
     // Other threads already run: leave without tearing down what they use.
     fflush(nullptr);
     _Exit(100);
@@ -128,7 +146,7 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
       fprintf(stderr, "no reuseport filter: viewers are read from every send socket\n");
       break;
     case ViewerSocketSetup::kShared:
-      fprintf(stderr, "viewers share one send socket: a viewer on a slow link can cost the others their video\n");
+      LogWarning("viewers share one send socket: a viewer on a slow link can cost the others their video\n");
       break;
   }
   pthread_t thread;
@@ -152,13 +170,13 @@ void HandleClientMessage(const uint8_t* payload, int length, const char* address
       ReleaseViewerMotion(address, port);
       break;
     case kMsgGimbalControl:
-      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), ViewerMotionDriver(address, port));
+      HandleGimbalControl(f.bytes[1], GetI16(f.bytes + 2), GetI16(f.bytes + 4), SenderMotionDriver(address, port));
       break;
     case kMsgAttitude:
       HandleAttitude(f);
       break;
     case kMsgJson:
-      PostJsonCommand(payload, length, ViewerMotionDriver(address, port));
+      PostJsonCommand(payload, length, SenderMotionDriver(address, port));
       break;
     default:
       break;

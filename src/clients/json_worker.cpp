@@ -11,6 +11,7 @@
 
 #include "commands/dispatcher.h"
 #include "config/app_commands.h"
+#include "platform/log.h"
 #include "platform/worker_pool.h"
 
 namespace {
@@ -32,7 +33,7 @@ void NoteDroppedCommand() {
   int64_t last = last_log_ms.load(std::memory_order_relaxed);
   if (last != INT64_MIN && now - last < 1000) return;
   if (last_log_ms.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
-    fprintf(stderr, "too many commands waiting: JSON commands dropped\n");
+    LogWarning("too many commands waiting: JSON commands dropped\n");
   }
 }
 

@@ -13,6 +13,7 @@
 #include "config/app_commands.h"
 #include "platform/clock.h"
 #include "records/hud_state.h"
+#include "records/motion_intent.h"
 #include "records/shared_config.h"
 #include "records/viewer_protocol.h"
 #include "senders/viewer_sender.h"
@@ -25,16 +26,13 @@ static_assert(kRcReportSize == 67);
 std::atomic<uint32_t> g_last_rc_report_ms{0};
 
 void ServeMailbox(HudState* hud) {
-  if (hud->command_mailbox[0] == 0) return;
-  char text[kCommandMailboxSize] = {};
-  // At most 511 bytes, never past the area, even when the writer left no NUL.
-  const size_t length = strnlen(hud->command_mailbox, kCommandMailboxSize - 1);
-  std::memcpy(text, hud->command_mailbox, length);
-  // An empty area tells the writer the command was taken.
-  std::memset(hud->command_mailbox, 0, kCommandMailboxSize);
-  HandleAppCommand(text, static_cast<int>(length));
-  // No viewer sent it: a motion it starts has no driver to leave.
-  DispatchCameraCommand(text, static_cast<int>(length), 0);
+  char text[kCommandMailboxSize];
+  const int length = TakeMailboxCommand(hud->command_mailbox, text);
+  if (length == 0) return;
+  HandleAppCommand(text, length);
+  // No viewer sent it, and the page is never seen leaving: a motion it starts
+  // ends unless the page repeats it.
+  DispatchCameraCommand(text, length, kMailboxMotionDriver);
 }
 
 void SendRcChannelReport(const HudState* hud) {
@@ -49,6 +47,25 @@ void SendRcChannelReport(const HudState* hud) {
 }
 
 }  // namespace
+
+int TakeMailboxCommand(char* mailbox, char* text) {
+  std::atomic_ref<char> flag(mailbox[0]);
+  char first = flag.load(std::memory_order_acquire);
+  if (first == 0 || first == kMailboxTaking) return 0;
+  // Claimed before it is read: a writer that withdrew the command first
+  // (flag back to 0) makes the exchange fail, and the command never runs.
+  if (!flag.compare_exchange_strong(first, kMailboxTaking, std::memory_order_acquire)) return 0;
+  // At most 511 bytes, never past the area, even when the writer left no NUL.
+  const size_t rest = strnlen(mailbox + 1, kCommandMailboxSize - 2);
+  text[0] = first;
+  std::memcpy(text + 1, mailbox + 1, rest);
+  text[1 + rest] = '\0';
+  // The text is cleared before the flag: a writer that sees the flag at 0
+  // finds the whole area free.
+  std::memset(mailbox + 1, 0, kCommandMailboxSize - 1);
+  flag.store(0, std::memory_order_release);
+  return static_cast<int>(1 + rest);
+}
 
 void MailboxAndRcRelayPass(uint32_t now) {
   HudState* hud = GetHudState();

@@ -16,7 +16,9 @@
 
 #include "common/shared_field.h"
 #include "common/wire.h"
+#include "platform/arrival_interface.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/source_filter.h"
 #include "platform/udp_socket.h"
 #include "records/client_table.h"
@@ -44,8 +46,12 @@ void* RunVideoReceiver(void* arg) {
   iovec payloads[kVideoBatch];
   mmsghdr messages[kVideoBatch];
   sockaddr_in sources[kVideoBatch];
+  struct alignas(cmsghdr) Control {
+    char bytes[kArrivalControlSize];
+  };
+  Control controls[kVideoBatch];
   VideoDatagram batch[kVideoBatch];
-  SourceFilter accepted{"video"};
+  SourceFilter accepted{"video", {}};
   for (;;) {
     for (int i = 0; i < kVideoBatch; ++i) {
       payloads[i] = iovec{slots.data() + i * kSlot + kClientHeaderSize, kMaxVideoPayload};
@@ -54,6 +60,8 @@ void* RunVideoReceiver(void* arg) {
       messages[i].msg_hdr.msg_namelen = sizeof sources[i];
       messages[i].msg_hdr.msg_iov = &payloads[i];
       messages[i].msg_hdr.msg_iovlen = 1;
+      messages[i].msg_hdr.msg_control = controls[i].bytes;
+      messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
     }
     // Waits for the first datagram only, then takes what else is queued.
     const int received = recvmmsg(fd, messages, kVideoBatch, MSG_WAITFORONE, nullptr);
@@ -64,7 +72,8 @@ void* RunVideoReceiver(void* arg) {
     }
     int count = 0;
     for (int i = 0; i < received; ++i) {
-      if (messages[i].msg_len == 0 || !AcceptSource(&accepted, sources[i])) continue;
+      if (messages[i].msg_len == 0) continue;
+      if (!AcceptCameraSource(&accepted, sources[i], ArrivalInterface(messages[i].msg_hdr))) continue;
       batch[count++] = VideoDatagram{slots.data() + i * kSlot, static_cast<int>(messages[i].msg_len)};
     }
     if (count == 0) continue;
@@ -87,6 +96,7 @@ uint16_t StartVideoSourceOn(uint32_t address, uint16_t port) {
   // A failed bind is not fatal: the thread then never receives and the video
   // link stays disconnected.
   const uint16_t bound = BindUdpSocket(fd, address, port);
+  ReportArrivalInterface(fd);
   SetVideoFlags(0);
   GetLinkState()->last_video_ms.store(0, std::memory_order_relaxed);
   pthread_t thread;
@@ -111,7 +121,7 @@ void CheckVideoTimeoutAt(uint32_t now) {
   const LinkState* link = GetLinkState();
   if (static_cast<int32_t>(now - link->last_video_ms.load(std::memory_order_relaxed)) > 3000 &&
       link->video_flowing.load(std::memory_order_relaxed) == 1) {
-    fprintf(stderr, "video disconnected\n");
+    LogWarning("video disconnected\n");
     SetVideoFlags(0);
   }
   HudState* hud = GetHudState();

@@ -1,14 +1,12 @@
 #include "config/loader.h"
 
-#include <fcntl.h>
 #include <ini.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "config/keys.h"
+#include "platform/owned_shared_memory.h"
 #include "records/config_schema.h"
 #include "records/shared_config.h"
 
@@ -22,19 +20,7 @@ static_assert(sizeof(kDefaultRcMap) == 32);
 void* g_config_mem = nullptr;  // kept for the life of the process
 
 // Sibling processes may map "/config_mem"; this program leaves its contents alone.
-void* MapConfigMem() {
-  int fd = shm_open(kConfigMemName, O_RDWR, 0600);
-  if (fd < 0) fd = shm_open(kConfigMemName, O_RDWR | O_CREAT, 0600);
-  if (fd < 0) return nullptr;
-  if (ftruncate(fd, sizeof(SharedConfig)) != 0) {
-    // Mapping an object shorter than the record would fault on first touch.
-    close(fd);
-    return nullptr;
-  }
-  void* p = mmap(nullptr, sizeof(SharedConfig), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  return p == MAP_FAILED ? nullptr : p;
-}
+void* MapConfigMem() { return MapOwnedSharedMemory(kConfigMemName, sizeof(SharedConfig)); }
 
 // Where the line reader takes its characters from: a file or a text in memory.
 struct LineSource {

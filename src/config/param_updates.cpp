@@ -15,6 +15,7 @@
 #include "config/keys.h"
 #include "config/writer.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/shell.h"
 #include "records/config_schema.h"
 #include "records/hud_state.h"
@@ -59,7 +60,7 @@ void LogRefusal(const char* name) {
   if (logged && now - last < std::chrono::seconds(1)) return;
   logged = true;
   last = now;
-  fprintf(stderr, "updateparam %s refused: a text the settings file cannot hold\n", name);
+  LogWarning("updateparam %s refused: a text the settings file cannot hold\n", name);
 }
 
 // The texts of one change: every one is checked before any is stored, so a
@@ -299,7 +300,7 @@ int ApplyParameterUpdate(const AppCommand& command) {
       // The restarted daemon would read the old mode from the file anyway; the
       // change is undone so that this one keeps running in one mode, not two.
       StoreSharedBytes(config + undo->offset, before, undo->size);
-      fprintf(stderr, "mode change not saved, staying in the current mode\n");
+      LogError("mode change not saved, staying in the current mode\n");
       return 0;
     }
     if (row.command) ExecuteShellCommand(row.command);

@@ -14,6 +14,7 @@
 
 #include "common/wire.h"
 #include "platform/boot_partition.h"
+#include "platform/log.h"
 #include "platform/shell.h"
 #include "records/config_schema.h"
 
@@ -106,7 +107,7 @@ void LogRefusedSave() {
                              .count();
   int64_t last = last_log_ms.load(std::memory_order_relaxed);
   if (now_ms - last < 1000 || !last_log_ms.compare_exchange_strong(last, now_ms)) return;
-  fprintf(stderr, "settings not saved: no configuration file was loaded at start\n");
+  LogError("settings not saved: no configuration file was loaded at start\n");
 }
 
 }  // namespace
@@ -148,7 +149,7 @@ bool SaveConfiguration() {
   std::string text;
   FormatConfigurationFile(SnapshotSharedConfig(), &text);
   if (const char* failed = ReplaceFile(BootConfigPath(), text)) {
-    fprintf(stderr, "settings not saved: %s of the new file failed (%s)\n", failed, strerror(errno));
+    LogError("settings not saved: %s of the new file failed (%s)\n", failed, strerror(errno));
     return false;
   }
   boot.Close();

@@ -16,6 +16,7 @@
 #include "operations/motion.h"
 #include "platform/clock.h"
 #include "platform/i2c.h"
+#include "platform/log.h"
 #include "records/camera_codes.h"
 #include "records/hud_state.h"
 #include "records/shared_config.h"
@@ -246,7 +247,7 @@ void ResetJoysticks() {
 void StartI2cInput() {
   fprintf(stderr, "Init I2C input\n");
   const int fd = I2cOpen("/dev/i2c-1");
-  if (fd < 0) fprintf(stderr, "I2C: Failed to access %d\n", errno);
+  if (fd < 0) LogError("I2C: Failed to access %d\n", errno);
   g_fd = fd;
   pthread_t thread;
   pthread_create(&thread, nullptr, RunJoystickPolling, nullptr);

@@ -37,6 +37,9 @@ void RcKeepAlivePass(RcLoopState& st, const HudState* hud, const SharedConfig* c
     SendCarrierAttitude(0, 0);
   }
 
+  const uint32_t now = MillisecondClock();
+  EndLapsedMotions(now);
+
   // The only place that sends a moving speed.
   const int32_t pan = motion->pan_speed_wanted;
   const int32_t tilt = motion->tilt_speed_wanted;
@@ -49,7 +52,6 @@ void RcKeepAlivePass(RcLoopState& st, const HudState* hud, const SharedConfig* c
   const int32_t direction = motion->optical_zoom_direction;
   if (direction != 0) SendOpticalZoom(direction);
 
-  const uint32_t now = MillisecondClock();
   const uint8_t focus_mode = LoadShared(&hud->focus_mode);
   if (st.focus_point_changed_ms != 0 && OlderThanSettle(now, st.focus_point_changed_ms)) {
     // The camera counts y from the other edge.

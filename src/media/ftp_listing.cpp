@@ -17,6 +17,7 @@
 
 #include "common/shared_field.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "records/hud_state.h"
 #include "records/media_request.h"
 #include "records/usb_peer.h"
@@ -59,7 +60,7 @@ size_t AppendPiece(char* data, size_t size, size_t count, void* user) {
   if (keep == 0 && buffer->data != nullptr) return piece;
   char* grown = static_cast<char*>(realloc(buffer->data, buffer->length + keep + 1));
   if (grown == nullptr) {
-    fprintf(stderr, "FTP: realloc() failed\n");
+    LogError("FTP: realloc() failed\n");
     return 0;
   }
   buffer->data = grown;
@@ -205,7 +206,7 @@ void FetchDirectory(const char* url, char* dest, size_t capacity) {
   }
   DownloadBuffer buffer{static_cast<char*>(malloc(1)), 0, capacity > 0 ? capacity - 1 : 0};
   if (buffer.data == nullptr) {
-    fprintf(stderr, "FTP: malloc() failed\n");
+    LogError("FTP: malloc() failed\n");
   } else {
     buffer.data[0] = '\0';
   }
@@ -223,7 +224,7 @@ void FetchDirectory(const char* url, char* dest, size_t capacity) {
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stall_s);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, limits.total_ms);
-  if (curl_easy_perform(curl) != CURLE_OK) fprintf(stderr, "FTP list failed\n");
+  if (curl_easy_perform(curl) != CURLE_OK) LogWarning("FTP list failed\n");
   if (capacity > 0) {
     memset(dest, 0, capacity);
     if (buffer.data != nullptr) {
@@ -246,7 +247,7 @@ void ListNewestMedia() {
   if (have_base) {
     FetchDirectory(base, g_listing_area, sizeof(g_listing_area));
   } else {
-    fprintf(stderr, "FTP list failed\n");
+    LogWarning("FTP list failed\n");
   }
   ChooseMediaFolder(g_listing_area, sizeof(g_listing_area), g_folder_name, sizeof(g_folder_name));
 

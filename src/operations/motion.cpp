@@ -49,16 +49,27 @@ void StopGimbalIfMoving() {
 // rhythm survives years of attitude messages without signed overflow.
 constexpr int32_t kLockCountWrap = 2000000000;
 
-// The driver of a motion that goes on: the viewer that set it when it moves,
-// nobody when it stops.
-void NoteDriver(std::atomic<MotionDriver>& field, bool moving, MotionDriver driver) {
-  field.store(moving ? driver : 0, std::memory_order_relaxed);
+// The driver of a motion that goes on: whoever set it when it moves, nobody
+// when it stops. The time goes first, so a repeat never looks stale.
+void NoteDriver(MotionDriverSlot& slot, bool moving, MotionDriver driver) {
+  slot.set_ms.store(MillisecondClock(), std::memory_order_relaxed);
+  slot.id.store(moving ? driver : 0, std::memory_order_relaxed);
 }
 
 // True when driver still drives the motion; it then no longer does.
-bool TakeDriver(std::atomic<MotionDriver>& field, MotionDriver driver) {
-  return field.compare_exchange_strong(driver, 0);
-}
+bool TakeDriver(MotionDriverSlot& slot, MotionDriver driver) { return slot.id.compare_exchange_strong(driver, 0); }
+
+// Each continuous motion with its driver and what stops it.
+struct DrivenMotion {
+  MotionDriverSlot MotionIntent::*slot;
+  void (*stop)();
+};
+constexpr DrivenMotion kDrivenMotions[] = {
+    {&MotionIntent::client_speed_driver, [] { HandleGimbalControl(1, 0, 0); }},
+    {&MotionIntent::pan_tilt_driver, [] { SetPanTiltSpeed(0, 0); }},
+    {&MotionIntent::zoom_speed_driver, [] { SetDigitalZoomSpeed(0); }},
+    {&MotionIntent::optical_zoom_driver, [] { SetOpticalZoom(0); }},
+};
 
 std::atomic<int32_t> g_lock_keys_wanted{0};
 
@@ -236,10 +247,23 @@ void ReleaseViewerMotion(const char* address, uint32_t port) {
   const MotionDriver driver = ViewerMotionDriver(address, port);
   if (driver == 0) return;
   MotionIntent* motion = GetMotionIntent();
-  if (TakeDriver(motion->client_speed_driver, driver)) HandleGimbalControl(1, 0, 0);
-  if (TakeDriver(motion->pan_tilt_driver, driver)) SetPanTiltSpeed(0, 0);
-  if (TakeDriver(motion->zoom_speed_driver, driver)) SetDigitalZoomSpeed(0);
-  if (TakeDriver(motion->optical_zoom_driver, driver)) SetOpticalZoom(0);
+  for (const DrivenMotion& m : kDrivenMotions) {
+    if (TakeDriver(motion->*m.slot, driver)) m.stop();
+  }
+}
+
+void EndLapsedMotions(uint32_t now) {
+  MotionIntent* motion = GetMotionIntent();
+  for (const DrivenMotion& m : kDrivenMotions) {
+    MotionDriverSlot& slot = motion->*m.slot;
+    const MotionDriver driver = slot.id.load(std::memory_order_relaxed);
+    if ((driver & kLeasedDriverBit) == 0) continue;
+    // Signed: a time set just after now was read is no lapse.
+    if (static_cast<int32_t>(now - slot.set_ms.load(std::memory_order_relaxed)) < static_cast<int32_t>(kLeasedMotionMs)) {
+      continue;
+    }
+    if (TakeDriver(slot, driver)) m.stop();
+  }
 }
 
 void SetGimbalPosition(int32_t position) {

@@ -4,7 +4,8 @@
 // an optical zoom direction goes on until set to 0, repeated by the RC loop's
 // keep-alive. A viewer that starts one of these is its driver: when the viewer
 // goes (ReleaseViewerMotion) the motion stops, unless another input has set it
-// since.
+// since; one nobody sees go (an unregistered sender, the mailbox) must repeat
+// it (EndLapsedMotions).
 #pragma once
 
 #include <cstdint>
@@ -33,4 +34,8 @@ void HandleGimbalControl(int32_t selector, int32_t a, int32_t b, MotionDriver dr
 // A viewer has gone (expired or said goodbye): each motion it drives stops as
 // if it had asked for 0. Any other viewer's leaving changes nothing.
 void ReleaseViewerMotion(const char* address, uint32_t port);
+// Each motion a leased driver (an unregistered sender, the mailbox) has not
+// set again within kLeasedMotionMs stops as if asked for 0 (the keep-alive
+// calls it every pass, before it repeats the speeds).
+void EndLapsedMotions(uint32_t now);
 void SetGimbalPosition(int32_t position);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/log.h"
 #include "platform/shell.h"
 
 namespace {
@@ -20,7 +21,7 @@ void WritableBootPartition::Close() {
   ExecuteShellCommand("mount /boot");
   if (unmounted != 0) {
     // Still mounted (busy, or the unmount hung): the mount above found it so.
-    fprintf(stderr, "boot partition not unmounted, remounting it read-only\n");
+    LogWarning("boot partition not unmounted, remounting it read-only\n");
     ExecuteShellCommand("mount -o ro,remount /boot");
   }
 }

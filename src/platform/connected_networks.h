@@ -1,5 +1,7 @@
 // The box's directly connected IPv4 networks: every interface's address and
-// netmask, loopback included. Only peers inside them may drive the box.
+// netmask, loopback included, and the peer of a point-to-point address. Only
+// peers inside them may drive the box; a network's own address and its
+// broadcast address are no peers.
 #pragma once
 
 #include <netinet/in.h>

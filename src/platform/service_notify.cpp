@@ -11,6 +11,10 @@ std::atomic<uint32_t> g_last_passes_pinged{0};
 
 void NotifyServiceReady() { sd_notify(0, "READY=1"); }
 
+void ExtendServiceStartTimeout(uint32_t milliseconds) {
+  sd_notifyf(0, "EXTEND_TIMEOUT_USEC=%llu", static_cast<unsigned long long>(milliseconds) * 1000ull);
+}
+
 void NotifyServiceAlive(uint32_t watchdog_passes) {
   if (watchdog_passes == g_last_passes_pinged.load(std::memory_order_relaxed)) return;
   g_last_passes_pinged.store(watchdog_passes, std::memory_order_relaxed);

@@ -17,6 +17,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/log.h"
+
 extern char** environ;
 
 namespace {
@@ -70,7 +72,7 @@ bool Record(const char* line, ShellFault* fault) {
   return g_record_only;
 }
 
-void LogKilled(const char* line) { fprintf(stderr, "shell command timed out, killed: %s\n", line); }
+void LogKilled(const char* line) { LogError("shell command timed out, killed: %s\n", line); }
 
 // A recorded command that hangs: it holds its caller until the deadline.
 int PlayHang(const char* line) {

@@ -62,6 +62,13 @@ int AddClient(const char* address, uint32_t port, uint8_t data_only) {
       return 0;
     }
   }
+  if ((ntohl(destination.sin_addr.s_addr) >> 24) != 127) {
+    int held = 0;
+    for (const ClientEntry& row : g_rows) {
+      held += RowTaken(row) && std::strncmp(row.address, address, sizeof row.address) == 0 ? 1 : 0;
+    }
+    if (held >= kMaxClientsPerAddress) return kClientAddressFull;
+  }
   for (ClientEntry& row : g_rows) {
     if (!RowTaken(row)) {
       CopyTextField(row.address, sizeof row.address, address);
@@ -74,6 +81,15 @@ int AddClient(const char* address, uint32_t port, uint8_t data_only) {
     }
   }
   return 0;
+}
+
+bool ClientRegistered(const char* address, uint32_t port) {
+  if (address == nullptr) return false;
+  std::lock_guard<std::mutex> lock(g_rows_mutex);
+  for (const ClientEntry& row : g_rows) {
+    if (RowMatches(row, address, port)) return true;
+  }
+  return false;
 }
 
 int RemoveClient(const char* address, uint32_t port) {

@@ -13,6 +13,11 @@
 #include <cstdint>
 
 constexpr int kMaxClients = 20;
+// Rows one source address may hold, so one station cannot take every slot.
+// Loopback addresses are the box itself (any of 127.0.0.0/8), where a limit
+// per address would hold back only the local relays.
+constexpr int kMaxClientsPerAddress = 4;
+constexpr int kClientAddressFull = -1;
 constexpr uint8_t kClientDataOnly = 0x01;
 
 struct ClientEntry {
@@ -39,8 +44,11 @@ struct ClientDestinations {
 };
 
 // Returns 1 when a new row was taken, 0 when a row was refreshed, the table is
-// full or address is no dotted IPv4 address.
+// full or address is no dotted IPv4 address, kClientAddressFull when address
+// already holds kMaxClientsPerAddress rows.
 int AddClient(const char* address, uint32_t port, uint8_t data_only);
+// True when address and port hold a row.
+bool ClientRegistered(const char* address, uint32_t port);
 // Returns 1 when a row was cleared, 0 when none matched.
 int RemoveClient(const char* address, uint32_t port);
 // Drops rows silent for more than 5000 ms and publishes the count in HudState.

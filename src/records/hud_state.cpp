@@ -1,9 +1,6 @@
 #include "records/hud_state.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/owned_shared_memory.h"
 
 namespace {
 alignas(8) HudState g_private_hud;  // stands in until "/hud_mem" is mapped
@@ -11,27 +8,8 @@ HudState* g_hud = &g_private_hud;
 }  // namespace
 
 void MapHudState() {
-  int fd = shm_open("/hud_mem", O_RDWR, 0600);
-  if (fd < 0) {
-    fd = shm_open("/hud_mem", O_RDWR | O_CREAT, 0600);
-    if (fd >= 0 && ftruncate(fd, sizeof(HudState)) != 0) {
-      // A failed resize leaves a mapping that faults on use: keep the private record.
-      close(fd);
-      return;
-    }
-  }
-  if (fd < 0) return;
-  // An existing object is reused as it is, unless it is too small to hold the
-  // record: touching a page past its end would kill the process.
-  struct stat st{};
-  if (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(sizeof(HudState)) &&
-      ftruncate(fd, sizeof(HudState)) != 0) {
-    close(fd);
-    return;
-  }
-  void* p = mmap(nullptr, sizeof(HudState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  if (p != MAP_FAILED) g_hud = static_cast<HudState*>(p);
+  // Without it the private record stands in: the daemon runs, the displays see nothing.
+  if (void* p = MapOwnedSharedMemory("/hud_mem", sizeof(HudState))) g_hud = static_cast<HudState*>(p);
 }
 
 HudState* GetHudState() { return g_hud; }

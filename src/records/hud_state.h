@@ -85,7 +85,7 @@ struct __attribute__((packed)) HudState {
   uint8_t reserved_1488[80];
   uint8_t rc_suspended;                    // 1568
   uint8_t reserved_1569;
-  char command_mailbox[kCommandMailboxSize];  // 1570
+  char command_mailbox[kCommandMailboxSize];  // 1570: handshake in clients/mailbox.h
   uint8_t reserved_2082[297];
   uint8_t camera_status_flags;             // 2379
   uint8_t status_byte42;                   // 2380
@@ -257,7 +257,8 @@ static_assert(offsetof(HudState, tilt_rad) % 8 == 0 && offsetof(HudState, focus_
 static_assert(offsetof(HudState, timelapse_interval) % 2 == 0 && offsetof(HudState, timelapse_duration) % 2 == 0 &&
               offsetof(HudState, camera_data64_ms) % 4 == 0 && offsetof(HudState, rc_function_value) % 8 == 0);
 
-// Opens or creates "/hud_mem" and maps it; called once at start-up.
+// Opens or creates "/hud_mem" (the daemon's own: MapOwnedSharedMemory) and
+// maps it; called once at start-up.
 void MapHudState();
 
 // The mapped record. Before MapHudState (and in unit tests that never map the

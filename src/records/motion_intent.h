@@ -9,13 +9,29 @@
 #include <atomic>
 #include <cstdint>
 
-// Who drives a continuous motion: a viewer (ViewerMotionDriver), or 0 when no
-// viewer does (the RC loop, the joysticks, the mailbox).
+// Who drives a continuous motion: a viewer (ViewerMotionDriver), a leased
+// driver (below), or 0 when the box's own inputs do (the RC loop, the
+// joysticks), which stop their motions themselves.
 using MotionDriver = uint64_t;
 
 // A viewer as a motion driver: its IPv4 address text and port; 0 when the
 // text is no IPv4 address.
 MotionDriver ViewerMotionDriver(const char* address, uint32_t port);
+
+// Drivers nobody would see leave: a sender that holds no row of the client
+// table, and the command mailbox (the web page). Their motion ends
+// kLeasedMotionMs after it was last set unless it is set again; the web page
+// repeats a held control about every half second.
+constexpr MotionDriver kLeasedDriverBit = MotionDriver{1} << 62;
+constexpr MotionDriver kMailboxMotionDriver = kLeasedDriverBit | 1;
+constexpr uint32_t kLeasedMotionMs = 1500;
+constexpr MotionDriver LeasedMotionDriver(MotionDriver driver) { return driver | kLeasedDriverBit; }
+
+// The driver of one continuous motion and when it last set it.
+struct MotionDriverSlot {
+  std::atomic<MotionDriver> id{0};
+  std::atomic<uint32_t> set_ms{0};
+};
 
 struct MotionIntent {
   // The gimbal speeds wanted and whether the gimbal is known to stand still.
@@ -25,7 +41,7 @@ struct MotionIntent {
   std::atomic<uint8_t> gimbal_stopped{0};
   // The viewer whose command ("moverel") set the wanted pan and tilt speeds,
   // 0 when anything else set them last.
-  std::atomic<MotionDriver> pan_tilt_driver{0};
+  MotionDriverSlot pan_tilt_driver;
 
   // Pan and tilt shares that add up: the RC loop's (written by it) and the
   // viewers' gimbal control (written on the viewer receive thread), with the
@@ -34,15 +50,15 @@ struct MotionIntent {
   std::atomic<int32_t> rc_tilt_speed{0};
   std::atomic<int32_t> client_pan_speed{0};
   std::atomic<int32_t> client_tilt_speed{0};
-  std::atomic<MotionDriver> client_speed_driver{0};
+  MotionDriverSlot client_speed_driver;
 
   // Zoom: the digital zoom speed and the optical zoom direction go on until
   // set to 0, each with the viewer that set it; the level last sent and the
   // level last asked for (-1: none yet; a repeat is neither logged nor sent).
   std::atomic<int32_t> zoom_speed{0};
-  std::atomic<MotionDriver> zoom_speed_driver{0};
+  MotionDriverSlot zoom_speed_driver;
   std::atomic<int32_t> optical_zoom_direction{0};
-  std::atomic<MotionDriver> optical_zoom_driver{0};
+  MotionDriverSlot optical_zoom_driver;
   std::atomic<int32_t> zoom_level{0};
   std::atomic<int32_t> digital_zoom_asked{-1};
 

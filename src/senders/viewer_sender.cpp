@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "common/wire.h"
+#include "platform/log.h"
 #include "records/client_table.h"
 #include "records/viewer_protocol.h"
 #include "senders/viewer_sockets.h"
@@ -204,7 +205,7 @@ void ReportDroppedVideo() {
   const int64_t now = NowMs();
   int64_t last = g_last_drop_log_ms.load(std::memory_order_relaxed);
   if (now - last < 1000 || !g_last_drop_log_ms.compare_exchange_strong(last, now)) return;
-  fprintf(stderr, "video copies dropped: a viewer's send queue is full\n");
+  LogWarning("video copies dropped: a viewer's send queue is full\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "actuators/shield.h"
@@ -18,8 +19,10 @@
 #include "inputs/rc_loop.h"
 #include "media/ftp_listing.h"
 #include "operations/motion.h"
+#include "platform/arrival_interface.h"
 #include "platform/gpio.h"
 #include "platform/instance_lock.h"
+#include "platform/log.h"
 #include "platform/service_notify.h"
 #include "platform/shell.h"
 #include "records/client_table.h"
@@ -33,6 +36,7 @@ namespace {
 constexpr uint8_t kHudMarker = 2;
 constexpr char kInstanceLockPath[] = "/run/vantagebridge.lock";
 constexpr char kBootConfigPath[] = "/boot/vantagebridge-cable.conf";
+constexpr uint32_t kStartTimeoutMarginMs = 15000;
 
 void StartNamedThread(pthread_t* handle, void* (*body)(void*), const char* name) {
   if (pthread_create(handle, nullptr, body, nullptr) == 0) pthread_setname_np(*handle, name);
@@ -52,13 +56,13 @@ void PublishDisplayFlags(const SharedConfig* config, HudState* hud) {
 void LoadSettings() {
   if (LoadConfiguration() >= 0) return;
   if (LoadConfigurationFrom(kBootConfigPath) >= 0) {
-    fprintf(stderr, "vantagebridge.conf missing, settings read from %s\n", kBootConfigPath);
+    LogWarning("vantagebridge.conf missing, settings read from %s\n", kBootConfigPath);
     return;
   }
   // Nothing to read. A file that exists but cannot be read still holds settings:
   // never save over it. Without one there is nothing to lose.
   if (access(kBootConfigPath, F_OK) == 0) {
-    fprintf(stderr, "no settings could be read, saves are off\n");
+    LogError("no settings could be read, saves are off\n");
     SetSavesRefused(true);
   }
 }
@@ -66,10 +70,11 @@ void LoadSettings() {
 }  // namespace
 
 void RunDaemon() {
+  UseJournalPriorities(StreamIsJournal(STDERR_FILENO, getenv("JOURNAL_STREAM")));
   // Before any shared record is touched: a second copy must leave the running
   // one's records exactly as they are.
   if (!TakeInstanceLock(kInstanceLockPath)) {
-    fprintf(stderr, "another copy is running\n");
+    LogError("another copy is running\n");
     fflush(nullptr);
     _Exit(100);
   }
@@ -84,7 +89,10 @@ void RunDaemon() {
 
   std::memcpy(hud->title, kProductTitle, sizeof kProductTitle);
   snprintf(hud->version_text, sizeof hud->version_text, "v.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
-  printf("\033[1;37m%s v.%d.%d.%d\033[0m\n", kProductTitle, kVersionMajor, kVersionMinor, kVersionPatch);
+  // Colour for a person at a terminal; a log keeps the plain text.
+  const bool terminal = isatty(STDOUT_FILENO) == 1;
+  printf("%s%s v.%d.%d.%d%s\n", terminal ? "\033[1;37m" : "", kProductTitle, kVersionMajor, kVersionMinor,
+         kVersionPatch, terminal ? "\033[0m" : "");
   fflush(stdout);
 
   PublishDisplayFlags(config, hud);
@@ -97,6 +105,7 @@ void RunDaemon() {
   if (config->shield_enabled) StartShield();
 
   // Data-source start-up, then the two threads that serve what it set up.
+  LoadCameraInterface(kCameraInterfaceFile);
   StartDataSource();
   pthread_t mailbox;
   StartNamedThread(&mailbox, RunMailboxAndRcRelay, "mailbox");
@@ -116,6 +125,9 @@ void RunDaemon() {
   StartDiscovery();
   StartMediaListing();
 
+  // Still before READY=1: the service manager's start time-out must outlast the
+  // command's own deadline (a sudo that waits for a name server takes 20-40 s).
+  ExtendServiceStartTimeout(static_cast<uint32_t>(kShellDeadlineMs) + kStartTimeoutMarginMs);
   ExecuteShellCommand("sudo echo performance > /sys/devices/system/cpu/cpu0/cpufreq/scaling_governor");
 
   pthread_t watchdog;

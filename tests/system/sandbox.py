@@ -7,8 +7,12 @@ namespaces (``unshare --mount --net --propagation private``) and there:
 
 - mounts a tmpfs over /boot, /run and /dev/shm, and one holding the cpufreq
   folder of cpu0, whose governor file start-up writes through ``sudo echo ...``;
-- brings the loopback interface up (the namespace has no other interface, so no
-  datagram can leave the machine);
+- brings the loopback interface up (the namespace's only other interfaces lead
+  to namespaces of its own, so no datagram can leave the machine);
+- gives it the camera's link: a veth pair whose end "usb0" (10.98.0.1/24,
+  CAMERA_LINK_BOX_ADDRESS) sits in the sandbox, the daemon's side, and whose
+  far end (10.98.0.2, CAMERA_ADDRESS) sits in a network namespace of its own,
+  where the camera stand-in runs (see "The camera link" below);
 - puts tests/system/stubs first on PATH and binds stubs over the real shutdown,
   killall, mount and umount programs, so a call by absolute path records too;
   each stub appends "name args" to $VB_STUB_LOG;
@@ -46,7 +50,7 @@ written), prints "PASS name" or "FAIL name: why" per test and then the line
 Helpers on the Sandbox object passed to each test:
     write_config(text) / remove_config()     the working directory's vantagebridge.conf
     start_daemon()                           build/vantagebridge, cwd = working directory
-    start_tool(name, *args)                  build/<name> (vb-camera, vb-viewer, ...)
+    start_tool(name, *args)                  build/<name> (vb-camera, vb-viewer, ...); vb-camera on the camera link
     start(argv)                              any program inside the sandbox
     wait_for(proc, text, timeout, stream)    waits for text in a process's stderr/stdout
     read_hud(offset, length)                 bytes of /dev/shm/hud_mem
@@ -56,8 +60,9 @@ Helpers on the Sandbox object passed to each test:
     set_program_running(name, running)       what the pidof stub answers
     set_scan_output(text)                    what the iwlist stub prints
     wall_clock()                             a WallClock to start programs with
-    set_program_hangs(name, hangs)           whether the umount stub hangs
+    set_program_hangs(name, hangs)           whether the umount or iwlist stub hangs
     outside_host()                           a host outside the box's connected networks (below)
+    camera_link()                            the host at the far end of the camera's link (below)
     stop(proc) / stop_all()
 
 A program started with ``wall_clock=clock`` (start, start_daemon, start_tool)
@@ -75,6 +80,23 @@ that arrive but lie outside every network it is directly connected to:
     outside = sb.outside_host()
     viewer = outside.start_tool("vb-viewer", "--box", outside.box_address + ":4242")
     sender = outside.start_python("import socket; ...")   # python3 -c CODE inside
+
+The camera link: the daemon takes camera frames (UDP 5001) and video (UDP
+5000) only from the interface of the camera's USB link, usb0 unless the
+working directory's "camera-interface" file names another (reset removes it).
+So the camera stand-in runs at the far end of the sandbox's usb0:
+``start_tool("vb-camera", ...)`` starts it in the camera link's namespace and,
+unless the arguments name one with --box, points it at 10.98.0.1:5001. Other
+programs that play the camera (a video sender, an FTP server on the camera's
+address) start there too; what the same programs send from the sandbox itself
+(loopback) or from the outside host is not the camera's:
+
+    link = sb.camera_link()
+    link.start_python("import socket; ...")   # sends from link.address to link.box_address
+    link.start([ffmpeg, ..., "udp://%s:5000" % link.box_address])
+
+``python3 sandbox.py shell`` passes VB_CAMERA_NETNS and VB_CAMERA_BOX (the
+namespace and the box's address on the link) to its command for the same.
 
 Commands inside the sandbox from a shell (scripts/run uses this):
 
@@ -119,6 +141,13 @@ OUTSIDE_VETH = "vb-out"
 BOX_VETH_ADDRESS = "10.99.0.1"
 OUTSIDE_PEER_ADDRESS = "10.99.0.2"
 OUTSIDE_ADDRESS = "198.51.100.7"
+
+CAMERA_NETNS = "vb-camera"
+CAMERA_LINK = "usb0"
+CAMERA_VETH = "vb-cam"
+CAMERA_LINK_BOX_ADDRESS = "10.98.0.1"
+CAMERA_ADDRESS = "10.98.0.2"
+CAMERA_INTERFACE_FILE = "camera-interface"
 
 _namespace_ready = False
 
@@ -185,6 +214,7 @@ def _set_up_namespace():
         with open(os.path.join(CPUFREQ_DIR, "scaling_governor"), "w") as f:
             f.write("ondemand\n")
     _run([ip, "link", "set", "lo", "up"])
+    _make_camera_link()
     stub = os.path.join(STUBS, "killall")
     covered = set()
     for name in _COVERED:
@@ -318,39 +348,54 @@ def _read_text(path):
         return ""
 
 
-class OutsideHost:
-    """A host the daemon can reach only through a route: see the module's notes."""
+class PeerHost:
+    """A host in a network namespace of its own, joined to the sandbox by a
+    veth pair: the outside host or the camera link's far end (module notes)."""
 
-    address = OUTSIDE_ADDRESS
-    peer_address = OUTSIDE_PEER_ADDRESS
-    box_address = BOX_VETH_ADDRESS
-
-    def __init__(self, sb):
+    def __init__(self, sb, netns, prefix, address, box_address, peer_address=None):
         self._sb = sb
+        self._netns = netns
+        self._prefix = prefix
+        self.address = address
+        self.box_address = box_address
+        self.peer_address = peer_address
 
-    def start(self, argv, name=None):
-        """Any program, run inside the outside host's network namespace."""
-        name = name or "outside-" + os.path.basename(argv[0])
-        return self._sb.start([_ip(), "netns", "exec", OUTSIDE_NETNS] + list(argv), name=name)
+    def start(self, argv, name=None, wall_clock=None):
+        """Any program, run inside the host's network namespace."""
+        name = name or self._prefix + os.path.basename(argv[0])
+        return self._sb.start([_ip(), "netns", "exec", self._netns] + list(argv), name=name, wall_clock=wall_clock)
 
-    def start_tool(self, name, *args):
-        return self.start([self._sb.binary(name)] + [str(a) for a in args], name="outside-" + name)
+    def start_tool(self, name, *args, wall_clock=None):
+        return self.start([self._sb.binary(name)] + [str(a) for a in args], name=self._prefix + name,
+                          wall_clock=wall_clock)
 
     def start_python(self, code, *args):
-        return self.start([sys.executable, "-c", code] + [str(a) for a in args], name="outside-python")
+        return self.start([sys.executable, "-c", code] + [str(a) for a in args], name=self._prefix + "python")
+
+
+def _make_veth_pair(netns, box_end, box_cidr, far_end, far_cidrs):
+    """A network namespace joined to the sandbox by a veth pair, both ends up."""
+    ip = _ip()
+    inside = [ip, "-n", netns]
+    _run([ip, "netns", "add", netns])
+    _run([ip, "link", "add", box_end, "type", "veth", "peer", "name", far_end, "netns", netns])
+    _run([ip, "addr", "add", box_cidr, "dev", box_end])
+    _run([ip, "link", "set", box_end, "up"])
+    _run(inside + ["link", "set", "lo", "up"])
+    for cidr in far_cidrs:
+        _run(inside + ["addr", "add", cidr, "dev", far_end])
+    _run(inside + ["link", "set", far_end, "up"])
+    return ip, inside
+
+
+def _make_camera_link():
+    _make_veth_pair(CAMERA_NETNS, CAMERA_LINK, CAMERA_LINK_BOX_ADDRESS + "/24", CAMERA_VETH,
+                    [CAMERA_ADDRESS + "/24"])
 
 
 def _make_outside_host():
-    ip = _ip()
-    inside = [ip, "-n", OUTSIDE_NETNS]
-    _run([ip, "netns", "add", OUTSIDE_NETNS])
-    _run([ip, "link", "add", BOX_VETH, "type", "veth", "peer", "name", OUTSIDE_VETH, "netns", OUTSIDE_NETNS])
-    _run([ip, "addr", "add", BOX_VETH_ADDRESS + "/30", "dev", BOX_VETH])
-    _run([ip, "link", "set", BOX_VETH, "up"])
-    _run(inside + ["link", "set", "lo", "up"])
-    _run(inside + ["addr", "add", OUTSIDE_PEER_ADDRESS + "/30", "dev", OUTSIDE_VETH])
-    _run(inside + ["addr", "add", OUTSIDE_ADDRESS + "/32", "dev", OUTSIDE_VETH])
-    _run(inside + ["link", "set", OUTSIDE_VETH, "up"])
+    ip, inside = _make_veth_pair(OUTSIDE_NETNS, BOX_VETH, BOX_VETH_ADDRESS + "/30", OUTSIDE_VETH,
+                                 [OUTSIDE_PEER_ADDRESS + "/30", OUTSIDE_ADDRESS + "/32"])
     # Its own datagrams leave from the routed address unless a program binds another.
     _run(inside + ["route", "replace", "10.99.0.0/30", "dev", OUTSIDE_VETH, "src", OUTSIDE_ADDRESS])
     _run([ip, "route", "add", "198.51.100.0/24", "via", OUTSIDE_PEER_ADDRESS, "dev", BOX_VETH])
@@ -370,6 +415,7 @@ class Sandbox:
         self.build_dir = os.path.abspath(build_dir)
         self.processes = []
         self._outside = None
+        self._camera_link = PeerHost(self, CAMERA_NETNS, "camera-", CAMERA_ADDRESS, CAMERA_LINK_BOX_ADDRESS)
         self._count = 0
         self.current_test = "shell"
         sanitizer = _sanitizer(self.build_dir)
@@ -397,7 +443,7 @@ class Sandbox:
         self._outside = None
         for folder in ("/dev/shm", "/boot", STUB_DIR):
             _clear_folder(folder)
-        for leftover in ("/run/vantagebridge.conf", "/run/wlan.update"):
+        for leftover in ("/run/vantagebridge.conf", "/run/wlan.update", os.path.join(WORK_DIR, CAMERA_INTERFACE_FILE)):
             if os.path.exists(leftover):
                 os.unlink(leftover)
         open(STUB_LOG, "w").close()
@@ -461,14 +507,23 @@ class Sandbox:
     def outside_host(self):
         if self._outside is None:
             _make_outside_host()
-            self._outside = OutsideHost(self)
+            self._outside = PeerHost(self, OUTSIDE_NETNS, "outside-", OUTSIDE_ADDRESS, BOX_VETH_ADDRESS,
+                                     OUTSIDE_PEER_ADDRESS)
         return self._outside
+
+    def camera_link(self):
+        return self._camera_link
 
     def start_daemon(self, wall_clock=None):
         return self.start([self.binary("vantagebridge")], wall_clock=wall_clock)
 
     def start_tool(self, name, *args, wall_clock=None):
-        return self.start([self.binary(name)] + [str(a) for a in args], wall_clock=wall_clock)
+        args = [str(a) for a in args]
+        if name == "vb-camera":
+            if "--box" not in args:
+                args = ["--box", CAMERA_LINK_BOX_ADDRESS + ":5001"] + args
+            return self._camera_link.start([self.binary(name)] + args, name=name, wall_clock=wall_clock)
+        return self.start([self.binary(name)] + args, wall_clock=wall_clock)
 
     def wall_clock(self):
         """A WallClock at the true time, to start programs with."""
@@ -541,7 +596,7 @@ class Sandbox:
             os.unlink(marker)
 
     def set_program_hangs(self, name, hangs):
-        """Whether the stub of name (umount) hangs when run instead of returning."""
+        """Whether the stub of name (umount, iwlist) hangs when run instead of returning."""
         marker = os.path.join(STUB_DIR, "hang." + name)
         if hangs:
             open(marker, "w").close()
@@ -672,7 +727,8 @@ def _shell(argv):
     sb = enter(args.build)
     sb.reset(config)
     sys.stderr.write("sandbox: working directory %s, stub log %s\n" % (WORK_DIR, STUB_LOG))
-    proc = subprocess.Popen(command, cwd=WORK_DIR, env=sb.env, preexec_fn=_die_with_parent)
+    env = dict(sb.env, VB_CAMERA_NETNS=CAMERA_NETNS, VB_CAMERA_BOX=CAMERA_LINK_BOX_ADDRESS)
+    proc = subprocess.Popen(command, cwd=WORK_DIR, env=env, preexec_fn=_die_with_parent)
     try:
         code = proc.wait()
     except KeyboardInterrupt:

@@ -1,6 +1,7 @@
 """A shell command that never returns costs at most its deadline: a save whose
 unmount hangs is killed after 30 s, the boot partition is forced read-only, the
-save after it goes through, and viewers are served all along."""
+save after it goes through, and viewers are served all along; the RC record
+switch is served at once while hung scans hold every command worker."""
 
 import os
 import sys
@@ -45,5 +46,33 @@ def test_hung_unmount_is_killed_and_saves_go_on(sb):
     sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
 
 
+RC_RECORD_CONFIG = """control_enabled=1
+device_mode=0
+rc_input_enabled=1
+rc_input_map=pan,tilt,record
+"""
+
+
+def test_rc_record_is_served_while_scans_hang_on_every_worker(sb):
+    daemon = si.start_daemon(sb, RC_RECORD_CONFIG, ready="Init FTP")
+    camera = si.start_camera(sb, daemon)
+    si.start_status_viewer(sb)
+    sb.set_program_hangs("iwlist", True)
+    scan = '{"cmd":"wlan","param":"scan","value":"2"}'
+    sender = sb.start_tool("vb-viewer", "--no-register", "--seconds", "1", "--send-gap", "0", "--quiet-video",
+                           *sum((["--send", scan] for _ in range(20)), []))
+    sb.expect(si.wait_exit(sb, sender, 10) == 0, "scans not sent")
+    sb.expect(sb.wait_until(lambda: sb.stub_log().count("iwlist wlan0 scan") >= 16, 20),
+              "not every worker took a scan: %r" % sb.stub_log())
+    pressed = time.monotonic()
+    rc = sb.start_tool("vb-rc", "--script", "t=0 record=-1; t=0.2 record=1")
+    sb.expect(si.wait_exit(sb, rc, 20) == 0, "vb-rc failed: %r" % rc.stderr_text())
+    sb.expect(sb.wait_for(daemon, "record start\n", timeout=25), "the record switch was not served")
+    print("  record started %.2f s after the press, with 16 scans hanging" % (time.monotonic() - pressed))
+    sb.expect("shell command timed out" not in daemon.stderr_text(), "served only once a hung scan was killed")
+    sb.expect(si.wait_line(camera, "camera record on", timeout=10) is not None, "the camera did not record")
+
+
 if __name__ == "__main__":
-    sandbox.main([test_hung_unmount_is_killed_and_saves_go_on])
+    sandbox.main([test_hung_unmount_is_killed_and_saves_go_on,
+                  test_rc_record_is_served_while_scans_hang_on_every_worker])

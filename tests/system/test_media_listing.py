@@ -1,7 +1,7 @@
 """Media listing end to end: an anonymous FTP server (pyftpdlib) on port 21 of
-the camera's address inside the sandbox's private network; a recording started
-with the RC stand-in makes the real daemon list DCIM and publish the newest
-media file in "/hud_mem"."""
+the camera's address, at the far end of the sandbox's camera link; a
+recording started with the RC stand-in makes the real daemon list DCIM and
+publish the newest media file in "/hud_mem"."""
 
 import os
 import shutil
@@ -33,12 +33,13 @@ def serve_ftp(sb, folders):
             with open(os.path.join(FTP_ROOT, "DCIM", folder, name), "w") as f:
                 f.write("x")
     os.makedirs(os.path.join(FTP_ROOT, "DCIM"), exist_ok=True)
-    server = sb.start([python_with_ftp(), "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "21", "-d", FTP_ROOT],
-                      name="ftp")
+    link = sb.camera_link()
+    server = link.start([python_with_ftp(), "-m", "pyftpdlib", "-i", link.address, "-p", "21", "-d", FTP_ROOT],
+                        name="ftp")
 
     def accepting():
         try:
-            socket.create_connection(("127.0.0.1", 21), timeout=1).close()
+            socket.create_connection((link.address, 21), timeout=1).close()
             return True
         except OSError:
             return False

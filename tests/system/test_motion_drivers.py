@@ -1,12 +1,14 @@
 """The gimbal stops when what drove it goes: the RC reader leaving its running
 status mid-pan, the viewer that set a speed (by gimbal control or by a JSON
 command) falling silent or saying goodbye, and so does an optical zoom a
-viewer started. The real daemon runs in the sandbox with the camera stand-in
-receiving the frames; every other viewer's comings and goings leave the
-motion alone."""
+viewer started; a speed from a sender that never registered, or from the
+mailbox (the web page), ends unless repeated. The real daemon runs in the
+sandbox with the camera stand-in receiving the frames; every other viewer's
+comings and goings leave the motion alone."""
 
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
@@ -142,10 +144,60 @@ def test_motions_a_viewer_starts_by_command_end_with_it(sb):
     expect_stopped(sb, camera, ZOOM_IN, mark, stops=ZOOM_STOPS)
 
 
+SENDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "send_datagrams.py")
+MOVEREL = b'{"cmd":"position","param":"moverel","value1":"500","value2":"0"}'
+
+
+def post_to_mailbox(sb, text):
+    """Writes a command into the mailbox as the web page does, once it is empty."""
+    sb.expect(sb.wait_until(lambda: sb.read_hud(1570, 1) == b"\0", 10), "mailbox never emptied")
+    sb.write_hud(1571, text[1:] + b"\0")
+    sb.write_hud(1570, text[:1])
+
+
+def seconds_to_stop(sb, camera, since, moving):
+    """Seconds from the first moving frame seen to the stop frame, as the test saw them."""
+    expect_moving(sb, camera, moving, since, count=1)
+    began = time.monotonic()
+    sb.expect(sb.wait_until(lambda: STOP in speeds(camera, since), timeout=15), "the motion never stopped")
+    return time.monotonic() - began
+
+
+def test_motions_nobody_is_seen_leaving_end_unless_repeated(sb):
+    daemon, camera = start(sb)
+    # One speed datagram from a sender that never registered.
+    mark = len(si.lines(camera))
+    sender = sb.start([sys.executable, SENDER, "--from", "127.0.0.2", "127.0.0.1:4242", "gimbal:1,500,0"])
+    sb.expect(si.wait_exit(sb, sender, 20) == 0, "sender failed")
+    took = seconds_to_stop(sb, camera, mark, PAN_500)
+    moving = speeds(camera, mark).count(PAN_500)
+    print("  unregistered sender: stopped %.2f s after its speed, %d speed frames" % (took, moving))
+    expect_stopped(sb, camera, PAN_500, mark)
+
+    # One "moverel" through the mailbox.
+    mark = len(si.lines(camera))
+    post_to_mailbox(sb, MOVEREL)
+    took = seconds_to_stop(sb, camera, mark, PAN_500)
+    print("  mailbox command: stopped %.2f s after it" % took)
+    expect_stopped(sb, camera, PAN_500, mark)
+
+    # A held control on the web page repeats about every half second: the
+    # motion goes on without a stop, and ends once the repeats do.
+    mark = len(si.lines(camera))
+    for _ in range(8):
+        post_to_mailbox(sb, MOVEREL)
+        time.sleep(0.5)  # the page's own pace, not a wait for the box
+    sb.expect(STOP not in speeds(camera, mark), "stopped while repeated: %r" % speeds(camera, mark)[-3:])
+    expect_moving(sb, camera, PAN_500, mark, count=100, why="the repeated command did not keep moving")
+    expect_stopped(sb, camera, PAN_500, mark)
+    sb.expect(daemon.running(), "daemon ended")
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_rc_status_leaving_six_mid_pan_stops_the_gimbal,
         test_silent_viewer_stops_its_speed_and_only_its_own,
         test_viewer_goodbye_stops_its_speed,
         test_motions_a_viewer_starts_by_command_end_with_it,
+        test_motions_nobody_is_seen_leaving_end_unless_repeated,
     ])

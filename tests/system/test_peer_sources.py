@@ -1,7 +1,10 @@
-"""Only the box's own peers drive it. Junk on the camera port from a second
-loopback address changes nothing; viewers, commands and video from a host
-outside the box's connected networks (the sandbox's outside host, reached only
-through a route) are refused, while the same datagrams from inside are served."""
+"""Only the box's own peers drive it. The camera is whoever is on the camera's
+link: intact camera frames and video from loopback or from a host outside the
+box's networks change nothing, junk from the link itself diverts nothing.
+Viewers, commands and video from outside the box's connected networks (the
+sandbox's outside host, reached only through a route) are refused, while the
+same datagrams from inside are served, and one address takes at most four
+viewer slots."""
 
 import os
 import re
@@ -40,23 +43,34 @@ def refusals(daemon, kind, address):
     return daemon.stderr_text().count(line)
 
 
-def test_junk_on_the_camera_port_does_not_divert_the_answers(sb):
-    start(sb)
+def test_only_the_camera_link_speaks_for_the_camera(sb):
+    daemon = start(sb)
+    link = sb.camera_link()
     camera = sb.start_tool("vb-camera", "--still", "--quiet", "--query-every", "1", "--seconds", "7")
     sb.expect(si.wait_line(camera, "answer ok", timeout=15) is not None, "camera not answered")
-    # Two seconds of junk from another address inside the box's networks.
-    replies, _ = send(sb, sb.start, "--from", "127.0.0.2", "--repeat", "40", "--gap", "0.05", "--listen", "1",
-                      "127.0.0.1:5001", "empty", "hex:78", "keepalive:bad-checksum", "keepalive:bad-header",
-                      "keepalive:bad-length")
+    box = link.box_address + ":5001"
+    # Two seconds of junk from another port at the link's far end.
+    replies, _ = send(sb, link.start, "--repeat", "40", "--gap", "0.05", "--listen", "1", box, "empty", "hex:78",
+                      "keepalive:bad-checksum", "keepalive:bad-header", "keepalive:bad-length")
     sb.expect(replies == 0, "the junk's sender got %d answers" % replies)
     sb.expect(si.wait_exit(sb, camera, 30) == 0, "camera did not finish")
     summary = si.wait_line(camera, "summary ", timeout=5) or ""
     m = re.search(r"answers ok=(\d+) mismatch=(\d+) missing=(\d+)", summary)
     sb.expect(m and int(m.group(1)) >= 7 and m.group(2) == "0" and m.group(3) == "0",
               "camera answers: %r" % summary)
-    # An intact frame from the same address is the camera speaking: answered there.
-    _, out = send(sb, sb.start, "--from", "127.0.0.2", "--listen", "3", "127.0.0.1:5001", "keepalive")
-    sb.expect("\nreply 14 " in out, "an intact query from 127.0.0.2 was not answered: %r" % out)
+    # An intact query from anywhere else is no camera: from loopback and from
+    # the outside host, it is not answered.
+    outside = sb.outside_host()
+    for start_on, to, source in ((sb.start, "127.0.0.1:5001", "127.0.0.2"),
+                                 (outside.start, outside.box_address + ":5001", outside.peer_address)):
+        replies, out = send(sb, start_on, "--from", source, "--listen", "2", to, "keepalive")
+        sb.expect(replies == 0, "an intact query from %s was answered: %r" % (source, out))
+    refused = [l for l in daemon.stderr_text().splitlines() if l.startswith("refused camera datagrams")]
+    sb.expect(refused == ["refused camera datagrams from 127.0.0.2: not on the camera link usb0"],
+              "refusal lines: %r" % refused)
+    # The same query on the link, from its other port: the camera speaking, answered there.
+    _, out = send(sb, link.start, "--listen", "3", box, "keepalive")
+    sb.expect("\nreply 14 " in out, "an intact query on the camera link was not answered: %r" % out)
 
 
 def test_viewer_outside_gets_no_acknowledgement_and_no_video(sb):
@@ -103,25 +117,68 @@ def test_commands_from_outside_change_nothing(sb):
     sb.expect(si.wait_line(camera, "camera gimbal angle", timeout=10) is not None, "gimbal control from inside")
 
 
-def test_video_from_outside_is_not_relayed(sb):
+def test_video_from_anywhere_but_the_camera_link_is_not_relayed(sb):
     daemon = start(sb)
     outside = sb.outside_host()
+    link = sb.camera_link()
     viewer = sb.start_tool("vb-viewer", "--quiet-video")
     sb.expect(si.wait_line(viewer, "ack", timeout=15) is not None, "viewer not acknowledged")
     send(sb, outside.start, "--repeat", "50", "--gap", "0.01", outside.box_address + ":5000", "video:1400")
-    # Video from inside, sent after it, is relayed: what came before it from outside was not.
-    send(sb, sb.start, "--from", "127.0.0.2", "--repeat", "20", "--gap", "0.01", "127.0.0.1:5000", "video:1000")
-    sb.expect(sb.wait_for(daemon, "video connected\n", timeout=10), "video from inside not taken")
+    send(sb, sb.start, "--from", "127.0.0.2", "--repeat", "50", "--gap", "0.01", "127.0.0.1:5000", "video:1200")
+    # Video from the camera link, sent after it, is relayed: what came before it was not.
+    send(sb, link.start, "--repeat", "20", "--gap", "0.01", link.box_address + ":5000", "video:1000")
+    sb.expect(sb.wait_for(daemon, "video connected\n", timeout=10), "video from the camera link not taken")
     sb.stop(viewer)
     _, _, dgrams, size = viewer_summary(sb, viewer)
     sb.expect((dgrams, size) == (20, 20 * 1000), "viewer got %d datagrams, %d bytes" % (dgrams, size))
-    sb.expect(refusals(daemon, "video", outside.address) == 1, "not one refusal line")
+    refused = [l for l in daemon.stderr_text().splitlines() if l.startswith("refused video datagrams")]
+    sb.expect(refused == ["refused video datagrams from %s: not on the camera link usb0" % outside.address],
+              "refusal lines: %r" % refused)
+
+
+SLOT_TAKER = """
+import socket, sys, time
+box = (sys.argv[1], 4242)
+sockets = []
+for _ in range(20):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((sys.argv[2], 0))
+    s.settimeout(0.05)
+    sockets.append(s)
+acked = set()
+deadline = time.monotonic() + 3
+while time.monotonic() < deadline:
+    for i, s in enumerate(sockets):
+        s.sendto(b"B" + bytes(11) + bytes([0, 1]), box)
+        try:
+            if s.recv(64)[:1] == b"B":
+                acked.add(i)
+        except socket.timeout:
+            pass
+print("acked %d" % len(acked), flush=True)
+"""
+
+
+def test_one_address_takes_at_most_four_viewer_slots(sb):
+    daemon = start(sb)
+    outside = sb.outside_host()
+    taker = outside.start_python(SLOT_TAKER, outside.box_address, outside.peer_address)
+    sb.expect(si.wait_exit(sb, taker, 30) == 0, "slot taker failed: %r" % taker.stderr_text())
+    acked = int(re.search(r"acked (\d+)", taker.stdout_text()).group(1))
+    print("  20 sockets from one address: %d slots" % acked)
+    sb.expect(acked == 4, "one address took %d slots" % acked)
+    viewer = sb.start_tool("vb-viewer", "--data-only")
+    sb.expect(si.wait_line(viewer, "ack", timeout=15) is not None, "a real viewer got no slot")
+    refused = [l for l in daemon.stderr_text().splitlines() if l.startswith("viewer registrations from")]
+    sb.expect(refused == ["viewer registrations from %s refused: 4 viewers from one address at most"
+                          % outside.peer_address], "refusal lines: %r" % refused)
 
 
 if __name__ == "__main__":
     sandbox.main([
-        test_junk_on_the_camera_port_does_not_divert_the_answers,
+        test_only_the_camera_link_speaks_for_the_camera,
         test_viewer_outside_gets_no_acknowledgement_and_no_video,
         test_commands_from_outside_change_nothing,
-        test_video_from_outside_is_not_relayed,
+        test_video_from_anywhere_but_the_camera_link_is_not_relayed,
+        test_one_address_takes_at_most_four_viewer_slots,
     ])

@@ -32,12 +32,16 @@ def test_private_folders_are_tmpfs(sb):
         sb.expect(points[owner] == "tmpfs", "%s lies on %s (%s)" % (path, owner, points[owner]))
 
 
-def test_only_loopback_exists(sb):
+def test_only_loopback_and_the_camera_link_exist(sb):
     names = sorted(os.listdir("/sys/class/net")) if os.path.isdir("/sys/class/net") else []
     out = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout
-    links = [line.split(":")[1].strip() for line in out.splitlines()]
-    sb.expect(links == ["lo"], "links %r (sysfs %r)" % (links, names))
+    links = [line.split(":")[1].strip().split("@")[0] for line in out.splitlines()]
+    sb.expect(links == ["lo", "usb0"], "links %r (sysfs %r)" % (links, names))
     sb.expect("UP" in out.split(">")[0], "loopback down: %r" % out)
+    # usb0's far end is in the camera's namespace, not on the machine.
+    far = subprocess.run(["ip", "-n", sandbox.CAMERA_NETNS, "-o", "link"], capture_output=True, text=True).stdout
+    sb.expect([l.split(":")[1].strip().split("@")[0] for l in far.splitlines()] == ["lo", sandbox.CAMERA_VETH],
+              "camera namespace links %r" % far)
 
 
 # Echoes one datagram back to where it came from, then prints that address.
@@ -121,7 +125,7 @@ if __name__ == "__main__":
     sandbox.main([
         test_private_folders_are_tmpfs,
         test_outside_host_is_reached_only_through_a_route,
-        test_only_loopback_exists,
+        test_only_loopback_and_the_camera_link_exist,
         test_programs_record_instead_of_acting,
         test_sudo_runs_its_command_after_recording,
         test_pidof_answers_from_marker_files,

@@ -200,6 +200,10 @@ def test_ready_then_keep_alive(sb):
         daemon = start_notified_daemon(sb)
         ready = notify.wait_for("READY=1", timeout=30)
         sb.expect(ready is not None, "no READY=1; daemon said %r" % daemon.stderr_text())
+        # The start time-out is stretched past the deadline of the shell command run before READY=1.
+        extend = [m for m in notify.messages if m[1].startswith("EXTEND_TIMEOUT_USEC=")]
+        sb.expect(extend and int(extend[0][1].split("=")[1]) > 30000000 and extend[0][2] <= ready[2],
+                  "no EXTEND_TIMEOUT_USEC before READY=1: %r" % notify.messages)
         sb.expect(ready[0] == daemon.pid, "READY=1 from pid %r, daemon is %r" % (ready[0], daemon.pid))
         # Ready means the viewer port is bound and the record mapped.
         sb.expect("Init FTP" in daemon.stderr_text(), "ready before start-up ended: %r" % daemon.stderr_text())
@@ -243,6 +247,45 @@ def test_hung_watchdog_thread_stops_the_keep_alive(sb):
         notify.close()
 
 
+def start_in_journal(sb):
+    """The daemon with JOURNAL_STREAM naming its standard error, as under systemd."""
+    name = 'JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec "$0"'
+    return sb.start(["sh", "-c", name, sb.binary("vantagebridge")], name="vantagebridge")
+
+
+def test_journal_gets_priorities_and_plain_text(sb):
+    first = start_in_journal(sb)
+    sb.expect(sb.wait_for(first, "Init FTP", timeout=30), "daemon did not start: %r" % first.stderr_text())
+    sb.expect("\nInit device discovery\n" in first.stderr_text(), "an info line with a prefix: %r"
+              % first.stderr_text())
+    sb.expect("\033" not in first.stdout_text() and "Vantagebridge" in first.stdout_text(),
+              "banner %r" % first.stdout_text())
+    # Both fatal lines, at err.
+    second = start_in_journal(sb)
+    sb.expect(sb.wait_until(lambda: not second.running(), 15) and second.returncode() == 100,
+              "second copy: exit %r" % second.returncode())
+    sb.expect(second.stderr_text() == "<3>another copy is running\n", "second copy said %r" % second.stderr_text())
+    sb.stop(first)
+    taken = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        sb.expect(sb.wait_until(lambda: bound(taken, 4242), 15), "port 4242 still held")
+        third = start_in_journal(sb)
+        sb.expect(sb.wait_until(lambda: not third.running(), 20) and third.returncode() == 100,
+                  "port taken: exit %r" % third.returncode())
+        sb.expect("\n<3>discovery bind failed\n" in third.stderr_text(), "said %r" % third.stderr_text()[-200:])
+    finally:
+        taken.close()
+
+
+def bound(sock, port):
+    """Binds sock to port once the last daemon's children let go of it."""
+    try:
+        sock.bind(("0.0.0.0", port))
+        return True
+    except OSError:
+        return False
+
+
 TESTS = [
     test_prepare_picks_the_configuration,
     test_prepare_links_the_box_scripts,
@@ -251,6 +294,7 @@ TESTS = [
     test_after_exit_pauses_only_after_a_crash,
     test_ready_then_keep_alive,
     test_hung_watchdog_thread_stops_the_keep_alive,
+    test_journal_gets_priorities_and_plain_text,
 ]
 
 if __name__ == "__main__":

@@ -45,6 +45,28 @@ def verify(build_dir, unit_text, unit=UNIT):
         shutil.rmtree(root)
 
 
+def seconds(value):
+    """A systemd time span such as 90s, 100ms or 60 (seconds)."""
+    for suffix, factor in (("ms", 0.001), ("min", 60), ("s", 1)):
+        if value.endswith(suffix):
+            return float(value[:-len(suffix)]) * factor
+    return float(value)
+
+
+def keeps_the_box_up(unit):
+    """Why the unit could leave the box down under a real systemd, or None."""
+    keys = dict(line.split("=", 1) for line in unit.splitlines() if "=" in line and not line.startswith("#"))
+    interval = seconds(keys.get("StartLimitIntervalSec", "10"))
+    burst = int(keys.get("StartLimitBurst", "5"))
+    # Restarts the daemon asks for (exit 2 and 3) follow each other RestartSec apart at most.
+    if interval > 0 and burst * seconds(keys.get("RestartSec", "0.1")) <= interval:
+        return "%d restarts within %gs stop the unit" % (burst, interval)
+    # The daemon runs one shell command (30 s deadline) before READY=1.
+    if seconds(keys.get("TimeoutStartSec", "90")) <= 30 + 15:
+        return "TimeoutStartSec=%s does not outlast a pre-READY shell command" % keys["TimeoutStartSec"]
+    return None
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(REPO, "build"))
@@ -65,6 +87,7 @@ def main():
         code, said = verify(args.build, broken)
         caught = "Restrat" in said and "vantagebridge-gone" in said
         results.append(("broken_unit_is_caught", None if caught else "not reported: %r" % said))
+    results.append(("unit_keeps_the_box_up", keeps_the_box_up(unit)))
     failed = 0
     for name, why in results:
         print("PASS %s" % name if why is None else "FAIL %s: %s" % (name, why))

@@ -1,11 +1,13 @@
 """What start-up guards against: a second copy beside a running one (it leaves
-without touching the running copy's records), a viewer port already taken, and
-a missing working copy of the settings (read from the boot partition instead,
-so a later save keeps them)."""
+without touching the running copy's records), a viewer port already taken, a
+missing working copy of the settings (read from the boot partition instead,
+so a later save keeps them), and another user's lock file and shared records
+(replaced: the daemon's own are root's, mode 0600, whatever the umask)."""
 
 import json
 import os
 import socket
+import stat
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -103,9 +105,85 @@ def test_missing_working_copy_reads_the_boot_file(sb):
         sb.expect(b"\r\n" + line + b"\r\n" in saved, "setting lost in the save: %r" % line)
 
 
+LOCK = "/run/vantagebridge.lock"
+NOBODY = 65534
+
+# Another local user: holds the lock on a lock file it could read, and made the
+# shared records before the daemon started. On "attack" it writes a reboot
+# into its mapping of /hud_mem and truncates the objects it holds.
+SQUATTER = """
+import fcntl, mmap, os, sys, time
+os.setgid(%(uid)d); os.setuid(%(uid)d); os.umask(0)
+lock = open("%(lock)s", "rb"); fcntl.flock(lock, fcntl.LOCK_EX)
+objects = {}
+for name, size in (("hud_mem", 2728), ("config_mem", 1844)):
+    fd = os.open("/dev/shm/" + name, os.O_RDWR | os.O_CREAT, 0o666); os.ftruncate(fd, size); objects[name] = fd
+hud = mmap.mmap(objects["hud_mem"], 2728)
+print("ready", flush=True)
+while not os.path.exists("/run/vb/attack"):
+    time.sleep(0.05)
+hud[1571:1586] = b'"cmd":"reboot"}'; hud[1570:1571] = b"{"
+for fd in objects.values():
+    os.ftruncate(fd, 0)
+print("done", flush=True)
+time.sleep(600)
+""" % {"uid": NOBODY, "lock": LOCK}
+
+
+def owner_and_mode(path):
+    st = os.stat(path)
+    return st.st_uid, stat.S_IMODE(st.st_mode)
+
+
+def test_another_users_lock_and_records_are_replaced(sb):
+    # No tool makes the record: vb-rc before the daemon fails and leaves none.
+    rc = sb.start_tool("vb-rc", "pan=0.5")
+    sb.expect(si.wait_exit(sb, rc, 10) not in (0, None) and sb.shm_size("hud_mem") is None,
+              "vb-rc without the daemon: exit %r, /hud_mem %r" % (rc.returncode(), sb.shm_size("hud_mem")))
+    wait_viewer_port_free(sb)
+    if os.path.exists("/run/vb/attack"):
+        os.unlink("/run/vb/attack")
+    with open(LOCK, "w") as f:
+        os.fchmod(f.fileno(), 0o644)  # as older versions left it
+    squatter = sb.start([sys.executable, "-c", SQUATTER], name="squatter")
+    sb.expect(sb.wait_for(squatter, "ready", stream="stdout", timeout=15), "squatter: %r" % squatter.stderr_text())
+
+    daemon = sb.start(["sh", "-c", 'umask 000; exec "$0"', sb.binary("vantagebridge")], name="vantagebridge")
+    started(sb, daemon)
+    err = daemon.stderr_text()
+    for line in ("instance lock %s held by uid %d, no copy of the daemon: replaced" % (LOCK, NOBODY),
+                 "shared record /hud_mem was not the daemon's own (owner %d, mode 0666): made afresh" % NOBODY,
+                 "shared record /config_mem was not the daemon's own (owner %d, mode 0666): made afresh" % NOBODY):
+        sb.expect(line in err, "no %r in %r" % (line, err))
+    for path in (LOCK, "/dev/shm/hud_mem", "/dev/shm/config_mem"):
+        print("  %s: owner %d, mode %o" % ((path,) + owner_and_mode(path)))
+        sb.expect(owner_and_mode(path) == (0, 0o600), "%s: owner and mode %r" % (path, owner_and_mode(path)))
+
+    # What the other user still holds is no longer the daemon's.
+    open("/run/vb/attack", "w").close()
+    sb.expect(sb.wait_for(squatter, "done", stream="stdout", timeout=10), "squatter: %r" % squatter.stderr_text())
+    sb.write_hud(1571, b'"cmd":"shutdown"}\0')
+    sb.write_hud(1570, b"{")
+    sb.expect(sb.wait_until(lambda: "shutdown " in sb.stub_log(), 10), "the daemon's own mailbox was not served")
+    sb.expect("reboot " not in sb.stub_log(), "the other user's command ran: %r" % sb.stub_log())
+    sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
+
+    # A lock file of another user's is replaced as well.
+    sb.stop(daemon)
+    sb.stop(squatter)
+    os.chown(LOCK, NOBODY, NOBODY)
+    wait_viewer_port_free(sb)
+    daemon = sb.start_daemon()
+    started(sb, daemon)
+    sb.expect("instance lock %s belonged to uid %d: replaced" % (LOCK, NOBODY) in daemon.stderr_text(),
+              "no replacement line: %r" % daemon.stderr_text())
+    sb.expect(owner_and_mode(LOCK) == (0, 0o600), "lock file %r" % (owner_and_mode(LOCK),))
+
+
 if __name__ == "__main__":
     sandbox.main([
         test_second_copy_leaves_the_running_one_alone,
         test_viewer_port_taken_ends_with_100,
         test_missing_working_copy_reads_the_boot_file,
+        test_another_users_lock_and_records_are_replaced,
     ])

@@ -26,11 +26,12 @@ def test_forwarded_stream_decodes(sb):
     viewer = sb.start_tool("vb-viewer", "--quiet-video", "--forward", "127.0.0.1:%d" % FORWARD_PORT)
     sb.expect(sb.wait_for(viewer, "ack", stream="stdout", timeout=20), "viewer not registered")
     sb.expect("forwarding video to 127.0.0.1:%d" % FORWARD_PORT in viewer.stdout_text(), "no forwarding line")
-    # The camera's part: a real encoder sending its stream to the box's video port.
-    camera = sb.start([ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-re",
+    # The camera's part: a real encoder sending its stream to the box's video port, over the camera link.
+    link = sb.camera_link()
+    camera = link.start([ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-re",
                        "-f", "lavfi", "-i", "testsrc=size=%dx%d:rate=25" % (WIDTH, HEIGHT), "-t", "30",
                        "-pix_fmt", "yuv420p", "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-g", "10", "-bf", "0",
-                       "-f", "h264", "udp://127.0.0.1:5000?pkt_size=1300"], name="camera")
+                       "-f", "h264", "udp://%s:5000?pkt_size=1300" % link.box_address], name="camera")
     sb.expect(sb.wait_until(lambda: not receiver.running(), timeout=90),
               "receiver still waiting; viewer: %r" % viewer.stdout_text()[-300:])
     sb.stop(camera)

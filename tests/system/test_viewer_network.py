@@ -1,8 +1,8 @@
 """The viewer network of the real daemon: registration and its acknowledgement,
 the video relay to full viewers only, the video link state, expiry of a silent
 viewer, the local command mailbox in /dev/shm/hud_mem and the RC channel
-report. Everything runs inside the sandbox; video is sent to 127.0.0.1:5000 of
-the sandbox's own network namespace."""
+report. Everything runs inside the sandbox; video is sent to port 5000 from
+the far end of the sandbox's camera link."""
 
 import os
 import re
@@ -23,14 +23,21 @@ def start(sb, config="control_enabled=1\n"):
     return si.start_daemon(sb, config)
 
 
-def send_video(count, size=1400, gap=0.01):
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        for i in range(count):
-            s.sendto(bytes([i & 0xFF]) * size, ("127.0.0.1", 5000))
-            time.sleep(gap)
-    finally:
-        s.close()
+VIDEO_SENDER = """
+import socket, sys, time
+count, size, gap = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for i in range(count):
+    s.sendto(bytes([i & 0xFF]) * size, (sys.argv[4], 5000))
+    time.sleep(gap)
+"""
+
+
+def send_video(sb, count, size=1400, gap=0.01):
+    """Video as the camera sends it, from the far end of the camera link."""
+    link = sb.camera_link()
+    sender = link.start_python(VIDEO_SENDER, count, size, gap, link.box_address)
+    sb.expect(si.wait_exit(sb, sender, 30) == 0, "video sender failed: %r" % sender.stderr_text())
 
 
 def summary(viewer):
@@ -59,7 +66,7 @@ def test_video_reaches_full_viewers_only(sb):
     data_only = sb.start_tool("vb-viewer", "--data-only", "--seconds", "5", "--quiet-video")
     sb.expect(si.wait_line(full, "ack", timeout=10) is not None, "full viewer not acknowledged")
     sb.expect(si.wait_line(data_only, "ack", timeout=10) is not None, "data-only viewer not acknowledged")
-    send_video(100)
+    send_video(sb, 100)
     sb.expect(sb.wait_for(daemon, "video connected\n", timeout=10), "no video connected line")
     sb.expect(si.wait_line(full, "link video state=2", timeout=5) is not None, "video link state never 2")
     sb.expect(si.wait_exit(sb, full, 20) == 0 and si.wait_exit(sb, data_only, 20) == 0, "viewers did not finish")
@@ -74,7 +81,7 @@ def test_video_loss_is_reported_after_three_seconds(sb):
     daemon = start(sb)
     viewer = sb.start_tool("vb-viewer", "--data-only", "--seconds", "12", "--quiet-video", "--stamp")
     sb.expect(si.wait_line(viewer, "ack", timeout=10) is not None, "viewer not acknowledged")
-    send_video(20, gap=0.005)
+    send_video(sb, 20, gap=0.005)
     stopped = time.monotonic()
     sb.expect(sb.wait_for(daemon, "video disconnected\n", timeout=10), "no video disconnected line")
     lost_after = time.monotonic() - stopped

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "camera_fixture.h"
+#include "platform/arrival_interface.h"
 #include "records/usb_peer.h"
 
 namespace {
@@ -71,6 +72,7 @@ TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
   SharedConfig* config = GetSharedConfig();
   config->control_enabled = 1;
   SetUsbDataBindPort(0);
+  SetCameraInterface("lo");  // the camera's link, here
   EXPECT_EQ(Start(), "Init data source\nMode: Osmo\nCooperative mode: False\nInit USB data\n");
   SetUsbDataBindPort(kUsbDataPort);
   ASSERT_GE(UsbSocket(), 0);

@@ -10,6 +10,7 @@
 #include "clients/discovery.h"
 #include "commands/dispatcher.h"
 #include "operations/motion.h"
+#include "platform/clock.h"
 #include "platform/worker_pool.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
@@ -154,6 +155,8 @@ TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
   const std::vector<uint8_t> pan300 = {kMsgGimbalControl, 1, 0x2C, 0x01, 0x00, 0x00};
   const std::vector<uint8_t> pan200 = {kMsgGimbalControl, 1, 0xC8, 0x00, 0x00, 0x00};
   const std::string stop = "20 02>04 40 04:0C | 00 00 00 00 00 00 90";
+  Handle({kMsgConnect, 1}, 40001, "127.0.0.2");
+  Handle({kMsgConnect, 1}, 40002, "127.0.0.3");
 
   Handle(pan300, 40001, "127.0.0.2");
   Handle({kMsgDisconnect}, 40002, "127.0.0.3");
@@ -170,6 +173,7 @@ TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
 
   // The last viewer to set a speed owns it; the RC's share stays.
   GetMotionIntent()->rc_pan_speed = 40;
+  Handle({kMsgConnect, 1}, 40002, "127.0.0.3");
   Handle(pan300, 40001, "127.0.0.2");
   Handle(pan200, 40002, "127.0.0.3");
   Handle({kMsgDisconnect}, 40001, "127.0.0.2");
@@ -177,13 +181,20 @@ TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
   Handle({kMsgDisconnect}, 40002, "127.0.0.3");
   EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 40);
   EXPECT_EQ(GetMotionIntent()->client_pan_speed, 0);
-  EXPECT_EQ(GetMotionIntent()->client_speed_driver.load(), 0u);
+  EXPECT_EQ(GetMotionIntent()->client_speed_driver.id.load(), 0u);
+
+  // A sender that holds no row (it said goodbye) has its speed on a lease.
+  Handle(pan300, 40001, "127.0.0.2");
+  EXPECT_EQ(GetMotionIntent()->client_speed_driver.id.load(),
+            LeasedMotionDriver(ViewerMotionDriver("127.0.0.2", 40001)));
+  EndLapsedMotions(GetMotionIntent()->client_speed_driver.set_ms + kLeasedMotionMs);
+  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 40);
 }
 
 // A JSON command that starts a motion carries its viewer through the worker
 // pool: that viewer's goodbye stops the motion (with the frames a stop sends),
 // another viewer's changes nothing, and the same command from the mailbox has
-// no viewer to end it.
+// no viewer to end it: it lapses unless repeated.
 TEST_F(ClientMotionTest, JsonMotionsEndWithTheViewerThatStartedThem) {
   const struct {
     const char* command;
@@ -200,9 +211,11 @@ TEST_F(ClientMotionTest, JsonMotionsEndWithTheViewerThatStartedThem) {
        GetMotionIntent()->optical_zoom_direction,
        {"17 02>01 40 02:B8 | 00 48 00 00", "17 02>01 40 02:B8 | FF 48 00 00"}},
   };
+  Handle({kMsgConnect, 1}, 40001, "127.0.0.2");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     const std::string text = c.command;
+    Handle({kMsgConnect, 1}, 40001, "127.0.0.2");
     Handle(std::vector<uint8_t>(text.begin(), text.end()), 40001, "127.0.0.2");
     WaitForIdleWorkers();
     ASSERT_NE(c.value.load(), 0);
@@ -216,10 +229,11 @@ TEST_F(ClientMotionTest, JsonMotionsEndWithTheViewerThatStartedThem) {
     for (const SentFrame& f : TakeFrames(camera_, 50, 200)) sent.push_back(FrameText(f));
     EXPECT_EQ(sent, c.stop);
 
-    DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()), 0);
+    DispatchCameraCommand(text.c_str(), static_cast<int>(text.size()), kMailboxMotionDriver);
     ReleaseViewerMotion("127.0.0.2", 40001);
     EXPECT_NE(c.value.load(), 0);
-    DispatchCameraCommand(c.stop_command, static_cast<int>(std::strlen(c.stop_command)), 0);
+    EndLapsedMotions(MillisecondClock() + kLeasedMotionMs);
+    EXPECT_EQ(c.value.load(), 0);
     TakeFrames(camera_, 50, 100);
   }
 }

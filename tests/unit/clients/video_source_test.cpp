@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "clients/video_source.h"
+#include "platform/arrival_interface.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
 #include "records/link_state.h"
@@ -104,6 +105,7 @@ bool WaitFor(const std::function<bool()>& done) {
 // link up and leaves unchanged behind the header to every full client.
 TEST_F(VideoLinkTest, ReceiveThreadForwardsEachDatagram) {
   testing::internal::CaptureStderr();
+  SetCameraInterface("lo");  // the camera's link, here
   const uint16_t port = StartVideoSourceOn(INADDR_LOOPBACK, 0);
   ASSERT_NE(port, 0);
   ViewerEnd full = AttachViewer(false);

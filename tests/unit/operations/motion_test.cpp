@@ -236,6 +236,41 @@ TEST_F(MotionTest, AViewerStopsOnlyTheMotionsItStillDrives) {
   EXPECT_TRUE(Sent(100).empty());
 }
 
+// Motions nobody is seen leaving (an unregistered sender, the mailbox) end
+// once not set again for kLeasedMotionMs; a registered viewer's never lapse.
+TEST_F(MotionTest, LeasedMotionsLapseUnlessSetAgain) {
+  MotionIntent* motion = GetMotionIntent();
+  const MotionDriver stranger = LeasedMotionDriver(ViewerMotionDriver("127.0.0.2", 40001));
+  const MotionDriver viewer = ViewerMotionDriver("127.0.0.3", 40001);
+  HandleGimbalControl(1, 500, 0, stranger);
+  HandleGimbalControl(2, -3, 1, kMailboxMotionDriver);
+  HandleGimbalControl(2, -2, 4, viewer);
+  const uint32_t set = motion->client_speed_driver.set_ms;
+  const struct {
+    uint32_t after_ms;
+    bool repeat;  // the stranger sets its speed again first
+    int32_t pan;
+    int32_t optical;
+  } passes[] = {
+      {kLeasedMotionMs - 1, false, 500, 1},
+      {kLeasedMotionMs - 1, true, 500, 1},  // a repeat renews the lease ...
+      {kLeasedMotionMs + 100, false, 500, 0},  // ... the mailbox's lapsed
+      {2 * kLeasedMotionMs + 100, false, 0, 0},
+      {100000, false, 0, 0},
+  };
+  for (const auto& p : passes) {
+    if (p.repeat) {
+      motion->client_speed_driver.set_ms = set + p.after_ms;
+      HandleGimbalControl(1, 500, 0, stranger);
+      motion->client_speed_driver.set_ms = set + p.after_ms;
+    }
+    EndLapsedMotions(set + p.after_ms);
+    EXPECT_EQ(motion->pan_speed_wanted, p.pan) << p.after_ms;
+    EXPECT_EQ(motion->optical_zoom_direction, p.optical) << p.after_ms;
+    EXPECT_EQ(motion->zoom_speed, 4) << p.after_ms;
+  }
+}
+
 TEST_F(MotionTest, PositionNormalSendsEightKeysAfterAStop) {
   GetMotionIntent()->gimbal_stopped = 0;
   CaptureStderr();

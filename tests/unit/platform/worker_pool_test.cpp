@@ -1,5 +1,5 @@
 // The worker pool under load: bounded threads, bounded queue, concurrency for
-// slow work, and internal work never crowded out by a flood.
+// slow work, and internal work never waiting for the command workers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -49,7 +49,7 @@ bool WaitFor(bool (*done)()) {
   return done();
 }
 
-TEST(WorkerPool, FloodIsBoundedAndSlowWorkRunsSideBySide) {
+TEST(WorkerPool, FloodIsBoundedAndInternalWorkNeverWaitsForIt) {
   g_ran = 0;
   OpenGate(false);
   // Slow work takes one worker each, up to the limit, and the rest waits in the queue.
@@ -59,14 +59,39 @@ TEST(WorkerPool, FloodIsBoundedAndSlowWorkRunsSideBySide) {
   for (int i = 0; i < 1000; ++i) accepted += PostWork(Item(BlockUntilGateOpens)) ? 1 : 0;  // top up the queue
   EXPECT_EQ(accepted, kMaxWorkers + kWorkQueueSize);
 
-  // Internal work is served before the queued commands once a worker frees up.
+  // Internal work runs while every command worker is held.
   g_internal_runs = 0;
   EXPECT_TRUE(PostInternalWork(CountInternalRun));
-  EXPECT_TRUE(PostInternalWork(CountInternalRun));  // still waiting: one run covers both
+  EXPECT_TRUE(WaitFor([] { return g_internal_runs.load() == 1; }));
   OpenGate(true);
   WaitForIdleWorkers();
   EXPECT_EQ(g_ran.load(), accepted);
-  EXPECT_EQ(g_internal_runs.load(), 1);
+}
+
+std::atomic<int> g_internal_held{0};
+std::atomic<int> g_internal_held_runs{0};
+
+void HoldInternal() {
+  ++g_internal_held;
+  ++g_internal_held_runs;
+  std::unique_lock<std::mutex> lock(g_gate_mutex);
+  g_gate_open.wait(lock, [] { return g_gate; });
+  --g_internal_held;
+}
+
+TEST(WorkerPool, InternalWorkOfOneKindRunsOnOneWorkerAtATime) {
+  OpenGate(false);
+  g_internal_runs = 0;
+  ASSERT_TRUE(PostInternalWork(HoldInternal));
+  ASSERT_TRUE(WaitFor([] { return g_internal_held.load() == 1; }));
+  // Posted again while it runs: it waits, once, however often it is posted.
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(PostInternalWork(HoldInternal));
+  EXPECT_TRUE(PostInternalWork(CountInternalRun));  // another kind is not held up
+  EXPECT_TRUE(WaitFor([] { return g_internal_runs.load() == 1; }));
+  EXPECT_EQ(g_internal_held.load(), 1);
+  OpenGate(true);
+  WaitForIdleWorkers();
+  EXPECT_EQ(g_internal_held_runs.load(), 2);
 }
 
 TEST(WorkerPool, ItemCarriesItsTextCutToTheSlot) {

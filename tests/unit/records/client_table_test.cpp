@@ -46,6 +46,19 @@ TEST_F(ClientTableTest, SameHostOnTwoPortsIsTwoClients) {
   EXPECT_EQ(TakenRows(), 3);
 }
 
+TEST_F(ClientTableTest, OneAddressHoldsAtMostFourRowsExceptOnLoopback) {
+  for (uint32_t port = 0; port < kMaxClientsPerAddress; ++port) ASSERT_EQ(AddClient("192.0.2.20", 5000 + port, 0), 1);
+  EXPECT_EQ(AddClient("192.0.2.20", 6000, 0), kClientAddressFull);
+  EXPECT_FALSE(ClientRegistered("192.0.2.20", 6000));
+  EXPECT_EQ(AddClient("192.0.2.20", 5000, 1), 0);  // its own rows still refresh
+  EXPECT_EQ(AddClient("192.0.2.2", 6000, 0), 1);   // another address (a prefix of it) is not counted
+  for (uint32_t port = 0; port < 8; ++port) EXPECT_EQ(AddClient("127.0.0.5", 5000 + port, 0), 1) << port;
+  ASSERT_EQ(RemoveClient("192.0.2.20", 5001), 1);
+  EXPECT_EQ(AddClient("192.0.2.20", 6000, 0), 1);
+  EXPECT_TRUE(ClientRegistered("192.0.2.20", 6000));
+  EXPECT_EQ(TakenRows(), kMaxClientsPerAddress + 1 + 8);
+}
+
 TEST_F(ClientTableTest, RepeatedConnectSwitchesDataOnly) {
   ASSERT_EQ(AddClient("192.0.2.20", 50000, 1), 1);
   EXPECT_EQ(GetClientRow(0).flags, kClientDataOnly);
