@@ -52,6 +52,11 @@ RECIPE = {"suite": SUITE, "variant": "apt", "include": PACKAGES, "mask": MASKED,
 UNIT = "vantagebridge.service"
 WEB_UNIT = "vb-web.service"
 SCRIPT_LOG = "/run/vb-box-scripts.log"
+# The camera's USB link: the box's end "usb0", the camera stand-in at the far
+# end in a network namespace of its own inside the container.
+CAMERA_NETNS = "camera"
+CAMERA_LINK_BOX_ADDRESS = "10.98.0.1"
+CAMERA_ADDRESS = "10.98.0.2"
 PATH = "/usr/sbin:/usr/bin:/sbin:/bin"
 
 
@@ -133,6 +138,7 @@ class Container:
         mounted = self.run(["mount", "/boot"])
         if mounted.returncode != 0:
             raise RuntimeError("/boot not mounted: %s" % mounted.stderr.strip())
+        self._camera_link()
         log("container up (system %s, leader pid %d, /boot on %s)" % (state, self.leader, self.loop))
 
     def _own_cgroups(self):
@@ -183,6 +189,19 @@ class Container:
             with open(path, "w") as f:
                 f.write("#!/bin/sh\necho \"$(basename \"$0\") $*\" >> %s\n" % SCRIPT_LOG)
             os.chmod(path, 0o755)
+
+    def _camera_link(self):
+        steps = [["ip", "netns", "add", CAMERA_NETNS],
+                 ["ip", "link", "add", "usb0", "type", "veth", "peer", "name", "cam0", "netns", CAMERA_NETNS],
+                 ["ip", "addr", "add", CAMERA_LINK_BOX_ADDRESS + "/24", "dev", "usb0"],
+                 ["ip", "link", "set", "usb0", "up"],
+                 ["ip", "-n", CAMERA_NETNS, "addr", "add", CAMERA_ADDRESS + "/24", "dev", "cam0"],
+                 ["ip", "-n", CAMERA_NETNS, "link", "set", "cam0", "up"],
+                 ["ip", "-n", CAMERA_NETNS, "link", "set", "lo", "up"]]
+        for step in steps:
+            result = self.run(step)
+            if result.returncode != 0:
+                raise RuntimeError("camera link: %s: %s" % (" ".join(step), result.stderr.strip()))
 
     def _find_leader(self):
         ours = os.readlink("/proc/self/ns/pid")
@@ -404,8 +423,8 @@ def check_duties_under_hardening(c):
     viewer = c.start(["vb-viewer", "--quiet-video", "--seconds", "8"])
     acked = wait_until(lambda: any("client connected" in message(e) for e in c.journal("-u", UNIT, after=before)),
                        10, step=0.2)
-    camera = c.run(["vb-camera", "--no-queries", "--no-telemetry", "--video-kbps", "2000", "--seconds", "3"],
-                   timeout=60)
+    camera = c.run(["ip", "netns", "exec", CAMERA_NETNS, "vb-camera", "--box", CAMERA_LINK_BOX_ADDRESS + ":5001",
+                    "--no-queries", "--no-telemetry", "--video-kbps", "2000", "--seconds", "3"], timeout=60)
     out, _ = viewer.communicate(timeout=60)
     sent = re.search(r"video=(\d+)", camera.stdout)
     got = re.search(r"video=(\d+) dgrams", out)
