@@ -34,9 +34,11 @@ void SetTelemetryText(HudState* hud, const char* text) {
 // Sets the camera clock from a time that other writers put into HudState.
 void SyncFromTimeSource(const HudState* hud) {
   const double value = hud->time_source_value;
-  // A value that is no time at all (NaN, or outside 32-bit seconds) is not sent.
-  if (!std::isfinite(value) || value < -2147483648.0 || value >= 2147483648.0) return;
-  const int32_t t = static_cast<int32_t>(value);
+  // A value that is no time at all (NaN, or beyond the whole seconds a double
+  // holds exactly) is not sent; dates after 2038 are.
+  constexpr double kLimit = 9007199254740992.0;  // 2^53
+  if (!std::isfinite(value) || value <= -kLimit || value >= kLimit) return;
+  const int64_t t = static_cast<int64_t>(value);
   const int day = FormatTimeField(t, "%d");
   const int month = FormatTimeField(t, "%m");
   const int year = FormatTimeField(t, "%Y");
@@ -62,8 +64,8 @@ void SendStateCommandOnce(const HudState* hud, LinkState* link) {
 
 }  // namespace
 
-int FormatTimeField(int32_t t, const char* format) {
-  const time_t when = t;
+int FormatTimeField(int64_t t, const char* format) {
+  const time_t when = static_cast<time_t>(t);
   tm parts{};
   if (localtime_r(&when, &parts) == nullptr) return -1;
   char text[5];

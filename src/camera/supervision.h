@@ -11,4 +11,4 @@ void SuperviseCameraLink();
 
 // t (seconds since the epoch) through localtime_r and strftime with format,
 // read back as a decimal number; -1 when strftime produced nothing.
-int FormatTimeField(int32_t t, const char* format);
+int FormatTimeField(int64_t t, const char* format);

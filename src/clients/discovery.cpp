@@ -3,11 +3,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,34 +31,52 @@ namespace {
 
 constexpr int kDiscoverySocketBuffer = 2000000;
 
+// Takes one datagram from fd and acts on it. False when the socket failed
+// (not for a datagram dropped, nor for nothing waiting under MSG_DONTWAIT).
+bool ReceiveOne(int fd, int flags, SourceFilter* sources) {
+  uint8_t datagram[kClientReceiveSize];
+  uint8_t payload[kClientReceiveSize];
+  std::memset(datagram, 0, sizeof datagram);
+  sockaddr_in from{};
+  socklen_t from_length = sizeof from;
+  ssize_t n = recvfrom(fd, datagram, sizeof datagram, flags, reinterpret_cast<sockaddr*>(&from), &from_length);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+  if (n == 0 || datagram[0] != kDatagramMagic) return true;
+  // Without a whole header there is no payload to act on.
+  if (n < kClientHeaderSize) return true;
+  if (!AcceptSource(sources, from)) return true;
+  char address[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+  // Zero bytes follow the payload, so a JSON text is always NUL-terminated.
+  std::memset(payload, 0, sizeof payload);
+  const int length = static_cast<int>(n) - kClientHeaderSize;
+  std::memcpy(payload, datagram + kClientHeaderSize, static_cast<size_t>(length));
+  HandleClientMessage(payload, length, address, ntohs(from.sin_port));
+  return true;
+}
+
 void* RunViewerReceiver(void* arg) {
   pthread_setname_np(pthread_self(), "discovery-rx");
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
-  uint8_t datagram[kClientReceiveSize];
-  uint8_t payload[kClientReceiveSize];
   SourceFilter sources{"viewer", {}};
+  // Without the kernel's filter, datagrams land on any socket of the port.
+  int fds[kMaxViewerArrivalSockets];
+  const int count = ViewerArrivalSockets(fds, kMaxViewerArrivalSockets);
+  pollfd polled[kMaxViewerArrivalSockets];
+  for (int i = 0; i < count; ++i) polled[i] = pollfd{fds[i], POLLIN, 0};
   for (;;) {
-    std::memset(datagram, 0, sizeof datagram);
-    sockaddr_in from{};
-    socklen_t from_length = sizeof from;
-    ssize_t n = recvfrom(fd, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
     // Only a failing socket earns the pause; anything a peer sends is
     // dropped at once, so junk cannot slow down the viewers behind it.
-    if (n < 0) {
-      SleepMilliseconds(500);
+    if (count <= 1) {
+      if (!ReceiveOne(fd, 0, &sources)) SleepMilliseconds(500);
       continue;
     }
-    if (n == 0 || datagram[0] != kDatagramMagic) continue;
-    // Without a whole header there is no payload to act on.
-    if (n < kClientHeaderSize) continue;
-    if (!AcceptSource(&sources, from)) continue;
-    char address[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
-    // Zero bytes follow the payload, so a JSON text is always NUL-terminated.
-    std::memset(payload, 0, sizeof payload);
-    const int length = static_cast<int>(n) - kClientHeaderSize;
-    std::memcpy(payload, datagram + kClientHeaderSize, static_cast<size_t>(length));
-    HandleClientMessage(payload, length, address, ntohs(from.sin_port));
+    if (poll(polled, static_cast<nfds_t>(count), -1) < 0) continue;
+    bool failed = false;
+    for (int i = 0; i < count; ++i) {
+      if (polled[i].revents != 0) failed = !ReceiveOne(polled[i].fd, MSG_DONTWAIT, &sources) || failed;
+    }
+    if (failed) SleepMilliseconds(500);
   }
   return nullptr;
 }
@@ -121,7 +141,16 @@ uint16_t StartDiscoveryOn(uint32_t address, uint16_t port) {
     _Exit(100);
   }
   SetDiscoverySocket(fd);
-  if (!OpenViewerSockets(fd)) LogWarning("viewers share one send socket\n");
+  switch (OpenViewerSockets(fd)) {
+    case ViewerSocketSetup::kOwn:
+      break;
+    case ViewerSocketSetup::kOwnArrivalsSpread:
+      fprintf(stderr, "no reuseport filter: viewers are read from every send socket\n");
+      break;
+    case ViewerSocketSetup::kShared:
+      LogWarning("viewers share one send socket: a viewer on a slow link can cost the others their video\n");
+      break;
+  }
   pthread_t thread;
   pthread_create(&thread, nullptr, RunViewerReceiver, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
   return bound;

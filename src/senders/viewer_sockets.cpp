@@ -4,7 +4,9 @@
 // video to all viewers together: unlike the discovery socket, no receive thread
 // sleeps on it, so freeing each sent copy wakes no one. These sockets share the
 // port with the discovery socket through SO_REUSEPORT, and a one-instruction
-// filter steers every arriving datagram to the discovery socket.
+// filter steers every arriving datagram to the discovery socket. Where the
+// kernel refuses that filter (qemu-user, for one), the arrivals spread over
+// the whole group and the receive thread reads every socket of it instead.
 #include "senders/viewer_sockets.h"
 
 #include <arpa/inet.h>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 
 #include "records/client_table.h"
 
@@ -32,8 +35,12 @@ constexpr int kSharedSendBuffer = 2000000;
 // then the socket all video leaves from together.
 constexpr int kSharedSlot = kMaxClients;
 std::atomic<int> g_row_fds[kMaxClients + 1];
+// True when the rows joined the port without the filter: datagrams from
+// viewers may then arrive on any of them.
+std::atomic<bool> g_arrivals_spread{false};
 
 void CloseRowSockets() {
+  g_arrivals_spread.store(false, std::memory_order_relaxed);
   for (auto& slot : g_row_fds) {
     const int fd = slot.exchange(0, std::memory_order_relaxed) - 1;
     if (fd >= 0) close(fd);
@@ -68,15 +75,17 @@ void SetDiscoverySocket(int fd) { g_discovery_fd.store(fd, std::memory_order_rel
 
 int DiscoverySocket() { return g_discovery_fd.load(std::memory_order_relaxed); }
 
-bool OpenViewerSockets(int discovery_fd) {
+ViewerSocketSetup OpenViewerSockets(int discovery_fd) {
   CloseRowSockets();
   sockaddr_in local{};
   socklen_t length = sizeof local;
-  if (getsockname(discovery_fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+  if (getsockname(discovery_fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return ViewerSocketSetup::kShared;
+  }
   // The discovery socket was bound without SO_REUSEPORT, so a second copy of
   // the daemon still fails to bind the port; only now may the rows join it.
   const int on = 1;
-  if (setsockopt(discovery_fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0) return false;
+  if (setsockopt(discovery_fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0) return ViewerSocketSetup::kShared;
   bool opened = true;
   for (int i = 0; i <= kSharedSlot; ++i) {
     const int fd = OpenRowSocket(local, i == kSharedSlot ? kSharedSendBuffer : kRowSendBuffer);
@@ -86,12 +95,16 @@ bool OpenViewerSockets(int discovery_fd) {
     }
     g_row_fds[i].store(fd + 1, std::memory_order_relaxed);
   }
-  // The port's group exists once a row joined; only then takes it a filter.
-  if (!opened || !SteerArrivalsToFirst(discovery_fd)) {
+  if (!opened) {
     CloseRowSockets();
     const int off = 0;
     setsockopt(discovery_fd, SOL_SOCKET, SO_REUSEPORT, &off, sizeof off);
-    return false;
+    return ViewerSocketSetup::kShared;
+  }
+  // The port's group exists once a row joined; only then takes it a filter.
+  if (!SteerArrivalsToFirst(discovery_fd)) {
+    g_arrivals_spread.store(true, std::memory_order_relaxed);
+    return ViewerSocketSetup::kOwnArrivalsSpread;
   }
   // Whatever reached a row before the filter was in place is dropped; viewers
   // repeat their requests.
@@ -100,7 +113,19 @@ bool OpenViewerSockets(int discovery_fd) {
     while (recv(slot.load(std::memory_order_relaxed) - 1, discard, sizeof discard, MSG_DONTWAIT) >= 0) {
     }
   }
-  return true;
+  return ViewerSocketSetup::kOwn;
+}
+
+int ViewerArrivalSockets(int* fds, int capacity) {
+  int count = 0;
+  const int discovery = DiscoverySocket();
+  if (discovery >= 0 && count < capacity) fds[count++] = discovery;
+  if (!g_arrivals_spread.load(std::memory_order_relaxed)) return count;
+  for (auto& slot : g_row_fds) {
+    const int fd = slot.load(std::memory_order_relaxed) - 1;
+    if (fd >= 0 && count < capacity) fds[count++] = fd;
+  }
+  return count;
 }
 
 bool ViewerSocketsOpen() { return g_row_fds[0].load(std::memory_order_relaxed) != 0; }

@@ -3,7 +3,10 @@ dependencies, lintian's verdict, both units under systemd-analyze verify and
 enabled by the maintainer scripts, that the manual pages render, and that the
 installed vb-web finds the installed page. Run after scripts/package:
 
-    python3 tests/package/check_package.py [build-package]
+    python3 tests/package/check_package.py [build-package [ARCH]]
+
+A package of another architecture (scripts/package --arch) is checked the
+same way; its vb-web runs under qemu-user.
 
 Prints "PASS name" or "FAIL name: why" per check and the closing count."""
 
@@ -62,10 +65,19 @@ EXECUTABLE = [p for p in EXPECTED if "/bin/" in p or "/sbin/" in p or "/libexec/
 DEPENDS_ON = ["libcjson1", "libinih1", "libcurl4", "libsystemd0", "libncursesw6", "zlib1g"]
 
 
+# How a program of each architecture runs on this machine.
+EMULATORS = {"armhf": ["qemu-arm"], "arm64": ["qemu-aarch64"]}
+
+
+def host_architecture():
+    return subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+
+
 class Checks:
-    def __init__(self, deb, root):
+    def __init__(self, deb, root, arch=None):
         self.deb = deb
         self.root = root
+        self.runner = [] if arch in (None, host_architecture()) else EMULATORS[arch]
         self.passed = self.failed = 0
 
     def run(self, check):
@@ -201,7 +213,7 @@ def check_installed_web_finds_its_page(c):
     # Run from the unpacked tree, the binary must name the unpacked page as
     # its default: it finds its files by where it lies, not by a build path.
     binary = os.path.join(c.root, "usr/bin/vb-web")
-    result = run([binary, "--help"])
+    result = run(c.runner + [binary, "--help"])
     expected = os.path.realpath(os.path.join(c.root, WWW))
     assert result.returncode == 0, "exit %d: %s" % (result.returncode, result.stderr)
     assert "(default %s)" % expected in result.stdout, "default page folder: %r" % result.stdout
@@ -218,7 +230,8 @@ def check_manual_pages_render(c):
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(REPO, "build-package")
-    debs = [d for d in glob.glob(os.path.join(out, "vantagebridge_*.deb"))]
+    arch = sys.argv[2] if len(sys.argv) > 2 else host_architecture()
+    debs = [d for d in glob.glob(os.path.join(out, "vantagebridge_*_%s.deb" % arch))]
     if len(debs) != 1:
         print("FAIL package: expected one vantagebridge_*.deb in %s, found %r" % (out, debs))
         print("0 passed, 1 failed")
@@ -226,7 +239,7 @@ def main():
     root = tempfile.mkdtemp(prefix="vb-package-")
     try:
         subprocess.run(["dpkg-deb", "-x", debs[0], root], check=True)
-        c = Checks(debs[0], root)
+        c = Checks(debs[0], root, arch)
         for check in (check_contents, check_dependencies, check_lintian, check_units_verify,
                       check_web_unit_exposure, check_units_enabled,
                       check_installed_web_finds_its_page, check_manual_pages_render):

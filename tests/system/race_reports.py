@@ -1,5 +1,7 @@
-"""ThreadSanitizer's reports, read back from the files its log_path writes
-(one per process: PREFIX.PID), grouped by the pair of project lines involved.
+"""Sanitizers' reports, read back from the files their log_path writes (one
+per process: PREFIX.PID). ThreadSanitizer's are grouped by the pair of project
+lines involved; AddressSanitizer's, LeakSanitizer's and
+UndefinedBehaviorSanitizer's by their headline and first project line.
 
     python3 tests/system/race_reports.py DIR [DIR ...]
 
@@ -20,12 +22,16 @@ _START = re.compile(r"^WARNING: ThreadSanitizer: (.*?)(?: \(pid=\d+\))?$")
 _ACCESS = re.compile(r"^  (?:(Previous|Mutex|Atomic) )?.*?(?: by (main thread|thread T\d+))"
                      r"(?: \(mutexes: .*\))?:$")
 _FRAME = re.compile(r"^\s+#\d+ (.*?) (/\S+?):(\d+)(?::\d+)? \(")
+# AddressSanitizer's and UndefinedBehaviorSanitizer's frames: "#0 0x... in F /path:L:C".
+_ASAN_FRAME = re.compile(r"^\s+#\d+ 0x[0-9a-f]+ in (.*?) (/\S+?):(\d+)(?::\d+)?$")
+_ASAN_START = re.compile(r"^(?:==\d+==)?ERROR: (AddressSanitizer|LeakSanitizer): (.*)$|^\S+: runtime error: (.*)$")
 _THREAD = re.compile(r"^  Thread (T\d+) (?:'([^']*)' )?\(.*\) created by (main thread|thread T\d+) at:")
 
 
 class Report:
-    def __init__(self, kind):
+    def __init__(self, kind, tool="ThreadSanitizer"):
         self.kind = kind
+        self.tool = tool
         self.accesses = []  # (headline, thread, project frame or None, first frame or None)
         self.location = ""
         self.threads = {}  # T2 -> name
@@ -111,6 +117,37 @@ def parse(text):
     return reports, loose
 
 
+def parse_memory_reports(text):
+    """AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer reports:
+    the headline (addresses and sizes left out) and the first project frame."""
+    reports = []
+    lines = text.splitlines()
+    for i, line in enumerate(lines):
+        started = _ASAN_START.match(line)
+        if not started:
+            continue
+        tool = started.group(1) or "UndefinedBehaviorSanitizer"
+        kind = re.sub(r"0x[0-9a-f]+|\d+ byte\(s\)|\(pid=\d+\)| on address| at pc.*", "", started.group(2) or
+                      started.group(3)).strip()
+        report = Report(kind, tool)
+        frames = []
+        for after in lines[i + 1:]:
+            if _ASAN_START.match(after) or after.startswith("SUMMARY:"):
+                break
+            frame = _ASAN_FRAME.match(after)
+            if frame:
+                frames.append(frame.groups())
+        first = "%s:%s (%s)" % (os.path.basename(frames[0][1]), frames[0][2], _short(frames[0][0])) \
+            if frames else None
+        if tool == "UndefinedBehaviorSanitizer":
+            place = re.match(r"^(\S+?):(\d+):", line)
+            if place and place.group(1).startswith(REPO + "/"):
+                first = "%s:%s" % (os.path.relpath(place.group(1), REPO), place.group(2))
+        report.accesses.append((kind, None, _project_frame(frames), first))
+        reports.append(report)
+    return reports
+
+
 def collect(paths):
     """Distinct reports found in the files under paths, and files without any."""
     groups, odd = {}, []
@@ -121,6 +158,8 @@ def collect(paths):
             with open(name, errors="replace") as f:
                 text = f.read()
             reports, loose = parse(text)
+            if not reports:
+                reports = parse_memory_reports(text)
             if not reports:
                 odd.append((name, loose or text.splitlines()[:20]))
             for r in reports:
@@ -134,7 +173,7 @@ def collect(paths):
 
 def describe(groups, odd, out):
     for r in sorted(groups, key=lambda g: g.key()):
-        out.write("ThreadSanitizer: %s, seen %d time(s)\n" % (r.kind, len(r.files)))
+        out.write("%s: %s, seen %d time(s)\n" % (r.tool, r.kind, len(r.files)))
         base = re.search(r" of size \d+ at (0x[0-9a-f]+)", r.location)
         for headline, thread, project, first in r.accesses:
             name = r.threads.get(thread.split()[-1], "") if thread else ""
@@ -143,7 +182,9 @@ def describe(groups, odd, out):
             offset = ""
             if base and address:
                 offset = " (offset %d in the location)" % (int(address.group(1), 16) - int(base.group(1), 16))
-            headline = re.sub(r" at 0x[0-9a-f]+", "", headline).replace(" by " + (thread or ""), " by " + who)
+            headline = re.sub(r" at 0x[0-9a-f]+", "", headline)
+            if thread:
+                headline = headline.replace(" by " + thread, " by " + who)
             out.write("  %s%s\n      at %s\n" % (headline, offset, project or first or "(no frame)"))
             code = _source_line(project)
             if code:
@@ -152,7 +193,7 @@ def describe(groups, odd, out):
             out.write("  %s\n" % r.location)
         out.write("  first in %s\n" % r.files[0])
     for name, lines in odd:
-        out.write("ThreadSanitizer output without a report in %s:\n" % name)
+        out.write("sanitizer output without a report in %s:\n" % name)
         for line in lines:
             out.write("  %s\n" % line)
 
@@ -161,7 +202,7 @@ def main(argv):
     groups, odd = collect(argv)
     describe(groups, odd, sys.stdout)
     count = len(groups) + len(odd)
-    print("%d distinct ThreadSanitizer report(s)" % count)
+    print("%d distinct sanitizer report(s)" % count)
     return 1 if count else 0
 
 

@@ -25,7 +25,9 @@ Against a ThreadSanitizer build (VB_TSAN=ON in the build folder's CMake
 cache), every program started here writes its reports to a file under
 BUILD/tsan-reports/system (named for the test and the program) instead of its
 standard error, and a test after which any such file appeared fails with the
-reports' summary (race_reports.py), whatever else it checked.
+reports' summary (race_reports.py), whatever else it checked. An
+AddressSanitizer and UndefinedBehaviorSanitizer build (VB_SANITIZE=ON) does
+the same with BUILD/asan-reports/system.
 
 A system test (tests/system/test_<name>.py, run as ``python3 FILE --build DIR``):
 
@@ -228,14 +230,26 @@ def _set_up_namespace():
         _run([mount, "--bind", stub, real])
 
 
-def _race_report_folder(build_dir):
-    """Where a ThreadSanitizer build's programs write their reports; None for other builds."""
+# Per instrumented build: its CMake switch, the runtimes' option variables,
+# where the system tests' reports go, and the name a failure gives.
+_SANITIZERS = [
+    ("VB_TSAN", ["TSAN_OPTIONS"], "tsan-reports", "ThreadSanitizer"),
+    ("VB_SANITIZE", ["ASAN_OPTIONS", "UBSAN_OPTIONS"], "asan-reports",
+     "AddressSanitizer or UndefinedBehaviorSanitizer"),
+]
+
+
+def _sanitizer(build_dir):
+    """(option variables, report folder, name) of an instrumented build; None for others."""
     try:
         with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
-            instrumented = any(line.strip() in ("VB_TSAN:BOOL=ON", "VB_TSAN:BOOL=TRUE") for line in f)
+            cache = {line.strip() for line in f}
     except FileNotFoundError:
         return None
-    return os.path.join(build_dir, "tsan-reports", "system") if instrumented else None
+    for switch, variables, folder, name in _SANITIZERS:
+        if switch + ":BOOL=ON" in cache or switch + ":BOOL=TRUE" in cache:
+            return variables, os.path.join(build_dir, folder, "system"), name
+    return None
 
 
 def _ip():
@@ -428,7 +442,8 @@ class Sandbox:
         self._camera_link = PeerHost(self, CAMERA_NETNS, "camera-", CAMERA_ADDRESS, CAMERA_LINK_BOX_ADDRESS)
         self._count = 0
         self.current_test = "shell"
-        self.race_reports = _race_report_folder(self.build_dir)
+        sanitizer = _sanitizer(self.build_dir)
+        self.report_variables, self.race_reports, self.sanitizer_name = sanitizer or ([], None, "")
         self._seen_reports = set()
         if self.race_reports:
             os.makedirs(self.race_reports, exist_ok=True)
@@ -485,12 +500,19 @@ class Sandbox:
         env = dict(self.env, **(extra_env or {}))
         if wall_clock is not None:
             env = dict(self.env, **wall_clock.environment())
+            if "ASAN_OPTIONS" in self.report_variables:
+                # libfaketime comes before AddressSanitizer's runtime, which
+                # then still intercepts what it must (faketime defines no
+                # allocator); with the runtime first, the daemon's clock-driven
+                # threads stall under the two together.
+                env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + " verify_asan_link_order=0").strip()
         if self.race_reports:
             # Appended, so it wins over a log_path the caller's options name.
             prefix = "%s-%s-%d-%s" % (os.path.splitext(os.path.basename(sys.argv[0]))[0], self.current_test,
                                       self._count, os.path.basename(name))
-            options = env.get("TSAN_OPTIONS", "") + " log_path=" + os.path.join(self.race_reports, prefix)
-            env = dict(env, TSAN_OPTIONS=options.strip())
+            env = dict(env)
+            for variable in self.report_variables:
+                env[variable] = (env.get(variable, "") + " log_path=" + os.path.join(self.race_reports, prefix)).strip()
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             popen = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=err if stderr is None else stderr,
@@ -703,7 +725,7 @@ def run_test(sb, test):
     # Programs report races up to their last moment: judged once they ended.
     reports = sb.new_race_reports()
     if reports:
-        print("FAIL %s: ThreadSanitizer reported" % test.__name__)
+        print("FAIL %s: %s reported" % (test.__name__, sb.sanitizer_name))
         _print_race_reports(reports)
         return False
     print("PASS %s" % test.__name__)

@@ -205,7 +205,22 @@ def ip(*args):
 def test_slow_viewer_costs_the_others_nothing(sb):
     """A full viewer behind a 1 Mbit/s link whose queue holds more than any send
     buffer loses its own video; the viewer beside it still gets every datagram."""
-    daemon = start(sb)
+    slow_viewer_beside_a_fast_one(sb, start(sb))
+
+
+def test_slow_viewer_costs_the_others_nothing_without_the_reuseport_filter(sb):
+    """As above where the kernel refuses the filter that steers every arrival to
+    one socket (qemu-user does): the rows keep their own sockets, and whatever
+    lands on them is still read."""
+    sb.write_config("control_enabled=1\n")
+    daemon = sb.start([sb.binary("refuse-reuseport-filter"), sb.binary("vantagebridge")], name="vantagebridge")
+    sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
+    sb.expect(sb.wait_for(daemon, "no reuseport filter: viewers are read from every send socket"),
+              "the daemon did not notice the refused filter")
+    slow_viewer_beside_a_fast_one(sb, daemon)
+
+
+def slow_viewer_beside_a_fast_one(sb, daemon):
     # The slow viewer sits in a network namespace of its own, behind a shaped veth.
     ip("netns", "add", "vbslow")
     try:
@@ -248,4 +263,5 @@ if __name__ == "__main__":
         test_rc_channel_report_while_rc_input_is_enabled,
         test_config_reports_are_not_lost_to_video,
         test_slow_viewer_costs_the_others_nothing,
+        test_slow_viewer_costs_the_others_nothing_without_the_reuseport_filter,
     ])

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -138,7 +139,7 @@ struct Camera {
   uint16_t sequence = 0;
   SimCamera cam;
   AnswerChecker checker;
-  unsigned long rx = 0, tx = 0, video_dgrams = 0, video_bytes = 0;
+  uint64_t rx = 0, tx = 0, video_dgrams = 0, video_bytes = 0;
 };
 
 void SendFrame(Camera* c, const uint8_t* frame, size_t length) {
@@ -177,7 +178,7 @@ void SendTelemetry(Camera* c, int kind, int variant) {
 }
 
 void SendVideoDatagram(Camera* c) {
-  static unsigned long counter = 0;
+  static uint64_t counter = 0;
   uint8_t d[1400];
   for (size_t i = 0; i < sizeof d; ++i) d[i] = static_cast<uint8_t>(i * 31 + counter);
   d[0] = d[1] = d[2] = 0;
@@ -213,7 +214,7 @@ int Run(Camera* c) {
   int variant[kTelemetryKindCount] = {};
   for (int k = 0; k < kTelemetryKindCount; ++k) next_tel[k] = start + 0.05 * k;
   double video_interval = o.video_kbps > 0 ? 1400.0 * 8 / (o.video_kbps * 1000) : 0;
-  unsigned long video_last_dgrams = 0, video_last_bytes = 0;
+  uint64_t video_last_dgrams = 0, video_last_bytes = 0;
   const double kNever = 1e300;
 
   while (!g_stop) {
@@ -248,7 +249,7 @@ int Run(Camera* c) {
     for (int i = 0; i < missing; ++i) std::printf("%s\n", lines[i]);
     if (now >= next_second) {
       if (video_interval > 0 && !o.quiet)
-        std::printf("video sent %lu dgrams/s %lu B/s\n", c->video_dgrams - video_last_dgrams,
+        std::printf("video sent %" PRIu64 " dgrams/s %" PRIu64 " B/s\n", c->video_dgrams - video_last_dgrams,
                     c->video_bytes - video_last_bytes);
       video_last_dgrams = c->video_dgrams;
       video_last_bytes = c->video_bytes;
@@ -267,8 +268,8 @@ int Run(Camera* c) {
     if (poll(&p, 1, wait_ms > 0 ? static_cast<int>(wait_ms) : 0) > 0) ReceiveFrames(c);
   }
   ReceiveFrames(c);
-  std::printf("summary rx=%lu tx=%lu answers ok=%d mismatch=%d missing=%d video=%lu\n", c->rx, c->tx,
-              c->checker.ok, c->checker.mismatched, c->checker.missing, c->video_dgrams);
+  std::printf("summary rx=%" PRIu64 " tx=%" PRIu64 " answers ok=%d mismatch=%d missing=%d video=%" PRIu64 "\n",
+              c->rx, c->tx, c->checker.ok, c->checker.mismatched, c->checker.missing, c->video_dgrams);
   return 0;
 }
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,16 +133,16 @@ struct Viewer {
   sockaddr_in box{};
   int forward_fd = -1;
   sockaddr_in forward{};
-  unsigned long forwarded = 0;
+  uint64_t forwarded = 0;
   uint32_t sequence = 0;
   bool acked = false;
   bool stdin_open = true;
   bool quit = false;
   std::string stdin_partial;
   std::vector<std::string> outgoing;  // lines waiting for their turn
-  unsigned long messages = 0, acks = 0, video_dgrams = 0, video_bytes = 0;
-  unsigned long second_dgrams = 0, second_bytes = 0;
-  unsigned long second_counts[256] = {};
+  uint64_t messages = 0, acks = 0, video_dgrams = 0, video_bytes = 0;
+  uint64_t second_dgrams = 0, second_bytes = 0;
+  uint64_t second_counts[256] = {};
   std::string last_attitude, last_status, last_data_link, last_video_link;
 };
 
@@ -362,7 +363,9 @@ int Run(Viewer* v) {
       next_send = now + v->opt.send_gap;
     }
     if (now >= next_second) {
-      if (!v->opt.quiet_video) std::printf("video %lu dgrams/s %lu B/s\n", v->second_dgrams, v->second_bytes);
+      if (!v->opt.quiet_video) {
+        std::printf("video %" PRIu64 " dgrams/s %" PRIu64 " B/s\n", v->second_dgrams, v->second_bytes);
+      }
       if (v->opt.per_second) PrintSecond(v);
       v->second_dgrams = v->second_bytes = 0;
       next_second += 1;
@@ -383,9 +386,9 @@ int Run(Viewer* v) {
     if (count == 2 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) ReadStdin(v);
   }
   if (v->opt.register_viewer) SendDisconnect(v);
-  std::printf("summary messages=%lu acks=%lu video=%lu dgrams %lu B", v->messages, v->acks, v->video_dgrams,
-              v->video_bytes);
-  if (v->forward_fd >= 0) std::printf(" forwarded=%lu", v->forwarded);
+  std::printf("summary messages=%" PRIu64 " acks=%" PRIu64 " video=%" PRIu64 " dgrams %" PRIu64 " B", v->messages,
+              v->acks, v->video_dgrams, v->video_bytes);
+  if (v->forward_fd >= 0) std::printf(" forwarded=%" PRIu64, v->forwarded);
   std::printf("\n");
   return 0;
 }

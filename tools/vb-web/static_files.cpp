@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -24,12 +26,28 @@ bool ReadFolder(const std::string& folder, const std::string& prefix, int depth,
     return false;
   }
   bool ok = true;
-  while (dirent* entry = readdir(dir)) {
+  for (;;) {
+    // readdir returns null both at the end and on an error: only errno tells
+    // them apart, and a folder cut short would lose files without a word.
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (!entry) {
+      if (errno != 0) {
+        *error = "cannot read " + folder + ": " + strerror(errno);
+        ok = false;
+      }
+      break;
+    }
     const std::string name = entry->d_name;
     if (name.empty() || name[0] == '.') continue;  // hidden files and editors' leftovers stay private
     const std::string path = folder + "/" + name;
     struct stat st{};
-    if (stat(path.c_str(), &st) != 0) continue;
+    if (stat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) continue;  // gone since the listing
+      *error = "cannot read " + path + ": " + strerror(errno);
+      ok = false;
+      break;
+    }
     if (S_ISDIR(st.st_mode)) {
       if (depth < kMaxDepth) ok = ReadFolder(path, prefix + name + "/", depth + 1, total, files, error) && ok;
       continue;

@@ -132,24 +132,27 @@ TEST_F(Supervision, NoClockFrameWhileTheLinkIsDown) {
 
 TEST_F(Supervision, TimeFromAnotherProcessSetsTheCameraClock) {
   HudState* hud = GetHudState();
-  const int32_t t = 1700000000;
-  hud->time_source_count = 2;
-  hud->time_source_value = t + 0.75;
-  LastFrameAgo(0);
-  Step();
-  auto frames = DateFrames();
-  ASSERT_EQ(frames.size(), 1u);
-  time_t when = t;
-  tm parts{};
-  localtime_r(&when, &parts);
-  const uint8_t expected[7] = {static_cast<uint8_t>((parts.tm_year + 1900) & 0xFF),
-                               static_cast<uint8_t>((parts.tm_year + 1900) >> 8),
-                               static_cast<uint8_t>(parts.tm_mon + 1),
-                               static_cast<uint8_t>(parts.tm_mday),
-                               static_cast<uint8_t>(parts.tm_hour),
-                               static_cast<uint8_t>(parts.tm_min),
-                               static_cast<uint8_t>(parts.tm_sec)};
-  EXPECT_EQ(frames[0].payload, std::vector<uint8_t>(expected, expected + 7));
+  // Before and after 2038, when 32-bit seconds run out.
+  for (const int64_t t : {int64_t{1700000000}, int64_t{2240524800}}) {
+    hud->time_source_count = 2;
+    hud->time_source_value = static_cast<double>(t) + 0.75;
+    LastFrameAgo(0);
+    Step();
+    auto frames = DateFrames();
+    ASSERT_EQ(frames.size(), 1u) << t;
+    time_t when = static_cast<time_t>(t);
+    tm parts{};
+    localtime_r(&when, &parts);
+    const uint8_t expected[7] = {static_cast<uint8_t>((parts.tm_year + 1900) & 0xFF),
+                                 static_cast<uint8_t>((parts.tm_year + 1900) >> 8),
+                                 static_cast<uint8_t>(parts.tm_mon + 1),
+                                 static_cast<uint8_t>(parts.tm_mday),
+                                 static_cast<uint8_t>(parts.tm_hour),
+                                 static_cast<uint8_t>(parts.tm_min),
+                                 static_cast<uint8_t>(parts.tm_sec)};
+    EXPECT_EQ(frames[0].payload, std::vector<uint8_t>(expected, expected + 7)) << t;
+    EXPECT_GE(parts.tm_year + 1900, t > 2147483647 ? 2040 : 2023);
+  }
 
   hud->time_source_count = 1;
   LastFrameAgo(0);
@@ -217,8 +220,8 @@ TEST_F(Supervision, DataBlockExpiresAfterFiveSeconds) {
 }
 
 TEST(FormatTimeField, ReadsEachFieldBackAsANumber) {
-  const int32_t t = 1000000000;
-  time_t when = t;
+  const int64_t t = 1000000000;
+  time_t when = static_cast<time_t>(t);
   tm parts{};
   localtime_r(&when, &parts);
   EXPECT_EQ(FormatTimeField(t, "%Y"), parts.tm_year + 1900);

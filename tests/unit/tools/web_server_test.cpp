@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -340,3 +341,27 @@ TEST_F(WebServerTest, WithoutTheRecordCommandsAreRefusedAtOnce) {
 }
 
 }  // namespace
+
+// A file that vanished since the listing is skipped; one that cannot be read
+// (a link loop) stops the load with its name instead of a page short of it.
+TEST(StaticFilesLoad, AnEntryThatCannotBeReadIsAnError) {
+  struct Row {
+    const char* link_target;
+    bool loads;
+  } rows[] = {{"missing.html", true}, {"loop.html", false}};
+  for (const Row& row : rows) {
+    const std::string root = "/tmp/vbweb-files-" + std::to_string(getpid());
+    mkdir(root.c_str(), 0700);
+    std::ofstream(root + "/index.html") << "<!doctype html>";
+    ASSERT_EQ(symlink(row.link_target, (root + "/loop.html").c_str()), 0);
+    StaticFiles files;
+    std::string error;
+    EXPECT_EQ(files.Load(root, &error), row.loads) << row.link_target << ": " << error;
+    if (!row.loads) {
+      EXPECT_NE(error.find("loop.html"), std::string::npos) << error;
+    }
+    unlink((root + "/loop.html").c_str());
+    unlink((root + "/index.html").c_str());
+    rmdir(root.c_str());
+  }
+}
