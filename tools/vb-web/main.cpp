@@ -1,6 +1,7 @@
 // vb-web: the box's own web page. Serves the page's files, the live state from
-// "/hud_mem" and the daemon's configuration report, and passes the page's
-// commands to the daemon through the command mailbox, one at a time.
+// "/hud_mem" and the daemon's configuration report, passes the page's
+// commands to the daemon through the command mailbox, one at a time, and
+// carries the live video's WebRTC signalling to the box's Janus.
 #include <arpa/inet.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,12 +13,15 @@
 #include <cstring>
 #include <string>
 
+#include "../common/janus_client.h"
 #include "../common/tool_support.h"
 #include "box_viewer.h"
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
 #include "records/viewer_protocol.h"
+#include "records/stream_status.h"
 #include "static_files.h"
+#include "stream_signalling.h"
 #include "web_server.h"
 
 namespace {
@@ -39,6 +43,8 @@ struct Options {
   char box_host[128] = "127.0.0.1";
   uint16_t box_port = kDiscoveryPort;
   std::string hud_name = "/hud_mem";
+  std::string janus_url = kJanusUrl;
+  std::string stream_status = kStreamStatusPath;
 };
 
 // The page's files when no --root is given, found from where this binary
@@ -64,8 +70,10 @@ void Usage(FILE* out) {
                "  --port PORT        listen on this port (default 8080)\n"
                "  --root DIR         the page's files (default %s)\n"
                "  --box HOST[:PORT]  the daemon's viewer port (default 127.0.0.1:4242)\n"
-               "  --hud NAME         the shared record (default /hud_mem)\n",
-               DefaultRoot().c_str());
+               "  --hud NAME         the shared record (default /hud_mem)\n"
+               "  --janus URL        Janus's HTTP API for the live video (default %s); off: no video\n"
+               "  --stream-status F  vb-stream's status file (default %s)\n",
+               DefaultRoot().c_str(), kJanusUrl, kStreamStatusPath);
 }
 
 // Returns 0 to go on, 1 to exit successfully, 2 on a bad option.
@@ -94,6 +102,11 @@ int ParseOptions(int argc, char** argv, Options* o) {
     } else if (!std::strcmp(a, "--hud")) {
       ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
       o->hud_name = v;
+    } else if (!std::strcmp(a, "--janus")) {
+      o->janus_url = v;
+      ok = o->janus_url == "off" || o->janus_url.rfind("http://", 0) == 0;
+    } else if (!std::strcmp(a, "--stream-status")) {
+      o->stream_status = v;
     } else {
       ok = false;
     }
@@ -141,7 +154,8 @@ int main(int argc, char** argv) {
   hud.Refresh();
   MailboxQueue queue([&hud](const std::function<void(char*)>& f) { return hud.WithMailbox(f); }, kQueueCapacity);
   BoxViewer viewer(box);
-  WebServer server(WebParts{&files, &hud, &viewer, &queue});
+  StreamSignalling stream(options.janus_url, options.stream_status);
+  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.janus_url == "off" ? nullptr : &stream});
   if (!viewer.Start(&error) || !server.Start(listen_address, &error)) {
     std::fprintf(stderr, "vb-web: %s\n", error.c_str());
     return 1;

@@ -15,6 +15,7 @@
 #include "platform/connected_networks.h"
 #include "state_json.h"
 #include "static_files.h"
+#include "stream_signalling.h"
 
 namespace {
 
@@ -223,7 +224,7 @@ std::string WebServer::StateJson() const {
   const size_t waiting = parts_.queue ? parts_.queue->Waiting() : 0;
   HudState hud;
   const bool mapped = parts_.hud && parts_.hud->Snapshot(&hud);
-  return FormatStateJson(mapped ? &hud : nullptr, box, waiting);
+  return FormatStateJson(mapped ? &hud : nullptr, box, waiting, parts_.stream ? parts_.stream->Status() : StreamStatus{});
 }
 
 void WebServer::AppendEvents(uint64_t* report_sent, std::string* out) const {
@@ -241,12 +242,14 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
                              size_t* upload_data_size, void** context) {
   const std::string_view path(url ? url : "");
   const bool post = method && std::strcmp(method, "POST") == 0;
+  const bool stream = post && IsStreamRoute(path);
+  const size_t max_body = stream ? kMaxStreamRequestBody : kMaxRequestBody;
 
   if (!*context) {
     // First call: the request line and headers. A refusal goes out before
     // any body is read; otherwise the answer waits for the request's end, so
     // the connection can stay open for the next request.
-    if (post && path == "/api/command") {
+    if (post && (path == "/api/command" || stream)) {
       if (!FromOwnPage(connection)) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
       }
@@ -254,7 +257,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
         return AnswerError(connection, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "commands must be sent as application/json");
       }
       const char* declared = Header(connection, "Content-Length");
-      if (declared && std::strtoull(declared, nullptr, 10) > kMaxRequestBody) {
+      if (declared && std::strtoull(declared, nullptr, 10) > max_body) {
         return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
       }
     }
@@ -264,7 +267,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
 
   auto* request = static_cast<Request*>(*context);
   if (*upload_data_size != 0) {
-    if (request->body.size() + *upload_data_size > kMaxRequestBody) request->too_long = true;
+    if (request->body.size() + *upload_data_size > max_body) request->too_long = true;
     if (!request->too_long) request->body.append(upload_data, *upload_data_size);
     *upload_data_size = 0;
     return MHD_YES;
@@ -273,6 +276,12 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
     return HandleCommand(connection, request->body);
   }
+  if (stream) {
+    if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
+    if (!parts_.stream) return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "no video stream here");
+    const StreamReply reply = parts_.stream->Handle(path, request->body);
+    return AnswerJson(connection, reply.status, reply.json);
+  }
   return HandleRead(connection, path, method ? method : "");
 }
 
@@ -280,7 +289,7 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
   const StaticFile* file = parts_.files ? parts_.files->Find(path) : nullptr;
   const bool api = path == "/events" || path == "/api/state" || path == "/api/limits" || path == "/api/config" ||
                    path == "/api/choices";
-  if (path == "/api/command") return AnswerNotAllowed(connection, "POST");
+  if (path == "/api/command" || IsStreamRoute(path)) return AnswerNotAllowed(connection, "POST");
   if (!api && !file) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
   if (method != "GET" && method != "HEAD") return AnswerNotAllowed(connection, "GET, HEAD");
   if (file) {

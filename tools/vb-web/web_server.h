@@ -20,6 +20,7 @@ class BoxViewer;
 class HudMapping;
 class MailboxQueue;
 class StaticFiles;
+class StreamSignalling;
 
 // What the server reads from and hands to; hud and viewer may be null (the
 // page then shows the box as not running).
@@ -28,6 +29,7 @@ struct WebParts {
   HudMapping* hud = nullptr;
   BoxViewer* viewer = nullptr;
   MailboxQueue* queue = nullptr;
+  const StreamSignalling* stream = nullptr;  // null: no live video
 };
 
 struct WebTiming {
