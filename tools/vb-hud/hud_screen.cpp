@@ -63,7 +63,7 @@ void OpenHudScreen() {
 
 void CloseHudScreen() { endwin(); }
 
-void DrawHudScreen(const HudState& s, const char* record_name, unsigned refresh_ms) {
+void DrawHudScreen(const HudState& s, const StreamStatus& stream, const char* record_name, unsigned refresh_ms) {
   erase();
   int row = 0;
   std::string title = RecordText(s.title, sizeof s.title);
@@ -89,6 +89,12 @@ void DrawHudScreen(const HudState& s, const char* record_name, unsigned refresh_
     attron(COLOR_PAIR(kMuted));
     mvaddstr(row, 2, (telemetry_text + (telemetry_text.empty() || video_text.empty() ? "" : ", ") + video_text).c_str());
     attroff(COLOR_PAIR(kMuted));
+  }
+  ++row;
+  State(row, 0, "LIVE VIDEO", StreamRunning(stream), "running", "not running");
+  if (stream.fresh) {
+    Field(row, 35, "BROWSERS", Printf("%d", stream.browsers));
+    Field(row, 60, "PICTURES/S", Printf("%d", stream.pictures));
   }
   row += 2;
 

@@ -2,13 +2,14 @@
 #pragma once
 
 #include "records/hud_state.h"
+#include "records/stream_status.h"
 
 // Starts and ends curses mode on the terminal.
 void OpenHudScreen();
 void CloseHudScreen();
 
-// Redraws the whole view from one snapshot.
-void DrawHudScreen(const HudState& s, const char* record_name, unsigned refresh_ms);
+// Redraws the whole view from one snapshot and the live video's state.
+void DrawHudScreen(const HudState& s, const StreamStatus& stream, const char* record_name, unsigned refresh_ms);
 
 // Waits up to timeout_ms for a key; true when the user asked to quit (q, Q, Esc).
 bool HudScreenQuitKey(int timeout_ms);

@@ -1,6 +1,7 @@
 // vb-hud: a live terminal view of what the box publishes in "/hud_mem" (link,
 // video, viewers, attitude, camera status and settings, RC, shield, newest
-// media file, the command mailbox), or with --json one snapshot for scripts
+// media file, the command mailbox) and whether the live video runs for
+// browsers (vb-stream's status file), or with --json one snapshot for scripts
 // and bug reports. It maps the record read-only and never writes it.
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,7 @@ namespace {
 
 struct Options {
   const char* record = "/hud_mem";
+  const char* stream_status = kStreamStatusPath;
   bool json = false;
   unsigned refresh_ms = 200;
 };
@@ -25,7 +27,9 @@ void Usage(FILE* out) {
                "  --json          print one snapshot as JSON and exit\n"
                "  --refresh MS    redraw every MS milliseconds (default 200)\n"
                "  --record NAME   the shared-memory object (default /hud_mem)\n"
-               "Keys: q quits.\n");
+               "  --stream-status FILE  vb-stream's status file (default %s)\n"
+               "Keys: q quits.\n",
+               kStreamStatusPath);
 }
 
 // 0 to go on, 1 to exit successfully (help), 2 on a bad option.
@@ -44,6 +48,9 @@ int ParseOptions(int argc, char** argv, Options* o) {
       ++i;
     } else if (!std::strcmp(a, "--record") && v && v[0] == '/') {
       o->record = v;
+      ++i;
+    } else if (!std::strcmp(a, "--stream-status") && v) {
+      o->stream_status = v;
       ++i;
     } else {
       std::fprintf(stderr, "vb-hud: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
@@ -67,14 +74,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (options.json) {
-    std::printf("%s\n", HudSnapshotJson(TakeHudSnapshot(live), options.record).c_str());
+    std::printf("%s\n",
+                HudSnapshotJson(TakeHudSnapshot(live), options.record, ReadStreamStatus(options.stream_status)).c_str());
     return 0;
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   OpenHudScreen();
   while (!g_stop) {
-    DrawHudScreen(TakeHudSnapshot(live), options.record, options.refresh_ms);
+    DrawHudScreen(TakeHudSnapshot(live), ReadStreamStatus(options.stream_status), options.record, options.refresh_ms);
     if (HudScreenQuitKey(static_cast<int>(options.refresh_ms))) break;
   }
   CloseHudScreen();
