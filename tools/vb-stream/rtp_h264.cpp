@@ -19,7 +19,7 @@ void SendPacket(RtpH264Stream* s, bool marker, const uint8_t* head, size_t head_
   PutU32BigEndian(packet + 4, s->timestamp);
   PutU32BigEndian(packet + 8, s->ssrc);
   std::memcpy(packet + kRtpHeaderSize, head, head_size);
-  std::memcpy(packet + kRtpHeaderSize + head_size, body, body_size);
+  if (body_size) std::memcpy(packet + kRtpHeaderSize + head_size, body, body_size);
   sink(packet, kRtpHeaderSize + head_size + body_size);
 }
 
@@ -50,6 +50,14 @@ void Remember(std::vector<uint8_t>* kept, NalView nal, uint32_t* changes) {
 
 }  // namespace
 
+bool IsSent(uint8_t type) {
+  // Delimiters, fillers and stream ends carry nothing a receiver needs; types
+  // 0 and 24 ... 31 are no H.264 units (RTP uses 24 ... 29 for its own
+  // aggregates and fragments), so one of them is garbage, never sent.
+  return type != 0 && type < 24 && type != kNalAccessUnitDelimiter && type != kNalFiller &&
+         type != kNalEndOfSequence && type != kNalEndOfStream;
+}
+
 bool BeginsPicture(NalView nal) {
   if (nal.size == 0) return true;
   const uint8_t type = TypeOf(nal);
@@ -61,11 +69,7 @@ bool BeginsPicture(NalView nal) {
 void PacketizeNal(RtpH264Stream* s, NalView nal, NalView next, uint32_t clock90k, const RtpPacketSink& sink) {
   if (nal.size == 0) return;
   const uint8_t type = TypeOf(nal);
-  // Delimiters, fillers and stream ends carry nothing a receiver needs.
-  if (type == 0 || type == kNalAccessUnitDelimiter || type == kNalFiller || type == kNalEndOfSequence ||
-      type == kNalEndOfStream) {
-    return;
-  }
+  if (!IsSent(type)) return;
   // A new picture whose predecessor's end went unseen (a filler unit after
   // its last slice): that picture ends here, without its marker bit.
   if (s->in_picture && s->sent_slice && BeginsPicture(nal)) {

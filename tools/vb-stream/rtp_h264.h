@@ -52,6 +52,9 @@ using RtpPacketSink = std::function<void(const uint8_t* packet, size_t size)>;
 // picture gives the picture this timestamp (kept rising).
 void PacketizeNal(RtpH264Stream* s, NalView nal, NalView next, uint32_t clock90k, const RtpPacketSink& sink);
 
+// Whether NAL units of this type go out at all.
+bool IsSent(uint8_t type);
+
 // Whether a NAL unit starting with these bytes begins a new picture after a
 // picture's slices (an access unit delimiter, SEI, SPS, PPS, or the first
 // slice of a picture).
