@@ -59,6 +59,10 @@ StreamReply StreamSignalling::Watch() const {
   JanusJson body(cJSON_CreateObject(), cJSON_Delete);
   cJSON_AddStringToObject(body.get(), "request", "watch");
   cJSON_AddNumberToObject(body.get(), "id", kJanusMountpoint);
+  // No playout delay: the browser shows each picture once decoded, not later
+  // to smooth the pace.
+  cJSON_AddNumberToObject(body.get(), "min_delay", 0);
+  cJSON_AddNumberToObject(body.get(), "max_delay", 0);
   JanusJson acked = janus.Message(session, handle, body.get(), nullptr, &error);
   const auto deadline = std::chrono::steady_clock::now() + kOfferWait;
   JanusJson offer = NoJanusJson();
