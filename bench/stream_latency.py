@@ -21,17 +21,9 @@ import statistics
 import sys
 import time
 
-# Selenium comes from Debian's python3-selenium, installed for the system's Python.
-try:
-    import selenium  # noqa: F401
-except ImportError:
-    if os.access("/usr/bin/python3", os.X_OK) and os.path.realpath(sys.executable) != "/usr/bin/python3":
-        os.execv("/usr/bin/python3", ["/usr/bin/python3", os.path.abspath(__file__)] + sys.argv[1:])
-    raise
-
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "system"))
-import test_stream as ts  # noqa: E402
+import test_stream as ts  # noqa: E402  (starts again under the system's Python for Selenium)
 import sandbox  # noqa: E402
 
 WANTED = int(os.environ.get("VB_LATENCY_PICTURES", "600"))

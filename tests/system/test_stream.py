@@ -11,16 +11,8 @@ import shutil
 import sys
 import time
 
-# Selenium comes from Debian's python3-selenium, installed for the system's Python.
-try:
-    import selenium  # noqa: F401
-except ImportError:
-    if os.access("/usr/bin/python3", os.X_OK) and os.path.realpath(sys.executable) != "/usr/bin/python3":
-        os.execv("/usr/bin/python3", ["/usr/bin/python3", os.path.abspath(__file__)] + sys.argv[1:])
-    raise
-
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import test_web as web  # noqa: E402  (its browser, address and helpers)
+import test_web as web  # noqa: E402  (its browser, address and helpers; starts again under the system's Python for Selenium)
 import sandbox  # noqa: E402
 import standins as si  # noqa: E402
 
@@ -138,8 +130,9 @@ def test_the_page_plays_the_live_video(sb):
             second.wait_frames(sb, 1, 10, "the late browser showed no picture")
             late = second.probe()
             print("  late browser: first picture %.0f ms after opening the page" % late["firstPresented"])
-            sb.expect(late["firstPresented"] < 2000, "the late browser's first picture came after %.0f ms"
-                      % late["firstPresented"])
+            # Under ThreadSanitizer the box's programs run several times slower: printed, not judged.
+            sb.expect(late["firstPresented"] < 2000 or sb.race_reports,
+                      "the late browser's first picture came after %.0f ms" % late["firstPresented"])
             web.wait_text(sb, second.driver, "stream-state", lambda t: t == "Live video · 2 browsers watching", 15,
                           "the page does not count the second browser")
             second.driver.save_screenshot(web.artefact(sb, "stream-page-late.png"))

@@ -257,12 +257,19 @@ int main(int argc, char** argv) {
 
   s.viewer_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   s.rtp_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
+  // On loopback only, unless a peer is elsewhere.
+  const auto loopback = [](const sockaddr_in& a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; };
+  sockaddr_in viewer_local{}, rtp_local{};
+  viewer_local.sin_family = rtp_local.sin_family = AF_INET;
+  if (loopback(s.box)) viewer_local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (std::all_of(s.destinations.begin(), s.destinations.end(), loopback)) {
+    rtp_local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
   int size = 8 << 20;  // a key frame's burst of datagrams between two reads
   if (s.viewer_fd >= 0) setsockopt(s.viewer_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   if (s.viewer_fd < 0 || s.rtp_fd < 0 ||
-      bind(s.viewer_fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+      bind(s.viewer_fd, reinterpret_cast<const sockaddr*>(&viewer_local), sizeof viewer_local) != 0 ||
+      bind(s.rtp_fd, reinterpret_cast<const sockaddr*>(&rtp_local), sizeof rtp_local) != 0) {
     std::perror("vb-stream: socket");
     return 1;
   }
