@@ -27,7 +27,9 @@ struct Collector {
 
   void Take(NalView nal, NalView next) {
     Check(nal.size > 0 && nal.data[nal.size - 1] != 0 && next.size <= 2);
-    for (size_t i = 0; i + 2 < nal.size; ++i) Check(!(nal.data[i] == 0 && nal.data[i + 1] == 0 && nal.data[i + 2] == 1));
+    for (size_t i = 0; i + 2 < nal.size; ++i) {
+      Check(!(nal.data[i] == 0 && nal.data[i + 1] == 0 && nal.data[i + 2] == 1));
+    }
     units.emplace_back(nal.data, nal.data + nal.size);
     const uint8_t type = nal.data[0] & 0x1F;
     Units sent;  // whole units, single or rebuilt from their fragments
@@ -69,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t piece = std::min<size_t>(length - offset, 1 + (seed >> 16) % 64);
     // An exact-size copy, so the sanitizer sees any read beyond a datagram.
     std::vector<uint8_t> datagram(stream + offset, stream + offset + piece);
-    FeedVideoPayload(&in_pieces, datagram.data(), datagram.size(), [&](NalView nal, NalView next) { split.Take(nal, next); });
+    FeedVideoPayload(&in_pieces, datagram.data(), datagram.size(),
+                     [&](NalView nal, NalView next) { split.Take(nal, next); });
     offset += piece;
   }
   Check(whole.units == split.units);

@@ -59,7 +59,8 @@ void DrawTestPicture(uint8_t* luma, int stride, int width, int height, uint32_t 
         {x, y + h / 2 - t / 2, w, t},      // g
     };
     for (int s = 0; s < 7; ++s) {
-      if (bits & (0x40 >> s)) Fill(luma, stride, width, height, segment[s].x, segment[s].y, segment[s].w, segment[s].h, kWhite);
+      if (!(bits & (0x40 >> s))) continue;
+      Fill(luma, stride, width, height, segment[s].x, segment[s].y, segment[s].w, segment[s].h, kWhite);
     }
   }
 }

@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (options.json) {
-    std::printf("%s\n",
-                HudSnapshotJson(TakeHudSnapshot(live), options.record, ReadStreamStatus(options.stream_status)).c_str());
+    const StreamStatus stream = ReadStreamStatus(options.stream_status);
+    std::printf("%s\n", HudSnapshotJson(TakeHudSnapshot(live), options.record, stream).c_str());
     return 0;
   }
   std::signal(SIGINT, OnSignal);

@@ -161,7 +161,6 @@ void HandleVideo(Streamer* s, const uint8_t* payload, size_t length) {
       }
     });
   });
-  if (s->rtp.parameter_sets != s->sdp_written_for) WriteSdpFiles(s);
 }
 
 void ReceiveDatagrams(Streamer* s, double now) {
@@ -188,7 +187,8 @@ void PublishStatus(Streamer* s, const BrowserCount& browsers, double now) {
   status.browsers = browsers.Browsers();
   // Changes only, so the log tells the stream's story line by line.
   if (status.registered != s->published.registered) {
-    std::fprintf(stderr, status.registered ? "vb-stream: the box answers at %s:%u\n" : "vb-stream: the box at %s:%u does not answer\n",
+    std::fprintf(stderr, status.registered ? "vb-stream: the box answers at %s:%u\n"
+                                           : "vb-stream: the box at %s:%u does not answer\n",
                  s->opt.box_host, s->opt.box_port);
   }
   if ((status.pictures > 0) != (s->published.pictures > 0)) {
@@ -201,6 +201,8 @@ void PublishStatus(Streamer* s, const BrowserCount& browsers, double now) {
     std::fprintf(stderr, "vb-stream: %s\n", error.c_str());
     s->last_status_complaint = now;
   }
+  // Off the video path: the parameter sets change once, or when the camera's format does.
+  if (s->rtp.parameter_sets != s->sdp_written_for) WriteSdpFiles(s);
   if (s->nals.overlong != s->overlong_reported) {
     std::fprintf(stderr, "vb-stream: dropped a NAL unit longer than %zu bytes\n", kMaxNalSize);
     s->overlong_reported = s->nals.overlong;

@@ -73,7 +73,8 @@ StreamReply StreamSignalling::Watch() const {
     if (!PluginError(event.get()).empty()) {
       error = "the video server: " + PluginError(event.get());
     } else if (std::strcmp(verb, "hangup") == 0) {
-      error = "the video server hung up: " + std::string(StringMember(event.get(), "reason") ? StringMember(event.get(), "reason") : "");
+      const char* reason = StringMember(event.get(), "reason");
+      error = std::string("the video server hung up: ") + (reason ? reason : "");
     } else {
       const cJSON* jsep = cJSON_GetObjectItemCaseSensitive(event.get(), "jsep");
       const char* type = StringMember(jsep, "type");

@@ -224,7 +224,8 @@ std::string WebServer::StateJson() const {
   const size_t waiting = parts_.queue ? parts_.queue->Waiting() : 0;
   HudState hud;
   const bool mapped = parts_.hud && parts_.hud->Snapshot(&hud);
-  return FormatStateJson(mapped ? &hud : nullptr, box, waiting, parts_.stream ? parts_.stream->Status() : StreamStatus{});
+  const StreamStatus stream = parts_.stream ? parts_.stream->Status() : StreamStatus{};
+  return FormatStateJson(mapped ? &hud : nullptr, box, waiting, stream);
 }
 
 void WebServer::AppendEvents(uint64_t* report_sent, std::string* out) const {

@@ -101,7 +101,9 @@ TEST(NalReassembly, AnOverlongUnitIsDroppedAndTheNextOneComesThrough) {
   const std::vector<uint8_t> head = Bytes("00 00 01 65");
   FeedVideoPayload(&r, head.data(), head.size(), sink);
   const std::vector<uint8_t> filler(64 * 1024, 0x5A);
-  for (size_t sent = 0; sent <= kMaxNalSize; sent += filler.size()) FeedVideoPayload(&r, filler.data(), filler.size(), sink);
+  for (size_t sent = 0; sent <= kMaxNalSize; sent += filler.size()) {
+    FeedVideoPayload(&r, filler.data(), filler.size(), sink);
+  }
   EXPECT_EQ(r.overlong, 1u);
   EXPECT_LT(r.bytes.size(), 16u);  // nothing of it is held
   const std::vector<uint8_t> next = Bytes("00 00 01 41 9A 00 00 01 09 F0");
@@ -155,7 +157,8 @@ TEST(RtpH264, NalUnitsBecomePackets) {
        {{"67 42 C0 1F", "68 CE", 10, {P(false, 10, "67 42 C0 1F")}},
         {"68 CE", "65 88", 10, {P(false, 10, "68 CE")}},
         {"65 88", "09 F0", 10, {P(true, 10, "65 88")}},
-        {"65 88 99", "09 F0", 3010, {P(false, 3010, "67 42 C0 1F"), P(false, 3010, "68 CE"), P(true, 3010, "65 88 99")}},
+        {"65 88 99", "09 F0", 3010,
+         {P(false, 3010, "67 42 C0 1F"), P(false, 3010, "68 CE"), P(true, 3010, "65 88 99")}},
         {"41 9A", "09 F0", 6010, {P(true, 6010, "41 9A")}}}},
       {"slices of one picture: the marker only after the last",
        {{"41 9A", "41 1F", 100, {P(false, 100, "41 9A")}},
@@ -211,8 +214,9 @@ TEST(RtpH264, ALongUnitGoesAsFuAFragmentsThatRebuildIt) {
 TEST(StreamSdp, NamesTheTargetAndTheParameterSets) {
   const std::vector<uint8_t> sps = Bytes("67 42 C0 1F DA"), pps = Bytes("68 CE 3C 80");
   const std::string sdp = StreamSdp("192.168.1.20", 5600, sps, pps);
-  for (const char* line : {"c=IN IP4 192.168.1.20\r\n", "m=video 5600 RTP/AVP 96\r\n", "a=rtpmap:96 H264/90000\r\n",
-                           "a=fmtp:96 packetization-mode=1;profile-level-id=42c01f;sprop-parameter-sets=Z0LAH9o=,aM48gA==\r\n"}) {
+  for (const char* line :
+       {"c=IN IP4 192.168.1.20\r\n", "m=video 5600 RTP/AVP 96\r\n", "a=rtpmap:96 H264/90000\r\n",
+        "a=fmtp:96 packetization-mode=1;profile-level-id=42c01f;sprop-parameter-sets=Z0LAH9o=,aM48gA==\r\n"}) {
     EXPECT_NE(sdp.find(line), std::string::npos) << line << " in\n" << sdp;
   }
   EXPECT_NE(StreamSdp("10.0.0.1", 5000, {}, {}).find("a=fmtp:96 packetization-mode=1\r\n"), std::string::npos);
