@@ -136,8 +136,10 @@ def test_the_page_plays_the_live_video(sb):
             web.wait_text(sb, second.driver, "stream-state", lambda t: t == "Live video · 2 browsers watching", 15,
                           "the page does not count the second browser")
             second.driver.save_screenshot(web.artefact(sb, "stream-page-late.png"))
-    # Both gone: Janus lets their sessions go, the page and vb-hud follow.
-    sb.expect(sb.wait_until(lambda: hud_stream(sb)["browsers"] == 0, 40), "browsers still counted after closing")
+    # Both gone: Janus lets their sessions go, the status and vb-hud follow.
+    sb.expect(sb.wait_until(lambda: b"browsers=0" in si.read_bytes(STATUS_DIR + "/status"), 60),
+              "browsers still counted after closing: %r" % si.read_bytes(STATUS_DIR + "/status"))
+    sb.expect(hud_stream(sb) == {"running": True, "browsers": 0}, "vb-hud: %r" % hud_stream(sb))
     sb.stop(parts["stream"])
     status, state = web.request("GET", "/api/state")
     sb.expect(status == 200 and state["stream"] == {"running": False, "browsers": 0},
