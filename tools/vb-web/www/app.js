@@ -198,12 +198,12 @@ function retryStream(ms) {
 
 async function watchStream() {
   stopStream(true);
+  if (typeof RTCPeerConnection === 'undefined') return setLiveNote('This browser cannot show the live video.');
   const offer = await postTo('/api/stream/watch', {});
   if (!offer.ok) {
     setLiveNote('No live video: ' + offer.error);
     return retryStream(3000);
   }
-  if (typeof RTCPeerConnection === 'undefined') return setLiveNote('This browser cannot show the live video.');
   const pc = new RTCPeerConnection({ iceServers: [] });
   Object.assign(live, { pc: pc, session: offer.session, handle: offer.handle });
   pc.ontrack = (e) => {
