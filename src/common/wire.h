@@ -53,3 +53,17 @@ inline void CopyTextField(char* field, size_t size, const char* text) {
   std::memcpy(field, text, n);
   std::memset(field + n, 0, size - n);
 }
+
+// Network byte order, for the few standard formats the tools speak (RTP).
+inline uint16_t GetU16BigEndian(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint32_t GetU32BigEndian(const uint8_t* p) {
+  return (static_cast<uint32_t>(GetU16BigEndian(p)) << 16) | GetU16BigEndian(p + 2);
+}
+inline void PutU16BigEndian(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+inline void PutU32BigEndian(uint8_t* p, uint32_t v) {
+  PutU16BigEndian(p, static_cast<uint16_t>(v >> 16));
+  PutU16BigEndian(p + 2, static_cast<uint16_t>(v));
+}

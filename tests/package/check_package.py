@@ -20,6 +20,9 @@ import tempfile
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 UNIT = "/lib/systemd/system/vantagebridge.service"
 WEB_UNIT = "/lib/systemd/system/vb-web.service"
+STREAM_UNIT = "/lib/systemd/system/vb-stream.service"
+JANUS_UNIT = "/lib/systemd/system/vb-janus.service"
+JANUS_CONFIG = "usr/share/vantagebridge/janus"
 WWW = "usr/share/vantagebridge/www"
 WEB_EXPOSURE_LIMIT = 2.5
 # Lines each unit must keep: what runs, and how it is supervised.
@@ -30,7 +33,13 @@ UNIT_LINES = {
     WEB_UNIT: ["ExecStart=/usr/bin/vb-web\n", "Restart=on-failure", "Wants=vantagebridge.service",
                "After=vantagebridge.service", "CapabilityBoundingSet=\n", "NoNewPrivileges=yes",
                "ProtectSystem=strict", "PrivateDevices=yes", "WantedBy=multi-user.target"],
+    STREAM_UNIT: ["ExecStart=/usr/bin/vb-stream $VB_STREAM_OPTIONS", "Restart=on-failure", "DynamicUser=yes",
+                  "RuntimeDirectory=vb-stream", "CapabilityBoundingSet=\n", "WantedBy=multi-user.target"],
+    JANUS_UNIT: ["ExecStart=/usr/bin/janus --configs-folder=/" + JANUS_CONFIG + " ", "ConditionPathExists=/usr/bin/janus",
+                 "DynamicUser=yes", "CapabilityBoundingSet=\n", "WantedBy=multi-user.target"],
 }
+# systemd's own scoring of each unit's hardening (0 to 10, lower is better).
+EXPOSURE_LIMITS = {WEB_UNIT: WEB_EXPOSURE_LIMIT, STREAM_UNIT: 2.0, JANUS_UNIT: 2.0}
 
 # Paths the package must install (a page or document may be compressed).
 EXPECTED = [
@@ -40,6 +49,7 @@ EXPECTED = [
     "usr/bin/vb-camera",
     "usr/bin/vb-rc",
     "usr/bin/vb-web",
+    "usr/bin/vb-stream",
     "usr/libexec/vantagebridge/vantagebridge-prepare",
     "usr/libexec/vantagebridge/vantagebridge-after-exit",
     "usr/share/vantagebridge/vantagebridge.conf",
@@ -47,6 +57,11 @@ EXPECTED = [
     "etc/avahi/services/vantagebridge-viewers.service",
     UNIT.lstrip("/"),
     WEB_UNIT.lstrip("/"),
+    STREAM_UNIT.lstrip("/"),
+    JANUS_UNIT.lstrip("/"),
+    JANUS_CONFIG + "/janus.jcfg",
+    JANUS_CONFIG + "/janus.plugin.streaming.jcfg",
+    JANUS_CONFIG + "/janus.transport.http.jcfg",
     WWW + "/index.html",
     "usr/share/man/man8/vantagebridge.8",
     "usr/share/man/man5/vantagebridge.conf.5",
@@ -55,6 +70,7 @@ EXPECTED = [
     "usr/share/man/man1/vb-camera.1",
     "usr/share/man/man1/vb-rc.1",
     "usr/share/man/man1/vb-web.1",
+    "usr/share/man/man1/vb-stream.1",
     "usr/share/doc/vantagebridge/copyright",
     "usr/share/doc/vantagebridge/README.md",
     "usr/share/doc/vantagebridge/viewer-protocol.md",
@@ -117,6 +133,12 @@ def check_contents(c):
     differ = [name for name in files_below(source) | files_below(os.path.join(c.root, WWW))
               if not same_file(os.path.join(source, name), os.path.join(c.root, WWW, name))]
     assert not differ, "the packaged page differs from tools/vb-web/www: %s" % sorted(differ)
+    janus = os.path.join(REPO, "service/janus")
+    differ = [n for n in files_below(janus) | files_below(os.path.join(c.root, JANUS_CONFIG))
+              if not same_file(os.path.join(janus, n), os.path.join(c.root, JANUS_CONFIG, n))]
+    assert not differ, "the packaged Janus configuration differs from service/janus: %s" % sorted(differ)
+    foreign = [p for p in run(["dpkg-deb", "-c", c.deb]).stdout.splitlines() if "/etc/janus" in p]
+    assert not foreign, "the package touches the janus package's files: %s" % foreign
 
 
 def files_below(folder):
@@ -136,6 +158,8 @@ def check_dependencies(c):
     missing = [lib for lib in DEPENDS_ON if lib not in depends]
     assert not missing, "Depends %r lacks %s" % (depends.strip(), missing)
     assert "(>=" in depends, "no versions from the shlibs: %r" % depends
+    recommends = run(["dpkg-deb", "-f", c.deb, "Recommends"]).stdout
+    assert "janus" in recommends, "Recommends %r lacks janus (the live video's WebRTC server)" % recommends.strip()
 
 
 def check_lintian(c):
@@ -159,6 +183,9 @@ def check_units_verify(c):
         source = os.path.join("/lib/systemd/system", name)
         if not os.path.exists(os.path.join(units, name)) and os.path.isfile(source):
             shutil.copy(source, units)
+    # The program another package brings (Janus, recommended), as installed here.
+    if os.path.exists("/usr/bin/janus"):
+        shutil.copy("/usr/bin/janus", os.path.join(c.root, "usr/bin/janus"))
     env = dict(os.environ, MANPATH=os.path.join(c.root, "usr/share/man"))
     problems = []
     for unit, lines in UNIT_LINES.items():
@@ -173,13 +200,17 @@ def check_units_verify(c):
 
 
 def check_web_unit_exposure(c):
-    # systemd's own scoring of the hardening (0 to 10, lower is better): a
-    # lost line of it shows here. The daemon's duties keep its own unit high.
-    result = run(["systemd-analyze", "security", "--offline=true", "--root=" + c.root,
-                  "--threshold=%d" % round(WEB_EXPOSURE_LIMIT * 10), os.path.basename(WEB_UNIT)])
-    level = [line for line in result.stdout.splitlines() if "Overall exposure level" in line]
-    print("  " + (level[0].strip() if level else "no exposure level"))
-    assert result.returncode == 0, "exposure above %.1f: %s" % (WEB_EXPOSURE_LIMIT, level or result.stderr.strip())
+    # A lost line of a unit's hardening shows here. The daemon's duties keep
+    # its own unit high.
+    problems = []
+    for unit, limit in EXPOSURE_LIMITS.items():
+        result = run(["systemd-analyze", "security", "--offline=true", "--root=" + c.root,
+                      "--threshold=%d" % round(limit * 10), os.path.basename(unit)])
+        level = [line for line in result.stdout.splitlines() if "Overall exposure level" in line]
+        print("  %s: %s" % (os.path.basename(unit), level[0].strip() if level else "no exposure level"))
+        if result.returncode != 0:
+            problems.append("%s above %.1f: %s" % (unit, limit, level or result.stderr.strip()))
+    assert not problems, "; ".join(problems)
 
 
 def check_units_enabled(c):
@@ -199,7 +230,7 @@ def check_units_enabled(c):
     finally:
         shutil.rmtree(control)
     missing = []
-    for unit in ("vantagebridge.service", "vb-web.service"):
+    for unit in ("vantagebridge.service", "vb-web.service", "vb-stream.service", "vb-janus.service"):
         for script, needle in (("postinst", "deb-systemd-helper enable '%s'" % unit),
                                ("postinst", "deb-systemd-invoke $_dh_action '%s'" % unit),
                                ("prerm", "deb-systemd-invoke stop '%s'" % unit),

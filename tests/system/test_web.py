@@ -23,12 +23,13 @@ import tempfile
 import threading
 import time
 
-# Selenium comes from Debian's python3-selenium, installed for the system's Python.
+# Selenium comes from Debian's python3-selenium, installed for the system's
+# Python: the program run (this test, or one that imports it) starts again there.
 try:
     import selenium  # noqa: F401
 except ImportError:
     if os.access("/usr/bin/python3", os.X_OK) and os.path.realpath(sys.executable) != "/usr/bin/python3":
-        os.execv("/usr/bin/python3", ["/usr/bin/python3", os.path.abspath(__file__)] + sys.argv[1:])
+        os.execv("/usr/bin/python3", ["/usr/bin/python3", os.path.abspath(sys.argv[0])] + sys.argv[1:])
     raise
 
 from selenium import webdriver  # noqa: E402

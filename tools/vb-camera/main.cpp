@@ -1,7 +1,8 @@
 // vb-camera: stands in for the camera at the far end of the USB link. It sends
 // the camera's queries and telemetry to the box's port 5001, checks the box's
-// answers, reacts to the box's commands, optionally streams synthetic video to
-// port 5000, and prints every frame it receives, one line each.
+// answers, reacts to the box's commands, optionally streams video to port
+// 5000 (H.264 pictures that show their own number, or filler datagrams at a
+// set rate for load), and prints every frame it receives, one line each.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
@@ -15,12 +16,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "../common/tool_support.h"
 #include "answers.h"
 #include "printer.h"
 #include "sim_camera.h"
 #include "telemetry.h"
+#include "video_encoder.h"
 
 namespace {
 
@@ -37,7 +40,13 @@ struct Options {
   bool demo = true;
   double rates[kTelemetryKindCount];
   double video_kbps = 0;
+  bool video = false;  // H.264 pictures rather than filler
+  VideoFormat format;
+  bool video_stamps = false;
 };
+
+// The camera's datagrams on the video port: up to this much of the stream each.
+constexpr size_t kVideoDatagramSize = 1400;
 
 void Usage(FILE* out) {
   std::fprintf(out,
@@ -54,7 +63,10 @@ void Usage(FILE* out) {
                "  --no-queries         send no identity, probe or keep-alive queries\n"
                "  --query-every S      repeat the identity and probe queries every S seconds (default 5; 0 once)\n"
                "  --still              no scripted motion: values change only on the box's commands\n"
-               "  --video-kbps N       stream synthetic video in 1400-byte datagrams at N kbit/s\n"
+               "  --video WxH@FPS      stream H.264 pictures showing their number, in datagrams of up to\n"
+               "                       1400 bytes (e.g. 640x360@30; bit rate from --video-kbps, default 1000)\n"
+               "  --video-stamps       print \"video picture N sent T\" (T: wall clock, seconds) per picture\n"
+               "  --video-kbps N       without --video: filler datagrams of 1400 bytes at N kbit/s (for load)\n"
                "  --video-port P       the box's video port (default 5000)\n"
                "  --local-port P       the camera's own UDP port (default: any free one)\n"
                "Output: rx/tx frame lines, \"query\", \"answer ok|mismatch|missing\", \"camera\" lines.\n");
@@ -92,6 +104,8 @@ int ParseOptions(int argc, char** argv, Options* o) {
       o->queries = false;
     } else if (!std::strcmp(a, "--still")) {
       o->demo = false;
+    } else if (!std::strcmp(a, "--video-stamps")) {
+      o->video_stamps = true;
     } else if (!v) {
       ok = false;
     } else {
@@ -104,6 +118,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       else if (!std::strcmp(a, "--rate")) ok = ParseRate(v, o);
       else if (!std::strcmp(a, "--query-every")) ok = ParseNumber(v, 0, 1e6, &o->query_every);
       else if (!std::strcmp(a, "--video-kbps")) ok = ParseNumber(v, 0, 1e6, &o->video_kbps);
+      else if (!std::strcmp(a, "--video")) ok = o->video = ParseVideoFormat(v, &o->format);
       else if (!std::strcmp(a, "--video-port") && (ok = ParseNumber(v, 1, 65535, &num))) o->video_port = static_cast<uint16_t>(num);
       else if (!std::strcmp(a, "--local-port") && (ok = ParseNumber(v, 0, 65535, &num))) o->local_port = static_cast<uint16_t>(num);
       else if (ok) ok = false;
@@ -113,6 +128,13 @@ int ParseOptions(int argc, char** argv, Options* o) {
       Usage(stderr);
       return 2;
     }
+  }
+  if (o->video && o->video_kbps > 0) {
+    if (o->video_kbps < 50 || o->video_kbps > 100000) {
+      std::fprintf(stderr, "vb-camera: --video-kbps with --video: 50 ... 100000\n");
+      return 2;
+    }
+    o->format.kbps = static_cast<int>(o->video_kbps);
   }
   return 0;
 }
@@ -140,6 +162,9 @@ struct Camera {
   SimCamera cam;
   AnswerChecker checker;
   uint64_t rx = 0, tx = 0, video_dgrams = 0, video_bytes = 0;
+  VideoEncoder encoder;
+  uint32_t pictures = 0;
+  std::vector<uint8_t> picture;
 };
 
 void SendFrame(Camera* c, const uint8_t* frame, size_t length) {
@@ -179,7 +204,7 @@ void SendTelemetry(Camera* c, int kind, int variant) {
 
 void SendVideoDatagram(Camera* c) {
   static uint64_t counter = 0;
-  uint8_t d[1400];
+  uint8_t d[kVideoDatagramSize];
   for (size_t i = 0; i < sizeof d; ++i) d[i] = static_cast<uint8_t>(i * 31 + counter);
   d[0] = d[1] = d[2] = 0;
   d[3] = 1;  // a start code, as an elementary video stream has
@@ -188,6 +213,24 @@ void SendVideoDatagram(Camera* c) {
   sendto(c->video_fd, d, sizeof d, 0, reinterpret_cast<const sockaddr*>(&c->video_to), sizeof c->video_to);
   ++c->video_dgrams;
   c->video_bytes += sizeof d;
+}
+
+void SendVideoPicture(Camera* c) {
+  c->picture.clear();
+  const uint32_t n = c->pictures++;
+  if (!c->encoder.Encode(n, &c->picture)) return;
+  if (c->opt.video_stamps) {
+    timespec wall;
+    clock_gettime(CLOCK_REALTIME, &wall);
+    std::printf("video picture %u sent %lld.%06ld\n", n, static_cast<long long>(wall.tv_sec), wall.tv_nsec / 1000);
+  }
+  for (size_t offset = 0; offset < c->picture.size(); offset += kVideoDatagramSize) {
+    const size_t n_bytes = std::min(kVideoDatagramSize, c->picture.size() - offset);
+    sendto(c->video_fd, c->picture.data() + offset, n_bytes, 0, reinterpret_cast<const sockaddr*>(&c->video_to),
+           sizeof c->video_to);
+    ++c->video_dgrams;
+    c->video_bytes += n_bytes;
+  }
 }
 
 void ReceiveFrames(Camera* c) {
@@ -213,7 +256,8 @@ int Run(Camera* c) {
   double next_tel[kTelemetryKindCount];
   int variant[kTelemetryKindCount] = {};
   for (int k = 0; k < kTelemetryKindCount; ++k) next_tel[k] = start + 0.05 * k;
-  double video_interval = o.video_kbps > 0 ? 1400.0 * 8 / (o.video_kbps * 1000) : 0;
+  double video_interval = o.video ? 1.0 / o.format.fps
+                          : o.video_kbps > 0 ? kVideoDatagramSize * 8 / (o.video_kbps * 1000) : 0;
   uint64_t video_last_dgrams = 0, video_last_bytes = 0;
   const double kNever = 1e300;
 
@@ -238,11 +282,13 @@ int Run(Camera* c) {
       if (next_tel[k] < now) next_tel[k] = now;  // fell behind: do not burst
     }
     if (video_interval > 0) {
-      for (int burst = 0; now >= next_video && burst < 64; ++burst) {
-        SendVideoDatagram(c);
+      // Pictures keep their pace after a stall, as a camera's would; filler catches up.
+      for (int burst = 0; now >= next_video && burst < (o.video ? 1 : 64); ++burst) {
+        if (o.video) SendVideoPicture(c);
+        else SendVideoDatagram(c);
         next_video += video_interval;
       }
-      if (next_video < now - 0.5) next_video = now;
+      if (next_video < now - (o.video ? video_interval : 0.5)) next_video = now;
     }
     char lines[16][160];
     int missing = ExpireAnswers(&c->checker, now, lines, 16);
@@ -287,14 +333,26 @@ int main(int argc, char** argv) {
     return 2;
   }
   camera.fd = OpenUdp(o.local_port);
-  camera.video_fd = o.video_kbps > 0 ? OpenUdp(0) : -1;
-  if (camera.fd < 0 || (o.video_kbps > 0 && camera.video_fd < 0)) {
+  const bool video = o.video || o.video_kbps > 0;
+  camera.video_fd = video ? OpenUdp(0) : -1;
+  if (camera.fd < 0 || (video && camera.video_fd < 0)) {
     std::perror("vb-camera: socket");
+    return 1;
+  }
+  if (o.video && !camera.encoder.Open(o.format)) {
+    std::fprintf(stderr, "vb-camera: the H.264 encoder does not take %dx%d@%d\n", o.format.width, o.format.height,
+                 o.format.fps);
     return 1;
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
-  std::printf("vb-camera mode %s box %s:%u video %g kbit/s\n", o.mode == kModeInspire ? "inspire" : "osmo", o.host,
-              o.port, o.video_kbps);
+  if (o.video) {
+    std::printf("vb-camera mode %s box %s:%u video H.264 %dx%d@%d %d kbit/s\n",
+                o.mode == kModeInspire ? "inspire" : "osmo", o.host, o.port, o.format.width, o.format.height,
+                o.format.fps, o.format.kbps);
+  } else {
+    std::printf("vb-camera mode %s box %s:%u video %g kbit/s\n", o.mode == kModeInspire ? "inspire" : "osmo", o.host,
+                o.port, o.video_kbps);
+  }
   return Run(&camera);
 }

@@ -126,7 +126,8 @@ void OpenHudScreen() {
 
 void CloseHudScreen() { endwin(); }
 
-void DrawHudScreen(const HudState& s, const HealthRecord* health, const char* record_name, unsigned refresh_ms) {
+void DrawHudScreen(const HudState& s, const HealthRecord* health, const StreamStatus& stream, const char* record_name,
+                   unsigned refresh_ms) {
   erase();
   int row = 0;
   std::string title = RecordText(s.title, sizeof s.title);
@@ -152,6 +153,12 @@ void DrawHudScreen(const HudState& s, const HealthRecord* health, const char* re
     attron(COLOR_PAIR(kMuted));
     mvaddstr(row, 2, (telemetry_text + (telemetry_text.empty() || video_text.empty() ? "" : ", ") + video_text).c_str());
     attroff(COLOR_PAIR(kMuted));
+  }
+  ++row;
+  State(row, 0, "LIVE VIDEO", StreamRunning(stream), "running", "not running");
+  if (stream.fresh) {
+    Field(row, 35, "BROWSERS", Printf("%d", stream.browsers));
+    Field(row, 60, "PICTURES/S", Printf("%d", stream.pictures));
   }
   row += 2;
   row = DrawHealth(row, health);

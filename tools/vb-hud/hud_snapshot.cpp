@@ -110,7 +110,7 @@ const char* RcMapWord(uint8_t code) {
 
 #define VB_TEXT(s, field) RecordText((s).field, sizeof (s).field)
 
-std::string HudSnapshotJson(const HudState& s, const char* record_name) {
+std::string HudSnapshotJson(const HudState& s, const char* record_name, const StreamStatus& stream) {
   std::string out;
   JsonObject top(&out);
   top.Text("record", record_name);
@@ -132,6 +132,12 @@ std::string HudSnapshotJson(const HudState& s, const char* record_name) {
   video.End();
 
   top.Number("viewers", s.client_count);
+
+  top.Key("stream");
+  JsonObject live(&out);
+  live.Bool("running", StreamRunning(stream));
+  live.Number("browsers", stream.fresh ? stream.browsers : 0);
+  live.End();
 
   top.Key("attitude");
   JsonObject attitude(&out);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "records/hud_state.h"
+#include "records/stream_status.h"
 
 // Maps the shared-memory object read-only (O_RDONLY, PROT_READ): this tool
 // can never change what the daemon and its siblings share. nullptr and a
@@ -28,5 +29,6 @@ std::string ShutterText(uint32_t code);
 // The RC function of a channel's map code, "-" when none is assigned.
 const char* RcMapWord(uint8_t code);
 
-// One snapshot as a JSON object on one line (non-finite numbers as null).
-std::string HudSnapshotJson(const HudState& s, const char* record_name);
+// One snapshot as a JSON object on one line (non-finite numbers as null),
+// with the live video's state as vb-stream published it.
+std::string HudSnapshotJson(const HudState& s, const char* record_name, const StreamStatus& stream);

@@ -1,8 +1,9 @@
 // vb-hud: a live terminal view of what the box publishes in "/hud_mem" (link,
 // video, viewers, attitude, camera status and settings, RC, shield, newest
-// media file, the command mailbox) and in "/vb_health" (temperature, power,
-// free space, uptimes, each viewer's video), or with --json one snapshot for
-// scripts and bug reports. It maps the records read-only and never writes them.
+// media file, the command mailbox), in "/vb_health" (temperature, power, free
+// space, uptimes, each viewer's video) and whether the live video runs for
+// browsers (vb-stream's status file), or with --json one snapshot for scripts
+// and bug reports. It maps the records read-only and never writes them.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@ namespace {
 struct Options {
   const char* record = "/hud_mem";
   const char* health = kHealthRecordName;
+  const char* stream_status = kStreamStatusPath;
   bool json = false;
   unsigned refresh_ms = 200;
 };
@@ -30,7 +32,9 @@ void Usage(FILE* out) {
                "  --refresh MS    redraw every MS milliseconds (default 200)\n"
                "  --record NAME   the shared-memory object (default /hud_mem)\n"
                "  --health NAME   the health record (default /vb_health)\n"
-               "Keys: q quits.\n");
+               "  --stream-status FILE  vb-stream's status file (default %s)\n"
+               "Keys: q quits.\n",
+               kStreamStatusPath);
 }
 
 // 0 to go on, 1 to exit successfully (help), 2 on a bad option.
@@ -52,6 +56,8 @@ int ParseOptions(int argc, char** argv, Options* o) {
       ++i;
     } else if (!std::strcmp(a, "--health") && v && v[0] == '/') {
       o->health = v;
+    } else if (!std::strcmp(a, "--stream-status") && v) {
+      o->stream_status = v;
       ++i;
     } else {
       std::fprintf(stderr, "vb-hud: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
@@ -77,7 +83,8 @@ int main(int argc, char** argv) {
   HealthRecord health{};
   std::string health_error;
   if (options.json) {
-    std::string json = HudSnapshotJson(TakeHudSnapshot(live), options.record);
+    const StreamStatus stream = ReadStreamStatus(options.stream_status);
+    std::string json = HudSnapshotJson(TakeHudSnapshot(live), options.record, stream);
     // One more member of the snapshot: the health record, or null without one.
     const bool have_health = ReadHealthRecord(options.health, &health, &health_error);
     json.insert(json.size() - 1, std::string(",\"health\":") +
@@ -90,7 +97,8 @@ int main(int argc, char** argv) {
   OpenHudScreen();
   while (!g_stop) {
     const bool have_health = ReadHealthRecord(options.health, &health, &health_error);
-    DrawHudScreen(TakeHudSnapshot(live), have_health ? &health : nullptr, options.record, options.refresh_ms);
+    DrawHudScreen(TakeHudSnapshot(live), have_health ? &health : nullptr, ReadStreamStatus(options.stream_status),
+                  options.record, options.refresh_ms);
     if (HudScreenQuitKey(static_cast<int>(options.refresh_ms))) break;
   }
   CloseHudScreen();

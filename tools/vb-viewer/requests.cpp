@@ -32,22 +32,6 @@ bool IsWhole(double v, double lo, double hi) { return v >= lo && v <= hi && v ==
 
 }  // namespace
 
-size_t BuildViewerDatagram(uint32_t sequence, const uint8_t* payload, size_t length, uint8_t* out, size_t capacity) {
-  if (length + kClientHeaderSize > capacity) return 0;
-  std::memset(out, 0, kClientHeaderSize);
-  out[0] = kDatagramMagic;
-  out[1] = kKindData;
-  PutU32(out + 4, sequence);
-  if (length) std::memcpy(out + kClientHeaderSize, payload, length);
-  return length + kClientHeaderSize;
-}
-
-size_t BuildConnectPayload(bool data_only, uint8_t* out) {
-  out[0] = kMsgConnect;
-  out[1] = data_only ? 1 : 0;
-  return 2;
-}
-
 bool BuildGimbalPayload(const char* text, uint8_t out[8]) {
   double v[3];
   if (ParseList(text, v, 3) != 3) return false;

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "common/wire.h"
+#include "../common/viewer_datagram.h"
 #include "records/viewer_protocol.h"
 
 namespace {
@@ -58,13 +58,9 @@ void BoxViewer::Stop() {
 }
 
 void BoxViewer::Send(const uint8_t* payload, size_t length) {
-  uint8_t datagram[kClientHeaderSize + 16] = {};
-  if (length > 16) return;
-  datagram[0] = kDatagramMagic;
-  PutU32(datagram + 4, sequence_++);
-  std::memcpy(datagram + kClientHeaderSize, payload, length);
-  sendto(fd_, datagram, kClientHeaderSize + length, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&box_),
-         sizeof box_);
+  uint8_t datagram[kClientHeaderSize + 16];
+  const size_t n = BuildViewerDatagram(sequence_++, payload, length, datagram, sizeof datagram);
+  if (n) sendto(fd_, datagram, n, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&box_), sizeof box_);
 }
 
 void BoxViewer::Run() {
@@ -74,8 +70,8 @@ void BoxViewer::Run() {
   while (!stopping_) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= next_connect) {
-      const uint8_t connect[2] = {kMsgConnect, 1};  // data only: no video
-      Send(connect, sizeof connect);
+      uint8_t connect[2];
+      Send(connect, BuildConnectPayload(true, connect));  // data only: no video
       next_connect = now + kConnectPeriod;
     }
     pollfd p{fd_, POLLIN, 0};

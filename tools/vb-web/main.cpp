@@ -1,8 +1,9 @@
 // vb-web: the box's own web page. Serves the page's files, the live state from
 // "/hud_mem", the box's health from "/vb_health", the journal's record of who
-// did what and the daemon's configuration report, and passes the page's
-// commands to the daemon through the command mailbox, one at a time, behind
-// an optional control PIN.
+// did what and the daemon's configuration report, passes the page's commands
+// to the daemon through the command mailbox, one at a time, behind an optional
+// control PIN, and carries the live video's WebRTC signalling to the box's
+// Janus.
 #include <arpa/inet.h>
 #include <signal.h>
 #include <termios.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/janus_client.h"
 #include "../common/tool_support.h"
 #include "box_viewer.h"
 #include "host_names.h"
@@ -25,7 +27,9 @@
 #include "mailbox_queue.h"
 #include "records/health_record.h"
 #include "records/viewer_protocol.h"
+#include "records/stream_status.h"
 #include "static_files.h"
+#include "stream_signalling.h"
 #include "web_server.h"
 
 namespace {
@@ -51,6 +55,8 @@ struct Options {
   std::string health_name = kHealthRecordName;
   std::string pin_file = kDefaultPinFile;
   enum class PinAction { kNone, kSet, kClear } pin_action = PinAction::kNone;
+  std::string janus_url = kJanusUrl;
+  std::string stream_status = kStreamStatusPath;
 };
 
 // The page's files when no --root is given, found from where this binary
@@ -82,8 +88,10 @@ void Usage(FILE* out) {
                "  --health NAME      the health record (default /vb_health)\n"
                "  --pin-file FILE    where the control PIN's hash is kept (default %s)\n"
                "  --set-pin          read a new control PIN from standard input, store it and exit\n"
-               "  --clear-pin        remove the control PIN (the page's controls open to all) and exit\n",
-               DefaultRoot().c_str(), kDefaultPinFile);
+               "  --clear-pin        remove the control PIN (the page's controls open to all) and exit\n"
+               "  --janus URL        Janus's HTTP API for the live video (default %s); off: no video\n"
+               "  --stream-status F  vb-stream's status file (default %s)\n",
+               DefaultRoot().c_str(), kDefaultPinFile, kJanusUrl, kStreamStatusPath);
 }
 
 // Returns 0 to go on, 1 to exit successfully, 2 on a bad option.
@@ -125,6 +133,11 @@ int ParseOptions(int argc, char** argv, Options* o) {
     } else if (!std::strcmp(a, "--hud")) {
       ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
       o->hud_name = v;
+    } else if (!std::strcmp(a, "--janus")) {
+      o->janus_url = v;
+      ok = o->janus_url == "off" || o->janus_url.rfind("http://", 0) == 0;
+    } else if (!std::strcmp(a, "--stream-status")) {
+      o->stream_status = v;
     } else {
       ok = false;
     }
@@ -220,7 +233,9 @@ int main(int argc, char** argv) {
   MailboxQueue queue([&hud](const std::function<void(char*)>& f) { return hud.WithMailbox(f); }, kQueueCapacity);
   BoxViewer viewer(box);
   CrewRoutes crew(options.pin_file, options.health_name);
-  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names, &crew});
+  StreamSignalling stream(options.janus_url, options.stream_status);
+  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names, &crew,
+                            options.janus_url == "off" ? nullptr : &stream});
   if (!viewer.Start(&error) || !server.Start(listen_address, &error)) {
     std::fprintf(stderr, "vb-web: %s\n", error.c_str());
     return 1;

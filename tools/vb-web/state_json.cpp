@@ -59,15 +59,16 @@ std::string_view Field(const char (&field)[N]) {
   return std::string_view(field, strnlen(field, N));
 }
 
-void AddHud(JsonObject* state, std::string* out, const HudState& hud, const BoxStatus& box) {
+void AddHud(JsonObject* state, std::string* out, const HudState& hud, const BoxStatus& box,
+            const StreamStatus& stream) {
   {
     state->Key("link");
     JsonObject link(out);
     link.Bool("camera", hud.data_connected != 0);
     link.Bool("video", hud.video_connected != 0);
   }
-  // vb-web itself is one of the registered viewers.
-  const int viewers = hud.client_count - (box.registered ? 1 : 0);
+  // vb-web itself is one of the registered viewers, and so is vb-stream.
+  const int viewers = hud.client_count - (box.registered ? 1 : 0) - (stream.fresh && stream.registered ? 1 : 0);
   state->Int("viewers", viewers < 0 ? 0 : viewers);
   {
     state->Key("attitude");
@@ -111,7 +112,8 @@ void AddHud(JsonObject* state, std::string* out, const HudState& hud, const BoxS
 
 }  // namespace
 
-std::string FormatStateJson(const HudState* hud, const BoxStatus& box, size_t commands_waiting) {
+std::string FormatStateJson(const HudState* hud, const BoxStatus& box, size_t commands_waiting,
+                            const StreamStatus& stream) {
   std::string out;
   {
     JsonObject state(&out);
@@ -123,7 +125,13 @@ std::string FormatStateJson(const HudState* hud, const BoxStatus& box, size_t co
       b.Bool("access_point", box.have_status && (box.flags & 0x02));
       b.Bool("hdmi", box.have_status && (box.flags & 0x04));
     }
-    if (hud) AddHud(&state, &out, *hud, box);
+    if (hud) AddHud(&state, &out, *hud, box, stream);
+    {
+      state.Key("stream");
+      JsonObject s(&out);
+      s.Bool("running", StreamRunning(stream));
+      s.Int("browsers", stream.fresh ? stream.browsers : 0);
+    }
     state.Int("commands_waiting", static_cast<long long>(commands_waiting));
   }
   return out;

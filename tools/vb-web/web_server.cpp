@@ -19,6 +19,7 @@
 #include "report_passwords.h"
 #include "state_json.h"
 #include "static_files.h"
+#include "stream_signalling.h"
 
 namespace {
 
@@ -322,7 +323,8 @@ std::string WebServer::StateJson() const {
   const size_t waiting = parts_.queue ? parts_.queue->Waiting() : 0;
   HudState hud;
   const bool mapped = parts_.hud && parts_.hud->Snapshot(&hud);
-  return FormatStateJson(mapped ? &hud : nullptr, box, waiting);
+  const StreamStatus stream = parts_.stream ? parts_.stream->Status() : StreamStatus{};
+  return FormatStateJson(mapped ? &hud : nullptr, box, waiting, stream);
 }
 
 void WebServer::AppendEvents(uint64_t* report_sent, std::string* out) const {
@@ -356,6 +358,8 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
   const bool posted = method && std::strcmp(method, "POST") == 0;
   const PostHandler post = posted ? PostRoute(path) : nullptr;
   const bool crew_post = posted && !post && parts_.crew && CrewRoutes::IsPostRoute(path);
+  const bool stream = posted && IsStreamRoute(path);
+  const size_t max_body = stream ? kMaxStreamRequestBody : kMaxRequestBody;
 
   if (!*context) {
     // First call: the request line and headers. A refusal goes out before
@@ -367,13 +371,14 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     }
     // Whatever may change something (any method but GET and HEAD, on any
     // route) needs the controls open: no PIN, or a session unlocked with it.
+    // Watching the live video changes nothing.
     const std::string_view verb(method ? method : "");
-    const bool changes = verb != "GET" && verb != "HEAD";
+    const bool changes = verb != "GET" && verb != "HEAD" && !stream;
     const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
     if (changes && parts_.crew && !CrewRoutes::OpenToAll(path) && !parts_.crew->ControlsOpen(session ? session : "")) {
       return AnswerError(connection, MHD_HTTP_UNAUTHORIZED, "the controls are locked: enter the PIN");
     }
-    if (post || crew_post) {
+    if (post || crew_post || stream) {
       if (!FromOwnPage(connection)) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
       }
@@ -381,7 +386,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
         return AnswerError(connection, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "commands must be sent as application/json");
       }
       const char* declared = Header(connection, "Content-Length");
-      if (declared && std::strtoull(declared, nullptr, 10) > kMaxRequestBody) {
+      if (declared && std::strtoull(declared, nullptr, 10) > max_body) {
         return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
       }
     }
@@ -391,7 +396,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
 
   auto* request = static_cast<Request*>(*context);
   if (*upload_data_size != 0) {
-    if (request->body.size() + *upload_data_size > kMaxRequestBody) request->too_long = true;
+    if (request->body.size() + *upload_data_size > max_body) request->too_long = true;
     if (!request->too_long) request->body.append(upload_data, *upload_data_size);
     *upload_data_size = 0;
     return MHD_YES;
@@ -406,6 +411,14 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, kAnswerSeconds);
     return (this->*post)(connection, request->body);
   }
+  if (stream) {
+    if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
+    // Janus answers on loopback, but may take a moment: as for commands.
+    MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, kAnswerSeconds);
+    if (!parts_.stream) return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "no video stream here");
+    const StreamReply reply = parts_.stream->Handle(path, request->body);
+    return AnswerJson(connection, reply.status, reply.json);
+  }
   if (parts_.crew) {
     if (crew_post && request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
     bool served = false;
@@ -419,7 +432,7 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
   const StaticFile* file = parts_.files ? parts_.files->Find(path) : nullptr;
   const bool api = path == "/events" || path == "/api/state" || path == "/api/limits" || path == "/api/config" ||
                    path == "/api/choices" || path == "/api/params";
-  if (PostRoute(path)) return AnswerNotAllowed(connection, "POST");
+  if (PostRoute(path) || IsStreamRoute(path)) return AnswerNotAllowed(connection, "POST");
   if (!api && !file) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
   if (method != "GET" && method != "HEAD") return AnswerNotAllowed(connection, "GET, HEAD");
   if (file) {

@@ -25,6 +25,7 @@ class CrewRoutes;
 class HudMapping;
 class MailboxQueue;
 class StaticFiles;
+class StreamSignalling;
 
 // What the server reads from and hands to; hud and viewer may be null (the
 // page then shows the box as not running).
@@ -35,6 +36,7 @@ struct WebParts {
   MailboxQueue* queue = nullptr;
   std::vector<std::string> host_names;  // served under these besides the box's own names
   CrewRoutes* crew = nullptr;  // health, events and the control PIN; none: controls open to all
+  const StreamSignalling* stream = nullptr;  // null: no live video
 };
 
 struct WebTiming {

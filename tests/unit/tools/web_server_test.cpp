@@ -24,6 +24,7 @@
 #include "../../../tools/vb-web/hud_mapping.h"
 #include "../../../tools/vb-web/mailbox_queue.h"
 #include "../../../tools/vb-web/static_files.h"
+#include "../../../tools/vb-web/stream_signalling.h"
 #include "../../../tools/vb-web/web_server.h"
 #include "common/wire.h"
 #include "records/hud_state.h"
@@ -149,10 +150,15 @@ Answer Request(uint16_t port, const std::string& text) {
   return answer;
 }
 
+std::string PostTo(const char* path, const std::string& body, const std::string& extra = "",
+                   const char* type = "application/json", const std::string& host = "127.0.0.1") {
+  return std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nContent-Type: " + type +
+         "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 std::string Post(const std::string& body, const std::string& extra = "", const char* type = "application/json",
                  const std::string& host = "127.0.0.1") {
-  return "POST /api/command HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nContent-Type: " + type + "\r\n" +
-         extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  return PostTo("/api/command", body, extra, type, host);
 }
 
 std::string Get(const char* path, const char* method = "GET", const std::string& host = "127.0.0.1") {
@@ -193,6 +199,7 @@ class WebServerTest : public ::testing::Test {
     viewer_.Stop();
     unlink((root_ + "/index.html").c_str());
     unlink((root_ + "/.hidden").c_str());
+    unlink(stream_status_.c_str());
     rmdir(root_.c_str());
   }
   void WaitRegistered() {
@@ -206,7 +213,11 @@ class WebServerTest : public ::testing::Test {
   HudMapping hud_{box_.name_};
   MailboxQueue queue_{[this](const std::function<void(char*)>& f) { return hud_.WithMailbox(f); }, 8};
   BoxViewer viewer_{box_.address_};
-  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_, {"camera.example"}}, WebTiming{50ms, 300ms, 3}};
+  // No Janus listens on port 1: every request that reaches it finds none.
+  const std::string stream_status_ = "/tmp/vbweb-test-stream-" + std::to_string(getpid());
+  StreamSignalling stream_{"http://127.0.0.1:1/janus", stream_status_};
+  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_, {"camera.example"}, nullptr, &stream_},
+                    WebTiming{50ms, 300ms, 3}};
   uint16_t port_ = 0;
 };
 
@@ -238,6 +249,19 @@ TEST_F(WebServerTest, EachKindOfRequestGetsItsAnswer) {
       // A body whose length is not declared ahead, cut off once over the limit.
       {"POST /api/command HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: application/json\r\n"
        "Transfer-Encoding: chunked\r\n\r\nBB8\r\n" + big + "\r\n0\r\n\r\n", 413, "too long"},
+      // The live video's signalling: the command's rules, a larger body for an SDP answer.
+      {Get("/api/stream/watch"), 405, "Allow: POST"},
+      {PostTo("/api/stream/watch", "{}", "Origin: http://elsewhere.example\r\n"), 403, "own page"},
+      {PostTo("/api/stream/watch", "{}", "", "text/plain"), 415, "application/json"},
+      {PostTo("/api/stream/watch", "{}"), 503, "does not answer"},
+      {PostTo("/api/stream/start", R"({"session":"1","handle":"2","answer":{"type":"answer","sdp":"v=0)" + big + "\"}}"),
+       503, "does not answer"},
+      {PostTo("/api/stream/start", std::string(kMaxStreamRequestBody + 1, ' ')), 413, "too long"},
+      {PostTo("/api/stream/start", R"({"session":"1","handle":"2","answer":{"type":"offer","sdp":"v=0"}})"), 400,
+       "SDP answer"},
+      {PostTo("/api/stream/keepalive", R"({"session":"12ab"})"), 400, "no valid session"},
+      {PostTo("/api/stream/keepalive", R"({"session":"99999999999999999"})"), 400, "no valid session"},
+      {PostTo("/api/stream/other", R"({"session":"1"})"), 404, "no such stream request"},
       // Headers larger than a connection may hold.
       {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Filler: " + std::string(20000, 'f') + "\r\n\r\n", 431, ""},
       // Only the box's own names are served: the status alone for any other.
@@ -298,10 +322,18 @@ TEST_F(WebServerTest, TheLiveStateComesFromTheRecordAndStreams) {
   box_.hud_->pan_rad = 90 * 0.01745329238474369;
   box_.hud_->tilt_rad = std::nan("");
   std::strcpy(box_.hud_->last_media_file, "100MEDIA/\"A\".MP4");
+  StreamStatus stream;
+  stream.registered = stream.janus = true;
+  stream.pictures = 30;
+  stream.browsers = 2;
+  std::string error;
+  ASSERT_TRUE(WriteStreamStatus(stream_status_, stream, &error)) << error;
   WaitRegistered();
   Answer a = Request(port_, Get("/api/state"));
   EXPECT_EQ(a.status, 200);
-  for (const char* part : {"\"answering\":true", "\"record\":true", "\"camera\":true", "\"viewers\":2",
+  // Of the three viewers, vb-web and vb-stream are the box's own.
+  for (const char* part : {"\"answering\":true", "\"record\":true", "\"camera\":true", "\"viewers\":1",
+                           "\"stream\":{\"running\":true,\"browsers\":2}",
                            "\"pan\":90.0", "\"tilt\":null", "\"recording\":true", "\"mode\":\"video\"",
                            "\"media\":\"100MEDIA/\\\"A\\\".MP4\""}) {
     EXPECT_NE(a.body.find(part), std::string::npos) << part << " in " << a.body;

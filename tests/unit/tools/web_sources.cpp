@@ -16,3 +16,4 @@
 #include "../../../tools/vb-web/state_json.cpp"
 #include "../../../tools/vb-web/static_files.cpp"
 #include "../../../tools/vb-web/web_server.cpp"
+#include "../../../tools/vb-web/stream_signalling.cpp"

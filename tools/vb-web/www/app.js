@@ -1,5 +1,6 @@
 // The box's page: live state from /events, commands posted to /api/command as
-// the JSON commands the box knows, settings read from the box's report.
+// the JSON commands the box knows, settings read from the box's report, and
+// the live picture over WebRTC, signalled through /api/stream/.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -16,14 +17,16 @@ function toast(text, kind) {
   toastTimer = setTimeout(() => { t.hidden = true; }, kind === 'bad' ? 6000 : 2500);
 }
 
-// Posts one command; resolves to the server's answer ({ok, error, report}).
-async function post(command) {
+// Posts a JSON body to one of the server's routes; resolves to its answer
+// ({ok, error, ...}) with the HTTP status.
+async function postTo(path, body, keepalive) {
   let response;
   try {
-    response = await fetch('/api/command', {
+    response = await fetch(path, {
       method: 'POST',
       headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify(command),
+      body: JSON.stringify(body),
+      keepalive: Boolean(keepalive),
     });
   } catch (e) {
     return { ok: false, error: 'the web server cannot be reached' };
@@ -34,6 +37,9 @@ async function post(command) {
   answer.status = response.status;
   return answer;
 }
+
+// Posts one command; resolves to the server's answer ({ok, error, report}).
+function post(command) { return postTo('/api/command', command); }
 
 // A button press: the command, a busy button meanwhile, and a word on the outcome.
 async function press(button, command, label) {
@@ -78,6 +84,11 @@ function shutterText(code) {
 
 function showState(s) {
   state = s;
+  if (s.stream) {
+    setText('stream-state', s.stream.running
+      ? 'Live video · ' + s.stream.browsers + (s.stream.browsers === 1 ? ' browser watching' : ' browsers watching')
+      : 'The live video is not running', s.stream.running ? 'ok' : 'off');
+  }
   const answering = s.box.answering;
   const live = answering && s.box.record;
   const pill = $('connection');
@@ -145,6 +156,97 @@ function connectEvents() {
     // A refused stream (every slot taken) is not retried by the browser itself.
     if (events.readyState === EventSource.CLOSED) setTimeout(connectEvents, 5000);
   };
+}
+
+// ---- live picture ---------------------------------------------------------
+
+// The box's Janus sends the video; vb-web carries the signalling. The smallest
+// jitter buffer the browser allows keeps the picture as close to the camera
+// as the network lets it.
+const live = { pc: null, session: null, handle: null, keepalive: 0, retry: 0 };
+
+function setLiveNote(text) {
+  const note = $('live-note');
+  note.textContent = text;
+  note.hidden = !text;
+}
+
+function lowLatency(receiver) {
+  if ('jitterBufferTarget' in receiver) receiver.jitterBufferTarget = 0;
+  else if ('playoutDelayHint' in receiver) receiver.playoutDelayHint = 0;  // older browsers
+}
+
+// The browser's own candidates go with its answer: nothing trickles after.
+function candidatesGathered(pc) {
+  return new Promise((resolve) => {
+    if (pc.iceGatheringState === 'complete') resolve();
+    pc.addEventListener('icegatheringstatechange', () => {
+      if (pc.iceGatheringState === 'complete') resolve();
+    });
+    setTimeout(resolve, 2000);
+  });
+}
+
+function stopStream(tellServer) {
+  clearInterval(live.keepalive);
+  if (live.pc) live.pc.close();
+  if (tellServer && live.session) postTo('/api/stream/stop', { session: live.session }, true);
+  live.pc = live.session = live.handle = null;
+}
+
+function retryStream(ms) {
+  clearTimeout(live.retry);
+  live.retry = setTimeout(watchStream, ms);
+}
+
+async function watchStream() {
+  stopStream(true);
+  if (typeof RTCPeerConnection === 'undefined') return setLiveNote('This browser cannot show the live video.');
+  const offer = await postTo('/api/stream/watch', {});
+  if (!offer.ok) {
+    setLiveNote('No live video: ' + offer.error);
+    return retryStream(3000);
+  }
+  const pc = new RTCPeerConnection({ iceServers: [] });
+  Object.assign(live, { pc: pc, session: offer.session, handle: offer.handle });
+  pc.ontrack = (e) => {
+    lowLatency(e.receiver);
+    const video = $('live');
+    video.srcObject = e.streams[0] || new MediaStream([e.track]);
+    video.play().catch(() => {});
+  };
+  pc.onconnectionstatechange = () => {
+    if (pc !== live.pc || (pc.connectionState !== 'failed' && pc.connectionState !== 'closed')) return;
+    setLiveNote('The video connection broke; connecting again…');
+    retryStream(2000);
+  };
+  try {
+    await pc.setRemoteDescription(offer.offer);
+    for (const receiver of pc.getReceivers()) lowLatency(receiver);
+    await pc.setLocalDescription(await pc.createAnswer());
+    await candidatesGathered(pc);
+  } catch (e) {
+    setLiveNote('This browser cannot play the live video: ' + e.message);
+    return retryStream(10000);
+  }
+  const started = await postTo('/api/stream/start',
+    { session: live.session, handle: live.handle, answer: { type: 'answer', sdp: pc.localDescription.sdp } });
+  if (!started.ok) {
+    setLiveNote('No live video: ' + started.error);
+    return retryStream(3000);
+  }
+  live.keepalive = setInterval(async () => {
+    const alive = await postTo('/api/stream/keepalive', { session: live.session });
+    if (!alive.ok && alive.status === 404) retryStream(0);
+  }, 15000);
+}
+
+function wireLive() {
+  const video = $('live');
+  video.addEventListener('playing', () => setLiveNote(''));
+  video.addEventListener('waiting', () => setLiveNote('Waiting for the picture…'));
+  window.addEventListener('pagehide', () => stopStream(true));
+  watchStream();
 }
 
 // ---- camera controls ------------------------------------------------------
@@ -558,6 +660,7 @@ function wireSettings() {
 }
 
 async function start() {
+  wireLive();
   wireButtons();
   wireHolds();
   wireSettings();
