@@ -2,6 +2,7 @@
 // schema; a text the file could not give back unchanged is refused whole.
 #include "config/param_updates.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/named_rows.h"
@@ -122,11 +124,17 @@ bool UpdateOsdOffsets(const AppCommand& c) {
   return true;
 }
 
+// The HDMI output as the record has it.
+void SwitchHdmiOutput() {
+  const bool on = LoadShared(&GetSharedConfig()->hdmi_enabled) != 0;
+  ExecuteShellCommand(on ? "./scripts/hdmi-change.sh 1" : "./scripts/hdmi-change.sh 0");
+}
+
 bool UpdateHdmiOutput(const AppCommand& c) {
   SharedConfig* config = GetSharedConfig();
   StoreShared(&config->hdmi_enabled, c.value_true);
   SaveConfiguration();
-  ExecuteShellCommand(c.value_true ? "./scripts/hdmi-change.sh 1" : "./scripts/hdmi-change.sh 0");
+  SwitchHdmiOutput();
   return true;
 }
 
@@ -166,6 +174,9 @@ void StoreInterfaceSelector(const char* key, const char* selector) {
 // The console shows that a password arrived and how long it is, never the password.
 std::string Hidden(const char* password) { return std::string(std::strlen(password), '*'); }
 
+// The Wi-Fi service reads the settings again when this file appears.
+void ReloadWifi() { ExecuteShellCommand("touch /run/wlan.update"); }
+
 bool UpdateWifi(const AppCommand& c) {
   printf("\n");
   printf("network iface %s ssid %s pass %s\n", c.value[4], c.value[5], Hidden(c.value[6]).c_str());
@@ -188,7 +199,7 @@ bool UpdateWifi(const AppCommand& c) {
   if (std::strcmp(c.value[10], "5") == 0) StoreShared(&config->ap_mode, 5);
   StoreSettingValue(Setting("ap_channel"), c.value[11]);
   SaveConfiguration();
-  ExecuteShellCommand("touch /run/wlan.update");
+  ReloadWifi();
   return true;
 }
 
@@ -263,6 +274,49 @@ constexpr bool RowsNameNumberSettings() {
 }
 static_assert(RowsNameNumberSettings());
 
+// The settings a name's own function changes (the table names the others'),
+// and what it runs after the save besides the row's command.
+struct RowSettings {
+  const char* row;
+  void (*follow)();
+  const char* settings[9];
+};
+
+constexpr RowSettings kRowSettings[] = {
+    {"rcin_mode", nullptr, {"rc_input_mode", "rc2_input_mode"}},
+    {"rcin_map", nullptr, {"rc_input_map"}},
+    {"osd_borders", nullptr, {"osd_border_width", "osd_border_height"}},
+    {"hdmi_enabled", SwitchHdmiOutput, {"hdmi_enabled"}},
+    {"wifi", ReloadWifi,
+     {"wifi_iface", "wifi_ssid", "wifi_psk", "ap_iface", "ap_ssid", "ap_psk", "ap_mode", "ap_country", "ap_channel"}},
+};
+
+// Read only at start, and changed by no name: a change takes a restart.
+constexpr const char* kReadAtStartOnly[] = {"shield_enabled", "i2c_input_enabled"};
+
+constexpr bool RowSettingsExist() {
+  for (const RowSettings& r : kRowSettings) {
+    bool found = false;
+    for (const ParamRow& row : kParamTable) found = found || std::string_view(row.name) == r.row;
+    if (!found) return false;
+    for (const char* key : r.settings) {
+      if (key != nullptr && ConfigSettingIndex(key) < 0) return false;
+    }
+  }
+  for (const char* key : kReadAtStartOnly) {
+    if (ConfigSettingIndex(key) < 0) return false;
+  }
+  return true;
+}
+static_assert(RowSettingsExist());
+
+bool Changed(const std::vector<const ConfigSetting*>& changed, const char* key) {
+  for (const ConfigSetting* setting : changed) {
+    if (std::strcmp(setting->key, key) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 const char* ParamUpdateChoice(size_t index) { return NameAt(kParamTable, index); }
@@ -310,4 +364,38 @@ int ApplyParameterUpdate(const AppCommand& command) {
     return row.exit_code;
   }
   return 0;
+}
+
+int FollowSettingChanges(const std::vector<const ConfigSetting*>& changed) {
+  std::vector<const char*> commands;  // run so far
+  bool reset_rc_state = false;
+  int exit_code = 0;
+  for (const ParamRow& row : kParamTable) {
+    bool covered = row.setting != nullptr && Changed(changed, row.setting);
+    void (*follow)() = nullptr;
+    for (const RowSettings& r : kRowSettings) {
+      if (std::strcmp(r.row, row.name) != 0) continue;
+      for (const char* key : r.settings) covered = covered || (key != nullptr && Changed(changed, key));
+      follow = r.follow;
+    }
+    if (!covered) continue;
+    if (row.hud_byte != kNoHudByte) {
+      const auto* config = reinterpret_cast<const uint8_t*>(GetSharedConfig());
+      StoreShared(reinterpret_cast<uint8_t*>(GetHudState()) + row.hud_byte,
+                  LoadShared(config + Setting(row.setting).offset));
+    }
+    if (follow != nullptr) follow();
+    const auto same = [&](const char* c) { return std::strcmp(c, row.command) == 0; };
+    if (row.command != nullptr && std::none_of(commands.begin(), commands.end(), same)) {
+      commands.push_back(row.command);
+      ExecuteShellCommand(row.command);
+    }
+    reset_rc_state = reset_rc_state || row.reset_rc_state;
+    exit_code = std::max(exit_code, row.exit_code);
+  }
+  for (const char* key : kReadAtStartOnly) {
+    if (Changed(changed, key)) exit_code = 2;
+  }
+  if (reset_rc_state) ResetRcInputState();
+  return exit_code;
 }
