@@ -19,6 +19,7 @@
 #include "hud_mapping.h"
 #include "mailbox_queue.h"
 #include "records/viewer_protocol.h"
+#include "settings_backup.h"
 #include "static_files.h"
 #include "web_server.h"
 
@@ -42,6 +43,7 @@ struct Options {
   uint16_t box_port = kDiscoveryPort;
   std::string hud_name = "/hud_mem";
   std::vector<std::string> host_names;
+  std::string box_dir = "/run/vantagebridge";
 };
 
 // The page's files when no --root is given, found from where this binary
@@ -69,7 +71,9 @@ void Usage(FILE* out) {
                "  --box HOST[:PORT]  the daemon's viewer port (default 127.0.0.1:4242)\n"
                "  --hud NAME         the shared record (default /hud_mem)\n"
                "  --host-name NAME   serve under this name too (repeatable); always served: the box's\n"
-               "                     addresses, localhost, its host name and that name under .local\n",
+               "                     addresses, localhost, its host name and that name under .local\n"
+               "  --box-dir DIR      the daemon's working directory, whose vantagebridge.conf holds the\n"
+               "                     settings it started with (default /run/vantagebridge)\n",
                DefaultRoot().c_str());
 }
 
@@ -99,6 +103,9 @@ int ParseOptions(int argc, char** argv, Options* o) {
     } else if (!std::strcmp(a, "--host-name")) {
       ok = IsValidHostName(v);
       o->host_names.emplace_back(v);
+    } else if (!std::strcmp(a, "--box-dir")) {
+      ok = v[0] == '/';
+      o->box_dir = v;
     } else if (!std::strcmp(a, "--hud")) {
       ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
       o->hud_name = v;
@@ -149,7 +156,11 @@ int main(int argc, char** argv) {
   hud.Refresh();
   MailboxQueue queue([&hud](const std::function<void(char*)>& f) { return hud.WithMailbox(f); }, kQueueCapacity);
   BoxViewer viewer(box);
-  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names});
+  SettingsFilePaths settings_files;
+  settings_files.working_copy = options.box_dir + "/vantagebridge.conf";
+  SettingsBackup backup(settings_files, &queue);
+  if (!backup.Prepare(&error)) std::fprintf(stderr, "vb-web: settings files cannot be restored: %s\n", error.c_str());
+  WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names, &backup});
   if (!viewer.Start(&error) || !server.Start(listen_address, &error)) {
     std::fprintf(stderr, "vb-web: %s\n", error.c_str());
     return 1;

@@ -15,6 +15,7 @@
 #include "mailbox_queue.h"
 #include "platform/connected_networks.h"
 #include "report_passwords.h"
+#include "settings_backup.h"
 #include "state_json.h"
 #include "static_files.h"
 
@@ -33,6 +34,7 @@ constexpr const char* kConfigRequest = "{\"cmd\":\"configrequest\"}";
 // Per request: the body as it arrives.
 struct Request {
   std::string body;
+  size_t max_body = 0;
   bool too_long = false;
 };
 
@@ -184,6 +186,19 @@ MHD_Result AnswerError(MHD_Connection* connection, unsigned status, std::string_
   return AnswerJson(connection, status, ErrorJson(error), retry_after);
 }
 
+// A command the mailbox did not take.
+MHD_Result AnswerNotTaken(MHD_Connection* connection, MailboxOutcome outcome) {
+  switch (outcome) {
+    case MailboxOutcome::kQueueFull:
+      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome), "1");
+    case MailboxOutcome::kNotTaken:
+    case MailboxOutcome::kExpired:
+      return AnswerError(connection, MHD_HTTP_GATEWAY_TIMEOUT, MailboxOutcomeText(outcome));
+    default:
+      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome));
+  }
+}
+
 // The answer to a request for another site's name: the status alone.
 MHD_Result AnswerMisdirected(MHD_Connection* connection) {
   MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
@@ -302,16 +317,14 @@ void WebServer::AppendEvents(uint64_t* report_sent, std::string* out) const {
   *out += "event: state\ndata: " + StateJson() + "\n\n";
 }
 
-WebServer::PostHandler WebServer::PostRoute(std::string_view path) {
+const WebServer::PostRouteEntry* WebServer::PostRoute(std::string_view path) {
   // Each takes a JSON body from the box's own page.
-  static constexpr struct {
-    std::string_view path;
-    PostHandler handler;
-  } kRoutes[] = {
-      {"/api/command", &WebServer::HandleCommand},
+  static constexpr PostRouteEntry kRoutes[] = {
+      {"/api/command", &WebServer::HandleCommand, kMaxRequestBody},
+      {"/api/settings-restore", &WebServer::HandleRestore, kMaxRestoreBody},
   };
-  for (const auto& route : kRoutes) {
-    if (route.path == path) return route.handler;
+  for (const PostRouteEntry& route : kRoutes) {
+    if (route.path == path) return &route;
   }
   return nullptr;
 }
@@ -319,7 +332,7 @@ WebServer::PostHandler WebServer::PostRoute(std::string_view path) {
 int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const char* method, const char* upload_data,
                              size_t* upload_data_size, void** context) {
   const std::string_view path(url ? url : "");
-  const PostHandler post = method && std::strcmp(method, "POST") == 0 ? PostRoute(path) : nullptr;
+  const PostRouteEntry* post = method && std::strcmp(method, "POST") == 0 ? PostRoute(path) : nullptr;
 
   if (!*context) {
     // First call: the request line and headers. A refusal goes out before
@@ -337,17 +350,17 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
         return AnswerError(connection, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "commands must be sent as application/json");
       }
       const char* declared = Header(connection, "Content-Length");
-      if (declared && std::strtoull(declared, nullptr, 10) > kMaxRequestBody) {
+      if (declared && std::strtoull(declared, nullptr, 10) > post->max_body) {
         return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
       }
     }
-    *context = new Request;
+    *context = new Request{{}, post ? post->max_body : kMaxRequestBody};
     return MHD_YES;
   }
 
   auto* request = static_cast<Request*>(*context);
   if (*upload_data_size != 0) {
-    if (request->body.size() + *upload_data_size > kMaxRequestBody) request->too_long = true;
+    if (request->body.size() + *upload_data_size > request->max_body) request->too_long = true;
     if (!request->too_long) request->body.append(upload_data, *upload_data_size);
     *upload_data_size = 0;
     return MHD_YES;
@@ -360,7 +373,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     // timeout must not end the connection meanwhile. The request deadline
     // still ends it once it then idles.
     MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, kAnswerSeconds);
-    return (this->*post)(connection, request->body);
+    return (this->*post->handler)(connection, request->body);
   }
   return HandleRead(connection, path, method ? method : "");
 }
@@ -368,7 +381,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
 int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method) {
   const StaticFile* file = parts_.files ? parts_.files->Find(path) : nullptr;
   const bool api = path == "/events" || path == "/api/state" || path == "/api/limits" || path == "/api/config" ||
-                   path == "/api/choices";
+                   path == "/api/choices" || path == "/api/settings-file";
   if (PostRoute(path)) return AnswerNotAllowed(connection, "POST");
   if (!api && !file) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
   if (method != "GET" && method != "HEAD") return AnswerNotAllowed(connection, "GET, HEAD");
@@ -383,6 +396,8 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
   if (path == "/api/state") return AnswerJson(connection, MHD_HTTP_OK, StateJson());
   if (path == "/api/limits") return AnswerJson(connection, MHD_HTTP_OK, SettingsTextsJson());
   if (path == "/api/choices") return AnswerJson(connection, MHD_HTTP_OK, CameraChoicesJson());
+  // It holds the Wi-Fi passwords: a control, which the control PIN guards once set.
+  if (path == "/api/settings-file") return HandleSettingsFile(connection);
   if (path == "/api/config") {
     const std::string report = parts_.viewer ? parts_.viewer->Report() : std::string();
     if (report.empty()) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "the box has sent no report yet");
@@ -453,19 +468,31 @@ int WebServer::HandleCommand(MHD_Connection* connection, const std::string& body
     }
   }
 
-  switch (outcome) {
-    case MailboxOutcome::kTaken:
-      break;
-    case MailboxOutcome::kQueueFull:
-      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome), "1");
-    case MailboxOutcome::kNotTaken:
-    case MailboxOutcome::kExpired:
-      return AnswerError(connection, MHD_HTTP_GATEWAY_TIMEOUT, MailboxOutcomeText(outcome));
-    default:
-      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome));
-  }
+  if (outcome != MailboxOutcome::kTaken) return AnswerNotTaken(connection, outcome);
   if (!(checked.settings || checked.report)) return AnswerJson(connection, MHD_HTTP_OK, "{\"ok\":true}");
   // The box took the command; its report may still have been lost on the way.
   return AnswerJson(connection, MHD_HTTP_OK,
                     std::string("{\"ok\":true,\"report\":") + (have_report ? report : "null") + "}");
+}
+
+int WebServer::HandleSettingsFile(MHD_Connection* connection) {
+  if (!parts_.backup) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no settings file is served here");
+  const BackupAnswer answer = parts_.backup->Download();
+  if (!answer.file) return AnswerJson(connection, answer.status, answer.body);
+  MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), const_cast<char*>(answer.body.data()),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", "text/plain; charset=utf-8");
+  MHD_add_response_header(response, "Content-Disposition",
+                          (std::string("attachment; filename=\"") + kBackupFileName + "\"").c_str());
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  return Queue(connection, MHD_HTTP_OK, response);
+}
+
+int WebServer::HandleRestore(MHD_Connection* connection, const std::string& body) {
+  if (!parts_.backup) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no settings file is restored here");
+  const BackupAnswer answer =
+      parts_.backup->Restore(body, [this](std::chrono::milliseconds pause) { return WaitNextEvent(pause); });
+  if (answer.outcome != MailboxOutcome::kTaken) return AnswerNotTaken(connection, answer.outcome);
+  return AnswerJson(connection, answer.status, answer.body);
 }

@@ -23,6 +23,7 @@ struct MHD_Connection;
 class BoxViewer;
 class HudMapping;
 class MailboxQueue;
+class SettingsBackup;
 class StaticFiles;
 
 // What the server reads from and hands to; hud and viewer may be null (the
@@ -33,6 +34,7 @@ struct WebParts {
   BoxViewer* viewer = nullptr;
   MailboxQueue* queue = nullptr;
   std::vector<std::string> host_names;  // served under these besides the box's own names
+  SettingsBackup* backup = nullptr;     // the settings file's download and upload
 };
 
 struct WebTiming {
@@ -67,10 +69,17 @@ class WebServer {
  private:
   // The POST routes: each checked for its origin, type and length before its body is read.
   using PostHandler = int (WebServer::*)(MHD_Connection* connection, const std::string& body);
-  static PostHandler PostRoute(std::string_view path);
+  struct PostRouteEntry {
+    std::string_view path;
+    PostHandler handler;
+    size_t max_body;
+  };
+  static const PostRouteEntry* PostRoute(std::string_view path);
   int HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method);
   int HandleEvents(MHD_Connection* connection);
   int HandleCommand(MHD_Connection* connection, const std::string& body);
+  int HandleRestore(MHD_Connection* connection, const std::string& body);
+  int HandleSettingsFile(MHD_Connection* connection);
   // Asks for the configuration report up to tries times; true with it.
   bool FetchReport(int tries, std::string* report);
   std::string StateJson() const;

@@ -22,6 +22,7 @@
 #include "../../../tools/vb-web/box_viewer.h"
 #include "../../../tools/vb-web/hud_mapping.h"
 #include "../../../tools/vb-web/mailbox_queue.h"
+#include "../../../tools/vb-web/settings_backup.h"
 #include "../../../tools/vb-web/static_files.h"
 #include "../../../tools/vb-web/web_server.h"
 #include "common/wire.h"
@@ -149,9 +150,13 @@ Answer Request(uint16_t port, const std::string& text) {
 }
 
 std::string Post(const std::string& body, const std::string& extra = "", const char* type = "application/json",
-                 const std::string& host = "127.0.0.1") {
-  return "POST /api/command HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nContent-Type: " + type + "\r\n" +
-         extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+                 const std::string& host = "127.0.0.1", const char* path = "/api/command") {
+  return std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nContent-Type: " +
+         type + "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string Upload(const std::string& body, const char* type = "application/json") {
+  return Post(body, "", type, "127.0.0.1", "/api/settings-restore");
 }
 
 std::string Get(const char* path, const char* method = "GET", const std::string& host = "127.0.0.1") {
@@ -175,6 +180,7 @@ class WebServerTest : public ::testing::Test {
   void SetUp() override {
     root_ = "/tmp/vbweb-test-root-" + std::to_string(getpid());
     mkdir(root_.c_str(), 0700);
+    std::ofstream(root_ + "/run.conf") << "control_enabled=1\n";
     std::ofstream(root_ + "/index.html") << "<!doctype html><title>box</title>";
     std::ofstream(root_ + "/.hidden") << "secret";
     std::string error;
@@ -190,8 +196,7 @@ class WebServerTest : public ::testing::Test {
     queue_.Stop();
     server_.Stop();
     viewer_.Stop();
-    unlink((root_ + "/index.html").c_str());
-    unlink((root_ + "/.hidden").c_str());
+    for (const char* name : {"/index.html", "/.hidden", "/run.conf"}) unlink((root_ + name).c_str());
     rmdir(root_.c_str());
   }
   void WaitRegistered() {
@@ -205,7 +210,10 @@ class WebServerTest : public ::testing::Test {
   HudMapping hud_{box_.name_};
   MailboxQueue queue_{[this](const std::function<void(char*)>& f) { return hud_.WithMailbox(f); }, 8};
   BoxViewer viewer_{box_.address_};
-  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_, {"camera.example"}}, WebTiming{50ms, 300ms, 3}};
+  SettingsBackup backup_{{"/tmp/vbweb-test-root-" + std::to_string(getpid()) + "/run.conf", "/nonexistent", "/nonexistent"},
+                         &queue_};
+  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_, {"camera.example"}, &backup_},
+                    WebTiming{50ms, 300ms, 3}};
   uint16_t port_ = 0;
 };
 
@@ -231,6 +239,13 @@ TEST_F(WebServerTest, EachKindOfRequestGetsItsAnswer) {
       {Post(R"({"cmd":"iso"})", "Sec-Fetch-Site: cross-site\r\n"), 403, "own page"},
       {Post(R"({"cmd":"iso"})", "Origin: http://127.0.0.1\r\nSec-Fetch-Site: same-origin\r\n"), 200, "\"ok\":true"},
       {Post(big), 413, "too long"},
+      {Get("/api/settings-file"), 200, "filename=\"vantagebridge-cable.conf\"\r\n"},
+      {Get("/api/settings-restore"), 405, "Allow: POST"},
+      {Upload(R"({"file":"control_enabled=1\n"})"), 400, "not a file as the page sends it"},
+      {Upload(R"({"file":[104,100]})"), 400, "not restored: the file is damaged: its last line has no line end"},
+      {Upload(R"({"file":[104,100]})", "text/plain"), 415, "application/json"},
+      {Upload("{\"file\":[" + std::string(3000, ' ') + "256]}"), 400, "not a file"},  // over a command's limit
+      {Upload(std::string(kMaxRestoreBody + 1, ' ')), 413, "too long"},
       {Post("{cmd:iso}"), 400, "not a JSON object"},
       {Post(R"({"cmd":"updateparam","name":"wifi","value5":")" + std::string(33, 's') + "\"}"), 400, "SSID is too long"},
       // A body whose length is not declared ahead, cut off once over the limit.
