@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "commands/vocabulary.h"
 #include "common/json_text.h"
 #include "json_document.h"
 #include "mailbox_queue.h"
@@ -112,8 +113,14 @@ BackupAnswer SettingsBackup::Restore(std::string_view body,
     return Refused(500, std::string("the file could not be handed to the box: ") + failed + " failed (" +
                             std::strerror(errno) + ")");
   }
+  char command[128];
+  const CommandWord* restore = FindCommandWord("restore");
+  if (restore == nullptr || BuildCommandText(*restore, nullptr, token.c_str(), nullptr, command, sizeof command) == 0) {
+    unlink(file.c_str());
+    return Refused(500, "the restore command could not be written");
+  }
   BackupAnswer result;
-  result.outcome = queue_->Send("{\"cmd\":\"restore\",\"value\":\"" + token + "\"}");
+  result.outcome = queue_->Send(command);
   std::string word, why;
   bool answered = false;
   if (result.outcome == MailboxOutcome::kTaken) {
