@@ -17,6 +17,7 @@
 #include <string>
 
 #include "commands/dispatcher.h"
+#include "config/settings_restore.h"
 #include "config/writer.h"
 #include "platform/clock.h"
 #include "platform/event_journal.h"
@@ -67,6 +68,7 @@ void SetUpOnce() {
   const char* dir = mkdtemp(pattern);
   g_boot_path = std::string(dir != nullptr ? dir : "/tmp") + "/vantagebridge-cable.conf";
   SetBootConfigPathForTest(g_boot_path.c_str());
+  SetRestoreFolderForTest(dir != nullptr ? dir : "/tmp");
 
   sockaddr_in sink{};
   g_sink_fd = BoundLoopbackSocket(&sink);

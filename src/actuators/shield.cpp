@@ -27,10 +27,10 @@ void PreparePwmPin() {
 #endif
 }
 
-// Settings the shield reads are loaded at start and never change after.
+// A restored settings file may change the shield's settings while it runs.
 const SharedConfig* ShieldConfig() {
   const SharedConfig* config = GetSharedConfig();
-  return g_started.load() && config->shield_enabled != 0 ? config : nullptr;
+  return g_started.load() && LoadShared(&config->shield_enabled) != 0 ? config : nullptr;
 }
 
 }  // namespace
@@ -47,8 +47,8 @@ void OpenShield() {
   if (config == nullptr) return;
   StoreShared(&GetHudState()->shield_closed, 0);
   if (g_is_open.load() == 1) return;
-  const int32_t open_us = config->shield_open;
-  const int32_t timeout_ms = config->shield_timeout;
+  const int32_t open_us = LoadShared(&config->shield_open);
+  const int32_t timeout_ms = LoadShared(&config->shield_timeout);
   fprintf(stderr, "shield open to position %d, timeout is %d\n", open_us, timeout_ms);
   pwmWrite(kShieldPwmPin, open_us);
   g_is_open = 1;
@@ -60,7 +60,7 @@ void CloseShield() {
   if (config == nullptr) return;
   StoreShared(&GetHudState()->shield_closed, 1);
   if (g_is_open.load() == 0) return;
-  const int32_t close_us = config->shield_close;
+  const int32_t close_us = LoadShared(&config->shield_close);
   fprintf(stderr, "shield closed to position %d\n", close_us);
   pwmWrite(kShieldPwmPin, close_us);
   g_is_open = 0;
@@ -78,7 +78,7 @@ void ShieldStep() {
     return;
   }
   const int32_t idle_ms = static_cast<int32_t>(MillisecondClock() - g_activity_ms.load());
-  if (idle_ms > config->shield_timeout) CloseShield();
+  if (idle_ms > LoadShared(&config->shield_timeout)) CloseShield();
 }
 
 uint32_t ShieldActivityMs() { return g_activity_ms.load(); }

@@ -163,6 +163,10 @@ constexpr CommandWord kWords[] = {
      .value2_hint = "second value (rcin_mode, rcin_speed, osd_borders, osd_offset, hdmimode)",
      .description = "change a setting and save it (\"wifi\" takes value4 ... value12: send it as JSON)",
      .param_choice = ParamUpdateChoice, .box_route = OnUpdateParam, .members = &kBoxMembers},
+    {.name = "restore", .cmd = "restore", .value1_hint = "a token the answer repeats",
+     .description = "restore and save the settings file handed over as /run/vb-web/restore.conf (root's, 0600); "
+                    "the answer goes to /run/vb-web/restore.answer",
+     .box_route = OnRestore, .members = &kBoxMembers},
 };
 
 // The dispatcher takes the first word of a cmd: every word of one cmd sits

@@ -7,6 +7,7 @@
 #include "common/shared_field.h"
 #include "config/param_updates.h"
 #include "config/report.h"
+#include "config/settings_restore.h"
 #include "config/wifi_scan.h"
 #include "platform/boot_partition.h"
 #include "platform/shell.h"
@@ -66,3 +67,5 @@ int OnUpdateParam(const AppCommand& command) {
   fflush(stdout);
   return ApplyParameterUpdate(command);
 }
+
+int OnRestore(const AppCommand& command) { return RestoreHandedOverSettings(command.value[1]); }

@@ -72,12 +72,11 @@ uint8_t CodeOfWord(std::string_view word) {
   return kRcUnassigned;
 }
 
-}  // namespace
-
-void StoreSettingValue(const ConfigSetting& setting, const char* value) {
+// channel_map: an RC map also rebuilds the channel map in force.
+void StoreInto(SharedConfig* config, const ConfigSetting& setting, const char* value, bool channel_map) {
   if (setting.size == 0) return;
   if (value == nullptr) value = "";
-  uint8_t* field = reinterpret_cast<uint8_t*>(GetSharedConfig()) + setting.offset;
+  uint8_t* field = reinterpret_cast<uint8_t*>(config) + setting.offset;
   switch (setting.rule) {
     case ConfigRule::kFlag:
       StoreShared(field, ReadInt32(value) != 0 ? 1 : 0);
@@ -97,17 +96,24 @@ void StoreSettingValue(const ConfigSetting& setting, const char* value) {
     case ConfigRule::kRcMap: {
       const std::string text = LoadedText(setting, value);
       StoreSharedText(reinterpret_cast<char*>(field), setting.size, text.c_str());
-      if (setting.rule == ConfigRule::kRcMap) ParseRcChannelMap(text.c_str());
+      if (channel_map && setting.rule == ConfigRule::kRcMap) ParseRcChannelMap(text.c_str());
       break;
     }
   }
 }
 
-int SetConfigKey(void* /*user*/, const char* section, const char* key, const char* value) {
+}  // namespace
+
+void StoreSettingValue(const ConfigSetting& setting, const char* value) {
+  StoreInto(GetSharedConfig(), setting, value, true);
+}
+
+int SetConfigKey(void* user, const char* section, const char* key, const char* value) {
   if (section == nullptr || key == nullptr || section[0] != '\0') return 0;
   const ConfigSetting* setting = FindConfigSetting(key);
   if (setting == nullptr) return 0;
-  StoreSettingValue(*setting, value);
+  StoreInto(user != nullptr ? static_cast<SharedConfig*>(user) : GetSharedConfig(), *setting, value,
+            user == nullptr);
   return 1;
 }
 

@@ -5,8 +5,12 @@
 
 struct ConfigSetting;
 
+struct SharedConfig;
+
 // inih handler: returns 1 when the key was stored, 0 when it was rejected
-// (a key inside a section, or a key the file does not have).
+// (a key inside a section, or a key the file does not have). user: the record
+// to store into, a SharedConfig of the caller's own, whose RC map leaves the
+// channel map in force alone; nullptr for the process's record.
 int SetConfigKey(void* user, const char* section, const char* key, const char* value);
 
 // Stores a value in the setting's field by its rule, as a line of the file

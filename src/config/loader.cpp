@@ -28,18 +28,31 @@ void* g_config_mem = nullptr;  // kept for the life of the process
 // Sibling processes may map "/config_mem"; this program leaves its contents alone.
 void* MapConfigMem() { return MapOwnedSharedMemory(kConfigMemName, sizeof(SharedConfig)); }
 
+// What the settings hold before a file is read: zeros and the RC modes' defaults.
+void PutValuesBeforeTheFile(SharedConfig* config) {
+  for (const ConfigSetting& setting : kConfigSchema) {
+    if (setting.key != nullptr) std::memset(reinterpret_cast<uint8_t*>(config) + setting.offset, 0, setting.size);
+  }
+  std::memcpy(config->rc2_input_mode, "sbus", 5);
+  std::memcpy(config->rc_input_mode, "pwm", 4);
+}
+
+// After a file was read: no RC map stands for a map of unassigned channels.
+void PutValuesAfterTheFile(SharedConfig* config) {
+  if (config->rc_input_map[0] == '\0') std::memcpy(config->rc_input_map, kDefaultRcMap, sizeof kDefaultRcMap);
+}
+
 // The loader's record steps around one ini parse (from a file or a text).
 template <typename Parse>
 int ParseIntoRecord(Parse parse) {
   SharedConfig* config = GetSharedConfig();
   std::memset(config, 0, sizeof *config);
-  std::memcpy(config->rc2_input_mode, "sbus", 5);
-  std::memcpy(config->rc_input_mode, "pwm", 4);
+  PutValuesBeforeTheFile(config);
 
   int result = parse();
   if (result < 0) return result;
 
-  if (config->rc_input_map[0] == '\0') std::memcpy(config->rc_input_map, kDefaultRcMap, sizeof kDefaultRcMap);
+  PutValuesAfterTheFile(config);
   return result;
 }
 
@@ -57,6 +70,14 @@ int ParseConfigurationFile(const char* path) {
 
 int ParseConfigurationText(std::string_view text) {
   return ParseIntoRecord([text] { return ParseSettingsText(text, SetConfigKey, nullptr); });
+}
+
+SharedConfig SettingsRecordOf(std::string_view text, const SharedConfig& base) {
+  SharedConfig record = base;
+  PutValuesBeforeTheFile(&record);
+  ParseSettingsText(text, SetConfigKey, &record);
+  PutValuesAfterTheFile(&record);
+  return record;
 }
 
 SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const SettingsFiles& files) {

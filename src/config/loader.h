@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "config/settings_pick.h"
+#include "records/shared_config.h"
 
 // Loads the working copy (the prepare step's pick, "vantagebridge.conf" in the
 // working directory) when it is good, else picks among the files itself, just
@@ -27,3 +28,10 @@ int ParseConfigurationFile(const char* path);
 // The same steps over a configuration text held in memory (NUL bytes included).
 int ParseConfigurationText(std::string_view text);
 
+
+// The record a settings text gives, built on base: the file's settings as the
+// text sets them, those it leaves out as a start without them has them, the
+// fields the file does not hold (status, version) as base has them. Reads the
+// text by the same key rules; touches neither the process's record nor the
+// RC channel map in force.
+SharedConfig SettingsRecordOf(std::string_view text, const SharedConfig& base);

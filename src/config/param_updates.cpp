@@ -3,6 +3,7 @@
 // unchanged is refused whole.
 #include "config/param_updates.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/named_rows.h"
 #include "common/shared_field.h"
@@ -121,6 +124,24 @@ void StoreMember(const ParamMember& member, const char* text, const std::string&
   }
 }
 
+// Read only at start, and changed by no name: a change takes a restart.
+constexpr const char* kReadAtStartOnly[] = {"shield_enabled", "i2c_input_enabled"};
+
+constexpr bool ReadAtStartOnlyExist() {
+  for (const char* key : kReadAtStartOnly) {
+    if (FindConfigSetting(key) == nullptr) return false;
+  }
+  return true;
+}
+static_assert(ReadAtStartOnlyExist());
+
+bool Changed(const std::vector<const ConfigSetting*>& changed, const char* key) {
+  for (const ConfigSetting* setting : changed) {
+    if (std::strcmp(setting->key, key) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 const char* ParamUpdateChoice(size_t index) { return NameAt(kParamRows, index); }
@@ -165,4 +186,39 @@ int ApplyParameterUpdate(const AppCommand& command) {
   RunCommands(*row, command);
   if (row->resets_rc_state) StoreShared(&GetHudState()->rc_input_status, 0);
   return row->exit_code;
+}
+
+int FollowSettingChanges(const std::vector<const ConfigSetting*>& changed) {
+  std::vector<const char*> commands;  // run so far
+  bool reset_rc_state = false;
+  int exit_code = 0;
+  for (const ParamRow& row : kParamRows) {
+    if (row.action != ParamAction::kStore) continue;
+    const auto members = MembersOf(row);
+    const bool covered = std::any_of(members.begin(), members.end(), [&](const ParamMember& member) {
+      return member.setting != nullptr && Changed(changed, member.setting);
+    });
+    if (!covered) continue;
+    const bool first_true = members[0].setting != nullptr && LoadShared(FieldOf(members[0])) != 0;
+    if (row.hud_byte != kNoHudByte) {
+      StoreShared(reinterpret_cast<uint8_t*>(GetHudState()) + row.hud_byte, LoadShared(FieldOf(members[0])));
+    }
+    for (const ParamCommand& command : row.commands) {
+      if (command.line == nullptr) continue;
+      if (command.when == ParamWhen::kValueTrue && !first_true) continue;
+      if (command.when == ParamWhen::kValueFalse && first_true) continue;
+      const auto same = [&](const char* c) { return std::strcmp(c, command.line) == 0; };
+      if (std::none_of(commands.begin(), commands.end(), same)) {
+        commands.push_back(command.line);
+        ExecuteShellCommand(command.line);
+      }
+    }
+    reset_rc_state = reset_rc_state || row.resets_rc_state;
+    exit_code = std::max(exit_code, row.exit_code);
+  }
+  for (const char* key : kReadAtStartOnly) {
+    if (Changed(changed, key)) exit_code = 2;
+  }
+  if (reset_rc_state) StoreShared(&GetHudState()->rc_input_status, 0);
+  return exit_code;
 }

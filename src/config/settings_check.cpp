@@ -53,16 +53,26 @@ bool IsFragment(std::string_view line) {
   return line.find_first_of("=:") == std::string_view::npos;
 }
 
-bool LooksWhole(std::string_view text) {
-  if (text.empty() || text.back() != '\n') return false;
-  if (text.find('\0') != std::string_view::npos) return false;
-  if (text.find("\xFF\xFF") != std::string_view::npos) return false;
+// Why the text is not whole, or nullptr when it is; *line names the line concerned.
+// A text about the whole file starts with "it", one about a line with a verb.
+const char* WhyNotWhole(std::string_view text, int* line) {
+  if (text.empty()) return "it is empty";
+  if (text.find('\0') != std::string_view::npos) return "it holds NUL bytes";
+  if (text.find("\xFF\xFF") != std::string_view::npos) {
+    return "it holds a run of 0xFF bytes, as a card shows of sectors never written";
+  }
+  if (text.back() != '\n') return "its last line has no line end: it was cut short";
+  int number = 0;
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find('\n', start);
-    if (IsFragment(text.substr(start, end - start + 1))) return false;
+    ++number;
+    if (IsFragment(text.substr(start, end - start + 1))) {
+      *line = number;
+      return "is only a piece of a line";
+    }
     start = end + 1;
   }
-  return true;
+  return nullptr;
 }
 
 }  // namespace
@@ -71,7 +81,7 @@ SettingsVerdict CheckSettingsText(std::string_view text) {
   SettingsVerdict verdict{SettingsShape::kDamaged, CountConfigurationKeys(text)};
   if (EndsInMatchingCheckLine(text)) {
     verdict.shape = SettingsShape::kChecked;
-  } else if (LooksWhole(text)) {
+  } else if ((verdict.damage = WhyNotWhole(text, &verdict.damage_line)) == nullptr) {
     verdict.shape = SettingsShape::kEdited;
   }
   return verdict;

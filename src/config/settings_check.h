@@ -25,6 +25,10 @@ enum class SettingsShape {
 struct SettingsVerdict {
   SettingsShape shape;
   int keys;  // lines that set a key of the file
+  // Why a damaged text is, for people reading a refusal ("it is empty", or
+  // for a line "is only a piece of a line"); nullptr otherwise.
+  const char* damage = nullptr;
+  int damage_line = 0;  // the line it concerns, 1 for the first; 0: the whole text
   // Whole and holding settings: a copy worth keeping and loading.
   bool Good() const { return shape != SettingsShape::kDamaged && keys > 0; }
 };

@@ -11,6 +11,7 @@ struct LineSource {
   FILE* file;
   const char* next;
   const char* end;
+  int lines = 0;  // read so far
 };
 
 int NextCharacter(LineSource* source) {
@@ -34,7 +35,24 @@ char* ReadWholeLine(char* buffer, int size, void* stream) {
     if (c == '\n') break;
   }
   buffer[used] = '\0';
+  ++source->lines;
   return buffer;
+}
+
+// inih calls a handler for the line it has just read.
+struct NumberedLines {
+  LineSource source;
+  NumberedLineHandler handler;
+  void* user;
+};
+
+char* ReadNumberedLine(char* buffer, int size, void* stream) {
+  return ReadWholeLine(buffer, size, &static_cast<NumberedLines*>(stream)->source);
+}
+
+int CallNumbered(void* user, const char* section, const char* key, const char* value) {
+  auto* lines = static_cast<NumberedLines*>(user);
+  return lines->handler(lines->user, lines->source.lines, section, key, value);
 }
 
 int CountKey(void* user, const char* section, const char* key, const char* /*value*/) {
@@ -53,6 +71,11 @@ int ParseSettingsFile(FILE* file, SettingsLineHandler handler, void* user) {
 int ParseSettingsText(std::string_view text, SettingsLineHandler handler, void* user) {
   LineSource source{nullptr, text.data(), text.data() + text.size()};
   return ini_parse_stream(ReadWholeLine, &source, handler, user);
+}
+
+int ParseSettingsTextByLine(std::string_view text, NumberedLineHandler handler, void* user) {
+  NumberedLines lines{{nullptr, text.data(), text.data() + text.size()}, handler, user};
+  return ini_parse_stream(ReadNumberedLine, &lines, CallNumbered, &lines);
 }
 
 int CountConfigurationKeys(std::string_view text) {

@@ -150,6 +150,8 @@ void SetBootConfigPathForTest(const char* path, const char* run_copy) {
 
 void SetSettingsOrigin(SettingsOrigin origin) { g_origin.store(origin, std::memory_order_relaxed); }
 
+SettingsOrigin CurrentSettingsOrigin() { return g_origin.load(std::memory_order_relaxed); }
+
 bool SaveConfiguration() {
   // Command workers, the mailbox thread and the RC loop's worker all save: one
   // at a time, and never while the RC calibration is being removed.

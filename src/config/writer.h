@@ -32,6 +32,7 @@ bool SaveConfiguration();
 // they came from a good file, a save goes ahead only when the card holds no
 // settings to lose. A save that succeeded makes the record good.
 void SetSettingsOrigin(SettingsOrigin origin);
+SettingsOrigin CurrentSettingsOrigin();
 
 // The full text of the file for a record, as SaveConfiguration writes it.
 size_t FormatConfigurationFile(const SharedConfig& config, std::string* out);

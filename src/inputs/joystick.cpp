@@ -65,16 +65,16 @@ int32_t Scaled(int32_t speed, int32_t percent) {
 }
 
 void HandleAxes(JoystickBoard& board) {
-  // The joystick speeds are loaded at start and never change after.
+  // A restored settings file may change the speeds while the joysticks run.
   const SharedConfig* config = GetSharedConfig();
   for (int k = 0; k < 3; ++k) {
     board.centred[k] = board.raw[k] - kAxisCentre;
     board.speed[k] = AxisSpeed(board.centred[k]);
     if (board.speed[k] == board.last_speed[k]) continue;
     board.last_speed[k] = board.speed[k];
-    SetPanTiltSpeed(Scaled(board.speed[1], config->i2c_input_speed_pan),
-                    Scaled(board.speed[2], config->i2c_input_speed_tilt));
-    SetDutchSpeed(Scaled(board.speed[0], config->i2c_input_speed_dutch));
+    SetPanTiltSpeed(Scaled(board.speed[1], LoadShared(&config->i2c_input_speed_pan)),
+                    Scaled(board.speed[2], LoadShared(&config->i2c_input_speed_tilt)));
+    SetDutchSpeed(Scaled(board.speed[0], LoadShared(&config->i2c_input_speed_dutch)));
   }
 }
 

@@ -10,8 +10,9 @@
 //
 // Fields written after start-up are read and written with LoadShared and
 // StoreShared (common/shared_field.h): bytes and 32-bit numbers whole, texts
-// byte by byte, so a reader may see a text in the middle of a change. Fields
-// only start-up writes (the shield's, the joysticks' speeds) are read plainly.
+// byte by byte, so a reader may see a text in the middle of a change. Only
+// start-up, before those threads run, reads fields plainly (a restored settings
+// file may change any setting later).
 // The settings' keys, rules and limits: records/config_schema.h.
 #pragma once
 

@@ -112,7 +112,7 @@ void RunDaemon() {
     hud->version_text[0] = '\0';
   }
 
-  if (config->i2c_input_enabled) StartI2cInput();
+  if (LoadShared(&config->i2c_input_enabled)) StartI2cInput();
 
   StartVideoSource();
   StartVideoBridge();

@@ -25,7 +25,7 @@ uint32_t WatchdogPassCount() { return g_watchdog_passes.load(std::memory_order_r
 void WatchdogPass() {
   const SharedConfig* config = GetSharedConfig();
   if (LoadShared(&config->control_enabled)) SuperviseCameraLink();
-  if (config->shield_enabled) ShieldStep();
+  if (LoadShared(&config->shield_enabled)) ShieldStep();
   CheckVideoTimeout();
   ExpireClients();
   // pidof may hang as long as the shell's deadline: link supervision and client

@@ -22,6 +22,7 @@ import sys
 import tempfile
 import threading
 import time
+import zlib
 
 # Selenium comes from Debian's python3-selenium, installed for the system's
 # Python: the program run (this test, or one that imports it) starts again there.
@@ -66,7 +67,7 @@ def start_box(sb, camera_args=("--still",), config="control_enabled=1\n"):
     daemon = si.start_daemon(sb, config)
     camera = sb.start_tool("vb-camera", "--quiet", *camera_args)
     sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "camera link did not come up")
-    web = sb.start_tool("vb-web", "--port", PORT)
+    web = sb.start_tool("vb-web", "--port", PORT, "--box-dir", sandbox.WORK_DIR)
     sb.expect(sb.wait_for(web, "vb-web: serving", timeout=15), "vb-web did not start: " + web.stderr_text())
     return daemon, camera, web
 
@@ -288,6 +289,63 @@ def test_settings_change_lands_in_the_saved_file(sb):
         data = si.read_bytes(BOOT_FILE)
         sb.expect(b"\r\nrc_input_enabled=1\r\n" in data and b"pan,pan" not in data, "saved: %r" % data[-900:])
         sb.expect(rc_map.get_attribute("value") == "pan," * 50, "the map not saved left the form")
+
+
+def check_line_matches(data):
+    """The saved file ends in a check line matching the LF text before it."""
+    text = data.replace(b"\r\n", b"\n")
+    body, last = text[:-1].rsplit(b"\n", 1)
+    body += b"\n"
+    return last == b"# check: %d bytes, crc32 %08x" % (len(body), zlib.crc32(body))
+
+
+def test_a_backup_is_restored_and_a_damaged_one_refused(sb):
+    daemon, camera, web = start_box(sb, config="control_enabled=1\n" + PASSWORDS)
+    status, body = post_command({"cmd": "updateparam", "name": "osd_borders", "value": "12", "value2": "3"})
+    sb.expect(status == 200, "the settings change: %d %r" % (status, body))
+    # The backup is what the last save left: the /run copy, whole, passwords and all.
+    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30)
+    connection.request("GET", "/api/settings-file")
+    response = connection.getresponse()
+    backup = response.read()
+    sb.expect(response.status == 200 and response.getheader("Content-Disposition")
+              == 'attachment; filename="vantagebridge-cable.conf"', "download: %d %r" % (response.status, backup))
+    sb.expect(backup == si.read_bytes("/run/vantagebridge.conf") and check_line_matches(backup)
+              and b'wifi_psk="lan-secret-1"' in backup, "the backup is not the saved file: %r" % backup[-300:])
+
+    edited = backup.replace(b"osd_border_width=12", b"osd_border_width=40").replace(b'ap_ssid=""', b'ap_ssid="Restored"')
+    chosen = os.path.join(sandbox.SANDBOX_DIR, "edited-backup.conf")
+    with open(chosen, "wb") as f:
+        f.write(edited)
+    sb.expect(not os.path.exists("/run/wlan.update"), "the Wi-Fi reload was asked for before the restore")
+    with Browser() as driver:
+        open_page(sb, driver)
+        sb.expect(driver.find_element(By.ID, "backup").get_attribute("href") == BASE + "/api/settings-file",
+                  "no backup link")
+        driver.find_element(By.ID, "restore-file").send_keys(chosen)
+        wait_text(sb, driver, "restore-answer", lambda t: t.startswith("Restored"), 40, "the restore was not answered")
+        answer = text_of(driver, "restore-answer")
+        sb.expect("2 settings changed; the file was edited by hand" in answer, "answer: %r" % answer)
+        driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", driver.find_element(By.ID, "backup"))
+        driver.save_screenshot(artefact(sb, "web-restored.png"))
+    saved = si.read_bytes(BOOT_FILE)
+    sb.expect(b"\r\nosd_border_width=40\r\n" in saved and b'\r\nap_ssid="Restored"\r\n' in saved
+              and b'wifi_psk="lan-secret-1"' in saved and check_line_matches(saved),
+              "the boot file does not hold the restored settings: %r" % saved[-400:])
+    run_copy = si.read_bytes("/run/vantagebridge.conf")
+    mode = os.stat("/run/vantagebridge.conf").st_mode & 0o777
+    sb.expect(run_copy == saved.replace(b"\r\n", b"\n") and mode == 0o600, "run copy mode %o" % mode)
+    sb.expect(os.path.exists("/run/wlan.update"), "the Wi-Fi was not asked to reload")
+
+    # A damaged file is refused with its reason, and nothing changes.
+    cut = list(edited[:len(edited) // 2])
+    status, body = request("POST", "/api/settings-restore", json.dumps({"file": cut}),
+                           {"Content-Type": "application/json"})
+    sb.expect(status == 400 and "damaged" in body.get("error", "") and "cut short" in body["error"],
+              "damaged upload: %d %r" % (status, body))
+    sb.expect(si.read_bytes(BOOT_FILE) == saved, "the refused file changed the boot file")
+    sb.expect(daemon.stderr_text().count("settings restored and saved") == 1, "a second restore ran")
+    sb.expect(not os.listdir("/run/vb-web"), "the handover left files: %r" % os.listdir("/run/vb-web"))
 
 
 def test_bad_requests_get_clear_errors_and_change_nothing(sb):
@@ -543,6 +601,7 @@ if __name__ == "__main__":
         test_page_shows_moving_attitude_and_recording,
         test_controls_reach_the_camera,
         test_settings_change_lands_in_the_saved_file,
+        test_a_backup_is_restored_and_a_damaged_one_refused,
         test_bad_requests_get_clear_errors_and_change_nothing,
         test_a_burst_waits_its_turn_and_overflow_is_refused,
         test_a_command_the_box_does_not_take_times_out_and_is_withdrawn,

@@ -42,8 +42,6 @@ class CrewRoutes {
   // Whether the controls are open to a request with this session cookie:
   // no PIN is set, or the session is open.
   bool ControlsOpen(std::string_view session);
-  // POST routes that are served whatever the PIN: unlocking itself.
-  static bool OpenToAll(std::string_view path) { return path == "/api/session"; }
   // POST routes served here (they take JSON from the page's own origin, as commands do).
   static bool IsPostRoute(std::string_view path);
   // True when path is one of these routes; answer then holds the reply.

@@ -28,6 +28,7 @@
 #include "records/health_record.h"
 #include "records/viewer_protocol.h"
 #include "records/stream_status.h"
+#include "settings_backup.h"
 #include "static_files.h"
 #include "stream_signalling.h"
 #include "web_server.h"
@@ -57,6 +58,7 @@ struct Options {
   enum class PinAction { kNone, kSet, kClear } pin_action = PinAction::kNone;
   std::string janus_url = kJanusUrl;
   std::string stream_status = kStreamStatusPath;
+  std::string box_dir = "/run/vantagebridge";
 };
 
 // The page's files when no --root is given, found from where this binary
@@ -90,7 +92,9 @@ void Usage(FILE* out) {
                "  --set-pin          read a new control PIN from standard input, store it and exit\n"
                "  --clear-pin        remove the control PIN (the page's controls open to all) and exit\n"
                "  --janus URL        Janus's HTTP API for the live video (default %s); off: no video\n"
-               "  --stream-status F  vb-stream's status file (default %s)\n",
+               "  --stream-status F  vb-stream's status file (default %s)\n"
+               "  --box-dir DIR      the daemon's working directory, whose vantagebridge.conf holds the\n"
+               "                     settings it started with (default /run/vantagebridge)\n",
                DefaultRoot().c_str(), kDefaultPinFile, kJanusUrl, kStreamStatusPath);
 }
 
@@ -130,6 +134,9 @@ int ParseOptions(int argc, char** argv, Options* o) {
     } else if (!std::strcmp(a, "--pin-file")) {
       ok = v[0] != '\0';
       o->pin_file = v;
+    } else if (!std::strcmp(a, "--box-dir")) {
+      ok = v[0] == '/';
+      o->box_dir = v;
     } else if (!std::strcmp(a, "--hud")) {
       ok = v[0] == '/' && std::strchr(v + 1, '/') == nullptr;
       o->hud_name = v;
@@ -234,8 +241,12 @@ int main(int argc, char** argv) {
   BoxViewer viewer(box);
   CrewRoutes crew(options.pin_file, options.health_name);
   StreamSignalling stream(options.janus_url, options.stream_status);
+  SettingsFilePaths settings_files;
+  settings_files.working_copy = options.box_dir + "/vantagebridge.conf";
+  SettingsBackup backup(settings_files, &queue);
+  if (!backup.Prepare(&error)) std::fprintf(stderr, "vb-web: settings files cannot be restored: %s\n", error.c_str());
   WebServer server(WebParts{&files, &hud, &viewer, &queue, options.host_names, &crew,
-                            options.janus_url == "off" ? nullptr : &stream});
+                            options.janus_url == "off" ? nullptr : &stream, &backup});
   if (!viewer.Start(&error) || !server.Start(listen_address, &error)) {
     std::fprintf(stderr, "vb-web: %s\n", error.c_str());
     return 1;

@@ -46,8 +46,6 @@ std::string PluginError(const cJSON* message) {
 
 }  // namespace
 
-bool IsStreamRoute(std::string_view path) { return path.substr(0, kPrefix.size()) == kPrefix; }
-
 StreamSignalling::StreamSignalling(std::string janus_url, std::string status_path)
     : janus_url_(std::move(janus_url)), status_path_(std::move(status_path)) {}
 

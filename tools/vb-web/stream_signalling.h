@@ -18,8 +18,6 @@
 // An SDP answer with its candidates fits with room to spare.
 constexpr size_t kMaxStreamRequestBody = 16 * 1024;
 
-bool IsStreamRoute(std::string_view path);
-
 struct StreamReply {
   unsigned status;
   std::string json;

@@ -17,6 +17,7 @@
 #include "param_rows.h"
 #include "platform/connected_networks.h"
 #include "report_passwords.h"
+#include "settings_backup.h"
 #include "state_json.h"
 #include "static_files.h"
 #include "stream_signalling.h"
@@ -36,6 +37,7 @@ constexpr const char* kConfigRequest = "{\"cmd\":\"configrequest\"}";
 // Per request: the body as it arrives.
 struct Request {
   std::string body;
+  size_t max_body = 0;
   bool too_long = false;
 };
 
@@ -185,6 +187,19 @@ std::string ErrorJson(std::string_view error) {
 MHD_Result AnswerError(MHD_Connection* connection, unsigned status, std::string_view error,
                        const char* retry_after = nullptr) {
   return AnswerJson(connection, status, ErrorJson(error), retry_after);
+}
+
+// A command the mailbox did not take.
+MHD_Result AnswerNotTaken(MHD_Connection* connection, MailboxOutcome outcome) {
+  switch (outcome) {
+    case MailboxOutcome::kQueueFull:
+      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome), "1");
+    case MailboxOutcome::kNotTaken:
+    case MailboxOutcome::kExpired:
+      return AnswerError(connection, MHD_HTTP_GATEWAY_TIMEOUT, MailboxOutcomeText(outcome));
+    default:
+      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome));
+  }
 }
 
 // The answer to a request for another site's name: the status alone.
@@ -338,16 +353,20 @@ void WebServer::AppendEvents(uint64_t* report_sent, std::string* out) const {
   *out += "event: state\ndata: " + StateJson() + "\n\n";
 }
 
-WebServer::PostHandler WebServer::PostRoute(std::string_view path) {
-  // Each takes a JSON body from the box's own page.
-  static constexpr struct {
-    std::string_view path;
-    PostHandler handler;
-  } kRoutes[] = {
-      {"/api/command", &WebServer::HandleCommand},
+const WebServer::PostRouteEntry* WebServer::PostRoute(std::string_view path) {
+  // Each takes a JSON body from the box's own page. Watching the live video
+  // and unlocking the controls are no controls themselves.
+  static constexpr PostRouteEntry kRoutes[] = {
+      {"/api/command", &WebServer::HandleCommand, kMaxRequestBody, true},
+      {"/api/settings-restore", &WebServer::HandleRestore, kMaxRestoreBody, true},
+      {"/api/stream/", &WebServer::HandleStream, kMaxStreamRequestBody, false},
+      {"/api/session", &WebServer::HandleCrewPost, kMaxRequestBody, false},
+      {"/api/session/end", &WebServer::HandleCrewPost, kMaxRequestBody, true},
+      {"/api/pin", &WebServer::HandleCrewPost, kMaxRequestBody, true},
   };
-  for (const auto& route : kRoutes) {
-    if (route.path == path) return route.handler;
+  for (const PostRouteEntry& route : kRoutes) {
+    const bool prefix = route.path.back() == '/';
+    if (prefix ? path.substr(0, route.path.size()) == route.path : route.path == path) return &route;
   }
   return nullptr;
 }
@@ -355,11 +374,8 @@ WebServer::PostHandler WebServer::PostRoute(std::string_view path) {
 int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const char* method, const char* upload_data,
                              size_t* upload_data_size, void** context) {
   const std::string_view path(url ? url : "");
-  const bool posted = method && std::strcmp(method, "POST") == 0;
-  const PostHandler post = posted ? PostRoute(path) : nullptr;
-  const bool crew_post = posted && !post && parts_.crew && CrewRoutes::IsPostRoute(path);
-  const bool stream = posted && IsStreamRoute(path);
-  const size_t max_body = stream ? kMaxStreamRequestBody : kMaxRequestBody;
+  const std::string_view verb(method ? method : "");
+  const PostRouteEntry* post = verb == "POST" ? PostRoute(path) : nullptr;
 
   if (!*context) {
     // First call: the request line and headers. A refusal goes out before
@@ -369,16 +385,16 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
       LogRefusal(g_other_name);
       return AnswerMisdirected(connection);
     }
-    // Whatever may change something (any method but GET and HEAD, on any
-    // route) needs the controls open: no PIN, or a session unlocked with it.
-    // Watching the live video changes nothing.
-    const std::string_view verb(method ? method : "");
-    const bool changes = verb != "GET" && verb != "HEAD" && !stream;
+    // Whatever may change something (any method but GET and HEAD on any other
+    // route), and the settings file with its passwords, needs the controls
+    // open: no PIN, or a session unlocked with it.
+    const bool control = post ? post->control
+                              : (verb != "GET" && verb != "HEAD") || path == "/api/settings-file";
     const char* session = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kSessionCookie);
-    if (changes && parts_.crew && !CrewRoutes::OpenToAll(path) && !parts_.crew->ControlsOpen(session ? session : "")) {
+    if (control && parts_.crew && !parts_.crew->ControlsOpen(session ? session : "")) {
       return AnswerError(connection, MHD_HTTP_UNAUTHORIZED, "the controls are locked: enter the PIN");
     }
-    if (post || crew_post || stream) {
+    if (post) {
       if (!FromOwnPage(connection)) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "commands are taken only from the box's own page");
       }
@@ -386,17 +402,17 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
         return AnswerError(connection, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "commands must be sent as application/json");
       }
       const char* declared = Header(connection, "Content-Length");
-      if (declared && std::strtoull(declared, nullptr, 10) > max_body) {
+      if (declared && std::strtoull(declared, nullptr, 10) > post->max_body) {
         return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
       }
     }
-    *context = new Request;
+    *context = new Request{{}, post ? post->max_body : kMaxRequestBody};
     return MHD_YES;
   }
 
   auto* request = static_cast<Request*>(*context);
   if (*upload_data_size != 0) {
-    if (request->body.size() + *upload_data_size > max_body) request->too_long = true;
+    if (request->body.size() + *upload_data_size > request->max_body) request->too_long = true;
     if (!request->too_long) request->body.append(upload_data, *upload_data_size);
     *upload_data_size = 0;
     return MHD_YES;
@@ -405,34 +421,37 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
   ConnectionLimits::RequestArrived(LimitsOf(connection));
   if (post) {
     if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
-    // The answer waits for the box (the mailbox, its reports): the idle
-    // timeout must not end the connection meanwhile. The request deadline
-    // still ends it once it then idles.
+    // The answer waits for the box (the mailbox, its reports, Janus): the
+    // idle timeout must not end the connection meanwhile. The request
+    // deadline still ends it once it then idles.
     MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, kAnswerSeconds);
-    return (this->*post)(connection, request->body);
-  }
-  if (stream) {
-    if (request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
-    // Janus answers on loopback, but may take a moment: as for commands.
-    MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, kAnswerSeconds);
-    if (!parts_.stream) return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "no video stream here");
-    const StreamReply reply = parts_.stream->Handle(path, request->body);
-    return AnswerJson(connection, reply.status, reply.json);
+    return (this->*post->handler)(connection, path, request->body);
   }
   if (parts_.crew) {
-    if (crew_post && request->too_long) return AnswerError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "the request is too long");
     bool served = false;
-    const int result = ServeCrewRoute(parts_.crew, connection, path, method ? method : "", request->body, &served);
+    const int result = ServeCrewRoute(parts_.crew, connection, path, verb, request->body, &served);
     if (served) return result;
   }
-  return HandleRead(connection, path, method ? method : "");
+  return HandleRead(connection, path, verb);
+}
+
+int WebServer::HandleStream(MHD_Connection* connection, std::string_view path, const std::string& body) {
+  if (!parts_.stream) return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "no video stream here");
+  const StreamReply reply = parts_.stream->Handle(path, body);
+  return AnswerJson(connection, reply.status, reply.json);
+}
+
+int WebServer::HandleCrewPost(MHD_Connection* connection, std::string_view path, const std::string& body) {
+  bool served = false;
+  const int result = parts_.crew ? ServeCrewRoute(parts_.crew, connection, path, "POST", body, &served) : MHD_NO;
+  return served ? result : AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
 }
 
 int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method) {
   const StaticFile* file = parts_.files ? parts_.files->Find(path) : nullptr;
   const bool api = path == "/events" || path == "/api/state" || path == "/api/limits" || path == "/api/config" ||
-                   path == "/api/choices" || path == "/api/params";
-  if (PostRoute(path) || IsStreamRoute(path)) return AnswerNotAllowed(connection, "POST");
+                   path == "/api/choices" || path == "/api/params" || path == "/api/settings-file";
+  if (PostRoute(path)) return AnswerNotAllowed(connection, "POST");
   if (!api && !file) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no such page");
   if (method != "GET" && method != "HEAD") return AnswerNotAllowed(connection, "GET, HEAD");
   if (file) {
@@ -447,6 +466,8 @@ int WebServer::HandleRead(MHD_Connection* connection, std::string_view path, std
   if (path == "/api/limits") return AnswerJson(connection, MHD_HTTP_OK, SettingsTextsJson());
   if (path == "/api/choices") return AnswerJson(connection, MHD_HTTP_OK, CameraChoicesJson());
   if (path == "/api/params") return AnswerJson(connection, MHD_HTTP_OK, ParamRowsJson());
+  // It holds the Wi-Fi passwords: a control, which the control PIN guards once set.
+  if (path == "/api/settings-file") return HandleSettingsFile(connection);
   if (path == "/api/config") {
     const std::string report = parts_.viewer ? parts_.viewer->Report() : std::string();
     if (report.empty()) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "the box has sent no report yet");
@@ -482,7 +503,7 @@ bool WebServer::FetchReport(int tries, std::string* report) {
   return false;
 }
 
-int WebServer::HandleCommand(MHD_Connection* connection, const std::string& body) {
+int WebServer::HandleCommand(MHD_Connection* connection, std::string_view, const std::string& body) {
   CheckedCommand checked = CheckCommand(body);
   if (checked.status != 200) return AnswerError(connection, static_cast<unsigned>(checked.status), checked.error);
   if (!parts_.queue) return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "no mailbox");
@@ -517,19 +538,31 @@ int WebServer::HandleCommand(MHD_Connection* connection, const std::string& body
     }
   }
 
-  switch (outcome) {
-    case MailboxOutcome::kTaken:
-      break;
-    case MailboxOutcome::kQueueFull:
-      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome), "1");
-    case MailboxOutcome::kNotTaken:
-    case MailboxOutcome::kExpired:
-      return AnswerError(connection, MHD_HTTP_GATEWAY_TIMEOUT, MailboxOutcomeText(outcome));
-    default:
-      return AnswerError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, MailboxOutcomeText(outcome));
-  }
+  if (outcome != MailboxOutcome::kTaken) return AnswerNotTaken(connection, outcome);
   if (!(checked.settings || checked.report)) return AnswerJson(connection, MHD_HTTP_OK, "{\"ok\":true}");
   // The box took the command; its report may still have been lost on the way.
   return AnswerJson(connection, MHD_HTTP_OK,
                     std::string("{\"ok\":true,\"report\":") + (have_report ? report : "null") + "}");
+}
+
+int WebServer::HandleSettingsFile(MHD_Connection* connection) {
+  if (!parts_.backup) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no settings file is served here");
+  const BackupAnswer answer = parts_.backup->Download();
+  if (!answer.file) return AnswerJson(connection, answer.status, answer.body);
+  MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), const_cast<char*>(answer.body.data()),
+                                                           MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", "text/plain; charset=utf-8");
+  MHD_add_response_header(response, "Content-Disposition",
+                          (std::string("attachment; filename=\"") + kBackupFileName + "\"").c_str());
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  return Queue(connection, MHD_HTTP_OK, response);
+}
+
+int WebServer::HandleRestore(MHD_Connection* connection, std::string_view, const std::string& body) {
+  if (!parts_.backup) return AnswerError(connection, MHD_HTTP_NOT_FOUND, "no settings file is restored here");
+  const BackupAnswer answer =
+      parts_.backup->Restore(body, [this](std::chrono::milliseconds pause) { return WaitNextEvent(pause); });
+  if (answer.outcome != MailboxOutcome::kTaken) return AnswerNotTaken(connection, answer.outcome);
+  return AnswerJson(connection, answer.status, answer.body);
 }

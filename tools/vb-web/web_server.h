@@ -24,6 +24,7 @@ class BoxViewer;
 class CrewRoutes;
 class HudMapping;
 class MailboxQueue;
+class SettingsBackup;
 class StaticFiles;
 class StreamSignalling;
 
@@ -37,6 +38,7 @@ struct WebParts {
   std::vector<std::string> host_names;  // served under these besides the box's own names
   CrewRoutes* crew = nullptr;  // health, events and the control PIN; none: controls open to all
   const StreamSignalling* stream = nullptr;  // null: no live video
+  SettingsBackup* backup = nullptr;     // the settings file's download and upload
 };
 
 struct WebTiming {
@@ -69,12 +71,23 @@ class WebServer {
   ConnectionLimits& Limits() { return limits_; }
 
  private:
-  // The POST routes: each checked for its origin, type and length before its body is read.
-  using PostHandler = int (WebServer::*)(MHD_Connection* connection, const std::string& body);
-  static PostHandler PostRoute(std::string_view path);
+  // The POST routes: each checked for its origin, type and length before its
+  // body is read; a control needs the controls open once a PIN is set.
+  using PostHandler = int (WebServer::*)(MHD_Connection* connection, std::string_view path, const std::string& body);
+  struct PostRouteEntry {
+    std::string_view path;  // a prefix when it ends in "/"
+    PostHandler handler;
+    size_t max_body;
+    bool control;
+  };
+  static const PostRouteEntry* PostRoute(std::string_view path);
   int HandleRead(MHD_Connection* connection, std::string_view path, std::string_view method);
   int HandleEvents(MHD_Connection* connection);
-  int HandleCommand(MHD_Connection* connection, const std::string& body);
+  int HandleCommand(MHD_Connection* connection, std::string_view path, const std::string& body);
+  int HandleRestore(MHD_Connection* connection, std::string_view path, const std::string& body);
+  int HandleStream(MHD_Connection* connection, std::string_view path, const std::string& body);
+  int HandleCrewPost(MHD_Connection* connection, std::string_view path, const std::string& body);
+  int HandleSettingsFile(MHD_Connection* connection);
   // Asks for the configuration report up to tries times; true with it.
   bool FetchReport(int tries, std::string* report);
   std::string StateJson() const;

@@ -41,6 +41,7 @@ TEST(Vocabulary, BuildsCommandTextsByName) {
       {"rc/showchannels", nullptr, "true", nullptr, R"({"cmd":"rc","name":"showchannels","value":"true"})"},
       {"wlan/scan", nullptr, "2", nullptr, R"({"cmd":"wlan","param":"scan","value":"2"})"},
       {"restart", "x", "y", "z", R"({"cmd":"restart"})"},
+      {"restore", nullptr, "4-1-9", nullptr, R"({"cmd":"restore","value":"4-1-9"})"},
       {"no/such", nullptr, nullptr, nullptr, "<unknown>"},
   };
   for (const Row& r : rows) EXPECT_EQ(Build(r.name, r.param, r.value1, r.value2), r.text) << r.name;

@@ -1,6 +1,7 @@
 // Box-level commands: the parameter table with its saves, shell commands and
 // HudState copies; power and RC commands; the configuration report request;
 // the exit codes; and hostile input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "commands/dispatcher.h"
 #include "config/loader.h"
 #include "config/report.h"
+#include "config/settings_restore.h"
 #include "config/writer.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
@@ -58,6 +60,7 @@ class AppCommandTest : public ::testing::Test {
     dir_ = pattern;
     path_ = dir_ + "/vantagebridge-cable.conf";
     SetBootConfigPathForTest(path_.c_str());
+    SetRestoreFolderForTest(dir_.c_str());
     ResetState();
   }
   void ResetState() {
@@ -73,6 +76,7 @@ class AppCommandTest : public ::testing::Test {
   void TearDown() override {
     SkipSleepsForFuzzing(false);
     SetBootConfigPathForTest(nullptr);
+    SetRestoreFolderForTest(nullptr);
     std::filesystem::remove_all(dir_);
     ShellTakeLog();
   }
@@ -502,6 +506,67 @@ TEST_F(AppCommandTest, PasswordsAreHiddenOnTheConsole) {
   EXPECT_STREQ(GetSharedConfig()->wifi_psk, "secret");
 }
 
+// A settings file handed over for "restore": refused with the reason and
+// nothing changed, or loaded, saved and followed by what its changes ask.
+TEST_F(AppCommandTest, RestoreTakesTheHandedOverFile) {
+  const char* running = "control_enabled=1\nrc_input_enabled=1\nwifi_ssid=\"Home\"\n";
+  const std::string changes =
+      "control_enabled=1\nrc_input_enabled=1\nwifi_ssid=\"Away\"\nhdmi_enabled=1\nvideo_hflip=1\nhud_enabled=1\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    mode_t mode;  // of the handed-over file; 0: none
+    const char* answer;
+    Commands shell;
+    std::function<void()> before = [] {};
+  };
+  const Case cases[] = {
+      {"none handed over", "", 0, "refused no settings file was handed over", {}},
+      {"open to others", changes, 0644, "refused the handed-over file is not a plain file", {}},
+      {"damaged", "control_enabled=1\nhdmi_en", 0600, "refused the file is damaged: its last line has no line end", {}},
+      {"a value the file cannot hold", "ap_ssid=\"" + std::string(40, 's') + "\"\n", 0600,
+       "refused line 1 gives \"ap_ssid\" a value that is longer than 32 bytes", {}},
+      {"the save fails", changes, 0600, "failed the box could not save the settings", kSave,
+       [this] { SetBootConfigPathForTest((dir_ + "/missing/vantagebridge-cable.conf").c_str()); }},
+      {"changes", changes, 0600, "saved 4 settings changed; the file was edited by hand",
+       SaveThen({"./scripts/hdmi-change.sh 1", "killall -q display", "touch /run/wlan.update"})},
+      {"over settings on the card, started without good ones", "control_enabled=1\n", 0600,
+       "saved 2 settings changed", SaveThen({"killall -q rcin", "touch /run/wlan.update"}), [&] {
+         std::ofstream(path_) << "control_enabled=1\nosd_enabled=1\n";
+         SetSettingsOrigin(SettingsOrigin::kPackaged);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetState();
+    SetBootConfigPathForTest(path_.c_str());
+    ParseConfigurationText(running);
+    SetSettingsOrigin(SettingsOrigin::kGood);
+    c.before();
+    const SharedConfig before = SnapshotSharedConfig();
+    const std::string file = dir_ + "/restore.conf";
+    if (c.mode != 0) {
+      std::ofstream(file) << c.text;
+      chmod(file.c_str(), c.mode);
+    }
+    ShellTakeLog();
+    RunCommand(R"({"cmd":"restore","value":"t-1"})");
+    EXPECT_EQ(ReadFile(dir_ + "/restore.answer").rfind(std::string("t-1 ") + c.answer, 0), 0u)
+        << ReadFile(dir_ + "/restore.answer");
+    EXPECT_NE(access(file.c_str(), F_OK), 0) << "the handed-over file was taken";
+    EXPECT_EQ(ShellTakeLog(), c.shell);
+    if (std::strncmp(c.answer, "saved", 5) == 0) {
+      ExpectSaved();
+      EXPECT_EQ(GetHudState()->hud_visible, GetSharedConfig()->hud_enabled);
+    } else {
+      EXPECT_EQ(std::memcmp(&before, GetSharedConfig(), sizeof before), 0) << "the record changed";
+      EXPECT_EQ(CurrentSettingsOrigin(), SettingsOrigin::kGood);
+    }
+  }
+  EXPECT_STREQ(GetSharedConfig()->wifi_ssid, "");
+  EXPECT_EQ(GetHudState()->rc_input_status, 0);
+}
+
 using AppCommandDeathTest = AppCommandTest;
 
 // Forked in place, so a child saves into the test's own folder, which the
@@ -517,16 +582,21 @@ TEST_F(AppCommandDeathTest, CameraModeSettingsSaveThenEndWithTwo) {
     const char* json;
     const char* line;
   };
+  // The restored file waits for its command in the handover folder.
+  std::ofstream(dir_ + "/restore.conf") << "control_enabled=1\ni2c_input_enabled=1\n";
+  chmod((dir_ + "/restore.conf").c_str(), 0600);
   for (const Case& c : {Case{R"({"cmd":"updateparam","name":"device_mode","value":"1"})",
                              "\r\ndevice_mode=1\r\n"},
                         Case{R"({"cmd":"updateparam","name":"coop_mode","value":"257"})",
                              "\r\ncooperative_mode=1\r\n"},
                         Case{R"({"cmd":"updateparam","name":"ctrl_enabled","value":"5"})",
-                             "\r\ncontrol_enabled=1\r\n"}}) {
+                             "\r\ncontrol_enabled=1\r\n"},
+                        Case{R"({"cmd":"restore","value":"t"})", "\r\ni2c_input_enabled=1\r\n"}}) {
     unlink(path_.c_str());
     EXPECT_EXIT(RunCommand(c.json), testing::ExitedWithCode(2), "") << c.json;
     EXPECT_NE(ReadFile(path_).find(c.line), std::string::npos) << "saved before the exit";
   }
+  EXPECT_EQ(ReadFile(dir_ + "/restore.answer").rfind("t restarting ", 0), 0u);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "config/loader.h"
 #include "config/settings_check.h"
+#include "config/settings_restore.h"
 #include "config/writer.h"
 #include "records/hud_state.h"
 #include "records/reset.h"
@@ -190,41 +191,96 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 // Edited by hand or torn by a cut: a whole text without a matching check line
 // is an edit, anything that lost its end, or shows what an SD card leaves of
-// sectors a cut left unwritten, is torn.
-TEST(SettingsCheck, TellsEditedFromTorn) {
+// sectors a cut left unwritten, is torn. A restored file is refused, with the
+// reason, when torn, and where the loader would read it otherwise than written.
+TEST(SettingsCheck, TellsEditedFromTornAndWhyARestoreIsRefused) {
   const std::string saved = SavedText("Home");
   const size_t check = saved.rfind("# check");
   const size_t mid_line = saved.find("osd_enabled=1") + 5;
+  const std::string long_map = "control_enabled=1\nrc_input_map=" + std::string(190, ',') + "\n";
   struct Case {
     const char* what;
     std::string text;
     SettingsShape shape;
     bool good;
+    const char* restore;  // the refusal's reason, in part; nullptr: restored
   };
   const Case cases[] = {
-      {"as saved", saved, SettingsShape::kChecked, true},
-      {"LF line ends", WithLfLineEnds(saved), SettingsShape::kChecked, true},
-      {"a value edited", Replaced(saved, "wifi_ssid=\"Home\"", "wifi_ssid=\"Away\""), SettingsShape::kEdited, true},
-      {"check line removed", saved.substr(0, check), SettingsShape::kEdited, true},
-      {"line added after it", saved + "hud_enabled=1\n", SettingsShape::kEdited, true},
-      {"no line end at the end", "control_enabled=1\ncamera_type=2", SettingsShape::kDamaged, true},
-      {"Latin-1 letter", "wifi_ssid=Caf\xFF\r\n", SettingsShape::kEdited, true},
-      {"cut in the middle of a line", saved.substr(0, mid_line), SettingsShape::kDamaged, true},
-      {"cut in the check line", saved.substr(0, saved.size() - 5), SettingsShape::kDamaged, true},
-      {"sector of NUL", Replaced(saved, "osd_enabled=1", std::string(13, '\0')), SettingsShape::kDamaged, true},
-      {"sector of 0xFF", saved.substr(0, check) + std::string(512, '\xFF') + "\n", SettingsShape::kDamaged, true},
-      {"fragment line", Replaced(saved, "osd_enabled=1", "osd_ena"), SettingsShape::kDamaged, true},
-      {"same length, other text", Replaced(saved, "Home", "Hone"), SettingsShape::kEdited, true},
-      {"all NUL", std::string(4096, '\0'), SettingsShape::kDamaged, false},
-      {"empty", "", SettingsShape::kDamaged, false},
-      {"comments only", "# nothing here\r\n\r\n", SettingsShape::kEdited, false},
+      {"as saved", saved, SettingsShape::kChecked, true, nullptr},
+      {"LF line ends", WithLfLineEnds(saved), SettingsShape::kChecked, true, nullptr},
+      {"a value edited", Replaced(saved, "wifi_ssid=\"Home\"", "wifi_ssid=\"Away\""), SettingsShape::kEdited, true,
+       nullptr},
+      {"check line removed", saved.substr(0, check), SettingsShape::kEdited, true, nullptr},
+      {"line added after it", saved + "hud_enabled=1\n", SettingsShape::kEdited, true,
+       "line 209 sets \"hud_enabled\" a second time"},
+      {"no line end at the end", "control_enabled=1\ncamera_type=2", SettingsShape::kDamaged, true,
+       "damaged: its last line has no line end"},
+      {"Latin-1 letter", "wifi_ssid=Caf\xFF\r\n", SettingsShape::kEdited, true, nullptr},
+      {"cut in the middle of a line", saved.substr(0, mid_line), SettingsShape::kDamaged, true, "cut short"},
+      {"cut in the check line", saved.substr(0, saved.size() - 5), SettingsShape::kDamaged, true, "cut short"},
+      {"sector of NUL", Replaced(saved, "osd_enabled=1", std::string(13, '\0')), SettingsShape::kDamaged, true,
+       "damaged: it holds NUL bytes"},
+      {"sector of 0xFF", saved.substr(0, check) + std::string(512, '\xFF') + "\n", SettingsShape::kDamaged, true,
+       "run of 0xFF"},
+      {"fragment line", Replaced(saved, "osd_enabled=1", "osd_ena"), SettingsShape::kDamaged, true,
+       "damaged: line 158 is only a piece of a line"},
+      {"same length, other text", Replaced(saved, "Home", "Hone"), SettingsShape::kEdited, true, nullptr},
+      {"all NUL", std::string(4096, '\0'), SettingsShape::kDamaged, false, "NUL bytes"},
+      {"empty", "", SettingsShape::kDamaged, false, "damaged: it is empty"},
+      {"comments only", "# nothing here\r\n\r\n", SettingsShape::kEdited, false, "sets none of the box's settings"},
+      {"values as written", "ap_channel=+6\nap_ssid=\"My Net\"\nwifi_psk=bare;\nrc_input_map=\n",
+       SettingsShape::kEdited, true, nullptr},
+      {"switch of 2", "control_enabled=2\n", SettingsShape::kEdited, true, "\"control_enabled\" a value that is neither"},
+      {"byte over 255", "camera_type=258\n", SettingsShape::kEdited, true, "is not between 0 and 255"},
+      {"not a number", "hud_enabled=1\nap_channel=6a\n", SettingsShape::kEdited, true, "line 2 gives"},
+      {"beyond 32 bits", "shield_open=4294967296\n", SettingsShape::kEdited, true, "does not fit in 32 bits"},
+      {"SSID over 32 bytes", "ap_ssid=\"" + std::string(33, 's') + "\"\n", SettingsShape::kEdited, true,
+       "longer than 32 bytes"},
+      {"RC mode the loader cuts", "rc_input_mode=abcdefgh\n", SettingsShape::kEdited, true, "longer than 5 bytes"},
+      {"quote inside a password", "wifi_psk=\"a\"b\"\n", SettingsShape::kEdited, true, "kept as written"},
+      {"key under a section", "control_enabled=1\n[extra]\nhud_enabled=1\n", SettingsShape::kEdited, true,
+       "line 3 sets \"hud_enabled\" under the section [extra]"},
+      {"unknown key", "control_enabled=1\nbogus=1\n", SettingsShape::kEdited, true,
+       "line 2 sets \"bogus\", which is not a setting"},
+      {"section line without its end", "control_enabled=1\n[extra\n", SettingsShape::kEdited, true,
+       "line 2 cannot be read"},
+      {"line the loader reads in pieces", long_map, SettingsShape::kEdited, true, "line 2 is longer than the 197"},
+      {"too long a file", saved + std::string(32768, '#') + "\n", SettingsShape::kEdited, true,
+       "longer than the 32768 bytes"},
   };
   for (const Case& c : cases) {
     const SettingsVerdict verdict = CheckSettingsText(c.text);
     EXPECT_EQ(verdict.shape, c.shape) << c.what;
     EXPECT_EQ(verdict.Good(), c.good && c.shape != SettingsShape::kDamaged) << c.what;
     EXPECT_EQ(verdict.keys > 0, c.good) << c.what;
+    const std::string problem = CheckRestoredText(c.text).problem;
+    if (c.restore == nullptr) {
+      EXPECT_EQ(problem, "") << c.what;
+    } else {
+      EXPECT_NE(problem.find(c.restore), std::string::npos) << c.what << ": " << problem;
+    }
   }
+}
+
+// A restored text gives the settings a start with it would, on the record's
+// other fields, and leaves the process's record and channel map alone.
+TEST_F(LoaderTest, RestoredTextGivesTheRecordAStartWouldGive) {
+  const char* text = "control_enabled=1\nap_ssid=\"Net\"\nrc_input_map=pan,tilt\nshield_timeout=4\n";
+  ParseConfigurationText("ap_channel=11\nrc_input_mode=ppm\nrc_input_map=zoom\n");
+  SharedConfig base = SnapshotSharedConfig();
+  base.ap_running = 1;
+  std::strcpy(base.version_text, "1.2.3");
+  const uint8_t map_before = GetHudState()->rc_channel_map[0];
+  const SharedConfig restored = SettingsRecordOf(text, base);
+  EXPECT_EQ(GetSharedConfig()->ap_channel, 11);
+  EXPECT_EQ(GetHudState()->rc_channel_map[0], map_before);
+  EXPECT_EQ(restored.ap_running, 1);
+  EXPECT_STREQ(restored.version_text, "1.2.3");
+  ParseConfigurationText(text);
+  SharedConfig started = SnapshotSharedConfig();
+  started.ap_running = 1;
+  std::strcpy(started.version_text, "1.2.3");
+  EXPECT_EQ(std::memcmp(&restored, &started, sizeof started), 0);
 }
 
 // The one pick the prepare step and the loader make, by what lies on the card.

@@ -23,6 +23,7 @@
 #include "../../../tools/vb-web/box_viewer.h"
 #include "../../../tools/vb-web/hud_mapping.h"
 #include "../../../tools/vb-web/mailbox_queue.h"
+#include "../../../tools/vb-web/settings_backup.h"
 #include "../../../tools/vb-web/static_files.h"
 #include "../../../tools/vb-web/stream_signalling.h"
 #include "../../../tools/vb-web/web_server.h"
@@ -161,6 +162,10 @@ std::string Post(const std::string& body, const std::string& extra = "", const c
   return PostTo("/api/command", body, extra, type, host);
 }
 
+std::string Upload(const std::string& body, const char* type = "application/json") {
+  return PostTo("/api/settings-restore", body, "", type);
+}
+
 std::string Get(const char* path, const char* method = "GET", const std::string& host = "127.0.0.1") {
   return std::string(method) + " " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
 }
@@ -182,6 +187,7 @@ class WebServerTest : public ::testing::Test {
   void SetUp() override {
     root_ = "/tmp/vbweb-test-root-" + std::to_string(getpid());
     mkdir(root_.c_str(), 0700);
+    std::ofstream(root_ + "/run.conf") << "control_enabled=1\n";
     std::ofstream(root_ + "/index.html") << "<!doctype html><title>box</title>";
     std::ofstream(root_ + "/.hidden") << "secret";
     std::string error;
@@ -197,8 +203,7 @@ class WebServerTest : public ::testing::Test {
     queue_.Stop();
     server_.Stop();
     viewer_.Stop();
-    unlink((root_ + "/index.html").c_str());
-    unlink((root_ + "/.hidden").c_str());
+    for (const char* name : {"/index.html", "/.hidden", "/run.conf"}) unlink((root_ + name).c_str());
     unlink(stream_status_.c_str());
     rmdir(root_.c_str());
   }
@@ -216,7 +221,9 @@ class WebServerTest : public ::testing::Test {
   // No Janus listens on port 1: every request that reaches it finds none.
   const std::string stream_status_ = "/tmp/vbweb-test-stream-" + std::to_string(getpid());
   StreamSignalling stream_{"http://127.0.0.1:1/janus", stream_status_};
-  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_, {"camera.example"}, nullptr, &stream_},
+  SettingsBackup backup_{{"/tmp/vbweb-test-root-" + std::to_string(getpid()) + "/run.conf", "/nonexistent", "/nonexistent"},
+                         &queue_};
+  WebServer server_{WebParts{&files_, &hud_, &viewer_, &queue_, {"camera.example"}, nullptr, &stream_, &backup_},
                     WebTiming{50ms, 300ms, 3}};
   uint16_t port_ = 0;
 };
@@ -244,6 +251,13 @@ TEST_F(WebServerTest, EachKindOfRequestGetsItsAnswer) {
       {Post(R"({"cmd":"iso"})", "Sec-Fetch-Site: cross-site\r\n"), 403, "own page"},
       {Post(R"({"cmd":"iso"})", "Origin: http://127.0.0.1\r\nSec-Fetch-Site: same-origin\r\n"), 200, "\"ok\":true"},
       {Post(big), 413, "too long"},
+      {Get("/api/settings-file"), 200, "filename=\"vantagebridge-cable.conf\"\r\n"},
+      {Get("/api/settings-restore"), 405, "Allow: POST"},
+      {Upload(R"({"file":"control_enabled=1\n"})"), 400, "not a file as the page sends it"},
+      {Upload(R"({"file":[104,100]})"), 400, "not restored: the file is damaged: its last line has no line end"},
+      {Upload(R"({"file":[104,100]})", "text/plain"), 415, "application/json"},
+      {Upload("{\"file\":[" + std::string(3000, ' ') + "256]}"), 400, "not a file"},  // over a command's limit
+      {Upload(std::string(kMaxRestoreBody + 1, ' ')), 413, "too long"},
       {Post("{cmd:iso}"), 400, "not a JSON object"},
       {Post(R"({"cmd":"updateparam","name":"wifi","value5":")" + std::string(33, 's') + "\"}"), 400, "SSID is too long"},
       // A body whose length is not declared ahead, cut off once over the limit.

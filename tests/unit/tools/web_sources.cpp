@@ -13,6 +13,7 @@
 #include "../../../tools/vb-web/mailbox_queue.cpp"
 #include "../../../tools/vb-web/param_rows.cpp"
 #include "../../../tools/vb-web/report_passwords.cpp"
+#include "../../../tools/vb-web/settings_backup.cpp"
 #include "../../../tools/vb-web/state_json.cpp"
 #include "../../../tools/vb-web/static_files.cpp"
 #include "../../../tools/vb-web/web_server.cpp"

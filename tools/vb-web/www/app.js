@@ -638,6 +638,23 @@ async function requestReport(button) {
   else $('settings-note').textContent = 'The box did not send its settings: ' + (answer.error || 'no report arrived');
 }
 
+// A backup chosen for restoring goes to the box byte for byte; the box checks it and answers.
+async function restoreFile(input) {
+  const file = input.files[0];
+  if (!file) return;
+  const line = $('restore-answer');
+  line.className = 'answer';
+  line.textContent = 'Restoring ' + file.name + '…';
+  const answer = file.size > 32768
+    ? { ok: false, error: 'not restored: the file is longer than a settings file may be' }
+    : await postTo('/api/settings-restore', { file: Array.from(new Uint8Array(await file.arrayBuffer())) });
+  input.value = '';
+  const text = answer.ok ? 'restored: ' + answer.message : answer.error;
+  line.className = 'answer ' + (answer.ok ? 'good' : 'bad');
+  line.textContent = text.charAt(0).toUpperCase() + text.slice(1) + '.';
+  if (answer.ok && !answer.restart) requestReport(null);
+}
+
 function wireSettings() {
   for (const box of document.querySelectorAll('[data-clears]')) {
     box.addEventListener('change', () => {
@@ -657,6 +674,7 @@ function wireSettings() {
     }
   });
   $('reload-settings').addEventListener('click', (e) => requestReport(e.currentTarget));
+  $('restore-file').addEventListener('change', (e) => restoreFile(e.currentTarget));
 }
 
 async function start() {
