@@ -23,6 +23,21 @@ inline void StoreShared(T* field, V value) {
   __atomic_store(field, &stored, __ATOMIC_RELAXED);
 }
 
+// The same with acquire and release order: the counters that tell a reader
+// whether a record changed while it copied it.
+template <typename T>
+inline T LoadSharedAcquire(const T* field) {
+  T value;
+  __atomic_load(field, &value, __ATOMIC_ACQUIRE);
+  return value;
+}
+
+template <typename T, typename V>
+inline void StoreSharedRelease(T* field, V value) {
+  T stored = static_cast<T>(value);
+  __atomic_store(field, &stored, __ATOMIC_RELEASE);
+}
+
 // Byte by byte: a reader may see a text in the middle of a change, but every
 // byte it reads is one a writer stored.
 inline void LoadSharedBytes(void* to, const void* from, size_t size) {

@@ -38,10 +38,10 @@ void LoadBody(const HealthRecord* from, HealthRecord* to) {
 }
 
 bool TryCopy(const HealthRecord* live, HealthRecord* out) {
-  const uint32_t before = __atomic_load_n(&live->sequence, __ATOMIC_ACQUIRE);
+  const uint32_t before = LoadSharedAcquire(&live->sequence);
   if (before & 1u) return false;
   LoadBody(live, out);
-  const uint32_t after = __atomic_load_n(&live->sequence, __ATOMIC_RELAXED);
+  const uint32_t after = LoadShared(&live->sequence);
   out->layout = LoadShared(&live->layout);
   out->sequence = after;
   return before == after;
@@ -75,10 +75,10 @@ void CreateHealthRecord() {
 void PublishHealthRecord(const HealthRecord& values) {
   HealthRecord* live = g_record;
   const uint32_t sequence = LoadShared(&live->sequence);
-  __atomic_store_n(&live->sequence, sequence + 1, __ATOMIC_RELAXED);
+  StoreShared(&live->sequence, sequence + 1);
   StoreBody(live, values);
   StoreShared(&live->layout, kHealthLayout);
-  __atomic_store_n(&live->sequence, sequence + 2, __ATOMIC_RELEASE);
+  StoreSharedRelease(&live->sequence, sequence + 2);
 }
 
 HealthRecord OwnHealthRecord() {
