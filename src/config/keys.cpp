@@ -52,9 +52,6 @@ constexpr HdmiMode kHdmiModes[] = {
     {"1920x1080@60p DMT", 1, 82},
 };
 
-// Every 32-bit field of the record sits at a multiple of four (asserted with
-// the layout), so it is stored whole.
-void StoreInt32(uint8_t* field, int32_t v) { StoreShared(reinterpret_cast<int32_t*>(field), v); }
 
 // Seconds to milliseconds, held to whole seconds within 32 bits, so that
 // saving the record and loading it again gives the same number.
@@ -77,26 +74,25 @@ uint8_t CodeOfWord(std::string_view word) {
 void StoreSettingValue(const ConfigSetting& setting, const char* value) {
   if (setting.size == 0) return;
   if (value == nullptr) value = "";
-  uint8_t* field = reinterpret_cast<uint8_t*>(GetSharedConfig()) + setting.offset;
   switch (setting.rule) {
     case ConfigRule::kFlag:
-      StoreShared(field, ReadInt32(value) != 0 ? 1 : 0);
+      StoreSettingByte(FieldOfSetting(setting), ReadInt32(value) != 0 ? 1 : 0);
       break;
     case ConfigRule::kByte:
-      StoreShared(field, static_cast<uint32_t>(ReadInt32(value)) & 0xFFu);
+      StoreSettingByte(FieldOfSetting(setting), static_cast<uint8_t>(static_cast<uint32_t>(ReadInt32(value)) & 0xFFu));
       break;
     case ConfigRule::kInt32:
-      StoreInt32(field, ReadInt32(value));
+      StoreSettingInt32(FieldOfSetting(setting), ReadInt32(value));
       break;
     case ConfigRule::kMilliseconds:
-      StoreInt32(field, SecondsToMilliseconds(ReadInt32(value)));
+      StoreSettingInt32(FieldOfSetting(setting), SecondsToMilliseconds(ReadInt32(value)));
       break;
     case ConfigRule::kText:
     case ConfigRule::kInterface:
     case ConfigRule::kQuotedText:
     case ConfigRule::kRcMap: {
       const std::string text = LoadedText(setting, value);
-      StoreSharedText(reinterpret_cast<char*>(field), setting.size, text.c_str());
+      StoreSettingText(FieldOfSetting(setting), text.c_str());
       if (setting.rule == ConfigRule::kRcMap) ParseRcChannelMap(text.c_str());
       break;
     }
@@ -132,7 +128,7 @@ void ParseRcChannelMap(const char* map_text) {
     if (comma == nullptr) break;
     piece = comma + 1;
   }
-  StoreSharedBytes(GetHudState()->rc_channel_map, map, sizeof map);
+  StoreHudRcChannelMap(map);
 }
 
 int LookupHdmiMode(const char* name, int* group, int* code) {

@@ -23,6 +23,10 @@ constexpr char kConfigMemName[] = "/config_mem";
 
 static_assert(sizeof(kDefaultRcMap) == 32);
 
+constexpr ConfigField kRcModeField = FieldOfSetting(*FindConfigSetting("rc_input_mode"));
+constexpr ConfigField kRc2ModeField = FieldOfSetting(*FindConfigSetting("rc2_input_mode"));
+constexpr ConfigField kRcMapField = FieldOfSetting(*FindConfigSetting("rc_input_map"));
+
 void* g_config_mem = nullptr;  // kept for the life of the process
 
 // Sibling processes may map "/config_mem"; this program leaves its contents alone.
@@ -31,15 +35,14 @@ void* MapConfigMem() { return MapOwnedSharedMemory(kConfigMemName, sizeof(Shared
 // The loader's record steps around one ini parse (from a file or a text).
 template <typename Parse>
 int ParseIntoRecord(Parse parse) {
-  SharedConfig* config = GetSharedConfig();
-  std::memset(config, 0, sizeof *config);
-  std::memcpy(config->rc2_input_mode, "sbus", 5);
-  std::memcpy(config->rc_input_mode, "pwm", 4);
+  ClearSharedConfig();
+  StoreSettingText(kRc2ModeField, "sbus");
+  StoreSettingText(kRcModeField, "pwm");
 
   int result = parse();
   if (result < 0) return result;
 
-  if (config->rc_input_map[0] == '\0') std::memcpy(config->rc_input_map, kDefaultRcMap, sizeof kDefaultRcMap);
+  if (GetSharedConfig()->rc_input_map[0] == '\0') StoreSettingText(kRcMapField, kDefaultRcMap);
   return result;
 }
 

@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr uint8_t kHudMarker = 2;
-// The record's angles are degrees times the single-precision value of pi/180.
-constexpr double kRadiansPerDegree = 0.01745329238474369;
-
 class JsonObject {
  public:
   explicit JsonObject(std::string* out) : out_(out) { *out_ += '{'; }
@@ -73,9 +69,9 @@ void AddHud(JsonObject* state, std::string* out, const HudState& hud, const BoxS
   {
     state->Key("attitude");
     JsonObject attitude(out);
-    attitude.Number("pan", hud.pan_rad / kRadiansPerDegree);
-    attitude.Number("tilt", hud.tilt_rad / kRadiansPerDegree);
-    attitude.Number("dutch", hud.dutch_rad / kRadiansPerDegree);
+    attitude.Number("pan", DegreesOfHudRadians(hud.pan_rad));
+    attitude.Number("tilt", DegreesOfHudRadians(hud.tilt_rad));
+    attitude.Number("dutch", DegreesOfHudRadians(hud.dutch_rad));
     attitude.Bool("locked", hud.orientation_locked != 0);
   }
   {
