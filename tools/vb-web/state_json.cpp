@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/json_text.h"
+#include "records/viewer_protocol.h"
 
 namespace {
 
@@ -118,8 +119,8 @@ std::string FormatStateJson(const HudState* hud, const BoxStatus& box, size_t co
       JsonObject b(&out);
       b.Bool("answering", box.answering);
       b.Bool("record", hud != nullptr && hud->marker == kHudMarker);
-      b.Bool("access_point", box.have_status && (box.flags & 0x02));
-      b.Bool("hdmi", box.have_status && (box.flags & 0x04));
+      b.Bool("access_point", box.have_status && (box.flags & kStatusAccessPoint));
+      b.Bool("hdmi", box.have_status && (box.flags & kStatusHdmi));
     }
     if (hud) AddHud(&state, &out, *hud, box, stream);
     {
