@@ -91,10 +91,11 @@ const char* RcMapWord(uint8_t code) {
 
 #define VB_TEXT(s, field) RecordText((s).field, sizeof (s).field)
 
-std::string HudSnapshotJson(const HudState& s, const char* record_name, const StreamStatus& stream) {
+std::string HudSnapshotJson(const HudState& s, bool consistent, const char* record_name, const StreamStatus& stream) {
   std::string out;
   JsonObject top(&out);
   top.Text("record", record_name);
+  top.Bool("consistent", consistent);
   top.Number("marker", s.marker);
   top.Text("title", VB_TEXT(s, title));
   top.Text("version", VB_TEXT(s, version_text));

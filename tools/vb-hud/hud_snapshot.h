@@ -21,5 +21,6 @@ std::string ShutterText(uint32_t code);
 const char* RcMapWord(uint8_t code);
 
 // One snapshot as a JSON object on one line (non-finite numbers as null),
-// with the live video's state as vb-stream published it.
-std::string HudSnapshotJson(const HudState& s, const char* record_name, const StreamStatus& stream);
+// with whether it is a whole copy (no update of the daemon overlapped it) and
+// the live video's state as vb-stream published it.
+std::string HudSnapshotJson(const HudState& s, bool consistent, const char* record_name, const StreamStatus& stream);

@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
   std::string health_error;
   if (options.json) {
     const StreamStatus stream = ReadStreamStatus(options.stream_status);
-    reader.Snapshot(&copy);
-    std::string json = HudSnapshotJson(copy, options.record, stream);
+    const bool consistent = reader.Snapshot(&copy) == HudCopy::kConsistent;
+    std::string json = HudSnapshotJson(copy, consistent, options.record, stream);
     // One more member of the snapshot: the health record, or null without one.
     const bool have_health = ReadHealthRecord(options.health, &health, &health_error);
     json.insert(json.size() - 1, std::string(",\"health\":") +
