@@ -14,6 +14,7 @@
 #include "records/link_state.h"
 #include "records/motion_intent.h"
 #include "records/usb_peer.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -29,20 +30,20 @@ struct LoopbackCamera {
     getsockname(camera_fd, reinterpret_cast<sockaddr*>(&addr), &len);
     SetUsbSocket(socket(AF_INET, SOCK_DGRAM, 0));
     SetCameraAddress(addr);
-    GetLinkState()->link_up = 1;
+    WritableLinkState()->link_up = 1;
   }
   ~LoopbackCamera() {
     // The receiver never reads: the kernel drops what overflows its buffer.
     close(UsbSocket());
     SetUsbSocket(-1);
     close(camera_fd);
-    GetLinkState()->link_up = 0;
+    WritableLinkState()->link_up = 0;
   }
 };
 
 void BM_SendGimbalSpeed(benchmark::State& state) {
   LoopbackCamera camera;
-  GetLinkState()->source_mode = 1;
+  WritableLinkState()->source_mode = 1;
   int32_t pan = 0;
   for (auto _ : state) SendGimbalSpeed(pan++ & 0xFFF, -300, 0);
 }

@@ -18,6 +18,7 @@
 #include "records/motion_intent.h"
 #include "records/usb_peer.h"
 #include "swallowed_frames.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ void Prepare() {
   ShellRecordOnly(true);  // never run a shell command from a benchmark
   ClearClientTable();
   SwallowCameraFrames();
-  GetLinkState()->link_up = 1;
-  GetLinkState()->source_mode = 0;
+  WritableLinkState()->link_up = 1;
+  WritableLinkState()->source_mode = 0;
 }
 
 std::vector<uint8_t> Frame(size_t length, uint8_t sender, uint8_t receiver, uint8_t type, uint8_t set, uint8_t id) {
@@ -52,7 +53,7 @@ void BM_AttitudeMessage(benchmark::State& state) {
   PutU16(f.data() + 11, 347);
   PutU16(f.data() + 15, 1630);
   f[17] = 1;  // unlocked, as wanted: no lock keys
-  GetMotionIntent()->orientation_lock_wanted = 0;
+  WritableMotionIntent()->orientation_lock_wanted = 0;
   Run(state, f);
 }
 

@@ -11,6 +11,7 @@
 #include "config/writer.h"
 #include "platform/shell.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void BM_SaveConfiguration(benchmark::State& state) {
   std::string dir = mkdtemp(pattern);
   std::string path = dir + "/vantagebridge-cable.conf";
   SetBootConfigPathForTest(path.c_str());
-  *GetSharedConfig() = BusyRecord();
+  *WritableSharedConfig() = BusyRecord();
   for (auto _ : state) {
     SaveConfiguration();
     ShellTakeLog();

@@ -8,14 +8,15 @@
 #include "records/link_state.h"
 #include "records/motion_intent.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
 void BM_RcLoopPass(benchmark::State& state) {
   SkipSleepsForFuzzing(true);
-  HudState* hud = GetHudState();
-  SharedConfig* config = GetSharedConfig();
-  GetLinkState()->link_up = 0;
+  HudState* hud = WritableHudState();
+  SharedConfig* config = WritableSharedConfig();
+  WritableLinkState()->link_up = 0;
   config->rc_input_enabled = 1;
   config->rc_input_speed_pan = config->rc_input_speed_tilt = config->rc_input_speed_dutch = 100;
   hud->rc_input_status = 6;

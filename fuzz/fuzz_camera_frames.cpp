@@ -19,6 +19,7 @@
 #include "records/motion_intent.h"
 #include "records/usb_peer.h"
 #include "swallowed_frames.h"
+#include "writable_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
@@ -33,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // to make the datagram an intact frame (framing and both checksums), so the
   // handlers behind the checks are reached; the rest is the datagram, copied to
   // a buffer of exactly its size so over-reads show.
-  GetLinkState()->source_mode = data[0] & 0x01;
-  GetMotionIntent()->orientation_lock_wanted = (data[0] >> 1) & 0x01;
-  GetLinkState()->link_up = 1;
+  WritableLinkState()->source_mode = data[0] & 0x01;
+  WritableMotionIntent()->orientation_lock_wanted = (data[0] >> 1) & 0x01;
+  WritableLinkState()->link_up = 1;
   size_t length = size - 1;
   if (length > 65535) length = 65535;
   std::vector<uint8_t> datagram(data + 1, data + 1 + length);

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "records/link_state.h"
 #include "records/motion_intent.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -34,14 +35,14 @@ struct Reader {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SkipSleepsForFuzzing(true);
   // Link up with no socket: every encoder runs to the end, the send fails quietly.
-  GetLinkState()->link_up = 1;
+  WritableLinkState()->link_up = 1;
   Reader in{data, size};
-  GetLinkState()->source_mode = in.Take<uint8_t>() & 1;
-  GetLinkState()->focus_range = in.Take<uint16_t>();
-  GetMotionIntent()->rc_pan_speed = in.Take<int32_t>();
-  GetMotionIntent()->rc_tilt_speed = in.Take<int32_t>();
-  GetMotionIntent()->zoom_level = in.Take<int32_t>();
-  GetMotionIntent()->lock_call_count = in.Take<int32_t>();
+  WritableLinkState()->source_mode = in.Take<uint8_t>() & 1;
+  WritableLinkState()->focus_range = in.Take<uint16_t>();
+  WritableMotionIntent()->rc_pan_speed = in.Take<int32_t>();
+  WritableMotionIntent()->rc_tilt_speed = in.Take<int32_t>();
+  WritableMotionIntent()->zoom_level = in.Take<int32_t>();
+  WritableMotionIntent()->lock_call_count = in.Take<int32_t>();
   while (in.size > 0) {
     const uint8_t op = in.Take<uint8_t>();
     const int32_t a = in.Take<int32_t>();

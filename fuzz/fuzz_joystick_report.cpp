@@ -20,6 +20,7 @@
 #include "records/shared_config.h"
 #include "records/usb_peer.h"
 #include "swallowed_frames.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ const I2cScript kScript{ScriptSelect, ScriptRead};
 
 void SwallowFrames() {
   SwallowCameraFrames();
-  GetLinkState()->link_up = 1;
+  WritableLinkState()->link_up = 1;
 }
 
 }  // namespace
@@ -61,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   if (size < 4) return 0;
 
-  SharedConfig* config = GetSharedConfig();
-  HudState* hud = GetHudState();
+  SharedConfig* config = WritableSharedConfig();
+  HudState* hud = WritableHudState();
   const int32_t percents[4] = {100, 50, -300, 2147483647};
   config->i2c_input_speed_pan = percents[data[0] & 3];
   config->i2c_input_speed_tilt = percents[(data[0] >> 2) & 3];
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hud->focus_percent = static_cast<int8_t>(data[1]);
   hud->exposure_compensation = static_cast<int8_t>(data[2]);
   hud->camera_status_flags = data[3];
-  GetLinkState()->focus_range = data[3];
+  WritableLinkState()->focus_range = data[3];
   ResetJoysticks();
 
   g_data = data + 4;

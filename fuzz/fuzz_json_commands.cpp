@@ -26,6 +26,7 @@
 #include "records/motion_intent.h"
 #include "records/param_schema.h"
 #include "records/usb_peer.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ void SetUpOnce() {
   sockaddr_in box{};
   SetUsbSocket(BoundLoopbackSocket(&box));
   SetCameraAddress(sink);
-  GetLinkState()->link_up = 1;
+  WritableLinkState()->link_up = 1;
 
   // The handlers echo parameter changes on standard output; keep the run quiet.
   if (getenv("VB_FUZZ_VERBOSE") == nullptr && freopen("/dev/null", "w", stdout) == nullptr) {
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckJournalForm(text);
   if (EndsTheProcess(text)) return 0;
   // Supervision may have taken the link down in another target; keep it up here.
-  GetLinkState()->link_up = 1;
+  WritableLinkState()->link_up = 1;
   RunCommandText(text.c_str(), static_cast<int>(text.size()));
   ShellTakeLog();
   DrainSink();

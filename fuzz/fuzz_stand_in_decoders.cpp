@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "../tools/vb-camera/answers.cpp"
-#include "../tools/vb-camera/printer.cpp"
-#include "../tools/vb-viewer/decode.cpp"
+#include "../tools/vb-camera/answers.h"
+#include "../tools/vb-camera/printer.h"
+#include "../tools/vb-viewer/decode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An exact-size copy, so the sanitizer sees any read beyond the end.

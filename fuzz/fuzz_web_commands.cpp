@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "../tools/vb-web/command_check.cpp"
+#include "../tools/vb-web/command_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const CheckedCommand checked = CheckCommand(std::string_view(reinterpret_cast<const char*>(data), size));

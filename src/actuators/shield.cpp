@@ -45,7 +45,7 @@ void StartShield() {
 void OpenShield() {
   const SharedConfig* config = ShieldConfig();
   if (config == nullptr) return;
-  StoreShared(&GetHudState()->shield_closed, 0);
+  StoreHudShieldClosed(0);
   if (g_is_open.load() == 1) return;
   const int32_t open_us = LoadShared(&config->shield_open);
   const int32_t timeout_ms = LoadShared(&config->shield_timeout);
@@ -58,7 +58,7 @@ void OpenShield() {
 void CloseShield() {
   const SharedConfig* config = ShieldConfig();
   if (config == nullptr) return;
-  StoreShared(&GetHudState()->shield_closed, 1);
+  StoreHudShieldClosed(1);
   if (g_is_open.load() == 0) return;
   const int32_t close_us = LoadShared(&config->shield_close);
   fprintf(stderr, "shield closed to position %d\n", close_us);

@@ -31,18 +31,16 @@ constexpr MessageRoute kMessageRoutes[] = {
 };
 
 void MarkFrameReceived() {
-  LinkState* link = GetLinkState();
-  if (link->link_up == 0) {
+  const uint32_t now = MillisecondClock();
+  if (GetLinkState()->link_up == 0) {
     fprintf(stderr, "data connected\n");
     NoteEvent(JournalEvent::kCameraLink, "camera", "up");
-    HudState* hud = GetHudState();
-    StoreShared(&hud->telemetry_connected, 1);
-    StoreShared(&hud->data_connected, 1);
-    StoreShared(&hud->camera_status_valid, 0);
-    link->link_up = 1;
-    StoreShared(&GetSharedConfig()->camera_connected, 1);
+    StoreHudDataLink(1);
+    MarkDataLinkUp(now);
+    StoreCameraConnected(1);
+    return;
   }
-  link->last_rx_ms.store(MillisecondClock(), std::memory_order_relaxed);
+  StampDataLink(now);
 }
 
 }  // namespace

@@ -103,6 +103,7 @@ int32_t ValueOf(const SettingsField& f, const uint8_t* frame) {
   return static_cast<int32_t>(raw);
 }
 
+// Into the handler's own copy of the block, which StoreHudSettings then publishes.
 void StoreInHud(const SettingsField& f, int32_t value, HudState* hud) {
   uint8_t* field = reinterpret_cast<uint8_t*>(hud) + f.hud_offset;
   switch (f.hud_width) {
@@ -114,53 +115,53 @@ void StoreInHud(const SettingsField& f, int32_t value, HudState* hud) {
 }
 
 // Which shot mode a settings message reports, from byte 68 and its companions.
-void UpdateShotMode(const uint8_t* frame, size_t length, LinkState* link) {
+void UpdateShotMode(const uint8_t* frame, size_t length, ShotState* shot) {
   switch (frame[68]) {
     case 1:
-      link->shot_mode = 0;
-      link->shot_submode = 0;
+      shot->mode = 0;
+      shot->submode = 0;
       break;
     case 2:
-      link->shot_mode = 0;
-      link->shot_submode = 2;
+      shot->mode = 0;
+      shot->submode = 2;
       break;
     case 4:
-      link->shot_mode = 1;
-      if (frame[44] == 3) link->shot_submode = 0;
-      else if (frame[44] == 5) link->shot_submode = 1;
-      else if (frame[44] == 7) link->shot_submode = 2;
+      shot->mode = 1;
+      if (frame[44] == 3) shot->submode = 0;
+      else if (frame[44] == 5) shot->submode = 1;
+      else if (frame[44] == 7) shot->submode = 2;
       break;
     case 5:
-      link->shot_mode = 1;
-      if (frame[71] == 3) link->shot_submode = 3;
-      else if (frame[71] == 5) link->shot_submode = 4;
+      shot->mode = 1;
+      if (frame[71] == 3) shot->submode = 3;
+      else if (frame[71] == 5) shot->submode = 4;
       break;
     case 6:
       if (frame[46] == 1 && frame[45] == 0) {
-        link->shot_mode = 0;
-        link->shot_submode = 1;
+        shot->mode = 0;
+        shot->submode = 1;
       }
       if (frame[46] == 0xFF && frame[45] == 0) {
-        link->shot_mode = 2;
-        if (frame[47] == 10) link->shot_submode = 0;
-        else if (frame[47] == 30) link->shot_submode = 1;
+        shot->mode = 2;
+        if (frame[47] == 10) shot->submode = 0;
+        else if (frame[47] == 30) shot->submode = 1;
       } else if (frame[45] == 2) {
-        link->shot_mode = 4;
+        shot->mode = 4;
         // The interval and duration (bytes 86-89) exist only in the long
         // message; the short one ends at byte 84 and keeps the old values.
         if (length >= 90) {
-          link->timelapse_interval = static_cast<uint16_t>(GetU16(frame + 86) / 10);
-          link->timelapse_duration = GetU16(frame + 88);
+          shot->timelapse_interval = static_cast<uint16_t>(GetU16(frame + 86) / 10);
+          shot->timelapse_duration = GetU16(frame + 88);
         }
       }
       break;
     case 7:
-      link->shot_mode = 3;
-      if (frame[72] == 1) link->shot_submode = 1;
-      else if (frame[72] == 3) link->shot_submode = 2;
-      else if (frame[72] == 4) link->shot_submode = 3;
-      else if (frame[72] == 5) link->shot_submode = 0;
-      else if (frame[72] == 7) link->shot_submode = 4;
+      shot->mode = 3;
+      if (frame[72] == 1) shot->submode = 1;
+      else if (frame[72] == 3) shot->submode = 2;
+      else if (frame[72] == 4) shot->submode = 3;
+      else if (frame[72] == 5) shot->submode = 0;
+      else if (frame[72] == 7) shot->submode = 4;
       break;
     default:  // 3 and every other value keep the mode
       break;
@@ -170,19 +171,18 @@ void UpdateShotMode(const uint8_t* frame, size_t length, LinkState* link) {
 // The display process is restarted from outside this program.
 void EndDisplayProcess() { ExecuteShellCommand("killall -q display &"); }
 
-void NoteVideoFormat(uint8_t a, uint8_t b, LinkState* link) {
+void NoteVideoFormat(uint8_t a, uint8_t b) {
+  const LinkState* link = GetLinkState();
   if (link->last_video_format_a != 0 && link->last_video_format_b != 0) {
     if (link->last_video_format_a != a || link->last_video_format_b != b) {
-      link->last_video_format_a = a;
-      link->last_video_format_b = b;
+      StoreLastVideoFormat(a, b);
       fprintf(stderr, "video format changed\n");
       // Not on this thread: it must never wait for a shell.
       PostInternalWork(EndDisplayProcess);
     }
     return;
   }
-  link->last_video_format_a = a;
-  link->last_video_format_b = b;
+  StoreLastVideoFormat(a, b);
 }
 
 }  // namespace
@@ -198,38 +198,33 @@ int16_t Code38Value(uint16_t code) {
 
 void HandleSettingsMessage(const uint8_t* frame, size_t length) {
   if (length != kShortestMessage && length != 104) return;
-  HudState* hud = GetHudState();
-  LinkState* link = GetLinkState();
-
+  alignas(8) HudState settings;
   uint8_t record[kSettingsRecordSize] = {};
   record[0] = kMsgSettingsRecord;
   for (const SettingsField& f : kSettingsFields) {
     const int32_t value = ValueOf(f, frame);
-    StoreInHud(f, value, hud);
+    StoreInHud(f, value, &settings);
     PutLittleEndian(record + f.record_offset, static_cast<uint32_t>(value), f.record_width);
   }
 
   const int32_t aperture_index = ApertureIndexOfHundredths(GetI16(frame + kApertureAt));
-  if (aperture_index >= 0) {
-    link->aperture_index = aperture_index;
-    link->known_aperture_index = aperture_index;
-  }
+  if (aperture_index >= 0) StoreReportedApertureIndex(aperture_index);
   const int32_t shutter_index = ShutterIndexOfCode(GetU24(frame + kShutterAt));
-  if (shutter_index >= 0) {
-    link->shutter_index = shutter_index;
-    link->known_shutter_index = shutter_index;
-  }
-  NoteVideoFormat(frame[kVideoFormatAAt], frame[kVideoFormatBAt], link);
+  if (shutter_index >= 0) StoreReportedShutterIndex(shutter_index);
+  NoteVideoFormat(frame[kVideoFormatAAt], frame[kVideoFormatBAt]);
 
-  UpdateShotMode(frame, length, link);
-  hud->shot_mode = link->shot_mode;
-  hud->shot_submode = link->shot_submode;
-  StoreShared(&hud->timelapse_interval, link->timelapse_interval);
-  StoreShared(&hud->timelapse_duration, link->timelapse_duration);
-  record[kShotModeAt] = link->shot_mode;
-  record[kShotModeAt + 1] = link->shot_submode;
-  PutU16(record + kShotModeAt + 2, link->timelapse_interval);
-  PutU16(record + kShotModeAt + 4, link->timelapse_duration);
+  ShotState shot = CurrentShotState();
+  UpdateShotMode(frame, length, &shot);
+  StoreShotState(shot);
+  settings.shot_mode = shot.mode;
+  settings.shot_submode = shot.submode;
+  settings.timelapse_interval = shot.timelapse_interval;
+  settings.timelapse_duration = shot.timelapse_duration;
+  StoreHudSettings(settings);
+  record[kShotModeAt] = shot.mode;
+  record[kShotModeAt + 1] = shot.submode;
+  PutU16(record + kShotModeAt + 2, shot.timelapse_interval);
+  PutU16(record + kShotModeAt + 4, shot.timelapse_duration);
   SendClientMessage(record, kSettingsRecordSize, kKindData);
 
   SendShortMessage16(kMsgDigitalZoom, GetMotionIntent()->zoom_level, 0, 0);

@@ -27,10 +27,6 @@ constexpr uint32_t kDataBlockLifetimeMs = 5000;
 constexpr uint8_t kStateCommandTrigger = 11;
 constexpr char kTelemetryDisconnected[] = "telemetry disconnected";
 
-void SetTelemetryText(HudState* hud, const char* text) {
-  CopyTextField(hud->telemetry_text, sizeof hud->telemetry_text, text);
-}
-
 // Sets the camera clock from a time that other writers put into HudState.
 void SyncFromTimeSource(const HudState* hud) {
   const double value = hud->time_source_value;
@@ -50,7 +46,7 @@ void SyncFromTimeSource(const HudState* hud) {
 
 // The camera waits for a video standard command once it reports state 11: PAL
 // or NTSC by its settings flag 66.
-void SendStateCommandOnce(const HudState* hud, LinkState* link) {
+void SendStateCommandOnce(const HudState* hud, const LinkState* link) {
   if (!LoadShared(&hud->camera_status_valid) || LoadShared(&hud->camera_state) != kStateCommandTrigger ||
       link->state_action_done) {
     return;
@@ -59,7 +55,7 @@ void SendStateCommandOnce(const HudState* hud, LinkState* link) {
   for (int i = 0; i < 3; ++i) {
     if (!SendTemplateIfLinkUp(stored)) break;
   }
-  link->state_action_done = 1;
+  MarkStateActionDone(1);
 }
 
 }  // namespace
@@ -74,34 +70,31 @@ int FormatTimeField(int64_t t, const char* format) {
 }
 
 void SuperviseCameraLink() {
-  LinkState* link = GetLinkState();
-  HudState* hud = GetHudState();
-  SharedConfig* config = GetSharedConfig();
+  const LinkState* link = GetLinkState();
+  const HudState* hud = GetHudState();
+  const SharedConfig* config = GetSharedConfig();
 
   const int32_t elapsed = static_cast<int32_t>(MillisecondClock() - link->last_rx_ms);
   if (elapsed > kLinkSilenceMs) {
     if (link->link_up) {
       LogWarning("data disconnected\n");
       NoteEvent(JournalEvent::kCameraLink, "camera", "down");
-      StoreShared(&hud->camera_status_valid, 0);
-      StoreShared(&hud->telemetry_connected, 0);
-      StoreShared(&hud->data_connected, 0);
-      link->link_up = 0;
-      StoreShared(&config->camera_connected, 0);
+      StoreHudDataLink(0);
+      MarkDataLinkDown();
+      StoreCameraConnected(0);
     }
-    SetTelemetryText(hud, kTelemetryDisconnected);
+    StoreHudTelemetryText(kTelemetryDisconnected);
   } else {
-    SetTelemetryText(hud, link->link_up ? "" : kTelemetryDisconnected);
+    StoreHudTelemetryText(link->link_up ? "" : kTelemetryDisconnected);
   }
 
   int state = 0;
   if (!link->link_up) {
-    StoreShared(&hud->hud_visible, 0);
-    SetTelemetryText(hud, kTelemetryDisconnected);
+    StoreHudFlag(HudFlag::kHudVisible, 0);
+    StoreHudTelemetryText(kTelemetryDisconnected);
   } else {
-    hud->title[0] = 0;
-    hud->version_text[0] = 0;
-    if (LoadShared(&config->hud_enabled)) StoreShared(&hud->hud_visible, 1);
+    ClearHudIdentity();
+    if (LoadShared(&config->hud_enabled)) StoreHudFlag(HudFlag::kHudVisible, 1);
     if (link->date_sync_pending.load()) {
       int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
       LocalDateTime(&day, &month, &year, &hour, &minute, &second);
@@ -110,14 +103,14 @@ void SuperviseCameraLink() {
     if (link->link_up) {
       state = 2;
     } else {
-      SetTelemetryText(hud, kTelemetryDisconnected);
+      StoreHudTelemetryText(kTelemetryDisconnected);
     }
   }
 
   SendShortMessage(kMsgLinkState, 0, state, 0, 0, 0, 0);
 
   const uint32_t data_ms = LoadShared(&hud->camera_data64_ms);
-  if (data_ms != 0 && MillisecondClock() - data_ms > kDataBlockLifetimeMs) StoreShared(&hud->camera_data64_ms, 0);
+  if (data_ms != 0 && MillisecondClock() - data_ms > kDataBlockLifetimeMs) ClearHudDataBlockTime();
 
   if (hud->time_source_count > 1) SyncFromTimeSource(hud);
 

@@ -105,35 +105,31 @@ void StartUsbData() {
 
 void StartDataSource() {
   fprintf(stderr, "Init data source\n");
-  LinkState* link = GetLinkState();
   const SharedConfig* config = GetSharedConfig();
-  HudState* hud = GetHudState();
 
-  StoreShared(&hud->telemetry_connected, 0);
-  StoreShared(&hud->data_connected, 0);
-  StoreShared(&hud->hud_visible, 0);
-  StoreShared(&hud->camera_status_valid, 0);
-  link->link_up = 0;
-  link->last_rx_ms = 0;
+  StoreHudDataLink(0);
+  StoreHudFlag(HudFlag::kHudVisible, 0);
+  ResetDataLink();
 
   // Any other value works as Osmo without a mode line.
-  link->source_mode = 0;
+  uint32_t source_mode = 0;
   if (config->device_mode == 0) {
     fprintf(stderr, "Mode: Osmo\n");
   }
   if (config->device_mode == 1) {
-    link->source_mode = 1;
+    source_mode = 1;
     fprintf(stderr, "Mode: Inspire\n");
   }
 
-  link->cooperative = 0;
+  uint8_t cooperative = 0;
   if (config->cooperative_mode == 0) {
     fprintf(stderr, "Cooperative mode: False\n");
   }
   if (config->cooperative_mode == 1) {
-    link->cooperative = 1;
+    cooperative = 1;
     fprintf(stderr, "Cooperative mode: True\n");
   }
+  SetLinkModes(source_mode, cooperative);
 
   if (config->control_enabled != 0) StartUsbData();
 

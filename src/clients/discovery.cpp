@@ -41,9 +41,9 @@ bool ReceiveOne(int fd, int flags, SourceFilter* sources) {
   socklen_t from_length = sizeof from;
   ssize_t n = recvfrom(fd, datagram, sizeof datagram, flags, reinterpret_cast<sockaddr*>(&from), &from_length);
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-  if (n == 0 || datagram[0] != kDatagramMagic) return true;
   // Without a whole header there is no payload to act on.
-  if (n < kClientHeaderSize) return true;
+  ViewerHeader header;
+  if (!ReadViewerHeader(datagram, static_cast<size_t>(n), &header)) return true;
   if (!AcceptSource(sources, from)) return true;
   char address[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);

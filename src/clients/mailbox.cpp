@@ -25,9 +25,9 @@ static_assert(kRcReportSize == 67);
 
 std::atomic<uint32_t> g_last_rc_report_ms{0};
 
-void ServeMailbox(HudState* hud) {
+void ServeMailbox() {
   char text[kCommandMailboxSize];
-  const int length = TakeMailboxCommand(hud->command_mailbox, text);
+  const int length = TakeMailboxCommand(HudCommandMailbox(), text);
   if (length == 0) return;
   NoteCommand("mailbox", text, length);
   // No viewer sent it, and the page is never seen leaving: a motion it starts
@@ -68,8 +68,8 @@ int TakeMailboxCommand(char* mailbox, char* text) {
 }
 
 void MailboxAndRcRelayPass(uint32_t now) {
-  HudState* hud = GetHudState();
-  ServeMailbox(hud);
+  const HudState* hud = GetHudState();
+  ServeMailbox();
   if (LoadShared(&GetSharedConfig()->rc_input_enabled) && now - g_last_rc_report_ms.load(std::memory_order_relaxed) > 300) {
     g_last_rc_report_ms.store(now, std::memory_order_relaxed);
     SendRcChannelReport(hud);

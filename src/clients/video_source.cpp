@@ -33,9 +33,9 @@ namespace {
 constexpr int kVideoSocketBuffer = 6550000;
 
 void SetVideoFlags(uint8_t value) {
-  StoreShared(&GetHudState()->video_connected, value);
-  GetLinkState()->video_flowing.store(value, std::memory_order_relaxed);
-  StoreShared(&GetSharedConfig()->camera_connected, value);
+  StoreHudVideoConnected(value);
+  StoreVideoFlowing(value);
+  StoreCameraConnected(value);
 }
 
 // Several queued datagrams are taken in one call and sent on together.
@@ -78,9 +78,8 @@ void* RunVideoReceiver(void* arg) {
       batch[count++] = VideoDatagram{slots.data() + i * kSlot, static_cast<int>(messages[i].msg_len)};
     }
     if (count == 0) continue;
-    LinkState* link = GetLinkState();
-    link->last_video_ms.store(MillisecondClock(), std::memory_order_relaxed);
-    if (link->video_flowing.load(std::memory_order_relaxed) == 0) {
+    StampVideo(MillisecondClock());
+    if (GetLinkState()->video_flowing.load(std::memory_order_relaxed) == 0) {
       fprintf(stderr, "video connected\n");
       NoteEvent(JournalEvent::kVideoLink, "video", "up");
       SetVideoFlags(1);
@@ -100,7 +99,7 @@ uint16_t StartVideoSourceOn(uint32_t address, uint16_t port) {
   const uint16_t bound = BindUdpSocket(fd, address, port);
   ReportArrivalInterface(fd);
   SetVideoFlags(0);
-  GetLinkState()->last_video_ms.store(0, std::memory_order_relaxed);
+  StampVideo(0);
   pthread_t thread;
   pthread_create(&thread, nullptr, RunVideoReceiver, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
   return bound;
@@ -127,9 +126,8 @@ void CheckVideoTimeoutAt(uint32_t now) {
     NoteEvent(JournalEvent::kVideoLink, "video", "down");
     SetVideoFlags(0);
   }
-  HudState* hud = GetHudState();
-  const bool connected = LoadShared(&hud->video_connected) != 0;
-  CopyTextField(hud->video_text, sizeof hud->video_text, connected ? "" : "video disconnected");
+  const bool connected = LoadShared(&GetHudState()->video_connected) != 0;
+  StoreHudVideoText(connected ? "" : "video disconnected");
   SendShortMessage(kMsgLinkState, 1, connected ? 2 : 0, 0, 0, 0, 0);
 }
 

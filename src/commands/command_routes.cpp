@@ -143,7 +143,7 @@ void OnPositionCommand(const CameraCommand& c) {
   }
   if (Same(c.param, "moverel")) {
     SetPanTiltSpeed(ReadInt32(c.value1), SaturatedNegate(ReadInt32(c.value2)), c.sender);
-    GetMotionIntent()->gimbal_stopped = 0;
+    StoreGimbalStopped(0);
   }
   if (Same(c.param, "normal")) {
     fprintf(stderr, "set position normal\n");
@@ -253,7 +253,7 @@ void OnTimeCommand(const CameraCommand& c) {
   const int32_t minute = DateField(c.value1, length, 10, 2);
   const int32_t second = DateField(c.value1, length, 12, 2);
   // From now on the viewer's clock wins over the box's.
-  GetLinkState()->date_sync_pending = 0;
+  EndDateSync();
   SetCameraDateTime(hour, minute, second, day, month, year);
 }
 

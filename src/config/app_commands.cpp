@@ -57,7 +57,7 @@ int OnRcCommand(const AppCommand& command) {
     }
     ExecuteShellCommand("killall -q rcin");
   } else if (Is(command.name, "showchannels")) {
-    StoreShared(&GetHudState()->show_rc_channels, command.value_true);
+    StoreHudFlag(HudFlag::kShowRcChannels, command.value_true);
   }
   return 0;
 }

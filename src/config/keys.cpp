@@ -52,9 +52,6 @@ constexpr HdmiMode kHdmiModes[] = {
     {"1920x1080@60p DMT", 1, 82},
 };
 
-// Every 32-bit field of the record sits at a multiple of four (asserted with
-// the layout), so it is stored whole.
-void StoreInt32(uint8_t* field, int32_t v) { StoreShared(reinterpret_cast<int32_t*>(field), v); }
 
 // Seconds to milliseconds, held to whole seconds within 32 bits, so that
 // saving the record and loading it again gives the same number.
@@ -72,30 +69,48 @@ uint8_t CodeOfWord(std::string_view word) {
   return kRcUnassigned;
 }
 
+// Where a setting's value goes: the process's record through its setters, or
+// a record of the caller's own, which nobody else reads.
+struct ProcessRecord {
+  void Byte(ConfigField field, uint8_t v) const { StoreSettingByte(field, v); }
+  void Int32(ConfigField field, int32_t v) const { StoreSettingInt32(field, v); }
+  void Text(ConfigField field, const char* text) const { StoreSettingText(field, text); }
+};
+struct OwnRecord {
+  SharedConfig* record;
+  uint8_t* Place(ConfigField field) const { return reinterpret_cast<uint8_t*>(record) + field.offset; }
+  void Byte(ConfigField field, uint8_t v) const { *Place(field) = v; }
+  void Int32(ConfigField field, int32_t v) const { std::memcpy(Place(field), &v, sizeof v); }
+  void Text(ConfigField field, const char* text) const {
+    StoreSharedText(reinterpret_cast<char*>(Place(field)), field.size, text);
+  }
+};
+
 // channel_map: an RC map also rebuilds the channel map in force.
-void StoreInto(SharedConfig* config, const ConfigSetting& setting, const char* value, bool channel_map) {
+template <typename Record>
+void StoreInto(const Record& into, const ConfigSetting& setting, const char* value, bool channel_map) {
   if (setting.size == 0) return;
   if (value == nullptr) value = "";
-  uint8_t* field = reinterpret_cast<uint8_t*>(config) + setting.offset;
+  const ConfigField field = FieldOfSetting(setting);
   switch (setting.rule) {
     case ConfigRule::kFlag:
-      StoreShared(field, ReadInt32(value) != 0 ? 1 : 0);
+      into.Byte(field, ReadInt32(value) != 0 ? 1 : 0);
       break;
     case ConfigRule::kByte:
-      StoreShared(field, static_cast<uint32_t>(ReadInt32(value)) & 0xFFu);
+      into.Byte(field, static_cast<uint8_t>(static_cast<uint32_t>(ReadInt32(value)) & 0xFFu));
       break;
     case ConfigRule::kInt32:
-      StoreInt32(field, ReadInt32(value));
+      into.Int32(field, ReadInt32(value));
       break;
     case ConfigRule::kMilliseconds:
-      StoreInt32(field, SecondsToMilliseconds(ReadInt32(value)));
+      into.Int32(field, SecondsToMilliseconds(ReadInt32(value)));
       break;
     case ConfigRule::kText:
     case ConfigRule::kInterface:
     case ConfigRule::kQuotedText:
     case ConfigRule::kRcMap: {
       const std::string text = LoadedText(setting, value);
-      StoreSharedText(reinterpret_cast<char*>(field), setting.size, text.c_str());
+      into.Text(field, text.c_str());
       if (channel_map && setting.rule == ConfigRule::kRcMap) ParseRcChannelMap(text.c_str());
       break;
     }
@@ -105,15 +120,18 @@ void StoreInto(SharedConfig* config, const ConfigSetting& setting, const char* v
 }  // namespace
 
 void StoreSettingValue(const ConfigSetting& setting, const char* value) {
-  StoreInto(GetSharedConfig(), setting, value, true);
+  StoreInto(ProcessRecord{}, setting, value, true);
 }
 
 int SetConfigKey(void* user, const char* section, const char* key, const char* value) {
   if (section == nullptr || key == nullptr || section[0] != '\0') return 0;
   const ConfigSetting* setting = FindConfigSetting(key);
   if (setting == nullptr) return 0;
-  StoreInto(user != nullptr ? static_cast<SharedConfig*>(user) : GetSharedConfig(), *setting, value,
-            user == nullptr);
+  if (user != nullptr) {
+    StoreInto(OwnRecord{static_cast<SharedConfig*>(user)}, *setting, value, false);
+  } else {
+    StoreSettingValue(*setting, value);
+  }
   return 1;
 }
 
@@ -138,7 +156,7 @@ void ParseRcChannelMap(const char* map_text) {
     if (comma == nullptr) break;
     piece = comma + 1;
   }
-  StoreSharedBytes(GetHudState()->rc_channel_map, map, sizeof map);
+  StoreHudRcChannelMap(map);
 }
 
 int LookupHdmiMode(const char* name, int* group, int* code) {

@@ -42,34 +42,43 @@ void PutValuesAfterTheFile(SharedConfig* config) {
   if (config->rc_input_map[0] == '\0') std::memcpy(config->rc_input_map, kDefaultRcMap, sizeof kDefaultRcMap);
 }
 
-// The loader's record steps around one ini parse (from a file or a text).
+// The loader's handler: keys go into the record built aside, and an RC map
+// line also rebuilds the channel map in force.
+int SetLoadedKey(void* record, const char* section, const char* key, const char* value) {
+  const int stored = SetConfigKey(record, section, key, value);
+  const ConfigSetting* setting = stored != 0 ? FindConfigSetting(key) : nullptr;
+  if (setting != nullptr && setting->rule == ConfigRule::kRcMap) {
+    ParseRcChannelMap(static_cast<const SharedConfig*>(record)->rc_input_map);
+  }
+  return stored;
+}
+
+// The loader's record is built aside around one ini parse (from a file or a
+// text) and put in place whole, before any other thread runs.
 template <typename Parse>
 int ParseIntoRecord(Parse parse) {
-  SharedConfig* config = GetSharedConfig();
-  std::memset(config, 0, sizeof *config);
-  PutValuesBeforeTheFile(config);
-
-  int result = parse();
-  if (result < 0) return result;
-
-  PutValuesAfterTheFile(config);
+  SharedConfig record{};
+  PutValuesBeforeTheFile(&record);
+  const int result = parse(&record);
+  if (result >= 0) PutValuesAfterTheFile(&record);
+  ReplaceSharedConfig(record);
   return result;
 }
 
 }  // namespace
 
 int ParseConfigurationFile(const char* path) {
-  return ParseIntoRecord([path] {
+  return ParseIntoRecord([path](SharedConfig* record) {
     FILE* file = fopen(path, "re");  // close-on-exec, like every descriptor of the daemon
     if (file == nullptr) return -1;
-    int result = ParseSettingsFile(file, SetConfigKey, nullptr);
+    int result = ParseSettingsFile(file, SetLoadedKey, record);
     fclose(file);
     return result;
   });
 }
 
 int ParseConfigurationText(std::string_view text) {
-  return ParseIntoRecord([text] { return ParseSettingsText(text, SetConfigKey, nullptr); });
+  return ParseIntoRecord([text](SharedConfig* record) { return ParseSettingsText(text, SetLoadedKey, record); });
 }
 
 SharedConfig SettingsRecordOf(std::string_view text, const SharedConfig& base) {
@@ -98,7 +107,7 @@ SettingsOrigin LoadSettingsAtStart(const std::string& working_copy, const Settin
   }
   SetSettingsOrigin(pick.origin);
   if (pick.path.empty()) {
-    ParseIntoRecord([] { return -1; });
+    ParseIntoRecord([](SharedConfig*) { return -1; });
   } else {
     ParseConfigurationText(pick.text);
   }

@@ -34,8 +34,8 @@ const char* TextOf(const AppCommand& c, const ParamMember& member) {
   return c.value[ValueMemberNumber(member.member)];
 }
 
-uint8_t* FieldOf(const ParamMember& member) {
-  return reinterpret_cast<uint8_t*>(GetSharedConfig()) + SettingOf(member).offset;
+const uint8_t* FieldOf(const ParamMember& member) {
+  return reinterpret_cast<const uint8_t*>(GetSharedConfig()) + SettingOf(member).offset;
 }
 
 // A change refused for its texts: logged, at most once a second, with its fixed name.
@@ -173,18 +173,16 @@ int ApplyParameterUpdate(const AppCommand& command) {
     for (size_t i = 0; i < members.size(); ++i) LoadSharedBytes(before[i], FieldOf(members[i]), SettingOf(members[i]).size);
   }
   for (size_t i = 0; i < members.size(); ++i) StoreMember(members[i], TextOf(command, members[i]), prepared[i]);
-  if (row->hud_byte != kNoHudByte) {
-    StoreShared(reinterpret_cast<uint8_t*>(GetHudState()) + row->hud_byte, LoadShared(FieldOf(members[0])));
-  }
+  if (row->hud_flag != HudFlag::kNone) StoreHudFlag(row->hud_flag, LoadShared(FieldOf(members[0])));
   if (!SaveConfiguration() && row->exit_code != 0) {
     // The restarted daemon would read the old mode from the file anyway; the
     // change is undone so that this one keeps running in one mode, not two.
-    for (size_t i = 0; i < members.size(); ++i) StoreSharedBytes(FieldOf(members[i]), before[i], SettingOf(members[i]).size);
+    for (size_t i = 0; i < members.size(); ++i) RestoreSettingBytes(FieldOfSetting(SettingOf(members[i])), before[i]);
     LogError("mode change not saved, staying in the current mode\n");
     return 0;
   }
   RunCommands(*row, command);
-  if (row->resets_rc_state) StoreShared(&GetHudState()->rc_input_status, 0);
+  if (row->resets_rc_state) StoreHudFlag(HudFlag::kRcInputStatus, 0);
   return row->exit_code;
 }
 
@@ -200,9 +198,7 @@ int FollowSettingChanges(const std::vector<const ConfigSetting*>& changed) {
     });
     if (!covered) continue;
     const bool first_true = members[0].setting != nullptr && LoadShared(FieldOf(members[0])) != 0;
-    if (row.hud_byte != kNoHudByte) {
-      StoreShared(reinterpret_cast<uint8_t*>(GetHudState()) + row.hud_byte, LoadShared(FieldOf(members[0])));
-    }
+    if (row.hud_flag != HudFlag::kNone) StoreHudFlag(row.hud_flag, LoadShared(FieldOf(members[0])));
     for (const ParamCommand& command : row.commands) {
       if (command.line == nullptr) continue;
       if (command.when == ParamWhen::kValueTrue && !first_true) continue;
@@ -219,6 +215,6 @@ int FollowSettingChanges(const std::vector<const ConfigSetting*>& changed) {
   for (const char* key : kReadAtStartOnly) {
     if (Changed(changed, key)) exit_code = 2;
   }
-  if (reset_rc_state) StoreShared(&GetHudState()->rc_input_status, 0);
+  if (reset_rc_state) StoreHudFlag(HudFlag::kRcInputStatus, 0);
   return exit_code;
 }

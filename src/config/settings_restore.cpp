@@ -143,7 +143,6 @@ std::string TakeHandedOverFile(const std::string& path, std::string* text) {
 // to differs from from; numbers whole, as their readers load them.
 std::vector<const ConfigSetting*> PutSettings(const SharedConfig& to, const SharedConfig& from) {
   std::vector<const ConfigSetting*> changed;
-  auto* live = reinterpret_cast<uint8_t*>(GetSharedConfig());
   const auto* wanted = reinterpret_cast<const uint8_t*>(&to);
   for (const ConfigSetting& setting : kConfigSchema) {
     if (setting.key == nullptr || setting.size == 0) continue;
@@ -153,9 +152,9 @@ std::vector<const ConfigSetting*> PutSettings(const SharedConfig& to, const Shar
     if (setting.size == 4) {
       int32_t number;
       std::memcpy(&number, value, sizeof number);
-      StoreShared(reinterpret_cast<int32_t*>(live + setting.offset), number);
+      StoreSettingInt32(FieldOfSetting(setting), number);
     } else {
-      StoreSharedBytes(live + setting.offset, value, setting.size);
+      RestoreSettingBytes(FieldOfSetting(setting), value);
     }
     if (setting.rule == ConfigRule::kRcMap) ParseRcChannelMap(to.rc_input_map);
   }

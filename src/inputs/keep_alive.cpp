@@ -31,7 +31,7 @@ float ToFloat(double v) {
 
 void RcKeepAlivePass(RcLoopState& st, const HudState* hud, const SharedConfig* config) {
   const LinkState* link = GetLinkState();
-  MotionIntent* motion = GetMotionIntent();
+  const MotionIntent* motion = GetMotionIntent();
   if (link->cooperative == 0 && st.pass_counter % kCarrierAttitudeEveryPasses == 0 && link->source_mode == 1 &&
       motion->rc_attitude_enabled != 0) {
     SendCarrierAttitude(0, 0);
@@ -65,6 +65,6 @@ void RcKeepAlivePass(RcLoopState& st, const HudState* hud, const SharedConfig* c
   if (LoadShared(&config->focus_assistant_enabled) != 0 && focus_mode == 1 && moved_ms != 0 &&
       OlderThanSettle(now, moved_ms)) {
     SetFocusPoint(ToFloat(LoadShared(&hud->focus_x)), ToFloat(LoadShared(&hud->focus_y)));
-    motion->last_gimbal_speed_ms = 0;
+    StampGimbalSpeed(0);
   }
 }

@@ -33,11 +33,10 @@ RcLoopState g_state = kStartState;
 // longer live. Each share goes back as if its stick were centred, only while it
 // is still the one the RC set; a viewer's speed goes on alone.
 void CentreLostRcMotion(RcLoopState& st, const HudState* hud, bool mapping_ran) {
-  MotionIntent* motion = GetMotionIntent();
+  const MotionIntent* motion = GetMotionIntent();
   auto gone = [&](int f) { return !mapping_ran || hud->rc_function_active[f] == 0; };
   if ((motion->rc_pan_speed != 0 || motion->rc_tilt_speed != 0) && (gone(kRcPan) || gone(kRcTilt))) {
-    motion->rc_pan_speed = 0;
-    motion->rc_tilt_speed = 0;
+    StoreRcSpeed(0, 0);
     SetPanTiltSpeed(motion->client_pan_speed, motion->client_tilt_speed);
   }
   if (st.rc_dutch_speed != 0 && gone(kRcDutch)) {
@@ -62,8 +61,8 @@ RcLoopState& RcState() { return g_state; }
 void ResetRcLoop() { g_state = kStartState; }
 
 void RcLoopPass() {
-  HudState* hud = GetHudState();
-  SharedConfig* config = GetSharedConfig();
+  const HudState* hud = GetHudState();
+  const SharedConfig* config = GetSharedConfig();
   const bool mapping_runs = LoadShared(&config->rc_input_enabled) != 0 && LoadShared(&hud->rc_input_status) == 6;
   if (mapping_runs) RcMappingPass(g_state, hud, config);
   CentreLostRcMotion(g_state, hud, mapping_runs);

@@ -52,11 +52,10 @@ double Clamp01(double v) {
 void PanTilt(const HudState* hud, const SharedConfig* config, double scale) {
   if (!Active(hud, kRcPan) || !Active(hud, kRcTilt)) return;
   if (LoadShared(&config->rc_input_abs) == 0) {
-    MotionIntent* motion = GetMotionIntent();
+    const MotionIntent* motion = GetMotionIntent();
     const int32_t pan = TruncateToInt32(scale * Value(hud, kRcPan) * LoadShared(&config->rc_input_speed_pan) / 100);
     const int32_t tilt = TruncateToInt32(scale * Value(hud, kRcTilt) * LoadShared(&config->rc_input_speed_tilt) / 100);
-    motion->rc_pan_speed = pan;
-    motion->rc_tilt_speed = tilt;
+    StoreRcSpeed(pan, tilt);
     // Client speeds add to the RC speeds, whichever of the two changed last.
     SetPanTiltSpeed(SaturatedAdd(pan, motion->client_pan_speed), SaturatedAdd(tilt, motion->client_tilt_speed));
     return;
@@ -172,14 +171,13 @@ void Focus(RcLoopState& st, const HudState* hud) {
   st.last_focus_value = n;
 }
 
-void FocusPoint(RcLoopState& st, HudState* hud, const SharedConfig* config) {
+void FocusPoint(RcLoopState& st, const HudState* hud, const SharedConfig* config) {
   if (!Active(hud, kRcFocusPan) || !Active(hud, kRcFocusTilt)) return;
   const int32_t pan_speed = LoadShared(&config->rc_input_speed_pan);
   const int32_t tilt_speed = LoadShared(&config->rc_input_speed_tilt);
   const double x = Clamp01(LoadShared(&hud->focus_point_x) + Value(hud, kRcFocusPan) * 0.05 * pan_speed / 100);
   const double y = Clamp01(LoadShared(&hud->focus_point_y) + Value(hud, kRcFocusTilt) * 0.05 * tilt_speed / 100);
-  StoreShared(&hud->focus_point_x, x);
-  StoreShared(&hud->focus_point_y, y);
+  StoreHudFocusPoint(x, y);
   if (x == st.last_focus_point_x && y == st.last_focus_point_y) return;
   const uint32_t now = MillisecondClock();
   st.focus_point_changed_ms = now != 0 ? now : 1;  // 0 means nothing pending
@@ -222,7 +220,7 @@ bool Step(double v, uint8_t& latch, int32_t& index, int32_t count, int32_t floor
 }
 
 void Steppers(RcLoopState& st, const HudState* hud) {
-  LinkState* link = GetLinkState();
+  const LinkState* link = GetLinkState();
   if (Active(hud, kRcIso) && Step(Value(hud, kRcIso), st.iso_latch, st.iso_index, kIsoStepCount, 0) &&
       st.iso_index != st.last_iso_index) {
     SetIso(kIsoSteps[st.iso_index].iso);
@@ -232,19 +230,19 @@ void Steppers(RcLoopState& st, const HudState* hud) {
     const int32_t floor = LoadShared(&hud->work_mode) == 1 ? kVideoShutterFloor : 0;
     int32_t index = link->shutter_index;
     const bool in_table = Step(Value(hud, kRcShutter), st.shutter_latch, index, kShutterStepCount, floor);
-    link->shutter_index = index;
+    StoreShutterStep(index);
     if (in_table && index != link->known_shutter_index) {
       SetShutter(kShutterSteps[index].name);
-      link->known_shutter_index = index;
+      StoreSentShutterIndex(index);
     }
   }
   if (Active(hud, kRcAperture)) {
     int32_t index = link->aperture_index;
     const bool in_table = Step(Value(hud, kRcAperture), st.aperture_latch, index, kApertureStepCount, 0);
-    link->aperture_index = index;
+    StoreApertureStep(index);
     if (in_table && index != link->known_aperture_index) {
       SetAperture(ApertureOf(index));
-      link->known_aperture_index = index;
+      StoreSentApertureIndex(index);
     }
   }
   if (Active(hud, kRcVideoMode) &&
@@ -255,11 +253,11 @@ void Steppers(RcLoopState& st, const HudState* hud) {
   }
 }
 
-void Switches(RcLoopState& st, HudState* hud, SharedConfig* config) {
+void Switches(RcLoopState& st, const HudState* hud) {
   if (Active(hud, kRcCustomFocusAssistant)) {
     const uint8_t flag = Value(hud, kRcCustomFocusAssistant) > 0.3 ? 1 : 0;
-    StoreShared(&config->focus_assistant_enabled, flag);
-    StoreShared(&hud->focus_assistant_enabled, flag);
+    StoreFocusAssistantSetting(flag);
+    StoreHudFlag(HudFlag::kFocusAssistant, flag);
   }
   if (Active(hud, kRcCenter)) {
     const double v = Value(hud, kRcCenter);
@@ -272,15 +270,15 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config) {
     }
   }
   // The OSD is on in the low position, unlike the other switches.
-  if (Active(hud, kRcOsd)) StoreShared(&hud->osd_enabled, Value(hud, kRcOsd) < 0.3 ? 1 : 0);
+  if (Active(hud, kRcOsd)) StoreHudFlag(HudFlag::kOsd, Value(hud, kRcOsd) < 0.3 ? 1 : 0);
   if (Active(hud, kRcIntCamera)) {
     const double v = Value(hud, kRcIntCamera);
     int fullscreen = -1;
     if (v > 0.3 && st.intcamera_latch == 0) fullscreen = 1;
     if (v <= 0.3 && st.intcamera_latch != 0) fullscreen = 0;
     if (fullscreen >= 0) {
-      StoreShared(&config->internal_camera_fullscreen, fullscreen);
-      StoreShared(&hud->internal_camera_fullscreen, fullscreen);
+      StoreInternalCameraFullscreenSetting(static_cast<uint8_t>(fullscreen));
+      StoreHudFlag(HudFlag::kInternalCameraFullscreen, static_cast<uint8_t>(fullscreen));
       // A save can take as long as the shell commands it runs: a worker does it.
       PostInternalWork(SaveInternalCameraSetting);
       NoteEvent(JournalEvent::kCommand, "rc", fullscreen ? "internal camera fullscreen" : "internal camera window");
@@ -305,15 +303,11 @@ void Switches(RcLoopState& st, HudState* hud, SharedConfig* config) {
 
 }  // namespace
 
-void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config) {
+void RcMappingPass(RcLoopState& st, const HudState* hud, const SharedConfig* config) {
   if (hud->rc_suspended != 0) {
     if (st.rc_active != 0) {
       // Stored directly: no command goes out, the keep-alive just stops.
-      MotionIntent* motion = GetMotionIntent();
-      motion->pan_speed_wanted = 0;
-      motion->tilt_speed_wanted = 0;
-      motion->rc_pan_speed = 0;
-      motion->rc_tilt_speed = 0;
+      StopRcMotion();
       st.rc_active = 0;
     }
     return;
@@ -334,6 +328,6 @@ void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config) {
   FocusPoint(st, hud, config);
   DigitalZoom(st, hud);
   Steppers(st, hud);
-  Switches(st, hud, config);
+  Switches(st, hud);
   st.rc_active = 1;
 }

@@ -8,4 +8,4 @@
 
 // One pass of the mapping; runs while RC input is enabled and the reader's
 // status is 6.
-void RcMappingPass(RcLoopState& st, HudState* hud, SharedConfig* config);
+void RcMappingPass(RcLoopState& st, const HudState* hud, const SharedConfig* config);

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "common/shared_field.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "records/hud_state.h"
@@ -237,7 +236,6 @@ void FetchDirectory(const char* url, char* dest, size_t capacity) {
 }
 
 void ListNewestMedia() {
-  HudState* hud = GetHudState();
   memset(g_listing_area, 0, sizeof(g_listing_area));
   memset(g_folder_name, 0, sizeof(g_folder_name));
   memset(g_file_name, 0, sizeof(g_file_name));
@@ -263,12 +261,12 @@ void ListNewestMedia() {
   if (g_folder_name[0] != '\0' && g_file_name[0] != '\0') {
     char result[40];
     FormatLastMediaFile(g_folder_name, g_file_name, result);
-    StoreSharedBytes(hud->last_media_file, result, sizeof(result));
+    StoreHudLastMediaFile(result);
     fprintf(stderr, "%s\n", result);
     return;
   }
   fprintf(stderr, "FTP: empty result\n");
-  StoreSharedText(hud->last_media_file, sizeof(hud->last_media_file), "");
+  StoreHudLastMediaFile("");
 }
 
 void StartMediaListing() {

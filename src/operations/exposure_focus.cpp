@@ -38,7 +38,7 @@ void SetExposureCompensation(double ev) {
 }
 
 void SelectFocusType(int type) {
-  HudState* hud = GetHudState();
+  const HudState* hud = GetHudState();
   switch (type) {
     case 0:
       if (LoadShared(&hud->focus_mode) == 0) return;
@@ -47,14 +47,13 @@ void SelectFocusType(int type) {
       break;
     case 1:
       fprintf(stderr, "set focus type AF\n");
-      StoreShared(&hud->focus_point_x, PointOrCentre(LoadShared(&hud->focus_x)));
-      StoreShared(&hud->focus_point_y, PointOrCentre(LoadShared(&hud->focus_y)));
-      StoreShared(&hud->af_unlimited, 0);
+      StoreHudFocusPoint(PointOrCentre(LoadShared(&hud->focus_x)), PointOrCentre(LoadShared(&hud->focus_y)));
+      StoreHudAfUnlimited(0);
       if (SendTemplateIfLinkUp(kFocusTypeAuto)) SendTemplateIfLinkUp(kAutoFocusLimited);
       break;
     case 2:
       fprintf(stderr, "set focus type AF unlim\n");
-      StoreShared(&hud->af_unlimited, 1);
+      StoreHudAfUnlimited(1);
       if (SendTemplateIfLinkUp(kFocusTypeAuto)) SendTemplateIfLinkUp(kAutoFocusUnlimited);
       break;
     default:

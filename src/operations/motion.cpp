@@ -45,20 +45,6 @@ void StopGimbalIfMoving() {
   if (GetMotionIntent()->gimbal_stopped == 0) SendGimbalSpeed(0, 0, 0);
 }
 
-// The lock counter wraps at a multiple of ten so that the every-tenth-call
-// rhythm survives years of attitude messages without signed overflow.
-constexpr int32_t kLockCountWrap = 2000000000;
-
-// The driver of a motion that goes on: whoever set it when it moves, nobody
-// when it stops. The time goes first, so a repeat never looks stale.
-void NoteDriver(MotionDriverSlot& slot, bool moving, MotionDriver driver) {
-  slot.set_ms.store(MillisecondClock(), std::memory_order_relaxed);
-  slot.id.store(moving ? driver : 0, std::memory_order_relaxed);
-}
-
-// True when driver still drives the motion; it then no longer does.
-bool TakeDriver(MotionDriverSlot& slot, MotionDriver driver) { return slot.id.compare_exchange_strong(driver, 0); }
-
 // Each continuous motion with its driver and what stops it.
 struct DrivenMotion {
   MotionDriverSlot MotionIntent::*slot;
@@ -94,56 +80,48 @@ void SendGimbalSpeed(int32_t pan, int32_t tilt, int32_t dutch) {
     PutU16(frame + 13, SpeedOnWire(dutch, inverse_dutch, inspire));
     PutU16(frame + 15, SpeedOnWire(tilt, inverse_tilt, inspire));
   });
-  GetMotionIntent()->last_gimbal_speed_ms = MillisecondClock();
+  StampGimbalSpeed(MillisecondClock());
 }
 
 void SetGimbalAngle(int32_t pan, int32_t tilt, int32_t dutch) {
-  MotionIntent* motion = GetMotionIntent();
   StopGimbalIfMoving();
-  motion->gimbal_stopped = 1;
+  StoreGimbalStopped(1);
   SendPatched(kGimbalAngle, [&](uint8_t* frame) {
     PutU16(frame + 11, AngleOnWire(pan));
     PutU16(frame + 13, AngleOnWire(dutch));
     PutU16(frame + 15, AngleOnWire(tilt));
   });
-  motion->last_gimbal_speed_ms = MillisecondClock();
+  StampGimbalSpeed(MillisecondClock());
 }
 
 void SetPanTiltSpeed(int32_t pan, int32_t tilt, MotionDriver driver) {
-  MotionIntent* motion = GetMotionIntent();
-  NoteDriver(motion->pan_tilt_driver, pan != 0 || tilt != 0, driver);
-  if (pan == motion->pan_speed_wanted && tilt == motion->tilt_speed_wanted) return;
-  motion->pan_speed_wanted = pan;
-  motion->tilt_speed_wanted = tilt;
+  const MotionIntent* motion = GetMotionIntent();
+  if (!StoreWantedPanTilt(pan, tilt, driver)) return;
   if (pan == 0 && tilt == 0) {
     // Keeps a roll that is still wanted going.
     if (motion->gimbal_stopped == 0) SendGimbalSpeed(0, 0, motion->dutch_speed_wanted);
-    motion->gimbal_stopped = 1;
+    StoreGimbalStopped(1);
   } else {
     // Moving speeds go out from the RC loop's keep-alive.
-    motion->gimbal_stopped = 0;
+    StoreGimbalStopped(0);
   }
 }
 
 void SetDutchSpeed(int32_t dutch) {
-  MotionIntent* motion = GetMotionIntent();
-  if (dutch == motion->dutch_speed_wanted) return;
-  motion->dutch_speed_wanted = dutch;
+  const MotionIntent* motion = GetMotionIntent();
+  if (!StoreWantedDutch(dutch)) return;
   if (motion->pan_speed_wanted == 0 && motion->tilt_speed_wanted == 0 && dutch == 0) {
     StopGimbalIfMoving();
-    motion->gimbal_stopped = 1;
+    StoreGimbalStopped(1);
   } else {
-    motion->gimbal_stopped = 0;
+    StoreGimbalStopped(0);
   }
 }
 
-void SetOrientationLockWanted(uint8_t value) { GetMotionIntent()->orientation_lock_wanted = value; }
+void SetOrientationLockWanted(uint8_t value) { StoreOrientationLockWanted(value); }
 
 void ApplyOrientationLock(int32_t wanted) {
-  MotionIntent* motion = GetMotionIntent();
-  const int32_t count = motion->lock_call_count;
-  motion->lock_call_count = count >= kLockCountWrap - 1 ? 0 : count + 1;
-  if (count % 10 != 0) return;
+  if (CountOrientationLockCall() % 10 != 0) return;
   // Called from the camera receive thread and the RC loop, which must not
   // pause for the keys: a worker sends them, the latest wish at that moment.
   g_lock_keys_wanted.store(wanted, std::memory_order_relaxed);
@@ -168,7 +146,7 @@ void SendCarrierAttitude(int32_t a, int32_t b) {
 }
 
 void SendClientAttitude(float q1, float q2, float q3, float q4) {
-  GetMotionIntent()->rc_attitude_enabled = 0;
+  EndRcAttitude();
   SendPatched(kCarrierAttitude, [&](uint8_t* frame) {
     PutF32(frame + 11, q4);
     PutF32(frame + 15, q1);
@@ -180,24 +158,19 @@ void SendClientAttitude(float q1, float q2, float q3, float q4) {
 void SetDigitalZoom(int32_t level) {
   if (level < 0) level = 0;
   if (level >= 100) level = 100;
-  MotionIntent* motion = GetMotionIntent();
-  if (motion->digital_zoom_asked.exchange(level) == level) return;
+  if (!StoreDigitalZoomAsked(level)) return;
   fprintf(stderr, "Digital zoom %d%%\n", level);
-  if (level == motion->zoom_level) return;
-  motion->zoom_level = level;
+  if (level == GetMotionIntent()->zoom_level) return;
+  StoreZoomLevel(level);
   SendPatched(kDigitalZoom, [&](uint8_t* frame) { frame[14] = static_cast<uint8_t>(level + 100); });
 }
 
 void SetDigitalZoomSpeed(int32_t speed, MotionDriver driver) {
-  MotionIntent* motion = GetMotionIntent();
-  motion->zoom_speed = speed;
-  NoteDriver(motion->zoom_speed_driver, speed != 0, driver);
+  StoreZoomSpeed(speed, driver);
 }
 
 void SetOpticalZoom(int32_t direction, MotionDriver driver) {
-  MotionIntent* motion = GetMotionIntent();
-  motion->optical_zoom_direction = direction;
-  NoteDriver(motion->optical_zoom_driver, direction != 0, driver);
+  StoreOpticalZoom(direction, driver);
   SendOpticalZoom(direction);
 }
 
@@ -213,19 +186,17 @@ void SendOpticalZoom(int32_t direction) {
 }
 
 void HandleGimbalControl(int32_t selector, int32_t a, int32_t b, MotionDriver driver) {
-  MotionIntent* motion = GetMotionIntent();
+  const MotionIntent* motion = GetMotionIntent();
   switch (selector) {
     case 0:
       SetGimbalAngle(a, b, 0);
       break;
     case 1:
       // The RC loop's own speeds add to the client's, so both sources steer.
-      motion->gimbal_stopped = 0;
+      StoreGimbalStopped(0);
       SetPanTiltSpeed(SaturatedAdd(a, motion->rc_pan_speed), SaturatedAdd(b, motion->rc_tilt_speed));
-      if (a == 0 && b == 0) motion->gimbal_stopped = 1;
-      motion->client_pan_speed = a;
-      motion->client_tilt_speed = b;
-      NoteDriver(motion->client_speed_driver, a != 0 || b != 0, driver);
+      if (a == 0 && b == 0) StoreGimbalStopped(1);
+      StoreClientSpeed(a, b, driver);
       break;
     case 2:
       if (a == -1) {
@@ -246,23 +217,22 @@ void HandleGimbalControl(int32_t selector, int32_t a, int32_t b, MotionDriver dr
 void ReleaseViewerMotion(const char* address, uint32_t port) {
   const MotionDriver driver = ViewerMotionDriver(address, port);
   if (driver == 0) return;
-  MotionIntent* motion = GetMotionIntent();
   for (const DrivenMotion& m : kDrivenMotions) {
-    if (TakeDriver(motion->*m.slot, driver)) m.stop();
+    if (TakeMotionDriver(m.slot, driver)) m.stop();
   }
 }
 
 void EndLapsedMotions(uint32_t now) {
-  MotionIntent* motion = GetMotionIntent();
+  const MotionIntent* motion = GetMotionIntent();
   for (const DrivenMotion& m : kDrivenMotions) {
-    MotionDriverSlot& slot = motion->*m.slot;
+    const MotionDriverSlot& slot = motion->*m.slot;
     const MotionDriver driver = slot.id.load(std::memory_order_relaxed);
     if ((driver & kLeasedDriverBit) == 0) continue;
     // Signed: a time set just after now was read is no lapse.
     if (static_cast<int32_t>(now - slot.set_ms.load(std::memory_order_relaxed)) < static_cast<int32_t>(kLeasedMotionMs)) {
       continue;
     }
-    if (TakeDriver(slot, driver)) m.stop();
+    if (TakeMotionDriver(m.slot, driver)) m.stop();
   }
 }
 
@@ -270,7 +240,7 @@ void SetGimbalPosition(int32_t position) {
   fprintf(stderr, "set position %d\n", position);
   if (position != 0 && position != 1) return;
   StopGimbalIfMoving();
-  GetMotionIntent()->gimbal_stopped = 1;
+  StoreGimbalStopped(1);
 
   if (position == 0) {
     const FrameTemplate<23>* chain[] = {&kPosition0PressGimbal, &kPosition0PressCamera, &kPosition0PressGimbal,

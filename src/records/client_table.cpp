@@ -123,7 +123,7 @@ void ExpireClientsAt(uint32_t now) {
       ++count;
     }
   }
-  StoreShared(&GetHudState()->client_count, count);
+  StoreHudClientCount(static_cast<uint8_t>(count));
   for (int i = 0; i < gone_count; ++i) {
     NoteEvent(JournalEvent::kViewerLeft, ViewerSource(gone[i].address, gone[i].port).text, "silent for 5 s");
   }

@@ -58,6 +58,9 @@ struct ConfigSetting {
   ConfigTextLimit limit;
 };
 
+// Where a setting's value stands in SharedConfig: what its setters take.
+constexpr ConfigField FieldOfSetting(const ConfigSetting& setting) { return {setting.offset, setting.size}; }
+
 // The loader reads a line in pieces of 199 characters: a key line of at most
 // this many characters stays whole with its CR LF.
 inline constexpr size_t kConfigLineLimit = 197;

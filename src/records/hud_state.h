@@ -2,29 +2,35 @@
 // read by the display, hud and rcin processes and the local web page. Its byte
 // layout is an interface with those programs.
 //
-// Inside the daemon most fields have one writer: the camera receive thread
-// (attitude, camera status, settings, focus, playback, data block), the
-// watchdog (telemetry and video texts, client count), the FTP listing thread
-// (last media file), start-up (title, version, display flags). Other programs
-// write the RC fields, the mailbox, the sibling status and the time source;
-// the daemon only reads those (the mailbox thread empties the mailbox).
+// Inside the daemon every thread reads it through the const view GetHudState;
+// writers change it only through the setters below, one per block of fields
+// that belong together. Most blocks have one writer: the camera receive thread
+// (attitude, camera status, settings, focus report, playback, data block), the
+// watchdog (link flags and telemetry text, video text), the video receive
+// thread (video_connected), the client table (client count), the FTP listing
+// thread (last media file), start-up (identity, display flags). Command
+// workers, the mailbox thread and the RC loop write the display flags and the
+// focus point. Other programs write the RC fields, the mailbox, the sibling
+// status and the time source; the daemon only reads those (the mailbox thread
+// empties the mailbox, in place: HudCommandMailbox).
 //
-// Fields that more than one thread of the daemon touches are read and written
-// with LoadShared and StoreShared (common/shared_field.h), never plainly:
-//   work_mode, camera_status_flags, camera_state, camera_status_valid,
-//     settings_flag66, exposure_compensation, focus_percent, focus_mode,
-//     focus_x, focus_y, orientation_locked, playback_state, timelapse_*:
-//     camera receive thread -> command workers, RC loop, joysticks, watchdog;
-//   telemetry_connected, data_connected, camera_data64_ms: camera receive
-//     thread and watchdog; video_connected: video receive thread and watchdog;
-//   focus_point_x, focus_point_y, af_unlimited: command workers and RC loop;
-//   hud_visible, osd_enabled, internal_camera_fullscreen,
-//     focus_assistant_enabled, show_rc_channels, rc_channel_map,
-//     rc_input_status: command workers, mailbox, RC loop, watchdog -> all;
-//   shield_closed: whoever opens or closes the shield;
-//   client_count: watchdog -> main thread;
-//   last_media_file (StoreSharedBytes, byte by byte): FTP listing thread ->
-//     other programs, which read it while it changes.
+// Fields that more than one thread of the daemon touches are read with
+// LoadShared (common/shared_field.h), never plainly; the setters store every
+// field whole with StoreShared (texts byte by byte).
+//
+// Consistency rule for readers in other processes: every setter that changes
+// more than one field runs between two counters of its writer, in bytes the
+// layout left reserved: "begun" is advanced before the first field is
+// written, "done" (a release store) after the last. The camera receive thread
+// has a pair of its own (plain stores: it is the only writer of that pair, and
+// its handlers must stay cheap); every other writer shares the second pair and
+// advances it with atomic increments. A reader loads both "done" counters
+// (acquire), copies the record, then (after an acquire fence) loads both
+// "begun" counters: the copy is consistent when each pair agrees, else it
+// copies again (TakeConsistentHudCopy does one try). A daemon that died in the
+// middle of an update leaves a pair apart until it starts again: readers
+// bound their retries. attitude_updating still marks the attitude rewrite
+// for the readers that know only that.
 #pragma once
 
 #include <cstddef>
@@ -71,7 +77,11 @@ struct __attribute__((packed)) HudState {
   uint8_t reserved_743;
   double focus_point_x;                    // 744
   double focus_point_y;                    // 752
-  uint8_t reserved_760[127];
+  uint32_t camera_updates_begun;           // 760: the consistency rule above
+  uint32_t camera_updates_done;            // 764
+  uint32_t other_updates_begun;            // 768
+  uint32_t other_updates_done;             // 772
+  uint8_t reserved_776[111];
   uint8_t rc_input_status;                 // 887
   uint8_t show_rc_channels;                // 888
   uint8_t reserved_889;
@@ -188,6 +198,10 @@ static_assert(offsetof(HudState, pan_text) == 732);
 static_assert(offsetof(HudState, attitude_updating) == 742);
 static_assert(offsetof(HudState, focus_point_x) == 744);
 static_assert(offsetof(HudState, focus_point_y) == 752);
+static_assert(offsetof(HudState, camera_updates_begun) == 760);
+static_assert(offsetof(HudState, camera_updates_done) == 764);
+static_assert(offsetof(HudState, other_updates_begun) == 768);
+static_assert(offsetof(HudState, other_updates_done) == 772);
 static_assert(offsetof(HudState, rc_input_status) == 887);
 static_assert(offsetof(HudState, show_rc_channels) == 888);
 static_assert(offsetof(HudState, rc_channel_values) == 890);
@@ -256,11 +270,117 @@ static_assert(offsetof(HudState, tilt_rad) % 8 == 0 && offsetof(HudState, focus_
               offsetof(HudState, focus_x) % 8 == 0 && offsetof(HudState, focus_y) % 8 == 0);
 static_assert(offsetof(HudState, timelapse_interval) % 2 == 0 && offsetof(HudState, timelapse_duration) % 2 == 0 &&
               offsetof(HudState, camera_data64_ms) % 4 == 0 && offsetof(HudState, rc_function_value) % 8 == 0);
+static_assert(offsetof(HudState, camera_updates_begun) % 4 == 0 && offsetof(HudState, other_updates_begun) % 4 == 0);
+
+// The marker start-up writes once it has cleared and filled the record.
+constexpr uint8_t kHudMarker = 2;
+
+// The record's angles are degrees times the single-precision value of pi/180,
+// widened, as the display processes expect.
+constexpr double kRadiansPerDegree = static_cast<double>(static_cast<float>(3.14159265358979323846 / 180.0));
+static_assert(kRadiansPerDegree == 0.01745329238474369);
+constexpr double DegreesOfHudRadians(double radians) { return radians / kRadiansPerDegree; }
 
 // Opens or creates "/hud_mem" (the daemon's own: MapOwnedSharedMemory) and
 // maps it; called once at start-up.
 void MapHudState();
 
-// The mapped record. Before MapHudState (and in unit tests that never map the
-// object) this is a private record in static storage, so callers never see null.
-HudState* GetHudState();
+// The record, to read. Before MapHudState (and in unit tests that never map
+// the object) this is a private record in static storage, so callers never
+// see null.
+const HudState* GetHudState();
+
+// One try of the consistency rule above: copies live into *out and says
+// whether no update of the daemon overlapped the copy.
+bool TakeConsistentHudCopy(const HudState* live, HudState* out);
+
+// --- Start-up, before the other threads run.
+
+// The whole record zero, then the marker, the title and the version text.
+void StartHudRecord(const char* title, const char* version_text);
+// The display flags copied from the settings.
+void StoreHudDisplayFlags(uint8_t osd, uint8_t hud_visible, uint8_t internal_camera, uint8_t internal_fullscreen,
+                          uint8_t focus_assistant);
+
+// --- Camera receive thread only (its own pair of counters).
+
+// One attitude report: for each axis its text ("%1.0f" degrees), radians,
+// sine and cosine; and whether the gimbal's orientation is locked.
+void StoreHudAttitude(double pan_degrees, double tilt_degrees, double dutch_degrees, uint8_t orientation_locked);
+void StoreHudCounter22(uint32_t value);
+
+struct HudCameraStatus {
+  uint8_t flags;
+  uint8_t state;
+  uint8_t work_mode;
+  uint8_t byte42;
+  uint8_t byte13;
+  uint32_t value20;
+  uint32_t value24;
+  uint32_t value28;
+  uint16_t value40;
+};
+// One status report; camera_status_valid becomes 1.
+void StoreHudCameraStatus(const HudCameraStatus& status);
+
+void StoreHudLensValues(uint16_t value25, uint16_t value12, uint8_t byte11);
+
+struct HudFocusReport {
+  int8_t percent;
+  uint8_t mode;
+  uint8_t flag;
+  uint8_t byte32;
+  double value;
+  double x;
+  double y;
+};
+// One focus report; focus_valid becomes 1.
+void StoreHudFocusReport(const HudFocusReport& focus);
+
+void StoreHudPlayback(uint8_t state, const uint16_t (&values)[5]);
+void StoreHudDataBlock(const uint8_t (&bytes)[64], uint32_t arrival_ms);
+
+// One settings report: the settings fields (settings_value54 to
+// settings_byte67), the shot mode and submode and the time-lapse pair, copied
+// from those fields of `from` (the message handler fills them by its table).
+void StoreHudSettings(const HudState& from);
+
+// --- Other writers (the shared pair of counters).
+
+// The camera data link: both link flags, and camera_status_valid 0.
+void StoreHudDataLink(uint8_t up);
+void StoreHudTelemetryText(const char* text);
+// The title and version texts emptied (while the link is up, and when control is off).
+void ClearHudIdentity();
+// The data block's time, 0 once it is stale.
+void ClearHudDataBlockTime();
+void StoreHudVideoConnected(uint8_t connected);
+void StoreHudVideoText(const char* text);
+void StoreHudClientCount(uint8_t count);
+void StoreHudLastMediaFile(const char* text);
+void StoreHudShieldClosed(uint8_t closed);
+
+// The one-byte display flags that settings, commands and the RC change.
+enum class HudFlag : uint8_t {
+  kNone,
+  kOsd,
+  kHudVisible,
+  kInternalCamera,
+  kInternalCameraFullscreen,
+  kFocusAssistant,
+  kShowRcChannels,
+  kRcInputStatus,
+};
+void StoreHudFlag(HudFlag flag, uint8_t value);
+void StoreHudRcChannelMap(const uint8_t (&map)[kRcChannelCount]);
+
+// The AF point the HUD shows (0 to 1), and whether AF is unlimited.
+void StoreHudFocusPoint(double x, double y);
+void StoreHudAfUnlimited(uint8_t unlimited);
+
+// The 512 mailbox bytes, which other programs write and the mailbox thread
+// empties in place by the handshake of clients/mailbox.h.
+char* HudCommandMailbox();
+
+// Back to zero, for the tests' reset of every record.
+void ClearHudRecord();

@@ -1,6 +1,8 @@
 // The state of the box's two links to the camera: the USB data link (frames
 // both ways) and the video stream. Process-private; every field that more than
 // one thread touches is an atomic, read relaxed where a value one pass old does.
+// Every thread reads it through the const view GetLinkState; writers change it
+// only through the setters below, each named for its writer.
 #pragma once
 
 #include <atomic>
@@ -62,5 +64,55 @@ struct LinkState {
   std::atomic<uint8_t> video_flowing{0};
 };
 
-// The process's one link state, in static storage.
-LinkState* GetLinkState();
+// The process's one link state, in static storage, to read.
+const LinkState* GetLinkState();
+
+// --- Start-up, before the receive threads start.
+void SetLinkModes(uint32_t source_mode, uint8_t cooperative);
+
+// --- The data link: the camera receive thread raises it with the time of the
+// frame that did and stamps each later frame; the watchdog drops it.
+void MarkDataLinkUp(uint32_t now_ms);
+void StampDataLink(uint32_t now_ms);
+void MarkDataLinkDown();
+// Down, and no frame seen: the data source starting.
+void ResetDataLink();
+// The sequence number of the next frame sent, by whichever thread sends it.
+uint32_t NextFrameSequence();
+
+// --- What the camera reports (camera receive thread).
+struct ShotState {
+  uint8_t mode;
+  uint8_t submode;
+  uint16_t timelapse_interval;
+  uint16_t timelapse_duration;
+};
+ShotState CurrentShotState();
+void StoreShotState(const ShotState& shot);
+void StoreShotActive(uint8_t active);
+void StoreFocusReportBytes(uint32_t byte42, uint32_t range);
+// An exposure index the camera reported: where the RC stepper stands and the
+// index known, together.
+void StoreReportedApertureIndex(int32_t index);
+void StoreReportedShutterIndex(int32_t index);
+void StoreLastVideoFormat(uint8_t a, uint8_t b);
+void StoreRecordingBlink(uint32_t ms, uint8_t state);
+
+// --- The RC stepper (RC loop): where it stands, and the index it last sent.
+void StoreApertureStep(int32_t index);
+void StoreSentApertureIndex(int32_t index);
+void StoreShutterStep(int32_t index);
+void StoreSentShutterIndex(int32_t index);
+
+// --- The watchdog's one-time state command; the "time" command's end of the
+// clock sync (command workers, mailbox).
+void MarkStateActionDone(uint8_t done);
+void EndDateSync();
+
+// --- The video link: the video receive thread stamps each batch and raises
+// video_flowing; the watchdog drops it.
+void StampVideo(uint32_t now_ms);
+void StoreVideoFlowing(uint8_t flowing);
+
+// Back to the start values, for the tests' reset of every record.
+void ResetLinkState();

@@ -4,6 +4,8 @@
 // on the command workers and the mailbox, the RC loop, the joysticks) write it;
 // the keep-alive of the RC loop reads it every 20 ms and alone sends a moving
 // speed. Every field is an atomic, read relaxed where a value one pass old does.
+// Every thread reads it through the const view GetMotionIntent; writers change
+// it only through the setters below, which set a motion and its driver together.
 #pragma once
 
 #include <atomic>
@@ -77,5 +79,39 @@ struct MotionIntent {
   std::atomic<uint8_t> rc_attitude_enabled{1};
 };
 
-// The process's one motion intent, in static storage.
-MotionIntent* GetMotionIntent();
+// The process's one motion intent, in static storage, to read.
+const MotionIntent* GetMotionIntent();
+
+// Whether the gimbal is known to stand still.
+void StoreGimbalStopped(uint8_t stopped);
+// The wanted pan and tilt speeds and their driver (noted even when the speeds
+// stay as they were: a repeat keeps a leased motion alive). True when the
+// speeds changed.
+bool StoreWantedPanTilt(int32_t pan, int32_t tilt, MotionDriver driver);
+// True when the wanted roll speed changed.
+bool StoreWantedDutch(int32_t dutch);
+// The viewers' gimbal-control share and the viewer that set it.
+void StoreClientSpeed(int32_t pan, int32_t tilt, MotionDriver driver);
+// The RC loop's share.
+void StoreRcSpeed(int32_t pan, int32_t tilt);
+// The RC suspended: its share and the wanted pan and tilt speeds 0, without a
+// command (the keep-alive just stops).
+void StopRcMotion();
+void StoreZoomSpeed(int32_t speed, MotionDriver driver);
+void StoreOpticalZoom(int32_t direction, MotionDriver driver);
+// The digital zoom level asked for; false when it is the level asked last.
+bool StoreDigitalZoomAsked(int32_t level);
+void StoreZoomLevel(int32_t level);
+void StoreOrientationLockWanted(uint8_t wanted);
+// Counts one orientation-lock call and returns the count before it (wrapping
+// at a multiple of ten).
+int32_t CountOrientationLockCall();
+// When a gimbal speed last went out; 0 once the focus point has followed.
+void StampGimbalSpeed(uint32_t ms);
+// A viewer sent its own attitude: the RC loop's simulated one ends for good.
+void EndRcAttitude();
+// True when driver still drove the motion of that slot; it then no longer does.
+bool TakeMotionDriver(MotionDriverSlot MotionIntent::*slot, MotionDriver driver);
+
+// Back to the start values, for the tests' reset of every record.
+void ResetMotionIntent();

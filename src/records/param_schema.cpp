@@ -46,9 +46,8 @@ constexpr bool RowsAreWellFormed() {
       if (row.members[i].member != nullptr) return false;  // nothing after the end of the list
     }
     // The HudState copy is of a one-byte flag.
-    if (row.hud_byte != kNoHudByte) {
+    if (row.hud_flag != HudFlag::kNone) {
       if (members.size() != 1 || members[0].value != ParamValue::kTruthWord) return false;
-      if (row.hud_byte >= sizeof(HudState)) return false;
     }
     // A change that restarts the daemon is undone when it cannot be saved:
     // number settings only, at most four bytes each to put back.

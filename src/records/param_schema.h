@@ -70,13 +70,12 @@ enum class ParamAction : uint8_t {
 };
 
 inline constexpr size_t kMaxParamMembers = 9;
-inline constexpr size_t kNoHudByte = SIZE_MAX;
 
 struct ParamRow {
   const char* name;
   ParamMember members[kMaxParamMembers] = {};
   ParamCommand commands[2] = {};   // run after the save, in order
-  size_t hud_byte = kNoHudByte;    // HudState copy of the first member's flag
+  HudFlag hud_flag = HudFlag::kNone;  // HudState copy of the first member's flag
   bool resets_rc_state = false;    // the RC reader's status byte is cleared after the commands
   int exit_code = 0;               // asked of the launcher after a successful save
   const char* echo = nullptr;      // to standard output first: each "%s" the next member's text, passwords hidden
@@ -100,8 +99,6 @@ constexpr ParamMember Choice(const char* member, const char* setting, std::span<
 }
 constexpr ParamMember Argument(const char* member) { return {member, ParamValue::kArgument}; }
 
-#define VB_HUD(field) offsetof(HudState, field)
-
 inline constexpr ParamRow kParamRows[] = {
     {.name = "rcin_enabled", .members = {Truth("value", "rc_input_enabled")},
      .commands = {{"killall -q rcin"}}, .resets_rc_state = true},
@@ -123,14 +120,14 @@ inline constexpr ParamRow kParamRows[] = {
     {.name = "rcin_exp", .members = {Truth("value", "rc_input_exp")}, .commands = {{"killall -q rcin"}},
      .resets_rc_state = true},
     {.name = "rcin_abs", .members = {Truth("value", "rc_input_abs")}},
-    {.name = "hud_enabled", .members = {Truth("value", "hud_enabled")}, .hud_byte = VB_HUD(hud_visible)},
+    {.name = "hud_enabled", .members = {Truth("value", "hud_enabled")}, .hud_flag = HudFlag::kHudVisible},
     {.name = "internal_camera_enabled", .members = {Truth("value", "internal_camera_enabled")},
-     .commands = {{"killall -q raspivid"}}, .hud_byte = VB_HUD(internal_camera_enabled)},
+     .commands = {{"killall -q raspivid"}}, .hud_flag = HudFlag::kInternalCamera},
     {.name = "internal_camera_fullscreen", .members = {Truth("value", "internal_camera_fullscreen")},
-     .commands = {{"killall -q raspivid"}}, .hud_byte = VB_HUD(internal_camera_fullscreen)},
+     .commands = {{"killall -q raspivid"}}, .hud_flag = HudFlag::kInternalCameraFullscreen},
     {.name = "fa_enabled", .members = {Truth("value", "focus_assistant_enabled")},
-     .hud_byte = VB_HUD(focus_assistant_enabled)},
-    {.name = "osd_enabled", .members = {Truth("value", "osd_enabled")}, .hud_byte = VB_HUD(osd_enabled)},
+     .hud_flag = HudFlag::kFocusAssistant},
+    {.name = "osd_enabled", .members = {Truth("value", "osd_enabled")}, .hud_flag = HudFlag::kOsd},
     {.name = "hdmi_enabled", .members = {Truth("value", "hdmi_enabled")},
      .commands = {{"./scripts/hdmi-change.sh 1", ParamWhen::kValueTrue},
                   {"./scripts/hdmi-change.sh 0", ParamWhen::kValueFalse}}},
@@ -167,7 +164,6 @@ inline constexpr ParamRow kParamRows[] = {
     {.name = "ctrl_enabled", .members = {Number("value", "control_enabled")}, .exit_code = 2},
 };
 
-#undef VB_HUD
 
 // What a kTruthWord member and a kValueTrue command take as true.
 constexpr bool IsTruthWord(std::string_view text) { return text == "1" || text == "true"; }

@@ -1,8 +1,5 @@
 #include "records/reset.h"
 
-#include <cstring>
-#include <memory>
-
 #include "platform/worker_pool.h"
 #include "records/client_table.h"
 #include "records/hud_state.h"
@@ -13,24 +10,13 @@
 #include "records/usb_peer.h"
 #include "records/viewer_traffic.h"
 
-namespace {
-
-// Built again in place: the start values are those the record declares.
-template <typename Record>
-void Renew(Record* record) {
-  std::destroy_at(record);
-  std::construct_at(record);
-}
-
-}  // namespace
-
 void ResetRecords() {
   // A command of the previous case may still be running on a worker.
   WaitForIdleWorkers();
-  std::memset(static_cast<void*>(GetHudState()), 0, sizeof(HudState));
-  std::memset(static_cast<void*>(GetSharedConfig()), 0, sizeof(SharedConfig));
-  Renew(GetLinkState());
-  Renew(GetMotionIntent());
+  ClearHudRecord();
+  ClearSharedConfig();
+  ResetLinkState();
+  ResetMotionIntent();
   ClearClientTable();
   SetUsbSocket(-1);
   SetCameraAddress(sockaddr_in{});

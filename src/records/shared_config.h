@@ -2,6 +2,9 @@
 // file, a few run-time status bytes and the version text. Its byte layout is the
 // size of the "/config_mem" object that sibling processes may map.
 //
+// Every thread reads it through the const view GetSharedConfig; writers change
+// it only through the setters below.
+//
 // Writers: the main thread loads the settings before any other thread starts;
 // afterwards the command workers and the mailbox thread change settings, the RC
 // loop changes focus_assistant_enabled and internal_camera_fullscreen, a worker
@@ -139,8 +142,36 @@ static_assert(offsetof(SharedConfig, camera_connected) == 1840);
 static_assert(offsetof(SharedConfig, rc_input_speed_pan) % 4 == 0 && offsetof(SharedConfig, i2c_input_speed_pan) % 4 == 0 &&
               offsetof(SharedConfig, shield_open) % 4 == 0 && offsetof(SharedConfig, ap_mode) % 4 == 0);
 
-// The process's one record, in static storage; callers keep the pointer.
-SharedConfig* GetSharedConfig();
+// The process's one record, in static storage, to read; callers keep the pointer.
+const SharedConfig* GetSharedConfig();
+
+// One setting's field: where it is in the record and how wide. The rows of
+// the schema (records/config_schema.h: FieldOfSetting) give them.
+struct ConfigField {
+  uint16_t offset;
+  uint16_t size;
+};
+
+// --- Settings, each by its field: the loader before any other thread runs,
+// then the command workers and the mailbox thread. Numbers are stored whole,
+// texts byte by byte; a field of another width is left alone.
+void StoreSettingByte(ConfigField field, uint8_t value);
+void StoreSettingInt32(ConfigField field, int32_t value);
+// The text cut to the field's size - 1 characters, the rest of the field zero.
+void StoreSettingText(ConfigField field, const char* text);
+// A setting's bytes put back as they were (a change undone).
+void RestoreSettingBytes(ConfigField field, const void* bytes);
+// Every field zero: the loader starting over, and the tests' reset.
+void ClearSharedConfig();
+// The whole record at once, while no other thread runs (a harness replaying saves).
+void ReplaceSharedConfig(const SharedConfig& config);
+void StoreConfigVersionText(const char* text);
+
+// --- Run-time status and the RC loop's own settings.
+void StoreFocusAssistantSetting(uint8_t enabled);       // RC loop
+void StoreInternalCameraFullscreenSetting(uint8_t on);  // RC loop
+void StoreApRunning(uint8_t running);                   // a worker for the watchdog
+void StoreCameraConnected(uint8_t connected);           // camera and video receive threads, watchdog
 
 // A copy of the whole record, read byte by byte while other threads may write
 // it (the report and the save work on such a copy).

@@ -17,7 +17,7 @@ int SendUsbDatagram(const uint8_t* buffer, uint16_t length) {
 
 int SendCameraFrame(uint8_t* frame, uint16_t length) {
   if (length < 8) return -1;  // no room for a sequence number: not a frame
-  const uint32_t seq = GetLinkState()->sequence.fetch_add(1, std::memory_order_relaxed);
+  const uint32_t seq = NextFrameSequence();
   frame[6] = static_cast<uint8_t>(seq & 0xFF);
   frame[7] = static_cast<uint8_t>((seq >> 8) & 0xFF);
   SealFrame(frame, length);

@@ -37,15 +37,6 @@ std::condition_variable g_video_send_done;
 std::atomic<int> g_reply_waiters{0};
 std::atomic<int64_t> g_last_drop_log_ms{-1000};
 
-void PutHeader(uint8_t* datagram, uint8_t kind, uint32_t number) {
-  datagram[0] = kDatagramMagic;
-  datagram[1] = kind;
-  datagram[2] = 0;
-  datagram[3] = 0;
-  PutU32(datagram + 4, number);
-  PutU32(datagram + 8, 0);
-}
-
 // Taking the numbers and advancing the counter is one step: no two datagrams
 // share one.
 uint32_t TakeNumbers(uint32_t count) { return g_datagram_counter.fetch_add(count, std::memory_order_relaxed); }
@@ -210,7 +201,7 @@ void SendData(const uint8_t* payload, int length, bool periodic) {
   // Longer payloads (a long Wi-Fi scan result) are cut to the framing buffer.
   if (length > kMaxDataPayload) length = kMaxDataPayload;
   uint8_t datagram[kClientHeaderSize + kMaxDataPayload];
-  PutHeader(datagram, kKindData, TakeNumbers(1));
+  PutViewerHeader(datagram, kKindData, TakeNumbers(1));
   if (length > 0) std::memcpy(datagram + kClientHeaderSize, payload, static_cast<size_t>(length));
   SendToAllClients(datagram, length + kClientHeaderSize, periodic);
 }
@@ -252,7 +243,7 @@ void SendVideoDatagrams(VideoDatagram* datagrams, int count) {
   const uint32_t first = TakeNumbers(static_cast<uint32_t>(usable));
   iovec framed[kVideoBatch];
   for (int d = 0; d < usable; ++d) {
-    PutHeader(datagrams[d].framed, kKindVideo, first + static_cast<uint32_t>(d));
+    PutViewerHeader(datagrams[d].framed, kKindVideo, first + static_cast<uint32_t>(d));
     framed[d] = iovec{datagrams[d].framed, static_cast<size_t>(kClientHeaderSize + datagrams[d].length)};
   }
   thread_local ClientDestinations destinations;

@@ -7,11 +7,10 @@
 #include "records/shared_config.h"
 
 void CheckAccessPoint() {
-  SharedConfig* config = GetSharedConfig();
-  if (LoadShared(&config->ap_iface[0]) == '\0') {
-    StoreShared(&config->ap_running, 0);
+  if (LoadShared(&GetSharedConfig()->ap_iface[0]) == '\0') {
+    StoreApRunning(0);
     return;
   }
   int status = ExecuteShellCommand("pidof hostapd > /dev/null");
-  StoreShared(&config->ap_running, (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) ? 1 : 0);
+  StoreApRunning((status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) ? 1 : 0);
 }

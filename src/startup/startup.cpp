@@ -33,7 +33,6 @@
 
 namespace {
 
-constexpr uint8_t kHudMarker = 2;
 constexpr char kInstanceLockPath[] = "/run/vantagebridge.lock";
 constexpr char kBootConfigPath[] = "/boot/vantagebridge-cable.conf";
 constexpr char kRunCopyPath[] = "/run/vantagebridge.conf";
@@ -42,14 +41,6 @@ constexpr uint32_t kStartTimeoutMarginMs = 15000;
 
 void StartNamedThread(pthread_t* handle, void* (*body)(void*), const char* name) {
   if (pthread_create(handle, nullptr, body, nullptr) == 0) pthread_setname_np(*handle, name);
-}
-
-void PublishDisplayFlags(const SharedConfig* config, HudState* hud) {
-  hud->osd_enabled = config->osd_enabled;
-  hud->hud_visible = config->hud_enabled;
-  hud->internal_camera_enabled = config->internal_camera_enabled;
-  hud->internal_camera_fullscreen = config->internal_camera_fullscreen;
-  hud->focus_assistant_enabled = config->focus_assistant_enabled;
 }
 
 // The working copy is the prepare step's pick from the boot partition's files;
@@ -75,24 +66,24 @@ void RunDaemon() {
 
   MapHudState();
   CreateHealthRecord();
-  HudState* hud = GetHudState();
-  std::memset(hud, 0, sizeof *hud);
-  hud->marker = kHudMarker;
+  char version[20];
+  snprintf(version, sizeof version, "v.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
+  // Cleared and filled before the settings load, which writes the RC channel map.
+  StartHudRecord(kProductTitle, version);
 
   LoadSettings();
-  SharedConfig* config = GetSharedConfig();
+  const SharedConfig* config = GetSharedConfig();
 
-  std::memcpy(hud->title, kProductTitle, sizeof kProductTitle);
-  snprintf(hud->version_text, sizeof hud->version_text, "v.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
   // Colour for a person at a terminal; a log keeps the plain text.
   const bool terminal = isatty(STDOUT_FILENO) == 1;
   printf("%s%s v.%d.%d.%d%s\n", terminal ? "\033[1;37m" : "", kProductTitle, kVersionMajor, kVersionMinor,
          kVersionPatch, terminal ? "\033[0m" : "");
   fflush(stdout);
 
-  PublishDisplayFlags(config, hud);
-  snprintf(config->version_text, sizeof config->version_text, "%d.%d.%d", kVersionMajor, kVersionMinor,
-           kVersionPatch);
+  StoreHudDisplayFlags(config->osd_enabled, config->hud_enabled, config->internal_camera_enabled,
+                       config->internal_camera_fullscreen, config->focus_assistant_enabled);
+  snprintf(version, sizeof version, "%d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
+  StoreConfigVersionText(version);
 
   fprintf(stderr, "GPIO init\n");
   wiringPiSetup();
@@ -107,10 +98,7 @@ void RunDaemon() {
   pthread_t rc_loop;
   StartNamedThread(&rc_loop, RunRcLoop, "rc-loop");
 
-  if (!LoadShared(&config->control_enabled)) {
-    hud->title[0] = '\0';
-    hud->version_text[0] = '\0';
-  }
+  if (!LoadShared(&config->control_enabled)) ClearHudIdentity();
 
   if (LoadShared(&config->i2c_input_enabled)) StartI2cInput();
 

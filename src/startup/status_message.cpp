@@ -10,14 +10,13 @@
 uint8_t BuildStatusFlags() {
   const SharedConfig* config = GetSharedConfig();
   const HudState* hud = GetHudState();
-  // Each source is a 0/1 byte; only the lowest bit of the first sibling byte counts.
-  unsigned flags = 1u;
-  flags |= (LoadShared(&config->ap_running) & 1u) << 1;
-  flags |= (LoadShared(&config->hdmi_enabled) & 1u) << 2;
-  flags |= (LoadShared(&config->camera_connected) & 1u) << 4;
-  flags |= (hud->sibling_status[0] & 1u) << 6;
-  flags |= static_cast<unsigned>(hud->sibling_status[1]) << 7;
-  return static_cast<uint8_t>(flags);
+  // Each source is a 0/1 byte; only its lowest bit counts.
+  auto flag = [](uint8_t source, StatusFlag bit) { return (source & 1u) != 0 ? static_cast<unsigned>(bit) : 0u; };
+  return static_cast<uint8_t>(kStatusAlways | flag(LoadShared(&config->ap_running), kStatusAccessPoint) |
+                              flag(LoadShared(&config->hdmi_enabled), kStatusHdmi) |
+                              flag(LoadShared(&config->camera_connected), kStatusCamera) |
+                              flag(hud->sibling_status[0], kStatusSibling0) |
+                              flag(hud->sibling_status[1], kStatusSibling1));
 }
 
 void SendStatusCycle() {

@@ -23,12 +23,13 @@
 #include "records/reset.h"
 #include "records/shared_config.h"
 #include "viewer_end.h"
+#include "writable_records.h"
 
 // Every record as at process start, the gimbal known to stand still (so that no
 // stop frame precedes what a test looks at), the pins and shell log cleared.
 inline void ResetCameraState() {
   ResetRecords();
-  GetMotionIntent()->gimbal_stopped = 1;
+  WritableMotionIntent()->gimbal_stopped = 1;
   GpioSimReset();
   ShellTakeLog();
 }

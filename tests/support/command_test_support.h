@@ -19,6 +19,7 @@
 #include "records/motion_intent.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace commands_test {
 
@@ -64,7 +65,7 @@ class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetRecords();
-    GetMotionIntent()->gimbal_stopped = 1;
+    WritableMotionIntent()->gimbal_stopped = 1;
     end_ = AttachCameraEnd(true);
     SkipSleepsForFuzzing(true);
     ShellTakeLog();

@@ -9,6 +9,7 @@
 
 #include "records/link_state.h"
 #include "records/usb_peer.h"
+#include "writable_records.h"
 
 int OpenLoopbackUdp(uint16_t* port) {
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -58,13 +59,13 @@ CameraEnd AttachCameraEnd(bool link_up) {
   camera.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   camera.sin_port = htons(end.camera_port);
   SetCameraAddress(camera);
-  GetLinkState()->link_up = link_up ? 1 : 0;
+  WritableLinkState()->link_up = link_up ? 1 : 0;
   return end;
 }
 
 void DetachCameraEnd(CameraEnd& end) {
   SetUsbSocket(-1);
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->link_up = 0;
   if (end.box_fd >= 0) close(end.box_fd);
   if (end.camera_fd >= 0) close(end.camera_fd);
   end.box_fd = end.camera_fd = -1;

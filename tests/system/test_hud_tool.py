@@ -78,6 +78,8 @@ FIELDS = [
     # Another process's text: quotes escaped, a byte that is not UTF-8 replaced.
     (1570, b'{"cmd":"iso","param":"\xff400"}\0', "mailbox.text", '{"cmd":"iso","param":"?400"}'),
     (2625, b"\x01\x00", "sibling_status.0", 1),
+    # Each pair of update counters agrees: a whole copy.
+    (760, struct.pack("<IIII", 7, 7, 9, 9), "consistent", True),
 ]
 
 
@@ -94,9 +96,11 @@ def test_snapshot_of_a_filled_record(sb):
 
 def test_snapshot_of_odd_records(sb):
     # Texts that fill their field without a NUL, and numbers that are not numbers.
+    # And an update that never ended (a writer that died in it): still a snapshot, said to be torn.
     fill_private_record([(1, b"T" * 128), (129, b"\x55"), (2432, struct.pack("<d", float("nan"))),
-                         (656, struct.pack("<d", float("inf")))])
+                         (656, struct.pack("<d", float("inf"))), (768, struct.pack("<II", 4, 3))])
     document = parsed(sb, snapshot(sb, "--record", PRIVATE))
+    sb.expect(document["consistent"] is False, "torn copy said %r" % document["consistent"])
     sb.expect(document["title"] == "T" * 128, "title %r" % document["title"][:140])
     sb.expect(document["settings"]["aperture"] is None, "NaN aperture %r" % document["settings"]["aperture"])
     sb.expect(document["attitude"]["pan_deg"] is None, "infinite pan %r" % document["attitude"]["pan_deg"])
@@ -126,6 +130,9 @@ def test_snapshot_of_the_daemon_record(sb):
     sb.expect(sb.wait_until(settled, timeout=30), "never up with one viewer: %r" % state.get("doc"))
     d = state["doc"]
     sb.expect(d["record"] == "/hud_mem" and d["marker"] == 2, "record %r marker %r" % (d["record"], d["marker"]))
+    sb.expect(d["consistent"] is True, "the daemon's record copied torn")
+    _, camera_done, _, other_done = struct.unpack("<IIII", sb.read_hud(760, 16))
+    sb.expect(camera_done > 0 and other_done > 0, "updates counted: %r" % [camera_done, other_done])
     sb.expect(d["link"]["text"] == "" and d["video"]["text"] == "", "link texts %r" % [d["link"], d["video"]])
     pan = struct.unpack("<d", sb.read_hud(656, 8))[0]
     sb.expect(math.isclose(d["attitude"]["pan_deg"], math.degrees(pan), abs_tol=1e-3),

@@ -2,15 +2,11 @@
 
 #include <cstring>
 
-#include "common/wire.h"
 #include "records/viewer_protocol.h"
 
 size_t BuildViewerDatagram(uint32_t sequence, const uint8_t* payload, size_t length, uint8_t* out, size_t capacity) {
   if (length + kClientHeaderSize > capacity) return 0;
-  std::memset(out, 0, kClientHeaderSize);
-  out[0] = kDatagramMagic;
-  out[1] = kKindData;
-  PutU32(out + 4, sequence);
+  PutViewerHeader(out, kKindData, sequence);
   if (length) std::memcpy(out + kClientHeaderSize, payload, length);
   return length + kClientHeaderSize;
 }

@@ -106,7 +106,7 @@ int Save(int count, const char* device, long long sector) {
   }
   for (int i = 1; i <= count; ++i) {
     if (!WriteMarker(device, sector, "vb-powercut begin " + std::to_string(i) + "\n")) return 1;
-    *GetSharedConfig() = SettingsOfSave(i);
+    ReplaceSharedConfig(SettingsOfSave(i));
     if (!SaveConfiguration()) {
       fprintf(stderr, "powercut: save %d failed\n", i);
       return 1;

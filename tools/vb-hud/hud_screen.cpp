@@ -163,8 +163,8 @@ void DrawHudScreen(const HudState& s, const HealthRecord* health, const StreamSt
   row += 2;
   row = DrawHealth(row, health);
 
-  Field(row, 0, "ATTITUDE", Printf("pan %7.2f  tilt %7.2f  dutch %7.2f deg", Degrees(s.pan_rad),
-                                   Degrees(s.tilt_rad), Degrees(s.dutch_rad)));
+  Field(row, 0, "ATTITUDE", Printf("pan %7.2f  tilt %7.2f  dutch %7.2f deg", DegreesOfHudRadians(s.pan_rad),
+                                   DegreesOfHudRadians(s.tilt_rad), DegreesOfHudRadians(s.dutch_rad)));
   Field(row, 60, "ORIENTATION", s.orientation_locked ? "locked" : "free");
   ++row;
   Field(row, 0, "CAMERA", s.camera_status_valid ? "status ok" : "no status", s.camera_status_valid ? kGood : kBad);

@@ -3,27 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "../common/shutter_text.h"
 #include "common/json_text.h"
 #include "config/keys.h"
-#include "platform/read_only_mapping.h"
-
-const HudState* MapHudReadOnly(const char* name, std::string* error) {
-  return static_cast<const HudState*>(MapReadOnly(name, sizeof(HudState), error));
-}
-
-HudState TakeHudSnapshot(const HudState* live) {
-  HudState copy;
-  std::memcpy(&copy, live, sizeof copy);
-  for (int tries = 0; copy.attitude_updating && tries < 20; ++tries) {
-    const timespec pause{0, 500 * 1000};
-    nanosleep(&pause, nullptr);
-    std::memcpy(&copy, live, sizeof copy);
-  }
-  return copy;
-}
 
 namespace {
 
@@ -89,8 +72,6 @@ std::string RecordText(const char* field, size_t size) {
   return out;
 }
 
-double Degrees(double radians) { return radians * 180.0 / M_PI; }
-
 bool IsRecording(const HudState& s) { return (s.camera_status_flags >> 6) == 2; }
 
 const char* WorkModeName(uint8_t work_mode) {
@@ -110,10 +91,11 @@ const char* RcMapWord(uint8_t code) {
 
 #define VB_TEXT(s, field) RecordText((s).field, sizeof (s).field)
 
-std::string HudSnapshotJson(const HudState& s, const char* record_name, const StreamStatus& stream) {
+std::string HudSnapshotJson(const HudState& s, bool consistent, const char* record_name, const StreamStatus& stream) {
   std::string out;
   JsonObject top(&out);
   top.Text("record", record_name);
+  top.Bool("consistent", consistent);
   top.Number("marker", s.marker);
   top.Text("title", VB_TEXT(s, title));
   top.Text("version", VB_TEXT(s, version_text));
@@ -141,9 +123,9 @@ std::string HudSnapshotJson(const HudState& s, const char* record_name, const St
 
   top.Key("attitude");
   JsonObject attitude(&out);
-  attitude.Number("pan_deg", Degrees(s.pan_rad));
-  attitude.Number("tilt_deg", Degrees(s.tilt_rad));
-  attitude.Number("dutch_deg", Degrees(s.dutch_rad));
+  attitude.Number("pan_deg", DegreesOfHudRadians(s.pan_rad));
+  attitude.Number("tilt_deg", DegreesOfHudRadians(s.tilt_rad));
+  attitude.Number("dutch_deg", DegreesOfHudRadians(s.dutch_rad));
   attitude.Bool("orientation_locked", s.orientation_locked);
   attitude.End();
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "../common/hud_reader.h"
 #include "../common/tool_support.h"
 #include "hud_screen.h"
 #include "hud_snapshot.h"
@@ -75,16 +76,18 @@ int main(int argc, char** argv) {
   int parsed = ParseOptions(argc, argv, &options);
   if (parsed) return parsed == 1 ? 0 : 2;
   std::string error;
-  const HudState* live = MapHudReadOnly(options.record, &error);
-  if (live == nullptr) {
+  HudReader reader(options.record);
+  if (!reader.Refresh(&error)) {
     std::fprintf(stderr, "vb-hud: %s\n", error.c_str());
     return 1;
   }
+  HudState copy;
   HealthRecord health{};
   std::string health_error;
   if (options.json) {
     const StreamStatus stream = ReadStreamStatus(options.stream_status);
-    std::string json = HudSnapshotJson(TakeHudSnapshot(live), options.record, stream);
+    const bool consistent = reader.Snapshot(&copy) == HudCopy::kConsistent;
+    std::string json = HudSnapshotJson(copy, consistent, options.record, stream);
     // One more member of the snapshot: the health record, or null without one.
     const bool have_health = ReadHealthRecord(options.health, &health, &health_error);
     json.insert(json.size() - 1, std::string(",\"health\":") +
@@ -97,7 +100,8 @@ int main(int argc, char** argv) {
   OpenHudScreen();
   while (!g_stop) {
     const bool have_health = ReadHealthRecord(options.health, &health, &health_error);
-    DrawHudScreen(TakeHudSnapshot(live), have_health ? &health : nullptr, ReadStreamStatus(options.stream_status),
+    reader.Snapshot(&copy);
+    DrawHudScreen(copy, have_health ? &health : nullptr, ReadStreamStatus(options.stream_status),
                   options.record, options.refresh_ms);
     if (HudScreenQuitKey(static_cast<int>(options.refresh_ms))) break;
   }

@@ -173,7 +173,9 @@ void ReceiveDatagrams(Streamer* s, double now) {
     if (n < 0) return;
     if (from.sin_addr.s_addr != s->box.sin_addr.s_addr || from.sin_port != s->box.sin_port) continue;
     s->last_heard = now;
-    if (n > kClientHeaderSize && buffer[0] == kDatagramMagic && buffer[1] == kKindVideo) {
+    ViewerHeader header;
+    if (ReadViewerHeader(buffer, static_cast<size_t>(n), &header) && header.kind == kKindVideo &&
+        n > kClientHeaderSize) {
       HandleVideo(s, buffer + kClientHeaderSize, static_cast<size_t>(n) - kClientHeaderSize);
     }
   }

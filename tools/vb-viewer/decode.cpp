@@ -46,8 +46,9 @@ size_t MinimumLength(uint8_t type) {
 
 void FormatStatus(Line* l, const uint8_t* p) {
   uint8_t f = p[1];
+  auto bit = [f](StatusFlag flag) { return (f & flag) != 0 ? 1u : 0u; };
   Add(l, "status flags=0x%02X clients=%u rc=%u fa=%u ap=%u hdmi=%u camera=%u b6=%u b7=%u", f, p[2], p[5], p[4],
-      (f >> 1) & 1, (f >> 2) & 1, (f >> 4) & 1, (f >> 6) & 1, (f >> 7) & 1);
+      bit(kStatusAccessPoint), bit(kStatusHdmi), bit(kStatusCamera), bit(kStatusSibling0), bit(kStatusSibling1));
 }
 
 void FormatLink(Line* l, const uint8_t* p) {

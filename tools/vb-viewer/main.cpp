@@ -276,20 +276,20 @@ void HandleLine(Viewer* v, std::string line) {
 }
 
 void HandleDatagram(Viewer* v, const uint8_t* d, size_t n) {
-  if (n == 1 && d[0] == kDatagramMagic) {
+  if (IsViewerAck(d, n)) {
     ++v->acks;
     v->acked = true;
     std::printf("ack\n");
     return;
   }
-  if (n < static_cast<size_t>(kClientHeaderSize) || d[0] != kDatagramMagic) {
+  ViewerHeader header;
+  if (!ReadViewerHeader(d, n, &header)) {
     std::printf("junk len=%zu\n", n);
     return;
   }
-  uint32_t seq = static_cast<uint32_t>(d[4]) | static_cast<uint32_t>(d[5]) << 8 | static_cast<uint32_t>(d[6]) << 16 |
-                 static_cast<uint32_t>(d[7]) << 24;
+  const uint32_t seq = header.sequence;
   size_t length = n - kClientHeaderSize;
-  if (d[1] == kKindVideo) {
+  if (header.kind == kKindVideo) {
     ++v->video_dgrams;
     ++v->second_dgrams;
     v->video_bytes += length;

@@ -93,11 +93,14 @@ void BoxViewer::Run() {
 void BoxViewer::Handle(const uint8_t* d, size_t n) {
   std::lock_guard<std::mutex> lock(mutex_);
   last_heard_ = std::chrono::steady_clock::now();
-  if (n == 1 && d[0] == kDatagramMagic) {
+  if (IsViewerAck(d, n)) {
     status_.registered = true;
     return;
   }
-  if (n <= static_cast<size_t>(kClientHeaderSize) || d[0] != kDatagramMagic || d[1] != kKindData) return;
+  ViewerHeader header;
+  if (!ReadViewerHeader(d, n, &header) || header.kind != kKindData || n == static_cast<size_t>(kClientHeaderSize)) {
+    return;
+  }
   const uint8_t* payload = d + kClientHeaderSize;
   const size_t length = n - kClientHeaderSize;
   if (payload[0] == kMsgStatus && length >= 7) {

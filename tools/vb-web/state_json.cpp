@@ -6,12 +6,9 @@
 #include <string_view>
 
 #include "common/json_text.h"
+#include "records/viewer_protocol.h"
 
 namespace {
-
-constexpr uint8_t kHudMarker = 2;
-// The record's angles are degrees times the single-precision value of pi/180.
-constexpr double kRadiansPerDegree = 0.01745329238474369;
 
 class JsonObject {
  public:
@@ -73,9 +70,9 @@ void AddHud(JsonObject* state, std::string* out, const HudState& hud, const BoxS
   {
     state->Key("attitude");
     JsonObject attitude(out);
-    attitude.Number("pan", hud.pan_rad / kRadiansPerDegree);
-    attitude.Number("tilt", hud.tilt_rad / kRadiansPerDegree);
-    attitude.Number("dutch", hud.dutch_rad / kRadiansPerDegree);
+    attitude.Number("pan", DegreesOfHudRadians(hud.pan_rad));
+    attitude.Number("tilt", DegreesOfHudRadians(hud.tilt_rad));
+    attitude.Number("dutch", DegreesOfHudRadians(hud.dutch_rad));
     attitude.Bool("locked", hud.orientation_locked != 0);
   }
   {
@@ -122,8 +119,8 @@ std::string FormatStateJson(const HudState* hud, const BoxStatus& box, size_t co
       JsonObject b(&out);
       b.Bool("answering", box.answering);
       b.Bool("record", hud != nullptr && hud->marker == kHudMarker);
-      b.Bool("access_point", box.have_status && (box.flags & 0x02));
-      b.Bool("hdmi", box.have_status && (box.flags & 0x04));
+      b.Bool("access_point", box.have_status && (box.flags & kStatusAccessPoint));
+      b.Bool("hdmi", box.have_status && (box.flags & kStatusHdmi));
     }
     if (hud) AddHud(&state, &out, *hud, box, stream);
     {

@@ -8,6 +8,7 @@
 #include "records/hud_state.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -18,8 +19,8 @@ class Shield : public testing::Test {
  protected:
   void SetUp() override {
     ResetRecords();
-    config_ = GetSharedConfig();
-    hud_ = GetHudState();
+    config_ = WritableSharedConfig();
+    hud_ = WritableHudState();
     config_->shield_enabled = 1;
     config_->shield_open = 1950;
     config_->shield_close = 1000;

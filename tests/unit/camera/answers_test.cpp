@@ -1,6 +1,7 @@
 #include <string>
 
 #include "camera_fixture.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -52,8 +53,8 @@ class AnswerTable : public CameraLinkTest {};
 TEST_F(AnswerTable, EveryQueryGetsItsAnswerInBothModes) {
   for (const AnswerCase& c : Cases()) {
     SCOPED_TRACE(c.name);
-    GetLinkState()->source_mode = c.mode;
-    GetLinkState()->sequence = 0x0777;
+    WritableLinkState()->source_mode = c.mode;
+    WritableLinkState()->sequence = 0x0777;
     uint8_t query[32];
     size_t n = BuildFrame(query, sizeof query, c.sender, c.receiver, c.type, c.set, c.id, 0x1234, c.payload.data(),
                           c.payload.size());
@@ -84,7 +85,7 @@ TEST_F(AnswerTable, EveryQueryGetsItsAnswerInBothModes) {
 }
 
 TEST_F(AnswerTable, ProbeAnswerKeepsItsChecksumWhateverTheQueryCarries) {
-  GetLinkState()->source_mode = 1;
+  WritableLinkState()->source_mode = 1;
   for (uint8_t echoed : {0x00, 0x7F, 0xFF}) {
     uint8_t query[14];
     const uint8_t payload[1] = {echoed};
@@ -100,7 +101,7 @@ TEST_F(AnswerTable, ProbeAnswerKeepsItsChecksumWhateverTheQueryCarries) {
 
 TEST_F(AnswerTable, AnswersFollowTheCamerasSourceAfterTheLinkWentDown) {
   // A query while the link is down brings it up and is answered at once.
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->link_up = 0;
   uint8_t query[15];
   const uint8_t payload[2] = {0, 0};
   BuildFrame(query, sizeof query, 0x01, 0x09, 0x40, 0x09, 0x0E, 5, payload, 2);

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "camera_fixture.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -8,12 +9,12 @@ class ParserEntry : public CameraLinkTest {
  protected:
   void SetUp() override {
     CameraLinkTest::SetUp();
-    GetLinkState()->link_up = 0;
+    WritableLinkState()->link_up = 0;
   }
 };
 
 TEST_F(ParserEntry, FirstFrameOfAnyLengthBringsTheLinkUpOnce) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   hud->camera_status_valid = 1;
   auto unknown = CameraMessage(30);
   testing::internal::CaptureStderr();
@@ -30,8 +31,8 @@ TEST_F(ParserEntry, FirstFrameOfAnyLengthBringsTheLinkUpOnce) {
 }
 
 TEST_F(ParserEntry, EveryFrameStampsItsArrival) {
-  GetLinkState()->link_up = 1;
-  GetLinkState()->last_rx_ms = 12345;
+  WritableLinkState()->link_up = 1;
+  WritableLinkState()->last_rx_ms = 12345;
   Feed(CameraMessage(22));
   EXPECT_NE(GetLinkState()->last_rx_ms, 12345u);
 }

@@ -3,6 +3,7 @@
 #include "camera/settings_message.h"
 #include "camera_fixture.h"
 #include "platform/worker_pool.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -13,12 +14,12 @@ std::vector<uint8_t> Settings(std::initializer_list<std::pair<size_t, uint8_t>> 
 class SettingsMessage : public CameraLinkTest {};
 
 TEST_F(SettingsMessage, FillsTheRecordAndSendsTheSettingsRecordAndZoomLevel) {
-  GetMotionIntent()->zoom_level = 42;
+  WritableMotionIntent()->zoom_level = 42;
   Feed(Settings({{13, 0x64}, {14, 0x80}, {15, 0x00}, {16, 0x16}, {17, 7},    {21, 0x21}, {23, 0x23},
                  {24, 1},    {25, 3},    {31, 0x31}, {34, 0x34}, {35, 0x35}, {38, 0xFF}, {39, 0x00},
                  {42, 0x42}, {43, 0x43}, {49, 0x18}, {50, 0x01}, {51, 1},    {52, 2},    {53, 3},
                  {54, 0x54}, {55, 0x55}, {66, 0x03}, {67, 0x67}, {68, 2}}));
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   EXPECT_EQ(hud->shutter_code, 0x8064u);
   EXPECT_EQ(GetLinkState()->shutter_index, 37);
   EXPECT_EQ(GetLinkState()->known_shutter_index.load(), 37);
@@ -140,8 +141,8 @@ TEST_F(SettingsMessage, ShotModeFollowsByte68AndItsCompanions) {
   int n = 0;
   for (const Row& r : rows) {
     SCOPED_TRACE(n++);
-    GetLinkState()->shot_mode = K;
-    GetLinkState()->shot_submode = K;
+    WritableLinkState()->shot_mode = K;
+    WritableLinkState()->shot_submode = K;
     Feed(Settings(r.bytes));
     EXPECT_EQ(GetLinkState()->shot_mode, r.mode);
     EXPECT_EQ(GetLinkState()->shot_submode, r.submode);

@@ -5,6 +5,7 @@
 
 #include "camera/supervision.h"
 #include "camera_fixture.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -12,15 +13,15 @@ class Supervision : public CameraLinkTest {
  protected:
   void SetUp() override {
     CameraLinkTest::SetUp();
-    GetLinkState()->date_sync_pending = 0;
-    CopyTextField(GetHudState()->title, sizeof GetHudState()->title, "Vantagebridge Cable Basic");
-    CopyTextField(GetHudState()->version_text, sizeof GetHudState()->version_text, "v.0.14.10");
+    WritableLinkState()->date_sync_pending = 0;
+    CopyTextField(WritableHudState()->title, sizeof GetHudState()->title, "Vantagebridge Cable Basic");
+    CopyTextField(WritableHudState()->version_text, sizeof GetHudState()->version_text, "v.0.14.10");
   }
   void TearDown() override {
-    GetLinkState()->date_sync_pending = 1;
+    WritableLinkState()->date_sync_pending = 1;
     CameraLinkTest::TearDown();
   }
-  void LastFrameAgo(uint32_t ms) { GetLinkState()->last_rx_ms = MillisecondClock() - ms; }
+  void LastFrameAgo(uint32_t ms) { WritableLinkState()->last_rx_ms = MillisecondClock() - ms; }
   std::string Step() {
     testing::internal::CaptureStderr();
     SuperviseCameraLink();
@@ -46,9 +47,9 @@ class Supervision : public CameraLinkTest {
 };
 
 TEST_F(Supervision, LinkStaysUpWithinASecondAndDropsAfterIt) {
-  HudState* hud = GetHudState();
-  GetSharedConfig()->hud_enabled = 1;
-  GetSharedConfig()->camera_connected = 1;
+  HudState* hud = WritableHudState();
+  WritableSharedConfig()->hud_enabled = 1;
+  WritableSharedConfig()->camera_connected = 1;
   hud->data_connected = hud->telemetry_connected = hud->camera_status_valid = 1;
   LastFrameAgo(500);
   EXPECT_EQ(Step(), "");
@@ -73,10 +74,10 @@ TEST_F(Supervision, LinkStaysUpWithinASecondAndDropsAfterIt) {
 }
 
 TEST_F(Supervision, LinkThatNeverCameUpReportsDisconnectedEverySecond) {
-  HudState* hud = GetHudState();
-  GetLinkState()->link_up = 0;
-  GetLinkState()->last_rx_ms = 0;
-  GetSharedConfig()->hud_enabled = 1;
+  HudState* hud = WritableHudState();
+  WritableLinkState()->link_up = 0;
+  WritableLinkState()->last_rx_ms = 0;
+  WritableSharedConfig()->hud_enabled = 1;
   hud->hud_visible = 1;
   EXPECT_EQ(Step(), "");
   LastFrameAgo(10);  // a silence shorter than a second does not make it up
@@ -88,18 +89,18 @@ TEST_F(Supervision, LinkThatNeverCameUpReportsDisconnectedEverySecond) {
 }
 
 TEST_F(Supervision, HudVisibilityIsLeftAloneWhenTheHudIsDisabled) {
-  GetSharedConfig()->hud_enabled = 0;
+  WritableSharedConfig()->hud_enabled = 0;
   LastFrameAgo(0);
-  GetHudState()->hud_visible = 1;
+  WritableHudState()->hud_visible = 1;
   Step();
   EXPECT_EQ(GetHudState()->hud_visible, 1);
-  GetHudState()->hud_visible = 0;
+  WritableHudState()->hud_visible = 0;
   Step();
   EXPECT_EQ(GetHudState()->hud_visible, 0);
 }
 
 TEST_F(Supervision, CameraClockIsSetEverySecondUntilTheTimeCommand) {
-  GetLinkState()->date_sync_pending = 1;
+  WritableLinkState()->date_sync_pending = 1;
   int day, month, year, hour, minute, second;
   LocalDateTime(&day, &month, &year, &hour, &minute, &second);
   LastFrameAgo(0);
@@ -116,22 +117,22 @@ TEST_F(Supervision, CameraClockIsSetEverySecondUntilTheTimeCommand) {
   Step();
   EXPECT_EQ(DateFrames().size(), 1u);
 
-  GetLinkState()->date_sync_pending = 0;
+  WritableLinkState()->date_sync_pending = 0;
   LastFrameAgo(0);
   Step();
   EXPECT_TRUE(DateFrames().empty());
 }
 
 TEST_F(Supervision, NoClockFrameWhileTheLinkIsDown) {
-  GetLinkState()->date_sync_pending = 1;
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->date_sync_pending = 1;
+  WritableLinkState()->link_up = 0;
   LastFrameAgo(0);
   Step();
   EXPECT_TRUE(DateFrames().empty());
 }
 
 TEST_F(Supervision, TimeFromAnotherProcessSetsTheCameraClock) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   // Before and after 2038, when 32-bit seconds run out.
   for (const int64_t t : {int64_t{1700000000}, int64_t{2240524800}}) {
     hud->time_source_count = 2;
@@ -170,7 +171,7 @@ TEST_F(Supervision, TimeFromAnotherProcessSetsTheCameraClock) {
 }
 
 TEST_F(Supervision, StateCommandGoesOutOncePerRun) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   hud->camera_status_valid = 1;
   hud->camera_state = 11;
   hud->settings_flag66 = 0;
@@ -184,7 +185,7 @@ TEST_F(Supervision, StateCommandGoesOutOncePerRun) {
   Step();
   EXPECT_TRUE(TakeFrames(camera_, 50, 150).empty());
 
-  GetLinkState()->state_action_done = 0;
+  WritableLinkState()->state_action_done = 0;
   hud->settings_flag66 = 1;
   LastFrameAgo(0);
   Step();
@@ -194,7 +195,7 @@ TEST_F(Supervision, StateCommandGoesOutOncePerRun) {
 }
 
 TEST_F(Supervision, StateCommandNeedsAValidStatusOfState11) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   struct Case {
     uint8_t valid, state;
   } cases[] = {{0, 11}, {1, 10}, {1, 12}};
@@ -209,7 +210,7 @@ TEST_F(Supervision, StateCommandNeedsAValidStatusOfState11) {
 }
 
 TEST_F(Supervision, DataBlockExpiresAfterFiveSeconds) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   LastFrameAgo(0);
   hud->camera_data64_ms = MillisecondClock() - 4000;
   Step();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "camera_fixture.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -28,8 +29,8 @@ TEST_F(Telemetry, AttitudeScalesEachAxisIntoDegreesRadiansAndTexts) {
       {-3260, 347, 490, -350, 45, -60, "-350", "45", "-60"},
       {0, 0, 0, 0, 0, 0, "0", "0", "0"},
   };
-  HudState* hud = GetHudState();
-  GetMotionIntent()->orientation_lock_wanted = 1;  // locked, as reported below
+  HudState* hud = WritableHudState();
+  WritableMotionIntent()->orientation_lock_wanted = 1;  // locked, as reported below
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pan_text);
     Feed(Attitude(c.p, c.t, c.d, 0));
@@ -68,7 +69,7 @@ TEST_F(Telemetry, TwentyFiveByteFramesOfOtherCommandsAreNotAttitude) {
 }
 
 TEST_F(Telemetry, AttitudeSteersTheLockBackToWhatTheUserWants) {
-  GetMotionIntent()->orientation_lock_wanted = 0;
+  WritableMotionIntent()->orientation_lock_wanted = 0;
   Feed(Attitude(0, 0, 0, 1));  // reports unlocked, as wanted
   EXPECT_EQ(GetHudState()->orientation_locked, 0);
   EXPECT_EQ(GetMotionIntent()->lock_call_count, 0);
@@ -91,10 +92,10 @@ TEST_F(Telemetry, RecordingIndicatorBlinksWhileRecordingAndStopsAtOnce) {
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), HIGH);
   Feed(Status(0x80));  // within 500 ms: no change
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), HIGH);
-  GetLinkState()->blink_ms = MillisecondClock() - 501;
+  WritableLinkState()->blink_ms = MillisecondClock() - 501;
   Feed(Status(0xBF, 0, 0, 50));
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), LOW);
-  GetLinkState()->blink_ms = MillisecondClock() - 501;
+  WritableLinkState()->blink_ms = MillisecondClock() - 501;
   Feed(Status(0x80));
   EXPECT_EQ(GpioSimLevel(kRecordingIndicatorPin), HIGH);
   Feed(Status(0x40));
@@ -109,10 +110,10 @@ TEST_F(Telemetry, StatusFillsTheRecordAndTheStatusRecordForViewers) {
   for (int i = 0; i < 12; ++i) f[20 + i] = static_cast<uint8_t>(0xA0 + i);
   f[40] = 0x34;
   f[41] = 0x12;
-  GetHudState()->camera_status_valid = 0;
+  WritableHudState()->camera_status_valid = 0;
   Feed(f);
 
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   EXPECT_EQ(hud->counter22, 0x030201u);
   EXPECT_EQ(hud->camera_status_flags, 0x01);
   EXPECT_EQ(hud->status_value20, 0xA3A2A1A0u);
@@ -163,7 +164,7 @@ std::vector<uint8_t> Focus(uint16_t range, uint16_t position, float value, float
 }
 
 TEST_F(Telemetry, FocusStoresTheStateAndReportsItToViewers) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   hud->af_unlimited = 1;
   Feed(Focus(1000, 250, 1.234f, 0.5f, 0.25f, 59));
   EXPECT_EQ(hud->focus_percent, 25);
@@ -187,7 +188,7 @@ TEST_F(Telemetry, FocusStoresTheStateAndReportsItToViewers) {
 }
 
 TEST_F(Telemetry, FocusValuesWithoutAFiniteResultStaySane) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
 
@@ -207,7 +208,7 @@ TEST_F(Telemetry, FocusValuesWithoutAFiniteResultStaySane) {
 }
 
 TEST_F(Telemetry, LensPlaybackAndDataBlockAreStoredAsReceived) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   auto lens = CameraMessage(52, {{11, 0x42}, {12, 0x34}, {13, 0x12}, {25, 0x78}, {26, 0x56}});
   Feed(lens);
   EXPECT_EQ(hud->msg52_byte11, 0x42);

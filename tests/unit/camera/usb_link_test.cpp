@@ -7,6 +7,7 @@
 #include "camera_fixture.h"
 #include "platform/arrival_interface.h"
 #include "records/usb_peer.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -35,14 +36,14 @@ TEST_F(DataSource, ReadsTheModesAndResetsTheLinkWithoutControl) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log);
-    GetLinkState()->source_mode = 1 - c.source_mode;
-    GetLinkState()->cooperative = 1 - c.cooperative;
-    GetLinkState()->link_up = 1;
-    GetLinkState()->last_rx_ms = 77;
-    HudState* hud = GetHudState();
+    WritableLinkState()->source_mode = 1 - c.source_mode;
+    WritableLinkState()->cooperative = 1 - c.cooperative;
+    WritableLinkState()->link_up = 1;
+    WritableLinkState()->last_rx_ms = 77;
+    HudState* hud = WritableHudState();
     hud->telemetry_connected = hud->data_connected = hud->hud_visible = hud->camera_status_valid = 1;
     digitalWrite(kRecordingIndicatorPin, HIGH);
-    SharedConfig* config = GetSharedConfig();
+    SharedConfig* config = WritableSharedConfig();
     config->device_mode = c.device_mode;
     config->cooperative_mode = c.cooperative_mode;
     config->control_enabled = 0;
@@ -69,7 +70,7 @@ std::vector<uint8_t> KeepAlive(uint16_t sequence) {
 
 // The real socket and receive thread, on a free port instead of 5001.
 TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
-  SharedConfig* config = GetSharedConfig();
+  SharedConfig* config = WritableSharedConfig();
   config->control_enabled = 1;
   SetUsbDataBindPort(0);
   SetCameraInterface("lo");  // the camera's link, here
@@ -127,7 +128,7 @@ TEST_F(DataSource, ReceiveThreadParsesFramesAndAnswersWhereTheyCameFrom) {
 
   // Leave the process-wide socket as other tests expect it.
   SetUsbSocket(-1);
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->link_up = 0;
   close(first);
   close(second);
 }

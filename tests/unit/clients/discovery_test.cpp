@@ -20,6 +20,7 @@
 #include "records/viewer_protocol.h"
 #include "senders/viewer_sockets.h"
 #include "viewer_end.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ class ClientMotionTest : public DiscoveryTest {
   void SetUp() override {
     DiscoveryTest::SetUp();
     camera_ = AttachCameraEnd(true);
-    GetMotionIntent()->gimbal_stopped = 1;
+    WritableMotionIntent()->gimbal_stopped = 1;
   }
   void TearDown() override {
     DetachCameraEnd(camera_);
@@ -172,7 +173,7 @@ TEST_F(ClientMotionTest, AViewersSpeedEndsWithThatViewerOnly) {
   EXPECT_EQ(FrameText(frames[0]), stop);
 
   // The last viewer to set a speed owns it; the RC's share stays.
-  GetMotionIntent()->rc_pan_speed = 40;
+  WritableMotionIntent()->rc_pan_speed = 40;
   Handle({kMsgConnect, 1}, 40002, "127.0.0.3");
   Handle(pan300, 40001, "127.0.0.2");
   Handle(pan200, 40002, "127.0.0.3");
@@ -199,7 +200,7 @@ TEST_F(ClientMotionTest, JsonMotionsEndWithTheViewerThatStartedThem) {
   const struct {
     const char* command;
     const char* stop_command;
-    std::atomic<int32_t>& value;
+    const std::atomic<int32_t>& value;
     std::vector<std::string> stop;
   } cases[] = {
       {R"({"cmd":"position","param":"moverel","value1":"500","value2":"-300"})",

@@ -24,6 +24,7 @@
 #include "senders/viewer_sender.h"
 #include "senders/viewer_sockets.h"
 #include "viewer_end.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ TEST_F(DiscoveryThreadTest, RowSocketsShareThePortButTakeNothingThatArrives) {
 }
 
 TEST(JsonCommand, OnlyTheFirst255BytesRun) {
-  StoreShared(&GetHudState()->show_rc_channels, 0);
+  StoreShared(&WritableHudState()->show_rc_channels, 0);
   std::string fits = kShowChannels;
   fits.insert(fits.size() - 1, std::string(255 - fits.size(), ' '));
   ASSERT_EQ(fits.size(), 255u);
@@ -166,7 +167,7 @@ TEST(JsonCommand, OnlyTheFirst255BytesRun) {
 }
 
 TEST(JsonCommand, TextEndsAtItsFirstNul) {
-  StoreShared(&GetHudState()->show_rc_channels, 0);
+  StoreShared(&WritableHudState()->show_rc_channels, 0);
   std::string text = std::string("\0", 1) + kShowChannels;
   PostJsonCommand(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -198,7 +199,7 @@ int CountOf(const std::string& text, const std::string& line) {
 }
 
 TEST(JsonCommand, BeyondTheQueueCommandsAreDroppedWithOneLogLine) {
-  StoreShared(&GetHudState()->show_rc_channels, 0);
+  StoreShared(&WritableHudState()->show_rc_channels, 0);
   // Slow work holds every worker, so commands can only queue.
   SetGate(false);
   WorkItem blocker{};

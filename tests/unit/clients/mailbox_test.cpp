@@ -13,6 +13,7 @@
 #include "records/shared_config.h"
 #include "records/viewer_protocol.h"
 #include "viewer_end.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ class MailboxTest : public testing::Test {
     return true;
   }
   static void Post(const std::string& text) {
-    std::memcpy(GetHudState()->command_mailbox, text.data(), std::min(text.size(), size_t{kCommandMailboxSize}));
+    std::memcpy(WritableHudState()->command_mailbox, text.data(), std::min(text.size(), size_t{kCommandMailboxSize}));
   }
   ViewerEnd viewer_;
 };
@@ -46,7 +47,7 @@ TEST_F(MailboxTest, EachCommandRunsOnceAndEmptiesTheArea) {
   EXPECT_TRUE(MailboxEmpty());
   EXPECT_EQ(GetHudState()->show_rc_channels, 1);
 
-  GetHudState()->show_rc_channels = 7;
+  WritableHudState()->show_rc_channels = 7;
   MailboxAndRcRelayPass(1100);  // nothing pending: nothing runs again
   EXPECT_EQ(GetHudState()->show_rc_channels, 7);
 
@@ -109,8 +110,8 @@ TEST(MailboxHandshake, AWithdrawnCommandNeverRunsAndATakenOneRunsWhole) {
 }
 
 TEST_F(MailboxTest, RcReportCarriesAllThirtyTwoChannels) {
-  GetSharedConfig()->rc_input_enabled = 1;
-  HudState* hud = GetHudState();
+  WritableSharedConfig()->rc_input_enabled = 1;
+  HudState* hud = WritableHudState();
   hud->rc_input_status = 3;
   uint8_t* channels = reinterpret_cast<uint8_t*>(hud) + offsetof(HudState, rc_channel_values);
   channels[0] = 0xDC;  // channel 0 = 1500
@@ -132,7 +133,7 @@ TEST_F(MailboxTest, RcReportCarriesAllThirtyTwoChannels) {
 }
 
 TEST_F(MailboxTest, RcReportsAreMoreThan300MsApart) {
-  GetSharedConfig()->rc_input_enabled = 1;
+  WritableSharedConfig()->rc_input_enabled = 1;
   const struct {
     uint32_t now;
     size_t reports;
@@ -144,7 +145,7 @@ TEST_F(MailboxTest, RcReportsAreMoreThan300MsApart) {
 }
 
 TEST_F(MailboxTest, ReportMeetingAVideoSendIsDropped) {
-  GetSharedConfig()->rc_input_enabled = 1;
+  WritableSharedConfig()->rc_input_enabled = 1;
   SetVideoSendActive(true);
   MailboxAndRcRelayPass(1000);
   SetVideoSendActive(false);

@@ -15,6 +15,7 @@
 #include "records/shared_config.h"
 #include "records/viewer_protocol.h"
 #include "viewer_end.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -24,15 +25,15 @@ class VideoLinkTest : public testing::Test {
     ResetRecords();
     SetNextDatagramNumber(0);
     SetVideoSendActive(false);
-    std::memset(GetHudState()->video_text, 'x', sizeof GetHudState()->video_text);
+    std::memset(WritableHudState()->video_text, 'x', sizeof GetHudState()->video_text);
   }
   void TearDown() override { ClearClientTable(); }
 
   static void SetFlowing(uint32_t last_ms) {
-    GetLinkState()->video_flowing = 1;
-    GetLinkState()->last_video_ms = last_ms;
-    GetHudState()->video_connected = 1;
-    GetSharedConfig()->camera_connected = 1;
+    WritableLinkState()->video_flowing = 1;
+    WritableLinkState()->last_video_ms = last_ms;
+    WritableHudState()->video_connected = 1;
+    WritableSharedConfig()->camera_connected = 1;
   }
 };
 
@@ -139,7 +140,7 @@ TEST_F(VideoLinkTest, ReceiveThreadForwardsEachDatagram) {
 
 TEST_F(VideoLinkTest, DisabledVideoStreamForwardsNothing) {
   ViewerEnd v = AttachViewer();
-  GetSharedConfig()->disable_video_stream = 1;
+  WritableSharedConfig()->disable_video_stream = 1;
   std::vector<uint8_t> framed(kClientHeaderSize + 100, 1);
   VideoDatagram datagram{framed.data(), 100};
   ForwardVideo(&datagram, 1);

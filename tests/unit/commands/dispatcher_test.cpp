@@ -7,6 +7,7 @@
 #include "camera/supervision.h"
 #include "command_test_support.h"
 #include "commands/vocabulary.h"
+#include "writable_records.h"
 
 namespace commands_test {
 namespace {
@@ -45,7 +46,7 @@ TEST_F(Dispatcher, OrientationOnlyChangesTheWantedLock) {
   EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 1);
   Check({R"({"cmd":"orientation","param":"unlock"})", "set orientation unlock\n", {}});
   EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 0);
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->link_up = 0;
   Check({R"({"cmd":"orientation","param":"lock"})", "set orientation lock\n", {}});
   EXPECT_EQ(GetMotionIntent()->orientation_lock_wanted, 1);
 }
@@ -77,7 +78,7 @@ TEST_F(Dispatcher, ZoomKeepsTheLevelAndTheSpeed) {
 }
 
 TEST_F(Dispatcher, TheViewersClockEndsTheBoxsClockSync) {
-  GetLinkState()->date_sync_pending = 1;
+  WritableLinkState()->date_sync_pending = 1;
   Check({R"({"cmd":"time","value1":"20240131235958"})", "", {"20 02>01 40 02:54 | E8 07 01 1F 17 3B 3A"}});
   EXPECT_EQ(GetLinkState()->date_sync_pending.load(), 0);
 }
@@ -97,7 +98,7 @@ TEST_F(Dispatcher, MemberNamesIgnoreCaseValuesDoNot) {
 }
 
 TEST_F(Dispatcher, LinkDownLogsAndSetsFlagsButSendsNothing) {
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->link_up = 0;
   CheckAll({
       {R"({"cmd":"horizont","param":"calibrate"})", "full calibrate\n", {}},
       {R"({"cmd":"zoomadjustedsmoothtrack","value1":"1"})", "set Zoom Adjusted Smoothtrack to 1\n", {}},
@@ -107,7 +108,7 @@ TEST_F(Dispatcher, LinkDownLogsAndSetsFlagsButSendsNothing) {
   });
   Check({R"({"cmd":"zoom","param":"-2","value1":"4"})", "", {}});
   EXPECT_EQ(GetMotionIntent()->zoom_speed, 4);
-  GetLinkState()->date_sync_pending = 1;
+  WritableLinkState()->date_sync_pending = 1;
   Check({R"({"cmd":"time","value1":"20240131235958"})", "", {}});
   EXPECT_EQ(GetLinkState()->date_sync_pending.load(), 0);
 }
@@ -144,8 +145,8 @@ TEST_F(Dispatcher, BadInputDoesNothing) {
 TEST_F(Dispatcher, EveryVocabularyWordActs) {
   size_t count = 0;
   const CommandWord* words = CommandVocabulary(&count);
-  GetHudState()->focus_mode = 1;
-  GetLinkState()->focus_range = 100;
+  WritableHudState()->focus_mode = 1;
+  WritableLinkState()->focus_range = 100;
   for (size_t i = 0; i < count; ++i) {
     const CommandWord& w = words[i];
     if (w.route == nullptr) continue;  // the box's own words have tests of their own
@@ -154,7 +155,7 @@ TEST_F(Dispatcher, EveryVocabularyWordActs) {
     const char* value1 = w.value1_choice != nullptr ? w.value1_choice(0) : "1";
     char text[256];
     ASSERT_GT(BuildCommandText(w, param, value1, "1", text, sizeof text), 0u) << w.name;
-    GetMotionIntent()->zoom_speed = 0;
+    WritableMotionIntent()->zoom_speed = 0;
     std::string log = Logged([&] { RunCommandText(text, 0); });
     auto frames = FramesSoFar(end_);
     EXPECT_TRUE(!log.empty() || !frames.empty() || GetMotionIntent()->zoom_speed != 0) << text;
@@ -166,7 +167,7 @@ TEST_F(Dispatcher, EveryVocabularyWordActs) {
 TEST_F(Dispatcher, ListedChoicesAreTheAcceptedOnes) {
   size_t count = 0;
   const CommandWord* words = CommandVocabulary(&count);
-  GetHudState()->focus_mode = 1;  // the camera reports auto focus: "mf" changes it
+  WritableHudState()->focus_mode = 1;  // the camera reports auto focus: "mf" changes it
   int checked = 0;
   for (size_t i = 0; i < count; ++i) {
     const CommandWord& w = words[i];

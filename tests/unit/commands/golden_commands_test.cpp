@@ -15,6 +15,7 @@
 
 #include "command_test_support.h"
 #include "commands/dispatcher.h"
+#include "writable_records.h"
 
 namespace commands_test {
 namespace {
@@ -30,18 +31,18 @@ struct StateField {
   void (*set)(int32_t value);
 };
 const StateField kStateFields[] = {
-    {"work_mode", [](int32_t v) { GetHudState()->work_mode = static_cast<uint8_t>(v); }},
-    {"focus_mode", [](int32_t v) { GetHudState()->focus_mode = static_cast<uint8_t>(v); }},
-    {"focus_range", [](int32_t v) { GetLinkState()->focus_range = static_cast<uint32_t>(v); }},
-    {"focus_assistants", [](int32_t v) { GetLinkState()->focus_byte42 = static_cast<uint32_t>(v); }},
-    {"shot_mode", [](int32_t v) { GetLinkState()->shot_mode = static_cast<uint8_t>(v); }},
-    {"shot_submode", [](int32_t v) { GetLinkState()->shot_submode = static_cast<uint8_t>(v); }},
-    {"timelapse_interval", [](int32_t v) { GetHudState()->timelapse_interval = static_cast<uint16_t>(v); }},
-    {"timelapse_duration", [](int32_t v) { GetHudState()->timelapse_duration = static_cast<uint16_t>(v); }},
-    {"zoom_level", [](int32_t v) { GetMotionIntent()->zoom_level = v; }},
-    {"gimbal_stopped", [](int32_t v) { GetMotionIntent()->gimbal_stopped = static_cast<uint8_t>(v); }},
-    {"pan_speed_wanted", [](int32_t v) { GetMotionIntent()->pan_speed_wanted = v; }},
-    {"link_up", [](int32_t v) { GetLinkState()->link_up = static_cast<uint8_t>(v); }},
+    {"work_mode", [](int32_t v) { WritableHudState()->work_mode = static_cast<uint8_t>(v); }},
+    {"focus_mode", [](int32_t v) { WritableHudState()->focus_mode = static_cast<uint8_t>(v); }},
+    {"focus_range", [](int32_t v) { WritableLinkState()->focus_range = static_cast<uint32_t>(v); }},
+    {"focus_assistants", [](int32_t v) { WritableLinkState()->focus_byte42 = static_cast<uint32_t>(v); }},
+    {"shot_mode", [](int32_t v) { WritableLinkState()->shot_mode = static_cast<uint8_t>(v); }},
+    {"shot_submode", [](int32_t v) { WritableLinkState()->shot_submode = static_cast<uint8_t>(v); }},
+    {"timelapse_interval", [](int32_t v) { WritableHudState()->timelapse_interval = static_cast<uint16_t>(v); }},
+    {"timelapse_duration", [](int32_t v) { WritableHudState()->timelapse_duration = static_cast<uint16_t>(v); }},
+    {"zoom_level", [](int32_t v) { WritableMotionIntent()->zoom_level = v; }},
+    {"gimbal_stopped", [](int32_t v) { WritableMotionIntent()->gimbal_stopped = static_cast<uint8_t>(v); }},
+    {"pan_speed_wanted", [](int32_t v) { WritableMotionIntent()->pan_speed_wanted = v; }},
+    {"link_up", [](int32_t v) { WritableLinkState()->link_up = static_cast<uint8_t>(v); }},
 };
 
 using State = std::vector<std::pair<std::string, int32_t>>;

@@ -26,6 +26,7 @@
 #include "records/reset.h"
 #include "records/shared_config.h"
 #include "viewer_end.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -66,10 +67,10 @@ class AppCommandTest : public ::testing::Test {
   void ResetState() {
     unlink(path_.c_str());
     ResetRecords();
-    SharedConfig* config = GetSharedConfig();
+    SharedConfig* config = WritableSharedConfig();
     std::strcpy(config->rc_input_mode, "pwm");
     std::strcpy(config->rc2_input_mode, "sbus");
-    GetHudState()->rc_input_status = 7;  // as the RC reader leaves it
+    WritableHudState()->rc_input_status = 7;  // as the RC reader leaves it
     SkipSleepsForFuzzing(true);
     ShellTakeLog();
   }
@@ -289,7 +290,7 @@ TEST_F(AppCommandTest, ParameterChangeIsEchoedOnStandardOutput) {
 }
 
 TEST_F(AppCommandTest, WifiSettingsWithSelectors) {
-  SharedConfig* c = GetSharedConfig();
+  SharedConfig* c = WritableSharedConfig();
   c->ap_mode = 5;
   std::strcpy(c->ap_iface, "wifi0");
   std::strcpy(c->ap_country, "CN");
@@ -318,7 +319,7 @@ TEST_F(AppCommandTest, WifiSettingsAllValues) {
   };
   for (const Case& k : {Case{"1", "2.4", "wifi0", 2}, Case{"2", "5", "wlan0", 5},
                         Case{"3", "5GHz", "keep0", 9}, Case{"", "", "keep0", 9}}) {
-    SharedConfig* c = GetSharedConfig();
+    SharedConfig* c = WritableSharedConfig();
     std::strcpy(c->wifi_iface, "keep0");
     std::strcpy(c->ap_iface, "keep0");
     c->ap_mode = 9;
@@ -379,7 +380,7 @@ TEST_F(AppCommandTest, ShowChannelsFollowsValue) {
 
 TEST_F(AppCommandTest, ConfigRequestSendsTheReportToViewers) {
   ViewerEnd viewer = AttachViewer();
-  std::strcpy(GetSharedConfig()->ap_ssid, "Box");
+  std::strcpy(WritableSharedConfig()->ap_ssid, "Box");
   testing::internal::CaptureStderr();
   RunCommand(R"({"cmd":"configrequest"})");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "config request\n");
@@ -397,7 +398,7 @@ TEST_F(AppCommandTest, HostileTextsKeepTheFileIntact) {
   RunCommand(R"({"cmd":"updateparam","name":"wifi","value4":"1","value5":"line\r\ninjected=1",)"
       R"("value6":"tab\there\u0001","value7":"2","value8":"back\\slash [x] #=:","value9":"p;w",)"
       R"("value10":"5","value11":"99999999999","value12":"U\nS"})");
-  SharedConfig* c = GetSharedConfig();
+  SharedConfig* c = WritableSharedConfig();
   EXPECT_STREQ(c->wifi_ssid, "lineinjected=1");
   EXPECT_STREQ(c->wifi_psk, "tabhere");
   EXPECT_STREQ(c->ap_ssid, "back\\slash [x] #=:");
@@ -442,8 +443,8 @@ TEST_F(AppCommandTest, TextsTheFileCannotHoldAreRefusedWhole) {
   };
   for (const std::string& members : refused) {
     ResetState();
-    std::strcpy(GetSharedConfig()->wifi_ssid, "Before");
-    std::strcpy(GetSharedConfig()->rc_input_map, "pan");
+    std::strcpy(WritableSharedConfig()->wifi_ssid, "Before");
+    std::strcpy(WritableSharedConfig()->rc_input_map, "pan");
     SharedConfig before = *GetSharedConfig();
     testing::internal::CaptureStdout();
     RunCommand(R"({"cmd":"updateparam",)" + members + "}");
@@ -478,7 +479,7 @@ TEST_F(AppCommandTest, RefusalsAreLoggedAtMostOnceASecond) {
 
 TEST_F(AppCommandTest, OverlongWordsAreCutAndMapsRefused) {
   const std::string huge(10000, 'm');
-  std::strcpy(GetSharedConfig()->rc_input_map, "pan");
+  std::strcpy(WritableSharedConfig()->rc_input_map, "pan");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_map","value":")" + huge + R"("})");
   EXPECT_STREQ(GetSharedConfig()->rc_input_map, "pan");
   RunCommand(R"({"cmd":"updateparam","name":"rcin_mode","value":")" + huge + R"(","value2":")" + huge +

@@ -11,6 +11,7 @@
 #include "records/hud_state.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST_F(SetConfigKeyTest, EveryKeyStoresAtItsOffsetByItsRule) {
   };
   for (const KeyCase& c : cases) {
     SCOPED_TRACE(c.key);
-    std::memset(GetSharedConfig(), 0, sizeof(SharedConfig));
+    std::memset(WritableSharedConfig(), 0, sizeof(SharedConfig));
     ASSERT_EQ(SetConfigKey(nullptr, "", c.key, c.value), 1);
     const uint8_t* bytes = ConfigBytes();
     for (size_t i = 0; i < sizeof(SharedConfig); ++i) {
@@ -212,7 +213,7 @@ TEST_F(SetConfigKeyTest, ChannelMapParsing) {
   };
   for (const MapCase& c : cases) {
     SCOPED_TRACE(c.text);
-    std::memset(GetHudState()->rc_channel_map, 0, kRcChannelCount);
+    std::memset(WritableHudState()->rc_channel_map, 0, kRcChannelCount);
     ParseRcChannelMap(c.text);
     std::vector<int> expected(kRcChannelCount, 255);
     std::copy(c.head.begin(), c.head.end(), expected.begin());

@@ -15,6 +15,7 @@
 #include "records/hud_state.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ class LoaderTest : public ::testing::Test {
   std::string dir_, path_;
 };
 
-SharedConfig* Cfg() { return GetSharedConfig(); }
+SharedConfig* Cfg() { return WritableSharedConfig(); }
 
 TEST_F(LoaderTest, MissingFileLeavesZerosAndTheRcModeDefaults) {
   std::memset(Cfg(), 0x5A, sizeof(SharedConfig));

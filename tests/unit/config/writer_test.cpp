@@ -26,6 +26,7 @@
 #include "platform/shell.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -305,7 +306,7 @@ TEST(ConfigurationText, SampleFileInRepositoryIsTheDefaultRecord) {
 TEST_F(WriterTest, SaveWritesEveryCopyBetweenTheRemountSteps) {
   std::ofstream(run_) << "old";
   chmod(run_.c_str(), 0644);
-  *GetSharedConfig() = FullRecord();
+  *WritableSharedConfig() = FullRecord();
   const mode_t umask_before = umask(0);
   EXPECT_TRUE(SaveConfiguration());
   umask(umask_before);
@@ -371,7 +372,7 @@ TEST_F(WriterTest, EveryFailedStepFailsSafe) {
     std::ofstream(path_, std::ios::binary) << kOld;
     std::ofstream(run_, std::ios::binary) << "run copy";
     c.arrange(path_);
-    *GetSharedConfig() = FullRecord();
+    *WritableSharedConfig() = FullRecord();
     testing::internal::CaptureStderr();
     EXPECT_FALSE(SaveConfiguration());
     EXPECT_NE(testing::internal::GetCapturedStderr(), "") << "a failed save is logged";
@@ -500,7 +501,7 @@ TEST_F(WriterTest, KilledSaveLeavesTheOldOrTheNewFile) {
   FormatConfigurationFile(first, &first_text);
   FormatConfigurationFile(second, &second_text);
 
-  *GetSharedConfig() = first;
+  *WritableSharedConfig() = first;
   SaveConfiguration();
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> delay_us(0, 3000);
@@ -509,7 +510,7 @@ TEST_F(WriterTest, KilledSaveLeavesTheOldOrTheNewFile) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       for (unsigned i = 0;; ++i) {
-        *GetSharedConfig() = (i % 2) ? first : second;
+        *WritableSharedConfig() = (i % 2) ? first : second;
         SaveConfiguration();
         ShellTakeLog();
       }
@@ -530,10 +531,10 @@ TEST_F(WriterTest, LoadingWhatWasSavedGivesTheSameRecord) {
   saved.ap_running = 0;         // run-time bytes and the version are not in the file
   saved.camera_connected = 0;
   std::memset(saved.version_text, 0, sizeof saved.version_text);
-  *GetSharedConfig() = saved;
+  *WritableSharedConfig() = saved;
   SaveConfiguration();
 
-  std::memset(GetSharedConfig(), 0x5A, sizeof(SharedConfig));
+  std::memset(WritableSharedConfig(), 0x5A, sizeof(SharedConfig));
   EXPECT_EQ(ParseConfigurationFile(path_.c_str()), 0) << "every line of the file is accepted";
   SharedConfig expected = saved;
   expected.shield_timeout = 2000;

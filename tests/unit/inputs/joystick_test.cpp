@@ -14,6 +14,7 @@
 #include "records/motion_intent.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -61,12 +62,12 @@ class Joystick : public testing::Test {
  protected:
   void SetUp() override {
     ResetRecords();
-    hud_ = GetHudState();
-    config_ = GetSharedConfig();
+    hud_ = WritableHudState();
+    config_ = WritableSharedConfig();
     config_->i2c_input_speed_pan = 100;
     config_->i2c_input_speed_tilt = 100;
     config_->i2c_input_speed_dutch = 100;
-    GetMotionIntent()->gimbal_stopped = 1;
+    WritableMotionIntent()->gimbal_stopped = 1;
     g_answer[0] = BoardAnswer{};
     g_answer[1] = BoardAnswer{};
     ResetJoysticks();

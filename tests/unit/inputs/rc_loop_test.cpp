@@ -23,6 +23,7 @@
 #include "records/motion_intent.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -36,14 +37,14 @@ class RcLoop : public testing::Test {
  protected:
   void SetUp() override {
     ResetRecords();
-    hud_ = GetHudState();
-    config_ = GetSharedConfig();
+    hud_ = WritableHudState();
+    config_ = WritableSharedConfig();
     hud_->rc_input_status = 6;
     config_->rc_input_enabled = 1;
     config_->rc_input_speed_pan = 100;
     config_->rc_input_speed_tilt = 100;
     config_->rc_input_speed_dutch = 100;
-    GetMotionIntent()->gimbal_stopped = 1;
+    WritableMotionIntent()->gimbal_stopped = 1;
     ResetRcLoop();
     RcState().pass_counter = 1;  // off the carrier attitude's every-100th pass
     end_ = AttachCameraEnd();
@@ -120,7 +121,7 @@ TEST_F(RcLoop, SpeedModeRepeatsTheMovingSpeedEveryPass) {
   EXPECT_EQ(Frames(), std::vector<std::string>(3, moving));
 
   // A client speed adds to the stick's.
-  GetMotionIntent()->client_pan_speed = 100;
+  WritableMotionIntent()->client_pan_speed = 100;
   Passes();
   EXPECT_EQ(Frames(), std::vector<std::string>{kSpeedHead + "4C 04 00 00 06 FF 90"});
 }
@@ -130,7 +131,7 @@ TEST_F(RcLoop, AbsoluteModeSendsTheAngleEveryPass) {
   Place(kRcPan, 0.75);
   Place(kRcTilt, 0.25);
   hud_->rc_function_position[kRcDutch] = 0.5;  // read even though not active
-  GetMotionIntent()->gimbal_stopped = 0;
+  WritableMotionIntent()->gimbal_stopped = 0;
   Passes(2);
   const std::string angle = "23 02>04 40 04:0A | 40 06 00 00 FA 00 64 00 E0 04";
   EXPECT_EQ(Frames(), (std::vector<std::string>{kSpeedHead + "00 00 00 00 00 00 90", angle, angle}));
@@ -151,7 +152,7 @@ TEST_F(RcLoop, EvAtTheTopIsPlusThreeAndSentOnce) {
 
 TEST_F(RcLoop, ShutterStepperFloorsAtTwentyInVideoMode) {
   hud_->work_mode = 1;
-  GetLinkState()->shutter_index = 5;
+  WritableLinkState()->shutter_index = 5;
   Drive(kRcShutter, 0);
   EXPECT_EQ(Passes(), "set shutter 20\n");
   EXPECT_EQ(GetLinkState()->shutter_index, 30);
@@ -159,7 +160,7 @@ TEST_F(RcLoop, ShutterStepperFloorsAtTwentyInVideoMode) {
   TearDown();
   SetUp();
   hud_->work_mode = 0;
-  GetLinkState()->shutter_index = -1;
+  WritableLinkState()->shutter_index = -1;
   Drive(kRcShutter, 0);
   EXPECT_EQ(Passes(), "set shutter 30s\n");
   EXPECT_EQ(GetLinkState()->shutter_index, 0);
@@ -193,9 +194,9 @@ TEST_F(RcLoop, IsoStepperSendsFirstThenStepsOncePerExcursion) {
 
 TEST_F(RcLoop, StepperSkipsAnIndexOutsideItsTableWhileLatched) {
   Drive(kRcAperture, 0.5);
-  GetLinkState()->aperture_index = 20;
+  WritableLinkState()->aperture_index = 20;
   EXPECT_EQ(Passes(), "set aperture 16.00\n");
-  GetLinkState()->aperture_index = 40;  // as if moved while the stick is held
+  WritableLinkState()->aperture_index = 40;  // as if moved while the stick is held
   EXPECT_EQ(Passes(), "");
 }
 
@@ -235,7 +236,7 @@ TEST_F(RcLoop, DigitalZoomIgnoresOnePercentChanges) {
 
 TEST_F(RcLoop, CarrierAttitudeStopsForGoodAfterAClientAttitude) {
   config_->rc_input_enabled = 0;
-  GetLinkState()->source_mode = 1;
+  WritableLinkState()->source_mode = 1;
   RcState().pass_counter = 0;
   auto attitude_frames = [&] {
     int n = 0;
@@ -254,7 +255,7 @@ TEST_F(RcLoop, CarrierAttitudeStopsForGoodAfterAClientAttitude) {
 
 TEST_F(RcLoop, KeepAliveRepeatsAViewerSpeedUntilItStops) {
   config_->rc_input_enabled = 0;
-  GetMotionIntent()->gimbal_stopped = 0;
+  WritableMotionIntent()->gimbal_stopped = 0;
   HandleGimbalControl(1, 300, -200);
   Passes(3);
   EXPECT_EQ(Frames(), std::vector<std::string>(3, kSpeedHead + "2C 01 00 00 38 FF 90"));
@@ -318,7 +319,7 @@ TEST_F(RcLoop, AViewerSpeedGoesOnAloneWhenTheRcStops) {
 
 TEST_F(RcLoop, EveryMotionTheRcSetStopsWithIt) {
   config_->device_mode = 1;
-  GetLinkState()->source_mode = 1;
+  WritableLinkState()->source_mode = 1;
   Drive(kRcPan, 0);
   Drive(kRcTilt, 0);
   Drive(kRcDutch, 0.5);         // roll 850
@@ -379,10 +380,10 @@ TEST_F(RcLoop, RefocusesAfterAGimbalMove) {
   hud_->focus_mode = 1;
   hud_->focus_x = 0.25;
   hud_->focus_y = 0.75;
-  GetMotionIntent()->last_gimbal_speed_ms = MillisecondClock() - 100;
+  WritableMotionIntent()->last_gimbal_speed_ms = MillisecondClock() - 100;
   Passes();
   EXPECT_TRUE(Frames().empty());
-  GetMotionIntent()->last_gimbal_speed_ms = MillisecondClock() - 300;
+  WritableMotionIntent()->last_gimbal_speed_ms = MillisecondClock() - 300;
   Passes(2);
   EXPECT_EQ(Frames(), std::vector<std::string>{"21 02>01 40 02:30 | 00 00 80 3E 00 00 40 3F"});
   EXPECT_EQ(GetMotionIntent()->last_gimbal_speed_ms, 0u);
@@ -406,7 +407,7 @@ TEST_F(RcLoop, NonFiniteAndHugeValuesAreClampedNotConverted) {
 
   // A percentage beyond reason saturates instead of overflowing.
   config_->rc_input_speed_pan = std::numeric_limits<int32_t>::max();
-  GetMotionIntent()->client_pan_speed = std::numeric_limits<int32_t>::max();
+  WritableMotionIntent()->client_pan_speed = std::numeric_limits<int32_t>::max();
   Drive(kRcPan, 1.0);
   Drive(kRcTilt, 0);
   Passes();
@@ -431,8 +432,8 @@ TEST_F(RcLoop, NonFiniteAndHugeValuesAreClampedNotConverted) {
 }
 
 TEST_F(RcLoop, SwitchesActOncePerMovement) {
-  GetMotionIntent()->gimbal_stopped = 1;
-  GetMotionIntent()->lock_call_count = 0;
+  WritableMotionIntent()->gimbal_stopped = 1;
+  WritableMotionIntent()->lock_call_count = 0;
   Drive(kRcCenter, 1.0);
   Drive(kRcOrientLock, 1.0);
   Drive(kRcOsd, 1.0);

@@ -26,6 +26,7 @@
 #include "records/hud_state.h"
 #include "records/media_request.h"
 #include "records/usb_peer.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ class FtpListing : public testing::Test {
     fs::create_directories(root_ / "DCIM");
     SetMediaListingServer("127.0.0.1", port_);
     SetMediaListingLimits(DefaultMediaListingLimits());
-    memset(GetHudState()->last_media_file, '?', sizeof(GetHudState()->last_media_file));
+    memset(WritableHudState()->last_media_file, '?', sizeof(GetHudState()->last_media_file));
   }
 
   void TearDown() override { SetMediaListingServer(nullptr, 0); }
@@ -175,12 +176,12 @@ TEST_F(FtpListing, EmptyDcimOrEmptyFolderClearsTheResult) {
   EXPECT_TRUE(PublishedAllZero());
 
   AddFiles("MISC", {"A.TXT"});
-  memset(GetHudState()->last_media_file, '?', 40);
+  memset(WritableHudState()->last_media_file, '?', 40);
   EXPECT_EQ(RunLogged(), "FTP: empty result\n");
   EXPECT_TRUE(PublishedAllZero());
 
   AddFiles("100MEDIA", {});
-  memset(GetHudState()->last_media_file, '?', 40);
+  memset(WritableHudState()->last_media_file, '?', 40);
   std::string log = RunLogged();
   EXPECT_NE(log.find("FTP: empty result\n"), std::string::npos) << log;
   EXPECT_TRUE(PublishedAllZero());

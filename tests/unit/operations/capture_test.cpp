@@ -1,6 +1,7 @@
 #include "actuators/shield.h"
 #include "operations/capture.h"
 #include "operations_fixture.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -46,8 +47,8 @@ TEST_F(CaptureTest, ShotTable) {
       {5, 0, nullptr},                          {255, 255, nullptr},
   };
   for (const auto& row : rows) {
-    GetLinkState()->shot_mode = row.mode;
-    GetLinkState()->shot_submode = row.submode;
+    WritableLinkState()->shot_mode = row.mode;
+    WritableLinkState()->shot_submode = row.submode;
     const uint32_t before = FramesOut();
     CaptureStderr();
     ShutterRelease();
@@ -62,7 +63,7 @@ TEST_F(CaptureTest, ShotTable) {
 }
 
 TEST_F(CaptureTest, ShutterInVideoModeSwitchesToPhotoFirst) {
-  GetHudState()->work_mode = 1;
+  WritableHudState()->work_mode = 1;
   CaptureStderr();
   ShutterRelease();
   EXPECT_EQ(GetCapturedStderr(), "set mode photo\nshot\n");
@@ -71,12 +72,12 @@ TEST_F(CaptureTest, ShutterInVideoModeSwitchesToPhotoFirst) {
 }
 
 TEST_F(CaptureTest, ShutterOpensTheShieldEvenWhenTheShotModeSendsNothing) {
-  GetSharedConfig()->shield_enabled = 1;
+  WritableSharedConfig()->shield_enabled = 1;
   StartShield();
   CloseShield();
   ASSERT_EQ(GetHudState()->shield_closed, 1);
-  GetLinkState()->shot_mode = 2;
-  GetLinkState()->shot_submode = 3;
+  WritableLinkState()->shot_mode = 2;
+  WritableLinkState()->shot_submode = 3;
   const uint32_t before = FramesOut();
   CaptureStderr();
   ShutterRelease();
@@ -85,11 +86,11 @@ TEST_F(CaptureTest, ShutterOpensTheShieldEvenWhenTheShotModeSendsNothing) {
   EXPECT_EQ(GetHudState()->shield_closed, 0);
   EXPECT_EQ(FramesOut(), before);
   CloseShield();
-  GetSharedConfig()->shield_enabled = 0;
+  WritableSharedConfig()->shield_enabled = 0;
 }
 
 TEST_F(CaptureTest, ShutterDuringIntervalShootingStopsIt) {
-  GetLinkState()->shot_active = 1;
+  WritableLinkState()->shot_active = 1;
   CaptureStderr();
   ShutterRelease();
   EXPECT_EQ(GetCapturedStderr(), "stop interval shoting\n");
@@ -119,7 +120,7 @@ Lines RecordFrames(const std::string& press) {
 }
 
 TEST_F(CaptureTest, RecordingStartInVideoModeSkipsTheModeSwitch) {
-  GetHudState()->work_mode = 1;
+  WritableHudState()->work_mode = 1;
   CaptureStderr();
   SetRecording(1);
   EXPECT_EQ(GetCapturedStderr(), "record start\n");
@@ -136,7 +137,7 @@ TEST_F(CaptureTest, RecordingStartInPhotoModeSwitchesToVideo) {
 }
 
 TEST_F(CaptureTest, RecordingStop) {
-  GetHudState()->work_mode = 1;
+  WritableHudState()->work_mode = 1;
   CaptureStderr();
   SetRecording(0);
   EXPECT_EQ(GetCapturedStderr(), "record stop\n");
@@ -189,10 +190,10 @@ TEST_F(CaptureTest, VideoResolutionCodes) {
 }
 
 TEST_F(CaptureLinkDownTest, CommandsAreLostButLoggedAndTheShieldStillOpens) {
-  GetSharedConfig()->shield_enabled = 1;
+  WritableSharedConfig()->shield_enabled = 1;
   StartShield();
   CloseShield();
-  GetHudState()->work_mode = 1;
+  WritableHudState()->work_mode = 1;
   const uint32_t before = FramesOut();
   CaptureStderr();
   TakeShot();
@@ -209,7 +210,7 @@ TEST_F(CaptureLinkDownTest, CommandsAreLostButLoggedAndTheShieldStillOpens) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
   EXPECT_EQ(FramesOut(), before);
   CloseShield();
-  GetSharedConfig()->shield_enabled = 0;
+  WritableSharedConfig()->shield_enabled = 0;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "operations/exposure_focus.h"
 #include "operations_fixture.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ TEST_F(ExposureFocusTest, ManualFocusNeedsTheCamerasRange) {
   EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_EQ(FramesOut(), before);
 
-  GetLinkState()->focus_range = 1000;
+  WritableLinkState()->focus_range = 1000;
   CaptureStderr();
   SetManualFocus(50.0);
   SetManualFocus(33.37);
@@ -49,7 +50,7 @@ TEST_F(ExposureFocusTest, ManualFocusNeedsTheCamerasRange) {
 }
 
 TEST_F(ExposureFocusTest, ManualFocusBeyondWhatAnIntHoldsSendsNothing) {
-  GetLinkState()->focus_range = 65535;
+  WritableLinkState()->focus_range = 65535;
   const uint32_t before = FramesOut();
   CaptureStderr();
   SetManualFocus(std::nan(""));
@@ -66,7 +67,7 @@ TEST_F(ExposureFocusTest, ManualFocusTypeIsSentOnlyWhenTheCameraIsInAutoFocus) {
   EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_EQ(FramesOut(), before);
 
-  GetHudState()->focus_mode = 1;
+  WritableHudState()->focus_mode = 1;
   CaptureStderr();
   SelectFocusType(0);
   EXPECT_EQ(GetCapturedStderr(), "set focus type MF\n");
@@ -74,7 +75,7 @@ TEST_F(ExposureFocusTest, ManualFocusTypeIsSentOnlyWhenTheCameraIsInAutoFocus) {
 }
 
 TEST_F(ExposureFocusTest, AutoFocusPublishesThePointItWillUse) {
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   hud->af_unlimited = 1;
   CaptureStderr();
   SelectFocusType(1);
@@ -104,8 +105,8 @@ TEST_F(ExposureFocusTest, FocusPointGoesOutAsTwoFloats) {
 }
 
 TEST_F(ExposureFocusLinkDownTest, SettingsAreLoggedAndStoredButNotSent) {
-  GetHudState()->focus_mode = 1;
-  GetLinkState()->focus_range = 1000;
+  WritableHudState()->focus_mode = 1;
+  WritableLinkState()->focus_range = 1000;
   const uint32_t before = FramesOut();
   CaptureStderr();
   SetExposureCompensation(1.0);

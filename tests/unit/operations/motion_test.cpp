@@ -5,6 +5,7 @@
 #include "common/wire.h"
 #include "operations_fixture.h"
 #include "platform/worker_pool.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -39,8 +40,8 @@ TEST_F(MotionTest, GimbalSpeedClampsOnlyInInspireModeAndHonoursInverseFlags) {
       {1, 0, 0, 0, 36767, -36767, 0, "20 02>04 40 04:0C | A4 06 00 00 5C F9 90"},
   };
   for (const Row& r : rows) {
-    GetLinkState()->source_mode = r.source_mode;
-    SharedConfig* config = GetSharedConfig();
+    WritableLinkState()->source_mode = r.source_mode;
+    SharedConfig* config = WritableSharedConfig();
     config->rc_input_inverse_pan = r.inverse_pan;
     config->rc_input_inverse_tilt = r.inverse_tilt;
     config->rc_input_inverse_dutch = r.inverse_dutch;
@@ -66,7 +67,7 @@ TEST_F(MotionTest, GimbalAngleSaturatesEachAxis) {
 }
 
 TEST_F(MotionTest, GimbalAngleStopsAMovingGimbalFirst) {
-  GetMotionIntent()->gimbal_stopped = 0;
+  WritableMotionIntent()->gimbal_stopped = 0;
   SetGimbalAngle(-300, 450, 7);
   EXPECT_EQ(Sent(), (Lines{"20 02>04 40 04:0C | 00 00 00 00 00 00 90",
                            "23 02>04 40 04:0A | D4 FE 07 00 C2 01 64 00 E0 04"}));
@@ -122,7 +123,7 @@ TEST_F(MotionTest, OrientationLockActsOnEveryTenthCallOnly) {
 }
 
 TEST_F(MotionTest, UnlockSendsItsOwnKeysAfterStoppingTheGimbal) {
-  GetMotionIntent()->gimbal_stopped = 0;
+  WritableMotionIntent()->gimbal_stopped = 0;
   ApplyOrientationLock(0);
   WaitForIdleWorkers();
   const std::string press = "23 09>04 40 01:01 | 00 00 00 00 0A 91 00 00 00 9B";
@@ -132,7 +133,7 @@ TEST_F(MotionTest, UnlockSendsItsOwnKeysAfterStoppingTheGimbal) {
 }
 
 TEST_F(MotionTest, OrientationLockCounterWrapsWithoutLosingTheRhythm) {
-  GetMotionIntent()->lock_call_count = 1999999990;  // a multiple of ten
+  WritableMotionIntent()->lock_call_count = 1999999990;  // a multiple of ten
   uint32_t before = FramesOut();
   for (int i = 0; i < 10; ++i) ApplyOrientationLock(1);
   WaitForIdleWorkers();
@@ -173,8 +174,8 @@ TEST_F(MotionTest, OpticalZoomDirections) {
 }
 
 TEST_F(MotionTest, ClientGimbalControlAddsTheRcSpeeds) {
-  GetMotionIntent()->rc_pan_speed = 40;
-  GetMotionIntent()->rc_tilt_speed = -10;
+  WritableMotionIntent()->rc_pan_speed = 40;
+  WritableMotionIntent()->rc_tilt_speed = -10;
   HandleGimbalControl(1, 5, 7);
   EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 45);
   EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, -3);
@@ -189,7 +190,7 @@ TEST_F(MotionTest, ClientGimbalControlAddsTheRcSpeeds) {
   EXPECT_EQ(GetMotionIntent()->gimbal_stopped, 1);
   EXPECT_EQ(GetMotionIntent()->client_pan_speed, 0);
 
-  GetMotionIntent()->rc_pan_speed = INT32_MAX;
+  WritableMotionIntent()->rc_pan_speed = INT32_MAX;
   HandleGimbalControl(1, 100, 0);
   EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, INT32_MAX);
 }
@@ -198,7 +199,7 @@ TEST_F(MotionTest, ClientGimbalControlSelectors) {
   HandleGimbalControl(0, 100, -20);
   EXPECT_EQ(Sent(), Lines{"23 02>04 40 04:0A | 64 00 00 00 EC FF 64 00 E0 04"});
 
-  GetMotionIntent()->zoom_level = 30;
+  WritableMotionIntent()->zoom_level = 30;
   HandleGimbalControl(2, -1, 15);
   EXPECT_EQ(GetMotionIntent()->zoom_level, 45);
   HandleGimbalControl(2, -2, 4);
@@ -218,7 +219,7 @@ TEST_F(MotionTest, ClientGimbalControlSelectors) {
 // Each continuous motion a viewer starts is its own until another input sets
 // it: the viewer's leaving then stops only what it still drives.
 TEST_F(MotionTest, AViewerStopsOnlyTheMotionsItStillDrives) {
-  MotionIntent* motion = GetMotionIntent();
+  MotionIntent* motion = WritableMotionIntent();
   const MotionDriver viewer = ViewerMotionDriver("127.0.0.2", 40001);
   HandleGimbalControl(2, -2, 4, viewer);  // digital zoom speed
   HandleGimbalControl(2, -3, 1, viewer);  // optical zoom in
@@ -239,7 +240,7 @@ TEST_F(MotionTest, AViewerStopsOnlyTheMotionsItStillDrives) {
 // Motions nobody is seen leaving (an unregistered sender, the mailbox) end
 // once not set again for kLeasedMotionMs; a registered viewer's never lapse.
 TEST_F(MotionTest, LeasedMotionsLapseUnlessSetAgain) {
-  MotionIntent* motion = GetMotionIntent();
+  MotionIntent* motion = WritableMotionIntent();
   const MotionDriver stranger = LeasedMotionDriver(ViewerMotionDriver("127.0.0.2", 40001));
   const MotionDriver viewer = ViewerMotionDriver("127.0.0.3", 40001);
   HandleGimbalControl(1, 500, 0, stranger);
@@ -272,7 +273,7 @@ TEST_F(MotionTest, LeasedMotionsLapseUnlessSetAgain) {
 }
 
 TEST_F(MotionTest, PositionNormalSendsEightKeysAfterAStop) {
-  GetMotionIntent()->gimbal_stopped = 0;
+  WritableMotionIntent()->gimbal_stopped = 0;
   CaptureStderr();
   SetGimbalPosition(0);
   EXPECT_EQ(GetCapturedStderr(), "set position 0\n");
@@ -294,7 +295,7 @@ TEST_F(MotionTest, PositionSelfieSendsPressPairsThenReleasePairs) {
 }
 
 TEST_F(MotionTest, UnknownPositionOnlyLogs) {
-  GetMotionIntent()->gimbal_stopped = 0;
+  WritableMotionIntent()->gimbal_stopped = 0;
   CaptureStderr();
   uint32_t before = FramesOut();
   SetGimbalPosition(2);
@@ -341,7 +342,7 @@ TEST_F(MotionTest, ClientAttitudePutsTheScalarFirstAndEndsRcAttitude) {
 }
 
 TEST_F(MotionLinkDownTest, NothingLeavesButTheStateStillFollows) {
-  GetMotionIntent()->gimbal_stopped = 0;
+  WritableMotionIntent()->gimbal_stopped = 0;
   const uint32_t before = FramesOut();
   CaptureStderr();
   SendGimbalSpeed(10, 10, 10);

@@ -15,12 +15,13 @@
 #include "records/motion_intent.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "writable_records.h"
 
 class OperationsTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetRecords();
-    GetMotionIntent()->gimbal_stopped = 1;
+    WritableMotionIntent()->gimbal_stopped = 1;
     ShellTakeLog();
     end_ = AttachCameraEnd(LinkUpAtStart());
   }

@@ -1,6 +1,7 @@
 #include "command_test_support.h"
 #include "operations/picture_settings.h"
 #include "operations/shot_type.h"
+#include "writable_records.h"
 
 namespace commands_test {
 namespace {
@@ -8,7 +9,7 @@ namespace {
 using PictureSettings = CommandTest;
 
 TEST_F(PictureSettings, LinkDownLogsAndRunsTheShellCommandButSendsNothing) {
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->link_up = 0;
   EXPECT_EQ(Logged([] { SetVideoAspect("16:9"); }), "set image aspect ratio 16:9\n");
   EXPECT_EQ(ShellTakeLog(), std::vector<std::string>{"killall -q display &"});
   EXPECT_EQ(Logged([] { SetShotType("timelapse", "3", "60"); }),

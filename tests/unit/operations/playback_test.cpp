@@ -5,6 +5,7 @@
 
 #include "command_test_support.h"
 #include "operations/playback.h"
+#include "writable_records.h"
 
 namespace commands_test {
 namespace {
@@ -69,7 +70,7 @@ TEST_F(Playback, BackConfirmsWithKey0F) {
 }
 
 TEST_F(Playback, DeleteOutsidePlaybackOnlySelects) {
-  GetHudState()->playback_state = 2;
+  WritableHudState()->playback_state = 2;
   NavigatePlayback("delete");
   auto texts = TextsSoFar(end_);
   EXPECT_EQ(texts.size(), 12u);
@@ -77,7 +78,7 @@ TEST_F(Playback, DeleteOutsidePlaybackOnlySelects) {
 }
 
 TEST_F(Playback, DeleteInPlaybackConfirmsWithPlay) {
-  GetHudState()->playback_state = 4;
+  WritableHudState()->playback_state = 4;
   NavigatePlayback("delete");
   auto texts = TextsSoFar(end_);
   EXPECT_EQ(texts.size(), 40u);
@@ -190,7 +191,7 @@ TEST_F(Playback, NextSpacesFramesAndPausesBetweenPressAndRelease) {
 
 TEST_F(Playback, BackWithTheLinkDownStillTakesItsTime) {
   SkipSleepsForFuzzing(false);
-  GetLinkState()->link_up = 0;
+  WritableLinkState()->link_up = 0;
   auto start = std::chrono::steady_clock::now();
   NavigatePlayback("back");
   double took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

@@ -9,6 +9,7 @@
 
 #include "records/client_table.h"
 #include "records/hud_state.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ class ClientTableTest : public testing::Test {
  protected:
   void SetUp() override {
     ClearClientTable();
-    GetHudState()->client_count = 0xEE;
+    WritableHudState()->client_count = 0xEE;
   }
   void TearDown() override { ClearClientTable(); }
 };

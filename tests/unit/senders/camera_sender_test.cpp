@@ -3,12 +3,13 @@
 #include "loopback.h"
 #include "records/link_state.h"
 #include "senders/camera_sender.h"
+#include "writable_records.h"
 
 namespace {
 
 TEST(SendCameraFrame, NumbersAndChecksumsEachFrame) {
   CameraEnd end = AttachCameraEnd();
-  GetLinkState()->sequence = 0;
+  WritableLinkState()->sequence = 0;
   constexpr FrameTemplate<14> kProbe = {0x55, 0x0E, 0x04, 0x66, 0x02, 0x01, 0, 0, 0x40, 0x02, 0x66, 0x00, 0, 0};
   static_assert(FrameTemplateValid(kProbe));
   EXPECT_TRUE(SendTemplateIfLinkUp(kProbe));
@@ -24,7 +25,7 @@ TEST(SendCameraFrame, NumbersAndChecksumsEachFrame) {
 
 TEST(SendCameraFrame, OnlyLowSixteenBitsOfTheCounterReachTheWire) {
   CameraEnd end = AttachCameraEnd();
-  GetLinkState()->sequence = 65536;
+  WritableLinkState()->sequence = 65536;
   uint8_t frame[13] = {0x55, 0x0D, 0x04, 0x33, 0x02, 0x01, 0, 0, 0x40, 0x02, 0x72, 0, 0};
   SendCameraFrame(frame, sizeof frame);
   EXPECT_EQ(frame[6], 0);

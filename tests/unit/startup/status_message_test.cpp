@@ -6,6 +6,7 @@
 #include "records/shared_config.h"
 #include "startup/status_message.h"
 #include "viewer_end.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -31,22 +32,22 @@ TEST_F(StatusMessageTest, EachSourceLandsInItsBit) {
       {1, 1, 1, 1, 1, 0xD7},
   };
   for (const Case& c : cases) {
-    GetSharedConfig()->ap_running = c.ap_running;
-    GetSharedConfig()->hdmi_enabled = c.hdmi;
-    GetSharedConfig()->camera_connected = c.camera_connected;
-    GetHudState()->sibling_status[0] = c.sibling0;
-    GetHudState()->sibling_status[1] = c.sibling1;
+    WritableSharedConfig()->ap_running = c.ap_running;
+    WritableSharedConfig()->hdmi_enabled = c.hdmi;
+    WritableSharedConfig()->camera_connected = c.camera_connected;
+    WritableHudState()->sibling_status[0] = c.sibling0;
+    WritableHudState()->sibling_status[1] = c.sibling1;
     EXPECT_EQ(BuildStatusFlags(), c.expected);
   }
 }
 
 TEST_F(StatusMessageTest, CycleSendsThreeStatusMessagesToEveryViewer) {
   ViewerEnd viewer = AttachViewer(true);
-  GetSharedConfig()->hdmi_enabled = 1;
-  GetSharedConfig()->focus_assistant_enabled = 1;
-  GetHudState()->client_count = 7;
-  GetHudState()->rc_input_status = 3;
-  GetHudState()->sibling_status[1] = 1;
+  WritableSharedConfig()->hdmi_enabled = 1;
+  WritableSharedConfig()->focus_assistant_enabled = 1;
+  WritableHudState()->client_count = 7;
+  WritableHudState()->rc_input_status = 3;
+  WritableHudState()->sibling_status[1] = 1;
 
   SkipSleepsForFuzzing(true);
   SendStatusCycle();

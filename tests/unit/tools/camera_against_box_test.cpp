@@ -14,6 +14,7 @@
 #include "operations/exposure_focus.h"
 #include "records/camera_codes.h"
 #include "records/viewer_protocol.h"
+#include "writable_records.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ class CameraAgainstBox : public CameraLinkTest {
 TEST_F(CameraAgainstBox, EveryQueryOfEitherModeGetsTheExpectedAnswer) {
   for (int mode : {kModeOsmo, kModeInspire}) {
     SCOPED_TRACE(mode == kModeOsmo ? "osmo" : "inspire");
-    GetLinkState()->source_mode = static_cast<uint32_t>(mode);
+    WritableLinkState()->source_mode = static_cast<uint32_t>(mode);
     int count = 0;
     const CameraQuery* queries = QueriesForMode(mode, &count);
     AnswerChecker checker;
@@ -81,7 +82,7 @@ TEST_F(CameraAgainstBox, TelemetryIsReadBackAsSent) {
       ParseCameraDatagram(frame, static_cast<uint16_t>(n));
     }
   }
-  HudState* hud = GetHudState();
+  HudState* hud = WritableHudState();
   // Attitude, through the box's degree conversion: within its rounding.
   auto attitude = ViewerMessages(kMsgGimbalAttitude);
   ASSERT_EQ(attitude.size(), 2u);
