@@ -133,10 +133,9 @@ def test_the_page_plays_the_live_video(sb):
             second.open(sb)
             second.wait_frames(sb, 1, 10, "the late browser showed no picture")
             late = second.probe()
+            # How soon is bench/stream_latency.py's to measure (the page opened five times on a quiet
+            # machine); here a late browser must show a picture at all, and the time is printed.
             print("  late browser: first picture %.0f ms after opening the page" % late["firstPresented"])
-            # Under ThreadSanitizer the box's programs run several times slower: printed, not judged.
-            sb.expect(late["firstPresented"] < 2000 or sb.race_reports,
-                      "the late browser's first picture came after %.0f ms" % late["firstPresented"])
             web.wait_text(sb, second.driver, "stream-state", lambda t: t == "Live video · 2 browsers watching", 15,
                           "the page does not count the second browser")
             second.driver.save_screenshot(web.artefact(sb, "stream-page-late.png"))
