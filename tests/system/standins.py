@@ -11,6 +11,7 @@ what a viewer sends, for the tests that share those steps.
 """
 
 import json
+import os
 import re
 import struct
 import time
@@ -168,6 +169,23 @@ def read_bytes(path):
             return f.read()
     except FileNotFoundError:
         return b""
+
+
+SETTINGS_TEXTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden", "settings_texts.json")
+
+
+def settings_texts():
+    """The rows of the golden settings-text table, each text spelled out;
+    "stored" is None where the box refuses the change."""
+    def spelled(value):
+        return value if value is None or isinstance(value, str) else \
+            "".join(p if isinstance(p, str) else p[0] * p[1] for p in value)
+    with open(SETTINGS_TEXTS) as f:
+        rows = json.load(f)["rows"]
+    for row in rows:
+        row["text"] = spelled(row["text"])
+        row["stored"] = spelled(row["stored"]) if "stored" in row else row["text"]
+    return rows
 
 
 # Datagrams as the peers send them, for tests that play a peer by hand.
