@@ -52,18 +52,20 @@ def frames(camera, since=0):
     return out
 
 
-def find_in_order(frames_seen, wanted):
-    """Index in frames_seen of each wanted frame text, matched in order; None when one is missing."""
-    found = []
-    i = 0
-    for text in wanted:
-        while i < len(frames_seen) and frames_seen[i].text != text:
-            i += 1
-        if i == len(frames_seen):
-            return None
-        found.append(i)
-        i += 1
-    return found
+def is_clock(frame):
+    """The box sets the camera's clock every second until a viewer sets the time."""
+    return frame.set == 0x02 and frame.id == 0x54
+
+
+def find_run(frames_seen, wanted):
+    """Index in frames_seen where the wanted frame texts begin, one right after
+    the other with no other frame between them (the clock frames the box sends
+    every second aside, unless wanted); None when they did not arrive so."""
+    kept = [(i, f.text) for i, f in enumerate(frames_seen) if f.text in wanted or not is_clock(f)]
+    for k in range(len(kept) - len(wanted) + 1):
+        if [text for _, text in kept[k:k + len(wanted)]] == wanted:
+            return kept[k][0]
+    return None
 
 
 def wait_lines(proc, predicate, timeout=20.0, since=0, stream="stdout"):
