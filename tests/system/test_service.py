@@ -7,11 +7,13 @@ import os
 import socket
 import stat
 import struct
+import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
+import standins as si  # noqa: E402
 
 PREPARE = os.path.join(sandbox.REPO, "service", "vantagebridge-prepare")
 AFTER_EXIT = os.path.join(sandbox.REPO, "service", "vantagebridge-after-exit")
@@ -141,10 +143,18 @@ def test_after_exit_pauses_only_after_a_crash(sb):
         ("exit-code", "exited", "1", True),
     ]
     for result, code, status, pauses in cases:
+        what = "%s %s %s" % (result, code, status)
         env = ["env", "SERVICE_RESULT=" + result, "EXIT_CODE=" + code, "EXIT_STATUS=" + status]
         proc = sb.start(env + [AFTER_EXIT, "30"], name="after-exit", cwd="/")
-        ended = sb.wait_until(lambda: not proc.running(), timeout=10)
-        sb.expect(ended != pauses, "%s %s %s: paused=%s" % (result, code, status, not ended))
+        if pauses:
+            # It says so, then waits in a sleep of its own.
+            sb.expect(sb.wait_for(proc, "restarting in 30 s", timeout=10), "%s: no pause announced" % what)
+            pgrep = ["pgrep", "-P", str(proc.pid), "-x", "sleep"]
+            sleeping = lambda: subprocess.run(pgrep, stdout=subprocess.DEVNULL).returncode == 0
+            sb.expect(sb.wait_until(sleeping, timeout=10), "%s: not pausing" % what)
+        else:
+            sb.expect(sb.wait_until(lambda: not proc.running(), timeout=10), "%s: paused" % what)
+            sb.expect("restarting" not in proc.stderr_text(), "%s: %r" % (what, proc.stderr_text()))
         sb.stop(proc)
 
 
@@ -180,6 +190,16 @@ class NotifySocket:
                     pid = struct.unpack("iII", payload[:12])[0]
             for line in data.decode().splitlines():
                 self.messages.append((pid, line, time.monotonic()))
+
+    def drain(self):
+        """Reads what has arrived by now; returns the texts."""
+        self.sock.setblocking(False)
+        try:
+            while True:
+                data = self.sock.recv(4096)
+                self.messages += [(None, line, 0) for line in data.decode().split()]
+        except BlockingIOError:  # nothing more waiting
+            return [m[1] for m in self.messages]
 
     def close(self):
         self.sock.close()
@@ -252,15 +272,25 @@ def test_hung_watchdog_thread_stops_the_keep_alive(sb):
     try:
         daemon = start_notified_daemon(sb)
         sb.expect(notify.wait_for("READY=1", timeout=30) is not None, "no READY=1")
+        viewer = sb.start_tool("vb-viewer", "--data-only")
+        sb.expect(si.wait_line(viewer, "status ", timeout=15), "no status reached the viewer")
         sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "no keep-alive before the hang")
         tid = thread_id(daemon.pid, "watchdog")
         sb.expect(tid is not None, "no watchdog thread")
         held = HeldThread(tid)
-        notify.wait_for("WATCHDOG=1", timeout=2)  # at most one already under way
+        # The main loop sends viewers three status messages a pass (0.8 s), then
+        # pings if the watchdog thread went round since: after one pass (a ping
+        # may be under way), four more passes without a ping.
+        def main_loop_passes(n):
+            since = len(si.lines(viewer))
+            counted = lambda ls: sum(line.startswith("status ") for line in ls) >= 3 * n
+            sb.expect(si.wait_lines(viewer, counted, 20, since)[1], "the main loop stopped")
+
+        main_loop_passes(1)
+        notify.drain()
         notify.messages.clear()
-        # A healthy daemon pings about once a second; the main loop still runs.
-        sb.expect(notify.wait_for("WATCHDOG=1", timeout=6) is None, "keep-alive sent while the watchdog hangs")
-        sb.expect(daemon.running(), "daemon ended")
+        main_loop_passes(4)
+        sb.expect("WATCHDOG=1" not in notify.drain(), "keep-alive sent while the watchdog hangs")
         held.release()
         held = None
         sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "keep-alive did not resume")
