@@ -165,23 +165,6 @@ std::vector<InterfaceAddress> ListInterfaceAddresses() {
   return list;
 }
 
-void BuildInterfaceList(char* list, size_t cap) {
-  if (cap == 0) return;
-  size_t used = strnlen(list, cap - 1);
-  list[used] = '\0';
-  bool first = used == 0;
-  for (const InterfaceAddress& entry : ListInterfaceAddresses()) {
-    // Appended, not prefixed: g++ 12 at -O3 mistakes the prefixing insert for
-    // an overlapping copy (-Wrestrict).
-    std::string object = first ? "" : ",";
-    object += InterfaceObject(entry);
-    if (used + object.size() + 1 > cap) break;
-    std::memcpy(list + used, object.data(), object.size() + 1);
-    used += object.size();
-    first = false;
-  }
-}
-
 int BuildConfigReport(char* out, size_t cap) {
   return FormatConfigReport(SnapshotSharedConfig(), ListInterfaceAddresses(), out, cap);
 }

@@ -13,10 +13,6 @@
 // at most one data message long.
 int BuildConfigReport(char* out, size_t cap);
 
-// Appends the interface list objects to list (capacity cap, cleared by the
-// caller); objects that do not fit whole are left out.
-void BuildInterfaceList(char* list, size_t cap);
-
 struct InterfaceAddress {
   std::string name;
   std::string addr;  // dotted numeric IPv4

@@ -11,12 +11,9 @@ void (*g_queue[kOrderedWorkQueueSize])() = {};  // guarded by g_queue_mutex
 int g_head = 0;
 int g_count = 0;
 
-// Held while pieces run: a second worker that picks up the lane waits here,
-// then finds what the first left, so pieces never overlap or overtake.
-std::mutex g_run_mutex;
-
+// Runs on one worker at a time: the pool never runs a function of its lane on
+// two workers at once, so pieces never overlap or overtake.
 void DrainWaitingPieces() {
-  std::lock_guard<std::mutex> running(g_run_mutex);
   for (;;) {
     void (*run)() = nullptr;
     {

@@ -11,6 +11,7 @@ what a viewer sends, for the tests that share those steps.
 """
 
 import json
+import os
 import re
 import struct
 import time
@@ -51,18 +52,20 @@ def frames(camera, since=0):
     return out
 
 
-def find_in_order(frames_seen, wanted):
-    """Index in frames_seen of each wanted frame text, matched in order; None when one is missing."""
-    found = []
-    i = 0
-    for text in wanted:
-        while i < len(frames_seen) and frames_seen[i].text != text:
-            i += 1
-        if i == len(frames_seen):
-            return None
-        found.append(i)
-        i += 1
-    return found
+def is_clock(frame):
+    """The box sets the camera's clock every second until a viewer sets the time."""
+    return frame.set == 0x02 and frame.id == 0x54
+
+
+def find_run(frames_seen, wanted):
+    """Index in frames_seen where the wanted frame texts begin, one right after
+    the other with no other frame between them (the clock frames the box sends
+    every second aside, unless wanted); None when they did not arrive so."""
+    kept = [(i, f.text) for i, f in enumerate(frames_seen) if f.text in wanted or not is_clock(f)]
+    for k in range(len(kept) - len(wanted) + 1):
+        if [text for _, text in kept[k:k + len(wanted)]] == wanted:
+            return kept[k][0]
+    return None
 
 
 def wait_lines(proc, predicate, timeout=20.0, since=0, stream="stdout"):
@@ -168,6 +171,23 @@ def read_bytes(path):
             return f.read()
     except FileNotFoundError:
         return b""
+
+
+SETTINGS_TEXTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden", "settings_texts.json")
+
+
+def settings_texts():
+    """The rows of the golden settings-text table, each text spelled out;
+    "stored" is None where the box refuses the change."""
+    def spelled(value):
+        return value if value is None or isinstance(value, str) else \
+            "".join(p if isinstance(p, str) else p[0] * p[1] for p in value)
+    with open(SETTINGS_TEXTS) as f:
+        rows = json.load(f)["rows"]
+    for row in rows:
+        row["text"] = spelled(row["text"])
+        row["stored"] = spelled(row["stored"]) if "stored" in row else row["text"]
+    return rows
 
 
 # Datagrams as the peers send them, for tests that play a peer by hand.

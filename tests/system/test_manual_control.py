@@ -13,7 +13,7 @@ import standins as si  # noqa: E402
 RC_CONFIG = """control_enabled=1
 device_mode=0
 rc_input_enabled=1
-rc_input_map=pan,tilt,record
+rc_input_map=pan,tilt,record,center
 rc_input_speed_pan=50
 rc_input_speed_tilt=50
 """
@@ -26,6 +26,9 @@ SHOT_PRESS_G = "23 09>04 40 01:01 | 30 00 00 00 00 91 00 01 00 A0"
 SHOT_PRESS_C = "23 09>01 40 01:01 | 30 00 00 00 00 91 00 01 00 A0"
 SHOT_RELEASE_G = "23 09>04 40 01:01 | 00 00 00 00 00 91 00 00 00 91"
 SHOT_RELEASE_C = "23 09>01 40 01:01 | 00 00 00 00 00 91 00 00 00 91"
+POSITION_0_G = "23 09>04 40 01:01 | 00 00 00 00 01 91 00 00 00 90"
+POSITION_0_C = "23 09>01 40 01:01 | 00 00 00 00 01 91 00 00 00 90"
+CENTRED = [POSITION_0_G, POSITION_0_C] * 2 + [SHOT_RELEASE_G, SHOT_RELEASE_C] * 2
 
 
 def start(sb):
@@ -85,13 +88,16 @@ def test_rc_record_switch_in_photo_mode_takes_one_photo(sb):
     sb.expect(si.wait_line(viewer, "camera-status work_mode=0", since=mark_viewer, timeout=10),
               "camera did not report photo mode")
     mark = len(si.lines(camera))
-    run_rc(sb, "t=0 record=-1; t=1 record=1; t=2 record=-1")
+    # The centring goes the same ordered way as the capture keys: once it has
+    # run, anything the switch going down set off has run before it.
+    run_rc(sb, "t=0 record=-1; t=1 record=1; t=2 record=-1; t=3 center=1")
     want = [SHOT_PRESS_G, SHOT_PRESS_G, SHOT_PRESS_C, SHOT_PRESS_C,
             SHOT_RELEASE_G, SHOT_RELEASE_G, SHOT_RELEASE_C, SHOT_RELEASE_C]
-    sb.expect(sb.wait_until(lambda: si.find_in_order(si.frames(camera, mark), want) is not None, timeout=10),
+    sb.expect(sb.wait_until(lambda: si.find_run(si.frames(camera, mark), want) is not None, timeout=10),
               "shot frames: %r" % [f.text for f in si.frames(camera, mark)][-10:])
+    sb.expect(sb.wait_until(lambda: si.find_run(si.frames(camera, mark), CENTRED) is not None, timeout=10),
+              "the centring did not reach the camera")
     # Switching back down in photo mode only clears the latch: no second shot, no recording.
-    sb.wait_until(lambda: False, timeout=1.5)
     texts = [f.text for f in si.frames(camera, mark)]
     sb.expect(texts.count(SHOT_PRESS_C) == 2, "more than one photo: %d presses" % texts.count(SHOT_PRESS_C))
     sb.expect(RECORD_START not in texts and RECORD_STOP not in texts, "recording frames in photo mode")

@@ -73,74 +73,52 @@ def test_rc_status_leaving_six_mid_pan_stops_the_gimbal(sb):
     expect_stopped(sb, camera, PAN_1000, mark)
 
 
-def test_silent_viewer_stops_its_speed_and_only_its_own(sb):
+def test_motions_a_viewer_starts_end_with_it(sb):
+    """A viewer's motion belongs to it, whether set by gimbal control or by a
+    JSON command: it ends when that viewer falls silent or says goodbye, and
+    no other viewer's leaving ends it."""
     daemon, camera = start(sb)
+
+    def leaves(viewer, port, silently):
+        mark = len(si.lines(camera))
+        if silently:
+            viewer.popen.kill()  # no goodbye: it expires
+            viewer.popen.wait()
+        else:
+            sb.stop(viewer)  # a viewer that ends says goodbye
+        line = ("Client 127.0.0.1:%d lost\n" if silently else "client 127.0.0.1:%d removed\n") % port
+        sb.expect(sb.wait_for(daemon, line, timeout=15), "%r not seen" % line)
+        return mark
+
+    def viewer(*args):
+        v = sb.start_tool("vb-viewer", "--data-only", *args)
+        return v, si.viewer_port(v)
+
     mark = len(si.lines(camera))
-    driver = sb.start_tool("vb-viewer", "--data-only", "--gimbal", "1,500,0")
-    driver_port = si.viewer_port(driver)
-    other = sb.start_tool("vb-viewer", "--data-only")
-    other_port = si.viewer_port(other)
+    driver, driver_port = viewer("--gimbal", "1,500,0")
+    zoomer, zoomer_port = viewer("--command", "zoom", "-3", "1")
+    other, other_port = viewer()
     expect_moving(sb, camera, PAN_500, mark, why="the viewer's speed did not move the gimbal")
-
-    # Another viewer falls silent and expires: the motion goes on, and the
-    # driver, still registering, keeps it past its own five seconds.
-    other.popen.kill()
-    other.popen.wait()
-    sb.expect(sb.wait_for(daemon, "Client 127.0.0.1:%d lost\n" % other_port, timeout=15), "other viewer not expired")
-    mark = len(si.lines(camera))
-    expect_moving(sb, camera, PAN_500, mark, why="another viewer's silence stopped the gimbal")
-
-    # The driver falls silent (killed: no goodbye) and expires: its speed ends.
-    driver.popen.kill()
-    driver.popen.wait()
-    mark = len(si.lines(camera))
-    sb.expect(sb.wait_for(daemon, "Client 127.0.0.1:%d lost\n" % driver_port, timeout=15), "driver not expired")
-    expect_stopped(sb, camera, PAN_500, mark)
-
-
-def test_viewer_goodbye_stops_its_speed(sb):
-    daemon, camera = start(sb)
-    mark = len(si.lines(camera))
-    driver = sb.start_tool("vb-viewer", "--data-only", "--gimbal", "1,500,0")
-    port = si.viewer_port(driver)
-    expect_moving(sb, camera, PAN_500, mark, why="the viewer's speed did not move the gimbal")
-    mark = len(si.lines(camera))
-    sb.stop(driver)  # a viewer that ends says goodbye
-    sb.expect(sb.wait_for(daemon, "client 127.0.0.1:%d removed\n" % port, timeout=10), "no goodbye")
-    expect_stopped(sb, camera, PAN_500, mark)
-
-
-def test_motions_a_viewer_starts_by_command_end_with_it(sb):
-    """A JSON command's motion belongs to the viewer that sent it: a "moverel"
-    speed ends when its viewer falls silent, an optical zoom when its viewer
-    says goodbye; another viewer's leaving ends neither."""
-    daemon, camera = start(sb)
-    mark = len(si.lines(camera))
-    mover = sb.start_tool("vb-viewer", "--data-only", "--command", "position/moverel", "500", "0")
-    mover_port = si.viewer_port(mover)
-    zoomer = sb.start_tool("vb-viewer", "--data-only", "--command", "zoom", "-3", "1")
-    zoomer_port = si.viewer_port(zoomer)
-    other = sb.start_tool("vb-viewer", "--data-only")
-    other_port = si.viewer_port(other)
-    expect_moving(sb, camera, PAN_500, mark, why="the command's speed did not move the gimbal")
     expect_moving(sb, camera, ZOOM_IN, mark, why="the command did not zoom")
 
-    sb.stop(other)
-    sb.expect(sb.wait_for(daemon, "client 127.0.0.1:%d removed\n" % other_port, timeout=10), "no goodbye")
-    mark = len(si.lines(camera))
-    expect_moving(sb, camera, PAN_500, mark, why="another viewer's goodbye stopped the gimbal")
-    expect_moving(sb, camera, ZOOM_IN, mark, why="another viewer's goodbye stopped the zoom")
+    # Another viewer expires: both motions go on, the speed past its own
+    # five seconds while its driver keeps registering.
+    mark = leaves(other, other_port, silently=True)
+    expect_moving(sb, camera, PAN_500, mark, why="another viewer's silence stopped the gimbal")
+    expect_moving(sb, camera, ZOOM_IN, mark, why="another viewer's silence stopped the zoom")
 
-    mover.popen.kill()
-    mover.popen.wait()
-    mark = len(si.lines(camera))
-    sb.expect(sb.wait_for(daemon, "Client 127.0.0.1:%d lost\n" % mover_port, timeout=15), "mover not expired")
+    mark = leaves(driver, driver_port, silently=True)
     expect_stopped(sb, camera, PAN_500, mark)
-    expect_moving(sb, camera, ZOOM_IN, len(si.lines(camera)), why="the mover's expiry stopped the zoom")
+    expect_moving(sb, camera, ZOOM_IN, len(si.lines(camera)), why="the driver's expiry stopped the zoom")
 
     mark = len(si.lines(camera))
-    sb.stop(zoomer)
-    sb.expect(sb.wait_for(daemon, "client 127.0.0.1:%d removed\n" % zoomer_port, timeout=10), "no goodbye")
+    mover, mover_port = viewer("--command", "position/moverel", "500", "0")
+    expect_moving(sb, camera, PAN_500, mark, why="the command's speed did not move the gimbal")
+    mark = leaves(mover, mover_port, silently=False)
+    expect_stopped(sb, camera, PAN_500, mark)
+    expect_moving(sb, camera, ZOOM_IN, len(si.lines(camera)), why="the mover's goodbye stopped the zoom")
+
+    mark = leaves(zoomer, zoomer_port, silently=False)
     expect_stopped(sb, camera, ZOOM_IN, mark, stops=ZOOM_STOPS)
 
 
@@ -196,8 +174,6 @@ def test_motions_nobody_is_seen_leaving_end_unless_repeated(sb):
 if __name__ == "__main__":
     sandbox.main([
         test_rc_status_leaving_six_mid_pan_stops_the_gimbal,
-        test_silent_viewer_stops_its_speed_and_only_its_own,
-        test_viewer_goodbye_stops_its_speed,
-        test_motions_a_viewer_starts_by_command_end_with_it,
+        test_motions_a_viewer_starts_end_with_it,
         test_motions_nobody_is_seen_leaving_end_unless_repeated,
     ])

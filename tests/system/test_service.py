@@ -7,11 +7,13 @@ import os
 import socket
 import stat
 import struct
+import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
+import standins as si  # noqa: E402
 
 PREPARE = os.path.join(sandbox.REPO, "service", "vantagebridge-prepare")
 AFTER_EXIT = os.path.join(sandbox.REPO, "service", "vantagebridge-after-exit")
@@ -23,7 +25,7 @@ RUN_COPY = "/run/vantagebridge.conf"
 NOTIFY_PATH = "/run/vb/notify.sock"
 
 
-def prepare(sb, boot_text, scripts=("hdmi-mode.sh", "hdmi-change.sh"), beside=None):
+def prepare(sb, boot_text, scripts=("hdmi-mode.sh", "hdmi-change.sh"), beside=None, default=DEFAULT_CONF):
     """Runs the preparation step; boot_text None leaves no file on the boot partition.
     beside maps a suffix (".new", ".last") to the text of a file beside it."""
     for suffix in ("", ".new", ".last"):
@@ -37,7 +39,7 @@ def prepare(sb, boot_text, scripts=("hdmi-mode.sh", "hdmi-change.sh"), beside=No
     sandbox._clear_folder(BOX_SCRIPTS)
     for name in scripts:
         sandbox._copy_stub(os.path.join(BOX_SCRIPTS, name))
-    env = ["env", "VB_DEFAULT_CONF=" + DEFAULT_CONF, "VB_SCRIPTS_DIR=" + BOX_SCRIPTS,
+    env = ["env", "VB_DEFAULT_CONF=" + default, "VB_SCRIPTS_DIR=" + BOX_SCRIPTS,
            "VB_DAEMON=" + sb.binary("vantagebridge")]
     proc = sb.start(env + [PREPARE, SERVICE_DIR], name="prepare", cwd="/")
     sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
@@ -90,19 +92,20 @@ def test_prepare_links_the_box_scripts(sb):
     sb.expect(os.access(os.path.join(link, "hdmi-mode.sh"), os.X_OK), "hdmi-mode.sh not reachable")
     sb.expect("missing" not in proc.stderr_text(), "warned: %r" % proc.stderr_text())
     # Run twice, with a script gone: the link is replaced, not nested, and the gap is reported.
-    proc = prepare(sb, b"control_enabled=1\n", scripts=("hdmi-mode.sh",))
+    proc = prepare(sb, b"control_enabled=1\r\nosd_enabled=1\r\nhud_enabled=1\r\n", scripts=("hdmi-mode.sh",))
     sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
     sb.expect(os.path.islink(link) and not os.path.islink(os.path.join(BOX_SCRIPTS, "box-scripts")),
               "link nested")
     sb.expect("hdmi-change.sh is missing" in proc.stderr_text(), "no warning: %r" % proc.stderr_text())
+    # The daemon runs from the prepared folder with the boot partition's settings.
+    daemon = sb.start([sb.binary("vantagebridge")], cwd=SERVICE_DIR)
+    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start: %r" % daemon.stderr_text())
+    sb.expect(sb.read_hud(625, 1) == b"\x01", "boot partition's settings not read: %r" % sb.read_hud(625, 2))
 
 
 def test_prepare_without_a_readable_configuration(sb):
     # Neither file: the daemon still starts, with its own defaults.
-    env = ["env", "VB_DEFAULT_CONF=/run/vb/nowhere.conf", "VB_SCRIPTS_DIR=" + BOX_SCRIPTS,
-           "VB_DAEMON=" + sb.binary("vantagebridge")]
-    proc = sb.start(env + [PREPARE, SERVICE_DIR], name="prepare", cwd="/")
-    sb.expect(sb.wait_until(lambda: not proc.running(), timeout=20), "preparation step still running")
+    proc = prepare(sb, None, default="/run/vb/nowhere.conf")
     sb.expect(proc.returncode() == 0, "exit %r" % proc.returncode())
     sb.expect("/run/vb/nowhere.conf is missing" in proc.stderr_text(), "log %r" % proc.stderr_text())
     # A boot file that cannot be read: no copy at all (not the default, which
@@ -121,13 +124,6 @@ def test_prepare_without_a_readable_configuration(sb):
         os.rmdir(BOOT_CONF)
 
 
-def test_daemon_runs_from_the_prepared_directory(sb):
-    prepare(sb, b"control_enabled=1\r\nosd_enabled=1\r\nhud_enabled=1\r\n")
-    daemon = sb.start([sb.binary("vantagebridge")], cwd=SERVICE_DIR)
-    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start: %r" % daemon.stderr_text())
-    sb.expect(sb.read_hud(625, 1) == b"\x01", "boot partition's settings not read: %r" % sb.read_hud(625, 2))
-
-
 def test_after_exit_pauses_only_after_a_crash(sb):
     cases = [
         # SERVICE_RESULT, EXIT_CODE, EXIT_STATUS, pauses
@@ -141,10 +137,18 @@ def test_after_exit_pauses_only_after_a_crash(sb):
         ("exit-code", "exited", "1", True),
     ]
     for result, code, status, pauses in cases:
+        what = "%s %s %s" % (result, code, status)
         env = ["env", "SERVICE_RESULT=" + result, "EXIT_CODE=" + code, "EXIT_STATUS=" + status]
         proc = sb.start(env + [AFTER_EXIT, "30"], name="after-exit", cwd="/")
-        ended = sb.wait_until(lambda: not proc.running(), timeout=10)
-        sb.expect(ended != pauses, "%s %s %s: paused=%s" % (result, code, status, not ended))
+        if pauses:
+            # It says so, then waits in a sleep of its own.
+            sb.expect(sb.wait_for(proc, "restarting in 30 s", timeout=10), "%s: no pause announced" % what)
+            pgrep = ["pgrep", "-P", str(proc.pid), "-x", "sleep"]
+            sleeping = lambda: subprocess.run(pgrep, stdout=subprocess.DEVNULL).returncode == 0
+            sb.expect(sb.wait_until(sleeping, timeout=10), "%s: not pausing" % what)
+        else:
+            sb.expect(sb.wait_until(lambda: not proc.running(), timeout=10), "%s: paused" % what)
+            sb.expect("restarting" not in proc.stderr_text(), "%s: %r" % (what, proc.stderr_text()))
         sb.stop(proc)
 
 
@@ -180,6 +184,16 @@ class NotifySocket:
                     pid = struct.unpack("iII", payload[:12])[0]
             for line in data.decode().splitlines():
                 self.messages.append((pid, line, time.monotonic()))
+
+    def drain(self):
+        """Reads what has arrived by now; returns the texts."""
+        self.sock.setblocking(False)
+        try:
+            while True:
+                data = self.sock.recv(4096)
+                self.messages += [(None, line, 0) for line in data.decode().split()]
+        except BlockingIOError:  # nothing more waiting
+            return [m[1] for m in self.messages]
 
     def close(self):
         self.sock.close()
@@ -217,8 +231,9 @@ class HeldThread:
         self.libc.ptrace(self.DETACH, self.tid, None, None)
 
 
-def test_ready_then_keep_alive(sb):
+def test_ready_then_keep_alive_while_the_watchdog_thread_runs(sb):
     notify = NotifySocket()
+    held = None
     try:
         daemon = start_notified_daemon(sb)
         ready = notify.wait_for("READY=1", timeout=30)
@@ -242,25 +257,26 @@ def test_ready_then_keep_alive(sb):
         pings = [notify.wait_for("WATCHDOG=1", timeout=15) for _ in range(3)]
         sb.expect(all(pings), "keep-alive missing: %r" % pings)
         sb.expect(all(p[0] == daemon.pid for p in pings), "keep-alive from %r" % [p[0] for p in pings])
-    finally:
-        notify.close()
 
-
-def test_hung_watchdog_thread_stops_the_keep_alive(sb):
-    notify = NotifySocket()
-    held = None
-    try:
-        daemon = start_notified_daemon(sb)
-        sb.expect(notify.wait_for("READY=1", timeout=30) is not None, "no READY=1")
-        sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "no keep-alive before the hang")
+        # A hung watchdog thread stops the keep-alive; the main loop goes on.
+        viewer = sb.start_tool("vb-viewer", "--data-only")
+        sb.expect(si.wait_line(viewer, "status ", timeout=15), "no status reached the viewer")
         tid = thread_id(daemon.pid, "watchdog")
         sb.expect(tid is not None, "no watchdog thread")
         held = HeldThread(tid)
-        notify.wait_for("WATCHDOG=1", timeout=2)  # at most one already under way
+        # The main loop sends viewers three status messages a pass (0.8 s), then
+        # pings if the watchdog thread went round since: after one pass (a ping
+        # may be under way), four more passes without a ping.
+        def main_loop_passes(n):
+            since = len(si.lines(viewer))
+            counted = lambda ls: sum(line.startswith("status ") for line in ls) >= 3 * n
+            sb.expect(si.wait_lines(viewer, counted, 20, since)[1], "the main loop stopped")
+
+        main_loop_passes(1)
+        notify.drain()
         notify.messages.clear()
-        # A healthy daemon pings about once a second; the main loop still runs.
-        sb.expect(notify.wait_for("WATCHDOG=1", timeout=6) is None, "keep-alive sent while the watchdog hangs")
-        sb.expect(daemon.running(), "daemon ended")
+        main_loop_passes(4)
+        sb.expect("WATCHDOG=1" not in notify.drain(), "keep-alive sent while the watchdog hangs")
         held.release()
         held = None
         sb.expect(notify.wait_for("WATCHDOG=1", timeout=15) is not None, "keep-alive did not resume")
@@ -313,10 +329,8 @@ TESTS = [
     test_prepare_picks_the_configuration,
     test_prepare_links_the_box_scripts,
     test_prepare_without_a_readable_configuration,
-    test_daemon_runs_from_the_prepared_directory,
     test_after_exit_pauses_only_after_a_crash,
-    test_ready_then_keep_alive,
-    test_hung_watchdog_thread_stops_the_keep_alive,
+    test_ready_then_keep_alive_while_the_watchdog_thread_runs,
     test_journal_gets_priorities_and_plain_text,
 ]
 

@@ -1,7 +1,8 @@
 """Settings changed from a viewer: the real daemon rewrites its configuration
 file on the sandbox's /boot (CR LF, commented layout), refreshes the LF copy
-under /run, restarts the affected sibling programs, and ends itself with exit
-code 2 after a camera mode change and 3 after "restart"."""
+under /run, restarts the affected sibling programs, ends itself with exit
+code 2 after a camera mode change and 3 after "restart", and starts again
+with every saved setting as it was, the longest texts included."""
 
 import json
 import os
@@ -55,18 +56,6 @@ def stub_lines_in_order(sb, wanted):
 
 
 SAVE = ["mount -o rw,remount /boot", "umount /boot", "mount /boot"]
-
-
-def test_osd_borders_saved_with_crlf(sb):
-    start(sb)
-    si.send_json(sb, {"cmd": "updateparam", "name": "osd_borders", "value": "300", "value2": "20"})
-    data = wait_file_with(sb, "osd_border_width=44")
-    sb.expect(b"\r\nosd_border_height=20\r\n" in data, "border height not saved")
-    sb.expect(b"# OSD borders width (pixels)\r\n# 0 - disabled\r\nosd_border_width=44\r\n\r\n" in data,
-              "border width entry not laid out with its comments")
-    check_layout(sb, data)
-    sb.expect(sb.wait_until(lambda: stub_lines_in_order(sb, SAVE + ["killall -q display hud"]), 10),
-              "save and restart commands: %r" % sb.stub_log())
 
 
 def test_flags_and_texts_saved(sb):
@@ -137,26 +126,6 @@ def test_partition_not_mounted_again_fails_the_save_safely(sb):
               "not started from the /run copy: %r" % prepare.stderr_text())
 
 
-def test_restart_ends_the_daemon_with_code_3_without_saving(sb):
-    daemon = start(sb)
-    si.send_json(sb, {"cmd": "restart"})
-    code = si.wait_exit(sb, daemon, 15)
-    sb.expect(code == 3, "exit code %r" % code)
-    sb.expect(not os.path.exists(BOOT_FILE), "restart wrote the configuration file")
-
-
-def test_config_request_reaches_the_viewer(sb):
-    start(sb, "control_enabled=1\nosd_border_width=12\n")
-    viewer = sb.start_tool("vb-viewer")
-    sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
-    si.send_json(sb, {"cmd": "configrequest"})
-    line = si.wait_line(viewer, "json {", timeout=10)
-    sb.expect(line is not None, "no configuration report")
-    report = json.loads(line[len("json "):])
-    sb.expect(report.get("app") == "cable" and report.get("version") == "0.14.10", "report %r" % line[:200])
-    sb.expect(report.get("osdbrdw") == 12 and report.get("ctrl_en") == 1, "report values %r" % line[:300])
-
-
 def config_report(sb):
     viewer = sb.start_tool("vb-viewer")
     sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
@@ -167,7 +136,7 @@ def config_report(sb):
     return json.loads(line[len("json "):])
 
 
-def test_long_texts_survive_a_restart(sb):
+def test_saved_settings_survive_a_restart(sb):
     # As installed, the working directory's file is a link to the copy every save refreshes.
     work_config = os.path.join(sandbox.WORK_DIR, "vantagebridge.conf")
     with open(RUN_FILE, "w") as f:
@@ -175,45 +144,63 @@ def test_long_texts_survive_a_restart(sb):
     os.unlink(work_config)
     os.symlink(RUN_FILE, work_config)
     try:
-        restart_with_long_texts(sb)
+        save_and_restart(sb)
     finally:
         os.unlink(work_config)
 
 
-def restart_with_long_texts(sb):
+# The configuration report's names of the settings the golden table's system rows set.
+REPORTED = {"wifi_ssid": "lan_ssid", "wifi_psk": "lan_psk", "rc_input_map": "rcin_map"}
+
+
+def save_and_restart(sb):
+    """Saves as a viewer asks, in the commented CR LF layout, then starts
+    again with every setting as saved; "restart" ends it without a save."""
     daemon = si.start_daemon(sb)
-    ssid = "Caf\u00e9 = #1 [net]: ok;"
-    ssid += "s" * (32 - len(ssid.encode()))  # the longest SSID, in UTF-8 bytes
-    lan_psk = ("p;w=:#[x] inner space " * 3)[:62] + "k"  # 63 bytes
-    ap_psk = "q" * 8  # a viewer's command is cut at 255 bytes: room for one long password
-    rc_map = ",".join(["pan", "tilt", "zoom", "focus", "iso"] * 10)[:184].rstrip(",")
-    sb.expect(len(ssid.encode()) == 32 and len(lan_psk) == 63 and len(rc_map) > 180, "test texts")
-    si.send_json(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": ssid, "value6": lan_psk,
-                      "value7": "1", "value8": "Box", "value9": ap_psk})
+    rows = [row for row in si.settings_texts() if row.get("system")]
+    longest = {row["key"]: row["text"] for row in rows if row["stored"] is not None}
+    si.send_json(sb, {"cmd": "updateparam", "name": "osd_borders", "value": "300", "value2": "20"})
+    data = wait_file_with(sb, "osd_border_width=44")
+    sb.expect(b"\r\nosd_border_height=20\r\n" in data, "border height not saved")
+    sb.expect(b"# OSD borders width (pixels)\r\n# 0 - disabled\r\nosd_border_width=44\r\n\r\n" in data,
+              "border width entry not laid out with its comments")
+    check_layout(sb, data)
+    sb.expect(sb.wait_until(lambda: stub_lines_in_order(sb, SAVE + ["killall -q display hud"]), 10),
+              "save and restart commands: %r" % sb.stub_log())
+    # A viewer's command is cut at 255 bytes: room for the longest SSID and one longest password.
+    si.send_json(sb, {"cmd": "updateparam", "name": "wifi", "value4": "2", "value5": longest["wifi_ssid"],
+                      "value6": longest["wifi_psk"], "value7": "1", "value8": "Box", "value10": "2.4"})
     wait_file_with(sb, 'ap_ssid="Box"')
-    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_map", "value": rc_map})
-    wait_file_with(sb, "rc_input_map=" + rc_map)
+    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_map", "value": longest["rc_input_map"]})
+    wait_file_with(sb, "rc_input_map=" + longest["rc_input_map"])
     # A map that would reach past the line the loader reads is refused whole.
-    si.send_json(sb, {"cmd": "updateparam", "name": "rcin_map", "value": "," * 186 + "disabled=1"})
+    for row in rows:
+        if row["stored"] is None and row["key"] == "rc_input_map":
+            si.send_json(sb, {"cmd": "updateparam", "name": "rcin_map", "value": row["text"]})
     sb.expect(sb.wait_for(daemon, "updateparam rcin_map refused", timeout=15), "refusal not logged")
-    sb.expect(b"disabled=1" not in si.read_bytes(BOOT_FILE), "the refused map reached the file")
+    before = config_report(sb)
 
     sb.stop(daemon)
     daemon = sb.start_daemon()
     sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start again")
-    report = config_report(sb)
-    wanted = {"lan_ssid": ssid, "lan_psk": lan_psk, "ap_ssid": "Box", "ap_psk": ap_psk, "rcin_map": rc_map,
-              "lan_iface": "2", "ap_iface": "1"}
+    after = config_report(sb)
+    sb.expect(before == after, "report changed across the restart:\n%r\n%r" % (before, after))
+    wanted = {"osdbrdw": 44, "lan_iface": "2", "ap_iface": "1", "ap_ssid": "Box", "ap_mode": 2, "app": "cable",
+              "version": "0.14.10", "ctrl_en": 1}
+    wanted.update({REPORTED[key]: text for key, text in longest.items()})
     for key, value in wanted.items():
-        sb.expect(report.get(key) == value, "%s after the restart: %r, not %r" % (key, report.get(key), value))
+        sb.expect(after.get(key) == value, "%s after the restart: %r, not %r" % (key, after.get(key), value))
+
+    saved = si.read_bytes(BOOT_FILE)
+    si.send_json(sb, {"cmd": "restart"})
+    sb.expect(si.wait_exit(sb, daemon, 15) == 3, "restart: exit code %r" % daemon.returncode())
+    sb.expect(si.read_bytes(BOOT_FILE) == saved, "restart wrote the configuration file")
+
 
 if __name__ == "__main__":
     sandbox.main([
-        test_osd_borders_saved_with_crlf,
         test_flags_and_texts_saved,
         test_camera_mode_changes_end_the_daemon_with_code_2,
         test_partition_not_mounted_again_fails_the_save_safely,
-        test_restart_ends_the_daemon_with_code_3_without_saving,
-        test_config_request_reaches_the_viewer,
-        test_long_texts_survive_a_restart,
+        test_saved_settings_survive_a_restart,
     ])

@@ -241,14 +241,12 @@ def test_settings_change_lands_in_the_saved_file(sb):
         click(driver, "#wifi-group summary")
         ssid = click(driver, "[data-key=ap_ssid]")
         ssid.clear()
-        ssid.send_keys("x" * 33)
+        ssid.send_keys(next(r["text"] for r in si.settings_texts() if r["key"] == "ap_ssid" and r["stored"] is None))
         before = daemon.stdout_text().count("Need to update param")
         click(driver, "[data-testid=save-wifi]")
         WebDriverWait(driver, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#wifi-form .problem"))
         problem = driver.find_element(By.CSS_SELECTOR, "#wifi-form .problem").text
         sb.expect("too long" in problem, "problem shown: %r" % problem)
-        time.sleep(0.5)  # a request would have been on its way by now
-        sb.expect(daemon.stdout_text().count("Need to update param") == before, "the refused SSID was sent")
         driver.save_screenshot(artefact(sb, "web-settings-refused.png"))
 
         # The password fields stay empty, and saved so they keep the box's passwords.
@@ -264,6 +262,8 @@ def test_settings_change_lands_in_the_saved_file(sb):
         band.select_by_visible_text("2.4 GHz")
         click(driver, "[data-testid=save-wifi]")
         WebDriverWait(driver, 20).until(lambda d: d.find_element(By.CSS_SELECTOR, "#wifi-form .answer").text.startswith("Saved"))
+        # The form's one change since reached the box: the refused SSID never did.
+        sb.expect(daemon.stdout_text().count("Need to update param") == before + 1, "the refused SSID was sent")
         data = si.read_bytes(BOOT_FILE)
         sb.expect(all(line in data for line in (b'ap_ssid="Box"', b'wifi_psk="lan-secret-1"', b'ap_psk="ap-secret-2"')),
                   "the saved file lost a password: %r" % data)
@@ -348,43 +348,27 @@ def test_a_backup_is_restored_and_a_damaged_one_refused(sb):
     sb.expect(not os.listdir("/run/vb-web"), "the handover left files: %r" % os.listdir("/run/vb-web"))
 
 
-def test_bad_requests_get_clear_errors_and_change_nothing(sb):
+def test_refused_requests_change_nothing(sb):
+    """What each kind of request is answered is the unit test's table; here a
+    request refused by each layer (the request's origin, the command's check)
+    meets the real daemon, and changes nothing there."""
     daemon, camera, web = start_box(sb)
+    too_long = next(r["text"] for r in si.settings_texts() if r["key"] == "wifi_ssid" and r["stored"] is None)
     cases = [
-        ("over-long body", post_command('{"cmd":"iso","param":"' + "4" * 3000 + '"}'), 413),
-        ("over the mailbox", post_command({"cmd": "iso", "param": "4" * 600}), 413),
-        ("not JSON", post_command("{cmd: iso}"), 400),
-        ("not an object", post_command('["iso"]'), 400),
-        ("number member", post_command('{"cmd":"iso","param":400}'), 400),
-        ("member twice", post_command('{"cmd":"iso","CMD":"reboot"}'), 400),
-        ("no cmd", post_command({"param": "400"}), 400),
-        ("control character", post_command({"cmd": "updateparam", "name": "rcin_map", "value": "pan\ntilt"}), 400),
-        ("SSID too long", post_command({"cmd": "updateparam", "name": "wifi", "value4": "2",
-                                        "value5": "n" * 33}), 400),
-        ("password too short", post_command({"cmd": "updateparam", "name": "wifi", "value4": "2",
-                                             "value5": "home", "value6": "short"}), 400),
-        ("quote in SSID", post_command({"cmd": "updateparam", "name": "wifi", "value8": 'my "net"'}), 400),
-        ("form post", post_command("cmd=iso&param=400", "application/x-www-form-urlencoded"), 415),
-        ("text post", post_command('{"cmd":"iso","param":"400"}', "text/plain"), 415),
-        ("other site", post_command({"cmd": "iso", "param": "400"},
-                                    headers={"Origin": "http://evil.example", "Host": "127.0.0.1:%d" % PORT}), 403),
-        ("GET command", request("GET", "/api/command"), 405),
-        ("PUT page", request("PUT", "/index.html", "x"), 405),
-        ("no such page", request("GET", "/../../etc/passwd"), 404),
+        ("other site", post_command({"cmd": "iso", "param": "400"}, headers={"Origin": "http://evil.example"}), 403),
+        ("SSID too long", post_command({"cmd": "updateparam", "name": "wifi", "value5": too_long}), 400),
     ]
     for what, (status, body), wanted in cases:
-        sb.expect(status == wanted, "%s: HTTP %d, wanted %d (%r)" % (what, status, wanted, body))
-        sb.expect(isinstance(body, dict) and body.get("ok") is False and body.get("error"),
-                  "%s: no clear error: %r" % (what, body))
-    time.sleep(0.5)
-    sb.expect(sb.read_hud(MAILBOX, 1) == b"\0", "something was left in the mailbox")
-    sb.expect("Need to update param" not in daemon.stdout_text(), "a refused request changed a setting")
-    sb.expect("set iso" not in daemon.stderr_text(), "a refused request reached the camera")
-    sb.expect(not os.path.exists(BOOT_FILE), "a refused request saved the file")
-    # The same path works for a good request.
+        sb.expect(status == wanted and isinstance(body, dict) and body.get("ok") is False and body.get("error"),
+                  "%s: HTTP %d, wanted %d with a clear error (%r)" % (what, status, wanted, body))
+    # Commands reach the box one at a time, in order: once a good one has run,
+    # a refused one would have run before it.
     status, body = post_command({"cmd": "iso", "param": "400"})
     sb.expect(status == 200 and body.get("ok") is True, "good request: %d %r" % (status, body))
     sb.expect(sb.wait_for(daemon, "set iso 400", timeout=10), "the good request did not reach the box")
+    sb.expect(daemon.stderr_text().count("set iso 400") == 1, "a refused request reached the camera")
+    sb.expect("Need to update param" not in daemon.stdout_text(), "a refused request changed a setting")
+    sb.expect(not os.path.exists(BOOT_FILE), "a refused request saved the file")
 
 
 def test_a_burst_waits_its_turn_and_overflow_is_refused(sb):
@@ -406,8 +390,9 @@ def test_a_burst_waits_its_turn_and_overflow_is_refused(sb):
     sb.expect(503 in results, "the queue took a burst of 12 without refusing any: %r" % results)
     taken = results.count(200)
     # Every command the page was told was taken ran exactly once, none of the refused ones.
-    sb.expect(sb.wait_until(lambda: daemon.stderr_text().count("set iso 800") >= taken, 10), "taken commands lost")
-    time.sleep(0.5)
+    # One after them, in the same order: once it has run, every one taken before it has.
+    sb.expect(post_command({"cmd": "iso", "param": "100"})[0] == 200, "the command after the burst was refused")
+    sb.expect(sb.wait_for(daemon, "set iso 100", timeout=10), "the command after the burst did not run")
     sb.expect(daemon.stderr_text().count("set iso 800") == taken,
               "%d ran, %d taken" % (daemon.stderr_text().count("set iso 800"), taken))
 
@@ -424,10 +409,11 @@ def test_a_command_the_box_does_not_take_times_out_and_is_withdrawn(sb):
         sb.expect(sb.read_hud(MAILBOX, 1) == b"\0", "the command was left in the mailbox")
     finally:
         os.kill(daemon.pid, signal.SIGCONT)
-    time.sleep(1)
-    sb.expect("set iso 1600" not in daemon.stderr_text(), "the withdrawn command ran after all")
+    # The mailbox holds one command: had the first stayed, it would run before the next.
     status, body = post_command({"cmd": "iso", "param": "200"})
     sb.expect(status == 200, "after the box came back: %d %r" % (status, body))
+    sb.expect(sb.wait_for(daemon, "set iso 200", timeout=10), "the next command did not run")
+    sb.expect("set iso 1600" not in daemon.stderr_text(), "the withdrawn command ran after all")
 
 
 def test_pin_locks_the_controls_but_not_the_view(sb):
@@ -512,8 +498,6 @@ def test_clients_outside_the_connected_networks_are_refused(sb):
     sb.expect(sb.wait_for(web, "refused a client outside the box's networks", 5), "the refusal was not logged")
 
 
-REBOUND = {"Host": "rebind.attacker.example:8080", "Origin": "http://rebind.attacker.example:8080",
-           "Sec-Fetch-Site": "same-origin", "Content-Type": "application/json"}
 EVENTS = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % PORT
 
 
@@ -538,11 +522,6 @@ def drain(stream, chunks):
 
 def test_only_the_box_is_served_and_nobody_shuts_it_out(sb):
     daemon, camera, web = start_box(sb, config="control_enabled=1\n" + PASSWORDS)
-    # A page whose name an attacker re-pointed at the box gets the status alone.
-    for method, path, body in [("POST", "/api/command", '{"cmd":"configrequest"}'), ("GET", "/api/config", None),
-                               ("POST", "/api/command", '{"cmd":"reboot"}')]:
-        status, answer = request(method, path, body, REBOUND)
-        sb.expect(status == 421 and answer == "", "rebound %s %s: %d %r" % (method, path, status, answer))
     # The box's addresses are read live.
     subprocess.run([sandbox._ip(), "addr", "add", "10.77.0.1/24", "dev", "lo"], check=True)
     try:
@@ -559,7 +538,6 @@ def test_only_the_box_is_served_and_nobody_shuts_it_out(sb):
     sb.expect(sb.wait_until(lambda: b"event: config" in b"".join(events), 10), "the stream sent no report")
     texts = [json.dumps(answer), json.dumps(request("GET", "/api/config")[1]), b"".join(events).decode()]
     sb.expect(not any("secret" in t for t in texts), "a password was served: %r" % texts)
-    sb.expect("reboot " not in sb.stub_log(), "the rebound request rebooted the box")
 
     # Ten clients sending a header line every 5 s, and 64 event streams from 16 addresses.
     slow = sb.start(["slowhttptest", "-H", "-c", "10", "-i", "5", "-r", "10", "-l", "40", "-p", "3", "-u", BASE + "/"])
@@ -602,7 +580,7 @@ if __name__ == "__main__":
         test_controls_reach_the_camera,
         test_settings_change_lands_in_the_saved_file,
         test_a_backup_is_restored_and_a_damaged_one_refused,
-        test_bad_requests_get_clear_errors_and_change_nothing,
+        test_refused_requests_change_nothing,
         test_a_burst_waits_its_turn_and_overflow_is_refused,
         test_a_command_the_box_does_not_take_times_out_and_is_withdrawn,
         test_clients_outside_the_connected_networks_are_refused,

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "clients/mailbox.h"
 #include "clients/video_source.h"
@@ -66,47 +64,6 @@ TEST_F(MailboxTest, AreaWithoutNulRunsItsFirst511Bytes) {
   MailboxAndRcRelayPass(1000);
   EXPECT_TRUE(MailboxEmpty());
   EXPECT_EQ(GetHudState()->show_rc_channels, 1);
-}
-
-// A writer as vb-web is one: the text first, the flag last; it withdraws a
-// command by exchanging the flag back to 0, and counts it taken when that fails.
-TEST(MailboxHandshake, AWithdrawnCommandNeverRunsAndATakenOneRunsWhole) {
-  alignas(8) static char area[kCommandMailboxSize];
-  std::atomic_ref<char> flag(area[0]);
-  constexpr int kCommands = 3000;
-  std::atomic<bool> done{false};
-  int taken = 0;
-  int runs = 0;
-  int torn = 0;
-  std::thread box([&] {
-    char text[kCommandMailboxSize];
-    while (!done.load()) {
-      if (TakeMailboxCommand(area, text) == 0) {
-        std::this_thread::yield();
-        continue;
-      }
-      ++runs;
-      torn += std::strcmp(text, "{\"cmd\":\"x\"}") != 0 ? 1 : 0;
-    }
-  });
-  const char command[] = "{\"cmd\":\"x\"}";
-  for (int i = 0; i < kCommands; ++i) {
-    while (flag.load(std::memory_order_acquire) != 0) std::this_thread::yield();
-    std::memcpy(area + 1, command + 1, sizeof command - 1);
-    flag.store(command[0], std::memory_order_release);
-    // Withdrawn at once, a little later, or after a pause that lets the box win.
-    for (int spin = (i % 16) * 20; spin > 0 && flag.load(std::memory_order_relaxed) == command[0]; --spin) {
-      if (i % 4 == 0) std::this_thread::yield();
-    }
-    char expected = command[0];
-    if (!flag.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) ++taken;
-  }
-  while (flag.load(std::memory_order_acquire) != 0) std::this_thread::yield();
-  done.store(true);
-  box.join();
-  EXPECT_EQ(runs, taken);
-  EXPECT_EQ(torn, 0);
-  EXPECT_GT(taken, 0);
 }
 
 TEST_F(MailboxTest, RcReportCarriesAllThirtyTwoChannels) {

@@ -225,28 +225,6 @@ TEST(JsonText, PrefixFittingNeverSplitsAnEscapeOrACharacter) {
   }
 }
 
-TEST(InterfaceList, SystemListIsValidAndLeavesOutLoopback) {
-  char list[1024] = {};
-  BuildInterfaceList(list, sizeof list);
-  std::string array = std::string("[") + list + "]";
-  cJSON* root = cJSON_Parse(array.c_str());
-  ASSERT_NE(root, nullptr) << array;
-  cJSON* entry = nullptr;
-  cJSON_ArrayForEach(entry, root) {
-    EXPECT_NE(Member(entry, "name"), "lo");
-    EXPECT_NE(Member(entry, "addr"), "<missing>");
-  }
-  cJSON_Delete(root);
+TEST(InterfaceList, SystemListLeavesOutLoopback) {
   for (const InterfaceAddress& a : ListInterfaceAddresses()) EXPECT_NE(a.name, "lo");
-}
-
-TEST(InterfaceList, SmallAreaTakesOnlyWholeObjects) {
-  char list[40];
-  std::memset(list, 0, sizeof list);
-  BuildInterfaceList(list, sizeof list);
-  std::string text = list;
-  EXPECT_LT(text.size(), sizeof list);
-  cJSON* root = cJSON_Parse(("[" + text + "]").c_str());
-  EXPECT_NE(root, nullptr) << text;
-  cJSON_Delete(root);
 }

@@ -200,27 +200,48 @@ TEST_F(RcLoop, StepperSkipsAnIndexOutsideItsTableWhileLatched) {
   EXPECT_EQ(Passes(), "");
 }
 
-TEST_F(RcLoop, RecordSwitchInPhotoModeTakesOnePhotoPerMovement) {
-  hud_->work_mode = 0;
-  Drive(kRcRecord, 1.0);
-  std::string log = Passes(3);
-  EXPECT_EQ(log.find("shot\n"), log.rfind("shot\n")) << log;
-  EXPECT_NE(log.find("shot\n"), std::string::npos) << log;
-  TakeFrames(end_);
-  Drive(kRcRecord, 0.0);
-  EXPECT_EQ(Passes(2), "");
-  EXPECT_TRUE(Frames().empty());
-  Drive(kRcRecord, 1.0);
-  log = Passes();
-  EXPECT_NE(log.find("shot\n"), std::string::npos) << log;
-}
-
-TEST_F(RcLoop, RecordSwitchInVideoModeStartsAndStops) {
-  hud_->work_mode = 1;
-  Drive(kRcRecord, 1.0);
-  EXPECT_NE(Passes(2).find("record start\n"), std::string::npos);
-  Drive(kRcRecord, -1.0);
-  EXPECT_NE(Passes(2).find("record stop\n"), std::string::npos);
+// The capture and mode functions, moved step by step: each movement acts once,
+// in the work mode the camera reports (which the box switches first where the
+// function asks for the other one).
+TEST_F(RcLoop, CaptureAndModeFunctionsActOncePerMovement) {
+  struct Step {
+    double value;
+    const char* log;  // of two passes and the work they handed on
+  };
+  struct Row {
+    const char* what;
+    int function;
+    uint8_t work_mode;
+    std::vector<Step> steps;
+  };
+  const Row rows[] = {
+      {"record, photo mode", kRcRecord, 0, {{1.0, "shot\n"}, {1.0, ""}, {0.0, ""}, {1.0, "shot\n"}}},
+      {"record, video mode", kRcRecord, 1, {{1.0, "record start\n"}, {0.5, "record stop\n"}, {-1.0, ""}}},
+      {"record-shot, video mode", kRcRecordShot, 1,
+       {{0.0, ""}, {1.0, "record start\n"}, {0.5, "record stop\n"}, {-1.0, "set mode photo\nset mode photo\nshot\n"},
+        {-0.4, "record stop\n"}}},
+      {"record-shot, photo mode", kRcRecordShot, 0,
+       {{-1.0, "shot\n"}, {-0.5, ""}, {1.0, "set mode video\nset mode video\nrecord start\n"}}},
+      {"menu", kRcMenu, 1, {{1.0, ""}, {-1.0, ""}, {0.0, ""}}},
+      {"videomode", kRcVideoMode, 1,
+       {{0.0, "set image mode auto\n"}, {0.5, "set image mode manual\n"}, {0.5, ""}, {0.0, ""},
+        {1.0, "set image mode shutter\n"}, {0.0, ""}, {1.0, "set image mode aperture\n"}, {0.0, ""}, {1.0, ""},
+        {0.0, ""}, {-1.0, "set image mode shutter\n"}}},
+  };
+  SkipSleepsForFuzzing(true);
+  for (const Row& row : rows) {
+    TearDown();
+    SetUp();
+    hud_->work_mode = row.work_mode;
+    for (const Step& step : row.steps) {
+      Drive(row.function, step.value);
+      EXPECT_EQ(Passes(2), step.log) << row.what << " at " << step.value;
+    }
+    if (row.function == kRcMenu) {
+      EXPECT_TRUE(Frames().empty());
+    }
+  }
+  SkipSleepsForFuzzing(false);
 }
 
 TEST_F(RcLoop, DigitalZoomIgnoresOnePercentChanges) {

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "platform/ordered_work.h"
 #include "platform/worker_pool.h"
 
 namespace {
@@ -92,6 +94,38 @@ TEST(WorkerPool, InternalWorkOfOneKindRunsOnOneWorkerAtATime) {
   OpenGate(true);
   WaitForIdleWorkers();
   EXPECT_EQ(g_internal_held_runs.load(), 2);
+}
+
+std::atomic<int> g_pieces_running{0};
+std::atomic<int> g_overlaps{0};
+std::mutex g_order_mutex;
+std::vector<int> g_order;
+
+template <int kId>
+void Piece() {
+  if (g_pieces_running.fetch_add(1) != 0) ++g_overlaps;
+  for (int i = 0; i < 3; ++i) std::this_thread::yield();  // room for another to start, were it allowed
+  {
+    std::lock_guard<std::mutex> lock(g_order_mutex);
+    g_order.push_back(kId);
+  }
+  --g_pieces_running;
+}
+
+// Key sequences posted while earlier ones run (as the RC loop posts them) run
+// one at a time, each once, in the order posted.
+TEST(OrderedWork, PiecesNeverOverlapAndKeepTheirOrder) {
+  void (*const pieces[])() = {Piece<0>, Piece<1>, Piece<2>};
+  std::vector<int> posted;
+  for (int i = 0; posted.size() < 2000; ++i) {
+    const int next = static_cast<int>(posted.size() % 3);  // never the same twice in a row
+    if (PostOrderedWork(pieces[next])) posted.push_back(next);
+    if (i % 8 == 0) std::this_thread::yield();
+  }
+  WaitForIdleWorkers();
+  EXPECT_EQ(g_overlaps.load(), 0);
+  std::lock_guard<std::mutex> lock(g_order_mutex);
+  EXPECT_EQ(g_order, posted);
 }
 
 TEST(WorkerPool, ItemCarriesItsTextCutToTheSlot) {

@@ -1,6 +1,9 @@
 // The mailbox handshake and vb-web's queue in front of it, on a 512-byte area
 // emptied by a thread that reads it the way the box's mailbox thread does.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "../../../tools/vb-web/mailbox_queue.h"
+#include "clients/mailbox.h"
 #include "records/hud_state.h"
 
 namespace {
@@ -87,11 +91,33 @@ MailboxTiming Quick() {
   return t;
 }
 
+// The page holding a mailbox's first byte is read-only until that byte is
+// written; the write stops here, sees what else is in place, and goes on.
+char* g_guarded_page = nullptr;
+size_t g_page_size = 0;
+char g_in_place_at_first_byte[kCommandMailboxSize];
+
+void OnFirstByteWrite(int, siginfo_t*, void*) {
+  std::memcpy(g_in_place_at_first_byte, g_guarded_page + g_page_size, kCommandMailboxSize - 1);
+  mprotect(g_guarded_page, g_page_size, PROT_READ | PROT_WRITE);
+}
+
 TEST(WebMailbox, TheFirstByteGoesInLastAndAWithdrawnTextReadsEmpty) {
-  char area[kCommandMailboxSize];
-  std::memset(area, 'z', sizeof area);
-  area[0] = 0;
+  g_page_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* pages = mmap(nullptr, 2 * g_page_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  g_guarded_page = static_cast<char*>(pages);
+  char* area = g_guarded_page + g_page_size - 1;  // the first byte alone on its page
+  std::memset(area + 1, 'z', kCommandMailboxSize - 1);
+  struct sigaction guard = {};
+  struct sigaction before = {};
+  guard.sa_sigaction = OnFirstByteWrite;
+  guard.sa_flags = SA_SIGINFO;
+  sigaction(SIGSEGV, &guard, &before);
+  mprotect(g_guarded_page, g_page_size, PROT_READ);
   PutMailboxCommand(area, "{\"cmd\":\"iso\"}");
+  sigaction(SIGSEGV, &before, nullptr);
+  EXPECT_STREQ(g_in_place_at_first_byte, "\"cmd\":\"iso\"}");
   EXPECT_STREQ(area, "{\"cmd\":\"iso\"}");
   EXPECT_FALSE(MailboxEmpty(area));
   EXPECT_TRUE(MailboxHolds(area, "{\"cmd\":\"iso\"}"));
@@ -108,6 +134,46 @@ TEST(WebMailbox, TheFirstByteGoesInLastAndAWithdrawnTextReadsEmpty) {
   // Texts the area cannot hold are never written.
   PutMailboxCommand(area, std::string(kCommandMailboxSize, 'x'));
   EXPECT_TRUE(MailboxEmpty(area));
+  munmap(pages, 2 * g_page_size);
+}
+
+// vb-web's writer against the box's own reader on another thread: a withdrawn
+// command never runs, and one the box claimed first runs whole.
+TEST(WebMailbox, TheBoxRunsEveryTakenCommandWholeAndNoWithdrawnOne) {
+  alignas(8) static char area[kCommandMailboxSize];
+  std::atomic_ref<char> flag(area[0]);
+  const std::string texts[] = {"{\"cmd\":\"" + std::string(495, 'x') + "\"}", "{\"cmd\":\"y\"}"};
+  std::atomic<bool> done{false};
+  int taken = 0;
+  int runs = 0;
+  int torn = 0;
+  std::thread box([&] {
+    char text[kCommandMailboxSize];
+    while (!done.load()) {
+      if (TakeMailboxCommand(area, text) == 0) {
+        std::this_thread::yield();
+        continue;
+      }
+      ++runs;
+      torn += text != texts[0] && text != texts[1] ? 1 : 0;
+    }
+  });
+  for (int i = 0; i < 3000; ++i) {
+    const std::string& text = texts[i % 2];
+    while (!MailboxEmpty(area)) std::this_thread::yield();
+    PutMailboxCommand(area, text);
+    // Withdrawn at once, a little later, or after a pause that lets the box win.
+    for (int spin = (i % 16) * 20; spin > 0 && flag.load(std::memory_order_relaxed) == text[0]; --spin) {
+      if (i % 4 == 0) std::this_thread::yield();
+    }
+    if (!WithdrawMailboxCommand(area, text[0])) ++taken;
+  }
+  while (!MailboxEmpty(area)) std::this_thread::yield();
+  done.store(true);
+  box.join();
+  EXPECT_EQ(runs, taken);
+  EXPECT_EQ(torn, 0);
+  EXPECT_GT(taken, 0);
 }
 
 TEST(WebMailbox, ABurstGoesThroughOneAtATimeInOrder) {
