@@ -10,32 +10,29 @@
 #include <cstddef>
 #include <cstdint>
 
-template <typename T>
+// Relaxed by default; acquire and release for the counters that tell a reader
+// whether a record changed while it copied it.
+template <int kOrder = __ATOMIC_RELAXED, typename T>
 inline T LoadShared(const T* field) {
   T value;
-  __atomic_load(field, &value, __ATOMIC_RELAXED);
+  __atomic_load(field, &value, kOrder);
   return value;
 }
 
-template <typename T, typename V>
+template <int kOrder = __ATOMIC_RELAXED, typename T, typename V>
 inline void StoreShared(T* field, V value) {
   T stored = static_cast<T>(value);
-  __atomic_store(field, &stored, __ATOMIC_RELAXED);
+  __atomic_store(field, &stored, kOrder);
 }
 
-// The same with acquire and release order: the counters that tell a reader
-// whether a record changed while it copied it.
 template <typename T>
 inline T LoadSharedAcquire(const T* field) {
-  T value;
-  __atomic_load(field, &value, __ATOMIC_ACQUIRE);
-  return value;
+  return LoadShared<__ATOMIC_ACQUIRE>(field);
 }
 
 template <typename T, typename V>
 inline void StoreSharedRelease(T* field, V value) {
-  T stored = static_cast<T>(value);
-  __atomic_store(field, &stored, __ATOMIC_RELEASE);
+  StoreShared<__ATOMIC_RELEASE>(field, value);
 }
 
 // Byte by byte: a reader may see a text in the middle of a change, but every

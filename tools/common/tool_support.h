@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +20,11 @@ inline double Now() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// "TOOL: bad option --x VALUE" on standard error, the value when there is one.
+inline void ReportBadOption(const char* tool, const char* option, const char* value) {
+  std::fprintf(stderr, "%s: bad option %s%s%s\n", tool, option, value ? " " : "", value ? value : "");
 }
 
 // The whole text is a number within lo ... hi.

@@ -124,7 +124,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       else if (ok) ok = false;
     }
     if (!ok) {
-      std::fprintf(stderr, "vb-camera: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      ReportBadOption("vb-camera", a, v);
       Usage(stderr);
       return 2;
     }

@@ -61,7 +61,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       o->stream_status = v;
       ++i;
     } else {
-      std::fprintf(stderr, "vb-hud: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      ReportBadOption("vb-hud", a, v);
       Usage(stderr);
       return 2;
     }

@@ -100,7 +100,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       ok = false;
     }
     if (!ok) {
-      std::fprintf(stderr, "vb-stream: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      ReportBadOption("vb-stream", a, v);
       Usage(stderr);
       return 2;
     }

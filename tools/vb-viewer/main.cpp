@@ -118,7 +118,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       else if (ok) ok = false;
     }
     if (!ok) {
-      std::fprintf(stderr, "vb-viewer: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      ReportBadOption("vb-viewer", a, v);
       Usage(stderr);
       return 2;
     }

@@ -149,7 +149,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
       ok = false;
     }
     if (!ok) {
-      std::fprintf(stderr, "vb-web: bad option %s%s%s\n", a, v ? " " : "", v ? v : "");
+      ReportBadOption("vb-web", a, v);
       Usage(stderr);
       return 2;
     }
