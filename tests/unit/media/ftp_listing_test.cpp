@@ -190,6 +190,7 @@ TEST_F(FtpListing, PublishesTheLastFileOfTheLastMediaFolder) {
     const std::string log = RunLogged();
     if (*c.published == '\0') {
       EXPECT_NE(log.find("FTP: empty result\n"), std::string::npos) << c.what << ": " << log;
+      EXPECT_EQ(log.find("FTP list failed"), std::string::npos) << c.what << ": " << log;
       EXPECT_TRUE(PublishedAllZero()) << c.what;
     } else {
       EXPECT_EQ(log, std::string(c.published) + "\n") << c.what;
