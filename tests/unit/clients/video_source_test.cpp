@@ -53,9 +53,9 @@ TEST_F(VideoLinkTest, BeforeAnyVideoEverySecondSaysDisconnected) {
 // clock's wrap; the loss is reported once.
 TEST_F(VideoLinkTest, MoreThanThreeSecondsDropsTheLink) {
   ViewerEnd v = AttachViewer();
-  SetFlowing(0xFFFFF000u);
+  SetFlowing(0xFFFFFC00u);
   testing::internal::CaptureStderr();
-  CheckVideoTimeoutAt(0xFFFFF000u + 3000u);
+  CheckVideoTimeoutAt(0xFFFFFC00u + 3000u);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(GetLinkState()->video_flowing, 1);
   EXPECT_EQ(GetSharedConfig()->camera_connected, 1);
@@ -63,8 +63,8 @@ TEST_F(VideoLinkTest, MoreThanThreeSecondsDropsTheLink) {
   EXPECT_EQ(TakeViewerPayloads(v), (std::vector<Datagram>{{5, 1, 2, 0, 0, 0, 0}}));
 
   testing::internal::CaptureStderr();
-  CheckVideoTimeoutAt(0xFFFFF000u + 3001u);  // past zero
-  CheckVideoTimeoutAt(0xFFFFF000u + 4001u);
+  CheckVideoTimeoutAt(0xFFFFFC00u + 3001u);  // past zero
+  CheckVideoTimeoutAt(0xFFFFFC00u + 4001u);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "video disconnected\n");
   EXPECT_EQ(GetLinkState()->video_flowing, 0);
   EXPECT_EQ(GetHudState()->video_connected, 0);
