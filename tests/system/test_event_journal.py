@@ -85,27 +85,47 @@ def events():
     return json.loads(body) if status == 200 else []
 
 
-def start_box(sb, under_journal=True):
-    if under_journal:
-        start_journal(sb)
-        daemon = start_under_journal(sb, [sb.binary("vantagebridge")], "vantagebridge")
-        sb.expect(sb.wait_until(lambda: journal("SYSLOG_IDENTIFIER=vantagebridge", "--grep", "Init device discovery"),
-                                30), "the daemon's log never reached the journal")
-    else:
-        daemon = si.start_daemon(sb)
+def start_box(sb):
+    start_journal(sb)
+    daemon = start_under_journal(sb, [sb.binary("vantagebridge")], "vantagebridge")
+    sb.expect(sb.wait_until(lambda: journal("SYSLOG_IDENTIFIER=vantagebridge", "--grep", "Init device discovery"),
+                            30), "the daemon's log never reached the journal")
     camera = sb.start_tool("vb-camera", "--still", "--quiet", "--video-kbps", "400")
     web = sb.start_tool("vb-web", "--port", PORT)
     sb.expect(sb.wait_for(web, "vb-web: serving", timeout=15), "vb-web did not start: " + web.stderr_text())
     return daemon, camera, web
 
 
-def test_who_did_what_reaches_the_journal_the_page_and_the_download(sb):
+def test_who_did_what_and_the_health_reach_the_journal_the_page_and_the_download(sb):
     started = int(time.time())
     daemon, camera, web = start_box(sb)
     viewer = sb.start_tool("vb-viewer", "--quiet-video")
     port = si.viewer_port(viewer)
     me = "viewer 127.0.0.1:%d" % port
     sb.expect(sb.wait_until(lambda: journal("VB_EVENT=viewer-joined", "VB_SOURCE=" + me), 20), "no join entry")
+
+    # The box's health reaches the HUD record and /metrics.
+    label = 'vantagebridge_viewer_video_datagrams_delivered_total{viewer="127.0.0.1:%d"} ' % port
+
+    def delivered():
+        status, _, text = get("/metrics")
+        values = [float(line.split()[-1]) for line in text.splitlines() if line.startswith(label)]
+        return values[0] if values else 0
+    sb.expect(sb.wait_until(lambda: delivered() > 10, 30), "no delivered video counted for the viewer")
+    _, _, text = get("/metrics")
+    sb.expect("vantagebridge_health_up 1\n" in text and "vantagebridge_first_video_seconds " in text,
+              "metrics: %s" % text)
+    hud = sb.start_tool("vb-hud", "--json")
+    sb.expect(si.wait_exit(sb, hud, 10) == 0, "vb-hud --json failed: %s" % hud.stderr_text())
+    health = json.loads(hud.stdout_text())["health"]
+    sb.expect(health["fresh"] and health["first_video_ms"] is not None and health["boot_free_bytes"] > 0,
+              "health: %r" % health)
+    mine = [v for v in health["viewers"] if v["port"] == port]
+    sb.expect(mine and mine[0]["video_delivered"] > 0 and mine[0]["video_dropped"] == 0, "viewers: %r" % health)
+    # No sensor file in this machine's tree reads as absent, never as 0.
+    if not os.path.exists("/sys/devices/platform/soc/soc:firmware/get_throttled"):
+        sb.expect(health["throttle_flags"] is None and "vantagebridge_throttled " not in text,
+                  "absent flags shown: %r" % health)
 
     # A viewer's command with passwords, one through the page's mailbox, and
     # a flood of one kind from one port.
@@ -174,33 +194,5 @@ def test_who_did_what_reaches_the_journal_the_page_and_the_download(sb):
     sb.expect(get("/api/events.jsonl?since=5&until=4")[0] == 400, "a backwards range was served")
 
 
-def test_health_reaches_the_hud_and_metrics(sb):
-    daemon, camera, web = start_box(sb, under_journal=False)
-    viewer = sb.start_tool("vb-viewer", "--quiet-video")
-    port = si.viewer_port(viewer)
-    label = 'vantagebridge_viewer_video_datagrams_delivered_total{viewer="127.0.0.1:%d"} ' % port
-
-    def delivered():
-        status, _, text = get("/metrics")
-        values = [float(line.split()[-1]) for line in text.splitlines() if line.startswith(label)]
-        return values[0] if values else 0
-    sb.expect(sb.wait_until(lambda: delivered() > 10, 30), "no delivered video counted for the viewer")
-    status, _, text = get("/metrics")
-    sb.expect("vantagebridge_health_up 1\n" in text and "vantagebridge_first_video_seconds " in text,
-              "metrics: %s" % text)
-    hud = sb.start_tool("vb-hud", "--json")
-    sb.expect(si.wait_exit(sb, hud, 10) == 0, "vb-hud --json failed: %s" % hud.stderr_text())
-    health = json.loads(hud.stdout_text())["health"]
-    sb.expect(health["fresh"] and health["first_video_ms"] is not None and health["boot_free_bytes"] > 0,
-              "health: %r" % health)
-    mine = [v for v in health["viewers"] if v["port"] == port]
-    sb.expect(mine and mine[0]["video_delivered"] > 0 and mine[0]["video_dropped"] == 0, "viewers: %r" % health)
-    # No sensor file in this machine's tree reads as absent, never as 0.
-    if not os.path.exists("/sys/devices/platform/soc/soc:firmware/get_throttled"):
-        sb.expect(health["throttle_flags"] is None and "vantagebridge_throttled " not in text,
-                  "absent flags shown: %r" % health)
-
-
 if __name__ == "__main__":
-    sandbox.main([test_who_did_what_reaches_the_journal_the_page_and_the_download,
-                  test_health_reaches_the_hud_and_metrics])
+    sandbox.main([test_who_did_what_and_the_health_reach_the_journal_the_page_and_the_download])

@@ -49,7 +49,7 @@ TEST_F(Shield, StartMarksClosedWithoutMovingTheServo) {
   EXPECT_EQ(ShieldIsOpen(), 0);
 }
 
-TEST_F(Shield, OpenDrivesTheServoOnceAndKeepsItsOpenTime) {
+TEST_F(Shield, OpenDrivesTheServoOnceAndClosesAfterTheTimeout) {
   CaptureStderr();
   OpenShield();
   EXPECT_EQ(GetCapturedStderr(), "shield open to position 1950, timeout is 3000\n");
@@ -67,6 +67,16 @@ TEST_F(Shield, OpenDrivesTheServoOnceAndKeepsItsOpenTime) {
   EXPECT_EQ(GpioSimPwmWrites(kShieldPwmPin), 1);
   EXPECT_EQ(ShieldActivityMs(), opened_at);
   EXPECT_EQ(hud_->shield_closed, 0);
+
+  // An idle camera closes it only after the time-out.
+  ActivityAgo(2900);
+  ShieldStep();
+  EXPECT_EQ(ShieldIsOpen(), 1);
+  ActivityAgo(3100);
+  ShieldStep();
+  EXPECT_EQ(ShieldIsOpen(), 0);
+  EXPECT_EQ(GpioSimPwm(kShieldPwmPin), 1000);
+  EXPECT_EQ(hud_->shield_closed, 1);
 }
 
 TEST_F(Shield, CloseWhileClosedOnlyMarksTheDisplayByte) {
@@ -83,18 +93,6 @@ TEST_F(Shield, CloseWhileClosedOnlyMarksTheDisplayByte) {
   EXPECT_EQ(GetCapturedStderr(), "shield closed to position 1000\n");
   EXPECT_EQ(GpioSimPwm(kShieldPwmPin), 1000);
   EXPECT_EQ(ShieldIsOpen(), 0);
-}
-
-TEST_F(Shield, IdleCameraClosesOnlyAfterTheTimeout) {
-  OpenShield();
-  ActivityAgo(2900);
-  ShieldStep();
-  EXPECT_EQ(ShieldIsOpen(), 1);
-  ActivityAgo(3100);
-  ShieldStep();
-  EXPECT_EQ(ShieldIsOpen(), 0);
-  EXPECT_EQ(GpioSimPwm(kShieldPwmPin), 1000);
-  EXPECT_EQ(hud_->shield_closed, 1);
 }
 
 TEST_F(Shield, BusyCameraKeepsTheShieldOpenAndRestartsTheTimeout) {

@@ -93,27 +93,27 @@ TEST_F(LoaderTest, KeysUnderASectionAreRejected) {
   EXPECT_EQ(Cfg()->control_enabled, 0);
 }
 
-TEST_F(LoaderTest, WithoutMapKeyTheRecordGetsTheDefaultAndTheChannelMapStaysZero) {
-  Parse("control_enabled=1\n");
-  EXPECT_STREQ(Cfg()->rc_input_map, kDefaultMap);
-  for (int i = 0; i < kRcChannelCount; ++i) ASSERT_EQ(GetHudState()->rc_channel_map[i], 0);
-}
-
-TEST_F(LoaderTest, EmptyMapKeyGivesTheDefaultTextAndAnUnassignedChannelMap) {
-  Parse("rc_input_map=\n");
-  EXPECT_STREQ(Cfg()->rc_input_map, kDefaultMap);
-  for (int i = 0; i < kRcChannelCount; ++i) ASSERT_EQ(GetHudState()->rc_channel_map[i], 255);
-}
-
-TEST_F(LoaderTest, MapIsParsedIntoTheChannelMap) {
-  Parse("rc_input_map=pan,tilt,,zoom\n");
-  EXPECT_STREQ(Cfg()->rc_input_map, "pan,tilt,,zoom");
-  const uint8_t* m = GetHudState()->rc_channel_map;
-  EXPECT_EQ(m[0], 0);
-  EXPECT_EQ(m[1], 1);
-  EXPECT_EQ(m[2], 255);
-  EXPECT_EQ(m[3], 6);
-  EXPECT_EQ(m[4], 255);
+// Without a map key the record gets the default text and the channel map is
+// left alone; an empty key gives the default text and an unassigned map.
+TEST_F(LoaderTest, MapKeyGivesTheRecordsTextAndTheChannelMap) {
+  const struct {
+    const char* file;
+    const char* text;
+    std::vector<int> head;  // the channel map's first entries; the rest as the last
+  } cases[] = {
+      {"control_enabled=1\n", kDefaultMap, {0}},
+      {"rc_input_map=\n", kDefaultMap, {255}},
+      {"rc_input_map=pan,tilt,,zoom\n", "pan,tilt,,zoom", {0, 1, 255, 6, 255}},
+  };
+  for (const auto& c : cases) {
+    ResetRecords();
+    Parse(c.file);
+    EXPECT_STREQ(Cfg()->rc_input_map, c.text) << c.file;
+    std::vector<int> expected(kRcChannelCount, c.head.back());
+    std::copy(c.head.begin(), c.head.end(), expected.begin());
+    const uint8_t* m = GetHudState()->rc_channel_map;
+    EXPECT_EQ(std::vector<int>(m, m + kRcChannelCount), expected) << c.file;
+  }
 }
 
 // A line longer than the parser's 199 characters loses its tail: the tail never

@@ -105,35 +105,31 @@ TEST(JoystickReportCheck, EveryLengthWithGoodAndBadChecksums) {
   EXPECT_EQ(JoystickReportAccepted(&zero, -1), 0);
 }
 
+// Board 1's axes: roll, pan, tilt.
 TEST_F(Joystick, AxisDeadBandAndSpeeds) {
   struct Case {
+    int axis;
     uint16_t raw;
     int32_t percent;
-    int32_t pan;
+    int32_t pan, tilt, dutch;
   };
-  const Case cases[] = {{514, 100, 0},  {515, 100, 0},     {516, 100, 15},     {508, 100, -15},
-                        {1023, 100, 7937}, {1023, 50, 3968}, {0, 100, -7953}, {512, 100, 0}};
+  const Case cases[] = {{1, 514, 100, 0, 0, 0},      {1, 515, 100, 0, 0, 0},     {1, 516, 100, 15, 0, 0},
+                        {1, 508, 100, -15, 0, 0},    {1, 1023, 100, 7937, 0, 0}, {1, 1023, 50, 3968, 0, 0},
+                        {1, 0, 100, -7953, 0, 0},    {1, 512, 100, 0, 0, 0},     {0, 516, 100, 0, 0, 15},
+                        {2, 508, 100, 0, -15, 0}};
   for (const Case& c : cases) {
     SetUp();
     config_->i2c_input_speed_pan = c.percent;
     Report r;
-    r.axis[1] = c.raw;
+    r.axis[c.axis] = c.raw;
     Answer(1, r);
     Poll();
-    EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, c.pan) << "raw " << c.raw << " at " << c.percent << "%";
-    EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, 0);
+    const std::string row = "axis " + std::to_string(c.axis) + " raw " + std::to_string(c.raw) + " at " +
+                            std::to_string(c.percent) + "%";
+    EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, c.pan) << row;
+    EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, c.tilt) << row;
+    EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, c.dutch) << row;
   }
-}
-
-TEST_F(Joystick, AxesTiltAndRollFollowTheirAxes) {
-  Report r;
-  r.axis[0] = 516;  // roll
-  r.axis[2] = 508;  // tilt
-  Answer(1, r);
-  Poll();
-  EXPECT_EQ(GetMotionIntent()->dutch_speed_wanted, 15);
-  EXPECT_EQ(GetMotionIntent()->tilt_speed_wanted, -15);
-  EXPECT_EQ(GetMotionIntent()->pan_speed_wanted, 0);
 }
 
 TEST_F(Joystick, ZeroFirstAxisOrBoardZeroLeavesTheGimbalAlone) {

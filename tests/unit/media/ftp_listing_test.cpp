@@ -34,16 +34,24 @@ namespace fs = std::filesystem;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
-uint16_t FreeTcpPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A listening TCP socket on 127.0.0.1 at a free port.
+int LoopbackListener(uint16_t* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+  listen(fd, 4);
   socklen_t n = sizeof(a);
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  close(fd);
-  return ntohs(a.sin_port);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+uint16_t FreeTcpPort() {
+  uint16_t port = 0;
+  close(LoopbackListener(&port));
+  return port;
 }
 
 bool Accepts(uint16_t port) {
@@ -156,67 +164,62 @@ class FtpListing : public testing::Test {
   static inline pid_t server_ = -1;
 };
 
+// What the listing publishes and logs, by what DCIM holds.
 TEST_F(FtpListing, PublishesTheLastFileOfTheLastMediaFolder) {
-  AddFiles("100MEDIA", {"DJI_0001.JPG"});
-  AddFiles("101MEDIA", {"DJI_0002.JPG", "DJI_0003.MOV"});
-  AddFiles("MISC", {"ZZZ.TXT"});
-  EXPECT_EQ(RunLogged(), "101MEDIA/DJI_0003.MOV\n");
-  EXPECT_EQ(Published(), "101MEDIA/DJI_0003.MOV");
-  EXPECT_EQ(GetHudState()->last_media_file[39], 0);
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::vector<std::string>>> folders;
+    const char* published;  // and logged; "" for the cleared result
+  };
+  const Case cases[] = {
+      {"last file of the last media folder",
+       {{"100MEDIA", {"DJI_0001.JPG"}}, {"101MEDIA", {"DJI_0002.JPG", "DJI_0003.MOV"}}, {"MISC", {"ZZZ.TXT"}}},
+       "101MEDIA/DJI_0003.MOV"},
+      {"long name cut to 39 characters",
+       {{"100MEDIA", {"A_FILE_NAME_LONG_ENOUGH_TO_BE_CUT_AT_THE_END.MP4"}}},
+       "100MEDIA/A_FILE_NAME_LONG_ENOUGH_TO_BE_"},
+      {"empty DCIM", {}, ""},
+      {"no media folder", {{"MISC", {"A.TXT"}}}, ""},
+      {"empty media folder", {{"MISC", {"A.TXT"}}, {"100MEDIA", {}}}, ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(root_ / "DCIM");
+    fs::create_directories(root_ / "DCIM");
+    for (const auto& [folder, files] : c.folders) AddFiles(folder, files);
+    memset(WritableHudState()->last_media_file, '?', 40);
+    const std::string log = RunLogged();
+    if (*c.published == '\0') {
+      EXPECT_NE(log.find("FTP: empty result\n"), std::string::npos) << c.what << ": " << log;
+      EXPECT_EQ(log.find("FTP list failed"), std::string::npos) << c.what << ": " << log;
+      EXPECT_TRUE(PublishedAllZero()) << c.what;
+    } else {
+      EXPECT_EQ(log, std::string(c.published) + "\n") << c.what;
+      EXPECT_EQ(Published(), c.published) << c.what;
+      EXPECT_EQ(GetHudState()->last_media_file[39], 0) << c.what;
+    }
+  }
 }
 
-TEST_F(FtpListing, LongNamesAreCutTo39Characters) {
-  AddFiles("100MEDIA", {"A_FILE_NAME_LONG_ENOUGH_TO_BE_CUT_AT_THE_END.MP4"});
-  EXPECT_EQ(RunLogged(), "100MEDIA/A_FILE_NAME_LONG_ENOUGH_TO_BE_\n");
-  EXPECT_EQ(Published(), "100MEDIA/A_FILE_NAME_LONG_ENOUGH_TO_BE_");
-}
-
-TEST_F(FtpListing, EmptyDcimOrEmptyFolderClearsTheResult) {
-  EXPECT_EQ(RunLogged(), "FTP: empty result\n");
-  EXPECT_TRUE(PublishedAllZero());
-
-  AddFiles("MISC", {"A.TXT"});
-  memset(WritableHudState()->last_media_file, '?', 40);
-  EXPECT_EQ(RunLogged(), "FTP: empty result\n");
-  EXPECT_TRUE(PublishedAllZero());
-
-  AddFiles("100MEDIA", {});
-  memset(WritableHudState()->last_media_file, '?', 40);
-  std::string log = RunLogged();
-  EXPECT_NE(log.find("FTP: empty result\n"), std::string::npos) << log;
-  EXPECT_TRUE(PublishedAllZero());
-}
-
-TEST_F(FtpListing, ServerGoneClearsTheResult) {
-  SetMediaListingServer("127.0.0.1", FreeTcpPort());
-  EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
-  EXPECT_TRUE(PublishedAllZero());
-}
-
-TEST_F(FtpListing, UnknownCameraAddressClearsTheResult) {
-  SetMediaListingServer(nullptr, 0);
-  const sockaddr_in saved = CameraAddress();
-  SetCameraAddress(sockaddr_in{});
-  EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
-  EXPECT_TRUE(PublishedAllZero());
-  SetCameraAddress(saved);
-}
-
-TEST_F(FtpListing, StalledServerGivesUpInsteadOfHanging) {
-  // Accepts connections (the kernel completes them) and never says a word.
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
-  ASSERT_EQ(listen(fd, 4), 0);
-  socklen_t n = sizeof(a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  SetMediaListingServer("127.0.0.1", ntohs(a.sin_port));
+// A server gone, a camera whose address is not known, or a server that
+// accepts the connection and never says a word: the result is cleared.
+TEST_F(FtpListing, NoListingClearsTheResult) {
+  uint16_t stalled_port = 0;
+  const int stalled = LoopbackListener(&stalled_port);
   SetMediaListingLimits(MediaListingLimits{300, 300, 1, 2000});
-  EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n");
-  EXPECT_TRUE(PublishedAllZero());
-  close(fd);
+  const sockaddr_in saved = CameraAddress();
+  for (const char* what : {"server gone", "camera address unknown", "server stalled"}) {
+    const std::string which = what;
+    if (which == "server gone") SetMediaListingServer("127.0.0.1", FreeTcpPort());
+    if (which == "camera address unknown") {
+      SetMediaListingServer(nullptr, 0);
+      SetCameraAddress(sockaddr_in{});
+    }
+    if (which == "server stalled") SetMediaListingServer("127.0.0.1", stalled_port);
+    EXPECT_EQ(RunLogged(), "FTP list failed\nFTP: empty result\n") << what;
+    EXPECT_TRUE(PublishedAllZero()) << what;
+    SetCameraAddress(saved);
+  }
+  close(stalled);
 }
 
 // The descriptor of this process whose TCP socket is bound to the given local
@@ -255,15 +258,9 @@ bool CloseOnExec(int fd) {
 }
 
 TEST_F(FtpListing, TheTransfersSocketIsCloseOnExec) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  socklen_t n = sizeof(a);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
-  const std::string url = "ftp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/DCIM/";
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port);
+  const std::string url = "ftp://127.0.0.1:" + std::to_string(port) + "/DCIM/";
   SetMediaListingLimits(MediaListingLimits{5000, 5000, 5, 10000});
   CaptureStderr();
   char area[64];

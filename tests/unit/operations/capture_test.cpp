@@ -119,30 +119,28 @@ Lines RecordFrames(const std::string& press) {
   return out;
 }
 
-TEST_F(CaptureTest, RecordingStartInVideoModeSkipsTheModeSwitch) {
-  WritableHudState()->work_mode = 1;
-  CaptureStderr();
-  SetRecording(1);
-  EXPECT_EQ(GetCapturedStderr(), "record start\n");
-  EXPECT_TRUE(ShellTakeLog().empty());
-  EXPECT_EQ(Sent(), RecordFrames("0C 00 00 00 00 91 0D 00 00 90"));
-}
-
-TEST_F(CaptureTest, RecordingStartInPhotoModeSwitchesToVideo) {
-  CaptureStderr();
-  SetRecording(5);
-  EXPECT_EQ(GetCapturedStderr(), "set mode video\nrecord start\n");
-  EXPECT_EQ(ShellTakeLog(), std::vector<std::string>{"killall -q display"});
-  EXPECT_EQ(Sent(), Concat({kVideoMode, kVideoMode}, RecordFrames("0C 00 00 00 00 91 0D 00 00 90")));
-}
-
-TEST_F(CaptureTest, RecordingStop) {
-  WritableHudState()->work_mode = 1;
-  CaptureStderr();
-  SetRecording(0);
-  EXPECT_EQ(GetCapturedStderr(), "record stop\n");
-  EXPECT_TRUE(ShellTakeLog().empty());
-  EXPECT_EQ(Sent(), RecordFrames("04 00 00 00 00 91 0D 00 00 98"));
+// Starting in photo mode switches to video first; stopping never switches.
+TEST_F(CaptureTest, RecordingStartAndStop) {
+  const Lines start = RecordFrames("0C 00 00 00 00 91 0D 00 00 90");
+  const struct {
+    uint8_t work_mode;
+    int32_t value;
+    const char* log;
+    std::vector<std::string> shell;
+    Lines frames;
+  } cases[] = {
+      {1, 1, "record start\n", {}, start},
+      {0, 5, "set mode video\nrecord start\n", {"killall -q display"}, Concat({kVideoMode, kVideoMode}, start)},
+      {1, 0, "record stop\n", {}, RecordFrames("04 00 00 00 00 91 0D 00 00 98")},
+  };
+  for (const auto& c : cases) {
+    WritableHudState()->work_mode = c.work_mode;
+    CaptureStderr();
+    SetRecording(c.value);
+    EXPECT_EQ(GetCapturedStderr(), c.log) << c.value;
+    EXPECT_EQ(ShellTakeLog(), c.shell) << c.value;
+    EXPECT_EQ(Sent(), c.frames) << c.value;
+  }
 }
 
 TEST_F(CaptureTest, WorkModeRestartsTheDisplayOnlyOnAChange) {

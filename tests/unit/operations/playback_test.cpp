@@ -38,51 +38,32 @@ std::vector<std::string> Expected(std::initializer_list<Burst> bursts) {
 
 using Playback = CommandTest;
 
-TEST_F(Playback, ThreeRoundKeysPressThenRelease) {
-  const std::pair<const char*, const char*> keys[] = {
-      {"enter", "03 00 00 00 00 91 0D 00 00 9F"},      {"exit", "01 00 00 00 00 91 0D 00 00 9D"},
-      {"list", "00 00 00 08 00 91 0D 00 00 94"},       {"next", kNext},
-      {"prev", "00 00 40 00 00 91 0D 00 00 DC"},       {"selectmode", kSelectMode},
-      {"selectall", "00 00 00 20 00 91 0D FD 00 41"}, {"deselectall", "00 00 00 20 00 91 0D FC 00 40"},
+// Each text's key groups, by the camera's playback state where it matters.
+TEST_F(Playback, EachTextSendsItsKeyGroups) {
+  const struct {
+    const char* text;
+    uint8_t playback_state;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"enter", 0, Expected({{"03 00 00 00 00 91 0D 00 00 9F", 3}, {kIdle, 3}})},
+      {"exit", 0, Expected({{"01 00 00 00 00 91 0D 00 00 9D", 3}, {kIdle, 3}})},
+      {"list", 0, Expected({{"00 00 00 08 00 91 0D 00 00 94", 3}, {kIdle, 3}})},
+      {"next", 0, Expected({{kNext, 3}, {kIdle, 3}})},
+      {"prev", 0, Expected({{"00 00 40 00 00 91 0D 00 00 DC", 3}, {kIdle, 3}})},
+      {"selectmode", 0, Expected({{kSelectMode, 3}, {kIdle, 3}})},
+      {"selectall", 0, Expected({{"00 00 00 20 00 91 0D FD 00 41", 3}, {kIdle, 3}})},
+      {"deselectall", 0, Expected({{"00 00 00 20 00 91 0D FC 00 40", 3}, {kIdle, 3}})},
+      {"play", 0, Expected({{kPlay, 3, true}, {kIdle, 3}})},  // to the camera only
+      {"cancel", 0, Expected({{kCancel, 5}, {kIdle, 5}, {kCancel, 3}, {kIdle, 3}})},
+      {"back", 0, Expected({{kBack, 5}, {kIdle, 5}, {kKey0F, 5}, {kIdle, 5}})},
+      {"delete", 2, Expected({{kSelectMode, 3}, {kIdle, 3}})},  // outside playback: only selects
+      {"delete", 4, Expected({{kKey0F, 5}, {kIdle, 5}, {kPlay, 5}, {kIdle, 5}})},
   };
-  for (auto [text, payload] : keys) {
-    SCOPED_TRACE(text);
-    NavigatePlayback(text);
-    EXPECT_EQ(TextsSoFar(end_), Expected({{payload, 3}, {kIdle, 3}}));
+  for (const auto& c : cases) {
+    WritableHudState()->playback_state = c.playback_state;
+    NavigatePlayback(c.text);
+    EXPECT_EQ(TextsSoFar(end_), c.texts) << c.text << " in playback state " << int(c.playback_state);
   }
-}
-
-TEST_F(Playback, PlayPressGoesToTheCameraOnly) {
-  NavigatePlayback("play");
-  EXPECT_EQ(TextsSoFar(end_), Expected({{kPlay, 3, true}, {kIdle, 3}}));
-}
-
-TEST_F(Playback, CancelIsTwoPressAndReleaseGroups) {
-  NavigatePlayback("cancel");
-  auto texts = TextsSoFar(end_);
-  EXPECT_EQ(texts.size(), 32u);
-  EXPECT_EQ(texts, Expected({{kCancel, 5}, {kIdle, 5}, {kCancel, 3}, {kIdle, 3}}));
-}
-
-TEST_F(Playback, BackConfirmsWithKey0F) {
-  NavigatePlayback("back");
-  EXPECT_EQ(TextsSoFar(end_), Expected({{kBack, 5}, {kIdle, 5}, {kKey0F, 5}, {kIdle, 5}}));
-}
-
-TEST_F(Playback, DeleteOutsidePlaybackOnlySelects) {
-  WritableHudState()->playback_state = 2;
-  NavigatePlayback("delete");
-  auto texts = TextsSoFar(end_);
-  EXPECT_EQ(texts.size(), 12u);
-  EXPECT_EQ(texts, Expected({{kSelectMode, 3}, {kIdle, 3}}));
-}
-
-TEST_F(Playback, DeleteInPlaybackConfirmsWithPlay) {
-  WritableHudState()->playback_state = 4;
-  NavigatePlayback("delete");
-  auto texts = TextsSoFar(end_);
-  EXPECT_EQ(texts.size(), 40u);
-  EXPECT_EQ(texts, Expected({{kKey0F, 5}, {kIdle, 5}, {kPlay, 5}, {kIdle, 5}}));
 }
 
 TEST_F(Playback, UnknownTextsDoNothing) {
