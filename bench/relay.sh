@@ -3,7 +3,7 @@
 #
 #   bench/relay.sh                  daemon, relay_naive and relay_mmsg: 3 runs at 20 and at 1 viewer
 #   bench/relay.sh paired           the daemon against relay_mmsg: 5 pairs per rate, each pair back
-#                                   to back in alternating order, ratios of the scheduler's CPU time
+#                                   to back in rotating order, ratios of the scheduler's CPU time
 #   bench/relay.sh slow             a slow viewer among 20: what it costs the other 19
 #   BEFORE=/old/build/vantagebridge bench/relay.sh    an older daemon beside them, as "before"
 #
@@ -19,7 +19,8 @@
 #   REPS=3  DUR=5  KS="20 1"  RATES_20="2000 5000 10000 15000"  RATES_1="5000 10000 20000 40000"
 #   RELAYS="naive mmsg daemon" (plus "before" when BEFORE is set), order rotated between runs
 #   paired: REPS=5  KS=20  RATES="2000 5000 10000"  RELAYS="mmsg daemon" (the reference first;
-#     RELAYS="mmsg mmsg2" pairs relay_mmsg with itself: the harness's own spread)
+#     more relays run in the same groups, order rotated: RELAYS="mmsg daemon before mmsg2" with
+#     BEFORE set compares both daemons and relay_mmsg with itself, the harness's own spread)
 #   SLOW_RATES="2000 5000"  SLOW_KBIT=10000 (the slow viewer's link, about 880 datagrams/s)
 #   PIN=R:L:S  pins relay, load generator and sinks to CPUs R, L and S (run.sh -c); default none
 #   WRAP="valgrind --tool=callgrind --callgrind-out-file=/tmp/cg-{NAME}.out --"  runs each relay
@@ -31,7 +32,7 @@ REPO=$(cd "$(dirname "$SELF")/.." && pwd)
 
 if [[ -z ${VB_RELAY_INSIDE:-} ]]; then
   MODE=${1:-compare}
-  [[ $MODE == compare || $MODE == paired || $MODE == slow ]] || { sed -n '2,29p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 2; }
+  [[ $MODE == compare || $MODE == paired || $MODE == slow ]] || { sed -n '2,28p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 2; }
   BUILD=$(cd "${BUILD:-$REPO/build}" && pwd)
   if [[ -z ${HARNESS:-} ]]; then
     HARNESS=$REPO/../shared/bench/relay
@@ -109,17 +110,17 @@ if [[ $MODE == compare ]]; then
   exit 0
 fi
 
-# Paired: the reference and one relay at one rate back to back, the order
-# turned round for every pair, so a change of load between the runs falls on
-# either side alike.
+# Paired: the reference and the other relays at one rate back to back, the
+# order rotated for every group, so a change of load between the runs falls on
+# every side alike.
 if [[ $MODE == paired ]]; then
-  (( n == 2 )) || { echo "relay.sh: paired takes two relays, the reference first" >&2; exit 2; }
+  (( n >= 2 )) || { echo "relay.sh: paired takes the reference and one or more relays" >&2; exit 2; }
   turn=0
   for rep in $(seq "$REPS"); do
     for k in $KS; do
       for rate in $RATES; do
-        for i in $turn $((1 - turn)); do run_one "${R[$i]}" "$k" "$rep" "$rate" "r$rate"; done
-        turn=$((1 - turn))
+        for i in $(seq 0 $((n - 1))); do run_one "${R[$(( (i + turn) % n ))]}" "$k" "$rep" "$rate" "r$rate"; done
+        turn=$(( (turn + 1) % n ))
       done
     done
   done

@@ -5,7 +5,7 @@ Usage: relay_pairs.py RESULTS_DIR
 
 Reads RESULTS_DIR/<mode>-k<K>-<relay>-rep<N>/rows.tsv as bench/relay.sh writes
 them. A pair is the reference relay and another relay at one rate in one
-repetition: in "paired" mode the two ran back to back, in alternating order.
+repetition: in "paired" mode they ran back to back, in rotating order.
 The CPU is the scheduler's (sched_cpu_s: nanoseconds, every thread of the
 relay's process), not the tick-based utime+stime. Prints, per K and rate, each
 pair's ratio, their median, and their spread; a pair in which either relay lost
@@ -58,7 +58,7 @@ def main(root):
             loads = [float(line.split(": ")[1].split()[0]) for line in f if ": " in line]
     print(f"# Paired runs ({root})\n")
     print("Ratio = the relay's scheduler CPU per input datagram / relay_mmsg's at the same rate, "
-          "measured back to back in alternating order. Pairs with 0.1% loss or more in either "
+          "measured back to back in rotating order. Pairs with 0.1% loss or more in either "
           "run are marked * and left out of the median.")
     if loads:
         print(f"Load average (1 min) at the start of each run: {min(loads):.1f} to {max(loads):.1f}, "
