@@ -2,6 +2,8 @@
 # relay.sh - the daemon's video relay beside the harness's reference relays.
 #
 #   bench/relay.sh                  daemon, relay_naive and relay_mmsg: 3 runs at 20 and at 1 viewer
+#   bench/relay.sh paired           the daemon against relay_mmsg: 5 pairs per rate, each pair back
+#                                   to back in rotating order, ratios of the scheduler's CPU time
 #   bench/relay.sh slow             a slow viewer among 20: what it costs the other 19
 #   BEFORE=/old/build/vantagebridge bench/relay.sh    an older daemon beside them, as "before"
 #
@@ -16,15 +18,21 @@
 #   BUILD=build  HARNESS=../shared/bench/relay beside the repository, else /work/shared/bench/relay
 #   REPS=3  DUR=5  KS="20 1"  RATES_20="2000 5000 10000 15000"  RATES_1="5000 10000 20000 40000"
 #   RELAYS="naive mmsg daemon" (plus "before" when BEFORE is set), order rotated between runs
+#   paired: REPS=5  KS=20  RATES="2000 5000 10000"  RELAYS="mmsg daemon" (the reference first;
+#     more relays run in the same groups, order rotated: RELAYS="mmsg daemon before mmsg2" with
+#     BEFORE set compares both daemons and relay_mmsg with itself, the harness's own spread)
 #   SLOW_RATES="2000 5000"  SLOW_KBIT=10000 (the slow viewer's link, about 880 datagrams/s)
-#   OUT=bench/results/relay-TIMESTAMP: one folder per run (rows.tsv, logs), summary.md, load.txt
+#   PIN=R:L:S  pins relay, load generator and sinks to CPUs R, L and S (run.sh -c); default none
+#   WRAP="valgrind --tool=callgrind --callgrind-out-file=/tmp/cg-{NAME}.out --"  runs each relay
+#     under a profiler ({NAME}: the relay's name)
+#   OUT=bench/results/relay-MODE-TIMESTAMP: one folder per run (rows.tsv, logs), summary.md, load.txt
 set -euo pipefail
 SELF=$(realpath "${BASH_SOURCE[0]}")
 REPO=$(cd "$(dirname "$SELF")/.." && pwd)
 
 if [[ -z ${VB_RELAY_INSIDE:-} ]]; then
   MODE=${1:-compare}
-  [[ $MODE == compare || $MODE == slow ]] || { sed -n '2,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 2; }
+  [[ $MODE == compare || $MODE == paired || $MODE == slow ]] || { sed -n '2,28p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 2; }
   BUILD=$(cd "${BUILD:-$REPO/build}" && pwd)
   if [[ -z ${HARNESS:-} ]]; then
     HARNESS=$REPO/../shared/bench/relay
@@ -52,6 +60,9 @@ fi
 # The harness's load generator plays the camera on loopback; the daemon takes
 # video only from the camera's link, so here that link is loopback.
 echo lo > camera-interface
+if [[ $MODE == paired ]]; then
+  REPS=${REPS:-5} KS=${KS:-20} RATES=${RATES:-"2000 5000 10000"} RELAYS=${RELAYS:-"mmsg daemon"}
+fi
 REPS=${REPS:-3} DUR=${DUR:-5} KS=${KS:-"20 1"}
 RATES_20=${RATES_20:-"2000 5000 10000 15000"} RATES_1=${RATES_1:-"5000 10000 20000 40000"}
 SLOW_RATES=${SLOW_RATES:-"2000 5000"} SLOW_KBIT=${SLOW_KBIT:-10000}
@@ -64,11 +75,16 @@ relay_command() {
   local extra=${2:-}
   case $1 in
     naive) CMD=("$RELAY/relay_naive" ${extra:+-d "{CLIENTS},$extra"} -k {K} -p {BASE}); REG=() ;;
-    mmsg) CMD=("$RELAY/relay_mmsg" ${extra:+-d "{CLIENTS},$extra"} -k {K} -p {BASE}); REG=() ;;
+    mmsg | mmsg2) CMD=("$RELAY/relay_mmsg" ${extra:+-d "{CLIENTS},$extra"} -k {K} -p {BASE}); REG=() ;;
     daemon) CMD=("$BUILD/vantagebridge"); REG=(-R 4242) ;;
     before) CMD=("$BEFORE"); REG=(-R 4242) ;;
     *) echo "relay.sh: unknown relay $1" >&2; return 1 ;;
   esac
+  if [[ -n ${WRAP:-} ]]; then
+    read -r -a W <<<"${WRAP//\{NAME\}/$1}"
+    CMD=("${W[@]}" "${CMD[@]}")
+  fi
+  if [[ -n ${PIN:-} ]]; then REG+=(-c "$PIN"); fi
 }
 
 run_one() {  # name K rep rates [label-suffix] [extra destination]
@@ -91,6 +107,25 @@ if [[ $MODE == compare ]]; then
   done
   note_load end
   python3 "$RELAY/summarize.py" "$OUT" | tee "$OUT/summary.md"
+  exit 0
+fi
+
+# Paired: the reference and the other relays at one rate back to back, the
+# order rotated for every group, so a change of load between the runs falls on
+# every side alike.
+if [[ $MODE == paired ]]; then
+  (( n >= 2 )) || { echo "relay.sh: paired takes the reference and one or more relays" >&2; exit 2; }
+  turn=0
+  for rep in $(seq "$REPS"); do
+    for k in $KS; do
+      for rate in $RATES; do
+        for i in $(seq 0 $((n - 1))); do run_one "${R[$(( (i + turn) % n ))]}" "$k" "$rep" "$rate" "r$rate"; done
+        turn=$(( (turn + 1) % n ))
+      done
+    done
+  done
+  note_load end
+  python3 "$(dirname "$SELF")/relay_pairs.py" "$OUT" | tee "$OUT/summary.md"
   exit 0
 fi
 

@@ -38,6 +38,24 @@ void SetVideoFlags(uint8_t value) {
   StoreCameraConnected(value);
 }
 
+// The verdict on the last source checked in one batch of datagrams.
+struct SourceVerdict {
+  bool known = false;
+  in_addr_t address = 0;
+  int arrival_interface = 0;
+  bool accepted = false;
+};
+
+// AcceptCameraSource, asked once for a run of datagrams from one source.
+bool AcceptBatchSource(SourceVerdict* last, SourceFilter* filter, const sockaddr_in& from, int arrival_interface) {
+  if (last->known && last->address == from.sin_addr.s_addr && last->arrival_interface == arrival_interface) {
+    return last->accepted;
+  }
+  *last = SourceVerdict{true, from.sin_addr.s_addr, arrival_interface,
+                        AcceptCameraSource(filter, from, arrival_interface)};
+  return last->accepted;
+}
+
 // Several queued datagrams are taken in one call and sent on together.
 void* RunVideoReceiver(void* arg) {
   pthread_setname_np(pthread_self(), "video-rx");
@@ -53,28 +71,34 @@ void* RunVideoReceiver(void* arg) {
   Control controls[kVideoBatch];
   VideoDatagram batch[kVideoBatch];
   SourceFilter accepted{"video", {}};
+  for (int i = 0; i < kVideoBatch; ++i) {
+    payloads[i] = iovec{slots.data() + i * kSlot + kClientHeaderSize, kMaxVideoPayload};
+    messages[i] = mmsghdr{};
+    messages[i].msg_hdr.msg_name = &sources[i];
+    messages[i].msg_hdr.msg_iov = &payloads[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+    messages[i].msg_hdr.msg_control = controls[i].bytes;
+  }
+  int received = kVideoBatch;  // the headers the kernel may have written to
   for (;;) {
-    for (int i = 0; i < kVideoBatch; ++i) {
-      payloads[i] = iovec{slots.data() + i * kSlot + kClientHeaderSize, kMaxVideoPayload};
-      messages[i] = mmsghdr{};
-      messages[i].msg_hdr.msg_name = &sources[i];
+    for (int i = 0; i < received; ++i) {
       messages[i].msg_hdr.msg_namelen = sizeof sources[i];
-      messages[i].msg_hdr.msg_iov = &payloads[i];
-      messages[i].msg_hdr.msg_iovlen = 1;
-      messages[i].msg_hdr.msg_control = controls[i].bytes;
       messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
     }
     // Waits for the first datagram only, then takes what else is queued.
-    const int received = recvmmsg(fd, messages, kVideoBatch, MSG_WAITFORONE, nullptr);
+    received = recvmmsg(fd, messages, kVideoBatch, MSG_WAITFORONE, nullptr);
     // The pause is for a failing socket only: an empty datagram is skipped at once.
     if (received < 0) {
+      received = kVideoBatch;
       if (errno != EINTR) SleepMilliseconds(500);
       continue;
     }
     int count = 0;
+    // A batch mostly comes from one source: it is checked once.
+    SourceVerdict verdict;
     for (int i = 0; i < received; ++i) {
       if (messages[i].msg_len == 0) continue;
-      if (!AcceptCameraSource(&accepted, sources[i], ArrivalInterface(messages[i].msg_hdr))) continue;
+      if (!AcceptBatchSource(&verdict, &accepted, sources[i], ArrivalInterface(messages[i].msg_hdr))) continue;
       batch[count++] = VideoDatagram{slots.data() + i * kSlot, static_cast<int>(messages[i].msg_len)};
     }
     if (count == 0) continue;

@@ -20,7 +20,8 @@ struct ViewerTraffic {
 };
 
 // After one send of datagrams video datagrams to the full viewers in to:
-// dropped[k] of them were dropped for to.full[k].
+// dropped[k] of them were dropped for to.full[k]; dropped is null when none
+// was dropped for anyone.
 void CountVideoCopies(const ClientDestinations& to, const int* dropped, int datagrams);
 
 // The counts of row for the viewer at destination; zero when the row's

@@ -4,6 +4,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -99,6 +100,7 @@ struct VideoRoutes {
   bool own[kMaxClients];
   int64_t own_until_ms[kMaxClients];
   int own_count;
+  uint32_t moves;  // advanced whenever a viewer moves either way
 };
 VideoRoutes g_routes;
 
@@ -107,14 +109,56 @@ void ReturnRested(int64_t now) {
     if (g_routes.own[row] && now >= g_routes.own_until_ms[row]) {
       g_routes.own[row] = false;
       --g_routes.own_count;
+      ++g_routes.moves;
     }
   }
 }
 
 void KeepOnOwnSocket(int row, int64_t now) {
-  if (!g_routes.own[row]) ++g_routes.own_count;
+  if (!g_routes.own[row]) {
+    ++g_routes.own_count;
+    ++g_routes.moves;
+  }
   g_routes.own[row] = true;
   g_routes.own_until_ms[row] = now + kOwnSocketHoldMs;
+}
+
+// The shared socket's call, made ready once for the destinations and routes
+// it was built for, so a batch only sets its datagrams into framed. Kept by
+// the video sender under g_video_send_mutex.
+struct VideoPlan {
+  ClientDestinations to;
+  uint32_t built_version = 0;  // to.version it was built for; 0: never built
+  uint32_t built_moves = 0;
+  bool built_can_move = false;
+  bool on_shared[kMaxClients];  // by index into to.full
+  int shared[kMaxClients];      // the indices into to.full of the viewers on the shared socket
+  int shared_count = 0;
+  iovec framed[kVideoBatch];
+  // Datagram after datagram, each to every viewer on the shared socket:
+  // message d * shared_count + j carries framed[d] to to.full[shared[j]].
+  mmsghdr messages[kVideoBatch * kMaxClients];
+};
+VideoPlan g_plan;
+
+void PreparePlan(VideoPlan& plan, bool can_move) {
+  if (plan.built_version == plan.to.version && plan.built_moves == g_routes.moves &&
+      plan.built_can_move == can_move) {
+    return;
+  }
+  plan.shared_count = 0;
+  for (int k = 0; k < plan.to.full_count; ++k) {
+    plan.on_shared[k] = !can_move || !g_routes.own[plan.to.full[k].row];
+    if (plan.on_shared[k]) plan.shared[plan.shared_count++] = k;
+  }
+  for (int d = 0; d < kVideoBatch; ++d) {
+    for (int j = 0; j < plan.shared_count; ++j) {
+      Address(&plan.messages[d * plan.shared_count + j], &plan.to.full[plan.shared[j]].address, &plan.framed[d]);
+    }
+  }
+  plan.built_version = plan.to.version;
+  plan.built_moves = g_routes.moves;
+  plan.built_can_move = can_move;
 }
 
 int TotalDropped(const int* dropped, int viewers) {
@@ -123,57 +167,52 @@ int TotalDropped(const int* dropped, int viewers) {
   return total;
 }
 
-// Sends count framed datagrams to every full viewer without waiting for room
+// Sends plan.framed[0, count) to every full viewer without waiting for room
 // in a send buffer. Returns the number of copies dropped; dropped[k] counts
-// those of viewer to.full[k].
-int SendVideoCopies(ClientDestinations& to, iovec* framed, int count, int* dropped) {
+// those of viewer plan.to.full[k] (dropped has room for kMaxClients).
+int SendVideoCopies(VideoPlan& plan, int count, int* dropped) {
+  ClientDestinations& to = plan.to;
   const bool can_move = ViewerSocketsOpen();
   int64_t now_ms = -1;  // read once, when needed
   auto now = [&now_ms] { return now_ms >= 0 ? now_ms : (now_ms = NowMs()); };
   if (g_routes.own_count > 0) ReturnRested(now());
-  for (int k = 0; k < to.full_count; ++k) dropped[k] = 0;
+  PreparePlan(plan, can_move);
+  std::fill(dropped, dropped + kMaxClients, 0);
 
-  // Shared socket: datagram after datagram, each to every viewer on it.
-  mmsghdr messages[kVideoBatch * kMaxClients];
-  uint8_t viewer[kVideoBatch * kMaxClients];
-  bool shared[kMaxClients];
-  int m = 0;
-  for (int k = 0; k < to.full_count; ++k) shared[k] = !can_move || !g_routes.own[to.full[k].row];
-  for (int d = 0; d < count; ++d) {
-    for (int k = 0; k < to.full_count; ++k) {
-      if (!shared[k]) continue;
-      Address(&messages[m], &to.full[k].address, &framed[d]);
-      viewer[m++] = static_cast<uint8_t>(k);
-    }
-  }
-  const int done =
-      SendUntilFull(SharedViewerSocket(), messages, m, MSG_DONTWAIT, [&](int i) { ++dropped[viewer[i]]; });
+  // Shared socket: one call for the whole batch.
+  const int n = plan.shared_count;
+  const int m = count * n;
+  auto viewer = [&plan, n](int i) { return plan.shared[i % n]; };
+  int refused = 0;
+  const int done = SendUntilFull(SharedViewerSocket(), plan.messages, m, MSG_DONTWAIT, [&](int i) {
+    ++dropped[viewer(i)];
+    ++refused;
+  });
+  if (done == m && n == to.full_count) return refused;
   if (done < m) {
     if (!can_move) {
-      for (int i = done; i < m; ++i) ++dropped[viewer[i]];
+      for (int i = done; i < m; ++i) ++dropped[viewer(i)];
       return TotalDropped(dropped, to.full_count);
     }
-    for (int k = 0; k < to.full_count; ++k) {
-      if (shared[k]) KeepOnOwnSocket(to.full[k].row, now());
-    }
+    for (int j = 0; j < n; ++j) KeepOnOwnSocket(to.full[plan.shared[j]].row, now());
     // What did not fit goes from each viewer's own socket.
     bool full[kMaxClients] = {};
     for (int i = done; i < m; ++i) {
-      const int k = viewer[i];
+      const int k = viewer(i);
       if (full[k]) {
         ++dropped[k];
         continue;
       }
-      const int row = to.full[k].row;
-      full[k] = SendToViewer(ViewerSocket(row), &messages[i], 1, MSG_DONTWAIT, &dropped[k]);
+      full[k] = SendToViewer(ViewerSocket(to.full[k].row), &plan.messages[i], 1, MSG_DONTWAIT, &dropped[k]);
     }
   }
 
   // Own sockets: every datagram to one viewer in one call.
   for (int k = 0; k < to.full_count; ++k) {
-    if (shared[k]) continue;
+    if (plan.on_shared[k]) continue;
     const int row = to.full[k].row;
-    for (int d = 0; d < count; ++d) Address(&messages[d], &to.full[k].address, &framed[d]);
+    mmsghdr messages[kVideoBatch];
+    for (int d = 0; d < count; ++d) Address(&messages[d], &to.full[k].address, &plan.framed[d]);
     if (SendToViewer(ViewerSocket(row), messages, count, MSG_DONTWAIT, &dropped[k])) KeepOnOwnSocket(row, now());
   }
   return TotalDropped(dropped, to.full_count);
@@ -241,20 +280,18 @@ void SendVideoDatagrams(VideoDatagram* datagrams, int count) {
   }
   if (usable == 0) return;
   const uint32_t first = TakeNumbers(static_cast<uint32_t>(usable));
-  iovec framed[kVideoBatch];
-  for (int d = 0; d < usable; ++d) {
-    PutViewerHeader(datagrams[d].framed, kKindVideo, first + static_cast<uint32_t>(d));
-    framed[d] = iovec{datagrams[d].framed, static_cast<size_t>(kClientHeaderSize + datagrams[d].length)};
-  }
-  thread_local ClientDestinations destinations;
-  UpdateClientDestinations(&destinations);
+  for (int d = 0; d < usable; ++d) PutViewerHeader(datagrams[d].framed, kKindVideo, first + static_cast<uint32_t>(d));
   int dropped;
   {
     std::lock_guard<std::mutex> lock(g_video_send_mutex);
+    UpdateClientDestinations(&g_plan.to);
+    for (int d = 0; d < usable; ++d) {
+      g_plan.framed[d] = iovec{datagrams[d].framed, static_cast<size_t>(kClientHeaderSize + datagrams[d].length)};
+    }
     g_video_send_active.store(1);
     int dropped_by_viewer[kMaxClients];
-    dropped = SendVideoCopies(destinations, framed, usable, dropped_by_viewer);
-    CountVideoCopies(destinations, dropped_by_viewer, usable);
+    dropped = SendVideoCopies(g_plan, usable, dropped_by_viewer);
+    CountVideoCopies(g_plan.to, dropped > 0 ? dropped_by_viewer : nullptr, usable);
     // Sequentially consistent with the waiters' count: a reply that missed
     // this store is counted here, and is woken.
     g_video_send_active.store(0);

@@ -141,24 +141,52 @@ TEST_F(SendersTest, BatchReachesEveryFullViewerInOrder) {
 }
 
 // A destination the kernel refuses costs only its own copy, and is counted
-// as that viewer's drops alone.
+// as that viewer's drops alone, alone or in a batch.
 TEST_F(SendersTest, RefusedDestinationDoesNotStopTheOthers) {
   EXPECT_EQ(FirstVideoRelayMs(), -1);
   ViewerEnd before = AttachViewer();
   ASSERT_EQ(AddClient("255.255.255.255", 9, 0), 1);  // broadcast, not allowed on this socket
   ViewerEnd after = AttachViewer();
   for (int i = 0; i < 3; ++i) Forward(Bytes(1400, static_cast<uint8_t>(i)));
+  std::vector<Received> received;
+  for (int i = 0; i < 4; ++i) received.emplace_back(Bytes(900, static_cast<uint8_t>(i)));
+  VideoDatagram batch[4] = {received[0].datagram(), received[1].datagram(), received[2].datagram(),
+                            received[3].datagram()};
+  SendVideoDatagrams(batch, 4);
   SendShortMessage(6, 1, 0, 0, 0, 0, 0);
-  EXPECT_EQ(ReceiveDatagrams(before.fd).size(), 4u);
-  EXPECT_EQ(ReceiveDatagrams(after.fd).size(), 4u);
+  EXPECT_EQ(ReceiveDatagrams(before.fd).size(), 8u);
+  EXPECT_EQ(ReceiveDatagrams(after.fd).size(), 8u);
   for (int row = 0; row < 3; ++row) {
     const ViewerTraffic traffic = ReadViewerTraffic(row, GetClientRow(row).destination);
-    EXPECT_EQ(traffic.delivered, row == 1 ? 0u : 3u) << row;
-    EXPECT_EQ(traffic.dropped, row == 1 ? 3u : 0u) << row;
+    EXPECT_EQ(traffic.delivered, row == 1 ? 0u : 7u) << row;
+    EXPECT_EQ(traffic.dropped, row == 1 ? 7u : 0u) << row;
   }
   EXPECT_GE(FirstVideoRelayMs(), 0);
   DetachViewer(before);
   DetachViewer(after);
+}
+
+// The sender keeps its calls ready between batches: whoever joins, leaves or
+// stops taking video in between is served accordingly from the next batch on,
+// and a new viewer in a freed row counts from zero.
+TEST_F(SendersTest, TableChangesReachTheNextBatch) {
+  ViewerEnd stays = AttachViewer();
+  ViewerEnd leaves = AttachViewer();
+  ViewerEnd stops = AttachViewer();
+  Forward(Bytes(1400, 1));
+  DetachViewer(leaves);
+  ASSERT_EQ(AddClient("127.0.0.1", stops.port, 1), 0);  // now data only
+  ViewerEnd joins = AttachViewer();                      // takes the freed row
+  Forward(Bytes(1400, 2));
+  Forward(Bytes(1400, 3));
+  EXPECT_EQ(ReceiveDatagrams(stays.fd).size(), 3u);
+  EXPECT_EQ(ReceiveDatagrams(stops.fd).size(), 1u);
+  EXPECT_EQ(ReceiveDatagrams(joins.fd).size(), 2u);
+  EXPECT_EQ(ReadViewerTraffic(0, GetClientRow(0).destination).delivered, 3u);
+  EXPECT_EQ(ReadViewerTraffic(1, GetClientRow(1).destination).delivered, 2u);
+  DetachViewer(stays);
+  DetachViewer(stops);
+  DetachViewer(joins);
 }
 
 // Replies to one viewer's request while video streams without pause to
