@@ -25,6 +25,12 @@ inline void StoreShared(T* field, V value) {
   __atomic_store(field, &stored, kOrder);
 }
 
+// Adds and returns the value before; for counters several threads advance.
+template <int kOrder = __ATOMIC_RELAXED, typename T, typename V>
+inline T AddShared(T* field, V amount) {
+  return __atomic_fetch_add(field, static_cast<T>(amount), kOrder);
+}
+
 template <typename T>
 inline T LoadSharedAcquire(const T* field) {
   return LoadShared<__ATOMIC_ACQUIRE>(field);

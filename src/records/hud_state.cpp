@@ -19,11 +19,11 @@ HudState* g_hud = &g_private_hud;
 class CameraUpdate {
  public:
   CameraUpdate() : hud_(g_hud) {
-    count_ = __atomic_load_n(&hud_->camera_updates_begun, __ATOMIC_RELAXED) + 1;
-    __atomic_store_n(&hud_->camera_updates_begun, count_, __ATOMIC_RELAXED);
+    count_ = LoadShared(&hud_->camera_updates_begun) + 1;
+    StoreShared(&hud_->camera_updates_begun, count_);
     std::atomic_thread_fence(std::memory_order_release);
   }
-  ~CameraUpdate() { __atomic_store_n(&hud_->camera_updates_done, count_, __ATOMIC_RELEASE); }
+  ~CameraUpdate() { StoreSharedRelease(&hud_->camera_updates_done, count_); }
   CameraUpdate(const CameraUpdate&) = delete;
   CameraUpdate& operator=(const CameraUpdate&) = delete;
   HudState* operator->() const { return hud_; }
@@ -37,10 +37,10 @@ class CameraUpdate {
 class OtherUpdate {
  public:
   OtherUpdate() : hud_(g_hud) {
-    __atomic_fetch_add(&hud_->other_updates_begun, 1u, __ATOMIC_RELAXED);
+    AddShared(&hud_->other_updates_begun, 1u);
     std::atomic_thread_fence(std::memory_order_release);
   }
-  ~OtherUpdate() { __atomic_fetch_add(&hud_->other_updates_done, 1u, __ATOMIC_RELEASE); }
+  ~OtherUpdate() { AddShared<__ATOMIC_RELEASE>(&hud_->other_updates_done, 1u); }
   OtherUpdate(const OtherUpdate&) = delete;
   OtherUpdate& operator=(const OtherUpdate&) = delete;
   HudState* operator->() const { return hud_; }
@@ -71,12 +71,12 @@ void MapHudState() {
 const HudState* GetHudState() { return g_hud; }
 
 bool TakeConsistentHudCopy(const HudState* live, HudState* out) {
-  const uint32_t camera_done = __atomic_load_n(&live->camera_updates_done, __ATOMIC_ACQUIRE);
-  const uint32_t other_done = __atomic_load_n(&live->other_updates_done, __ATOMIC_ACQUIRE);
+  const uint32_t camera_done = LoadSharedAcquire(&live->camera_updates_done);
+  const uint32_t other_done = LoadSharedAcquire(&live->other_updates_done);
   LoadSharedBytes(out, live, sizeof *out);
   std::atomic_thread_fence(std::memory_order_acquire);
-  return __atomic_load_n(&live->camera_updates_begun, __ATOMIC_RELAXED) == camera_done &&
-         __atomic_load_n(&live->other_updates_begun, __ATOMIC_RELAXED) == other_done;
+  return LoadShared(&live->camera_updates_begun) == camera_done &&
+         LoadShared(&live->other_updates_begun) == other_done;
 }
 
 void StartHudRecord(const char* title, const char* version_text) {
