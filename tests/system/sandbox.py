@@ -275,6 +275,10 @@ def _unmount(path):
     _LIBC.umount2(path.encode(), 2)  # MNT_DETACH
 
 
+def _copy_stub(destination):
+    shutil.copy(os.path.join(STUBS, "killall"), destination)  # with its mode
+
+
 def _set_stub_marker(name, present):
     """A file in the stubs' folder that changes what a stub does while it exists."""
     marker = os.path.join(STUB_DIR, name)
@@ -452,7 +456,7 @@ class Sandbox:
         os.makedirs(STUB_DIR, exist_ok=True)
         os.makedirs(SANDBOX_DIR + "/logs", exist_ok=True)
         for script in ("hdmi-change.sh", "hdmi-mode.sh"):
-            shutil.copy(os.path.join(STUBS, "killall"), os.path.join(WORK_DIR, "scripts", script))
+            _copy_stub(os.path.join(WORK_DIR, "scripts", script))
         self.reset()
 
     # State between tests.
