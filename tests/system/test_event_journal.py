@@ -125,9 +125,8 @@ def test_who_did_what_and_the_health_reach_the_journal_the_page_and_the_download
     # a flood of one kind from one port.
     viewer_json = json.dumps(WIFI, separators=(",", ":"))
     si.send_json(sb, viewer_json)
-    sent = si.web_request("/api/command", "POST", json.dumps({"cmd": "iso", "param": "400"}),
-                          {"Content-Type": "application/json"})
-    sb.expect(sent[0] == 200, "the page's command was not taken")
+    sb.expect(si.web_request("/api/command", "POST", json.dumps({"cmd": "iso", "param": "400"}),
+                             {"Content-Type": "application/json"})[0] == 200, "the page's command was not taken")
     flood = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     flood.bind(("127.0.0.1", 0))
     flooder = "viewer 127.0.0.1:%d" % flood.getsockname()[1]

@@ -137,7 +137,6 @@ def test_slow_viewer_costs_the_others_nothing_without_the_reuseport_filter(sb):
     """As above where the kernel refuses the filter that steers every arrival to
     one socket (qemu-user does): the rows keep their own sockets, and whatever
     lands on them is still read."""
-    sb.write_config("control_enabled=1\n")
     daemon = sb.start([sb.binary("refuse-reuseport-filter"), sb.binary("vantagebridge")], name="vantagebridge")
     sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
     sb.expect(sb.wait_for(daemon, "no reuseport filter: viewers are read from every send socket"),
