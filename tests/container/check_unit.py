@@ -35,7 +35,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tests", "package"))
-from check_package import Checks  # noqa: E402
+from check_package import Checks, run  # noqa: E402
 
 CACHE = os.environ.get("VB_CONTAINER_CACHE", "/var/cache/vantagebridge-test")
 SUITE = "bookworm"
@@ -64,10 +64,6 @@ PATH = "/usr/sbin:/usr/bin:/sbin:/bin"
 def log(text):
     print("  " + text)
     sys.stdout.flush()
-
-
-def run(argv, **kwargs):
-    return subprocess.run(argv, capture_output=True, text=True, **kwargs)
 
 
 def kept_root():

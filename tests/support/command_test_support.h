@@ -25,8 +25,6 @@ namespace commands_test {
 
 constexpr char kMarker[] = "end-of-call";
 
-inline SentFrame Decode(const Datagram& d) { return DecodeSentFrame(d); }
-
 // Datagrams on one loopback socket arrive in order: everything before the
 // marker is what the box sent up to now.
 inline std::vector<SentFrame> FramesSoFar(const CameraEnd& end) {
@@ -43,7 +41,7 @@ inline std::vector<SentFrame> FramesSoFar(const CameraEnd& end) {
     if (n < 0) break;
     Datagram d(buf, buf + n);
     if (d == Datagram(kMarker, kMarker + sizeof kMarker - 1)) break;
-    frames.push_back(Decode(d));
+    frames.push_back(DecodeSentFrame(d));
   }
   return frames;
 }

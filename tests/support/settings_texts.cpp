@@ -2,10 +2,9 @@
 
 #include <cjson/cJSON.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "records/param_schema.h"
+#include "read_file.h"
 
 namespace {
 
@@ -28,10 +27,7 @@ std::string Pieces(const cJSON* item) {
 
 std::vector<SettingsText> Load() {
   const std::string here = __FILE__;
-  std::ifstream file(here.substr(0, here.rfind('/')) + "/../golden/settings_texts.json");
-  std::stringstream text;
-  text << file.rdbuf();
-  cJSON* root = cJSON_Parse(text.str().c_str());
+  cJSON* root = cJSON_Parse(ReadFile(here.substr(0, here.rfind('/')) + "/../golden/settings_texts.json").c_str());
   std::vector<SettingsText> rows;
   const cJSON* row = nullptr;
   cJSON_ArrayForEach(row, cJSON_GetObjectItem(root, "rows")) {

@@ -256,28 +256,27 @@ def _ip():
     return shutil.which("ip") or "/sbin/ip"
 
 
+_LIBC = ctypes.CDLL(None, use_errno=True)
+
+
 def _die_with_parent():
     """Runs in each child before exec: it is killed when the sandbox program ends,
     however that happens, so no daemon outlives a test that was killed."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
+    _LIBC.prctl(1, signal.SIGKILL, 0, 0, 0)  # PR_SET_PDEATHSIG
 
 
 def _mount_tmpfs(path, mode="0755"):
     """A tmpfs over path, by the system call: the mount program is a stub here."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    if libc.mount(b"vb-sandbox", path.encode(), b"tmpfs", 0, ("mode=" + mode).encode()) != 0:
+    if _LIBC.mount(b"vb-sandbox", path.encode(), b"tmpfs", 0, ("mode=" + mode).encode()) != 0:
         raise SandboxError("cannot cover %s: %s" % (path, os.strerror(ctypes.get_errno())))
 
 
 def _unmount(path):
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.umount2(path.encode(), 2)  # MNT_DETACH
+    _LIBC.umount2(path.encode(), 2)  # MNT_DETACH
 
 
 def _copy_stub(destination):
-    shutil.copyfile(os.path.join(STUBS, "killall"), destination)
-    os.chmod(destination, 0o755)
+    shutil.copy(os.path.join(STUBS, "killall"), destination)  # with its mode
 
 
 def _set_stub_marker(name, present):
@@ -499,7 +498,7 @@ class Sandbox:
         out_path, err_path = base + ".out", base + ".err"
         env = dict(self.env, **(extra_env or {}))
         if wall_clock is not None:
-            env = dict(self.env, **wall_clock.environment())
+            env.update(wall_clock.environment())
             if "ASAN_OPTIONS" in self.report_variables:
                 # libfaketime comes before AddressSanitizer's runtime, which
                 # then still intercepts what it must (faketime defines no

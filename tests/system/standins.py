@@ -10,6 +10,7 @@ The helpers below start the daemon and the stand-ins in a sandbox and send
 what a viewer sends, for the tests that share those steps.
 """
 
+import http.client
 import json
 import os
 import re
@@ -140,6 +141,13 @@ def start_camera(sb, daemon):
     return camera
 
 
+def start_viewer(sb, *args):
+    """A vb-viewer, once the box has acknowledged its registration."""
+    viewer = sb.start_tool("vb-viewer", *args)
+    sb.expect(wait_line(viewer, "ack", timeout=15) is not None, "viewer %s not acknowledged" % (args,))
+    return viewer
+
+
 def start_status_viewer(sb):
     """A viewer, once the camera's status has reached the box through it."""
     viewer = sb.start_tool("vb-viewer", "--data-only")
@@ -162,6 +170,17 @@ def viewer_port(viewer):
     if not m:
         raise AssertionError("viewer did not say its port: %r" % line)
     return int(m.group(1))
+
+
+def web_request(path, method="GET", body=None, headers=None, timeout=30, port=8080):
+    """One HTTP request to vb-web on 127.0.0.1: (status, headers, body bytes)."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    try:
+        connection.request(method, path, body=body, headers=headers or {})
+        response = connection.getresponse()
+        return response.status, response.msg, response.read()
+    finally:
+        connection.close()
 
 
 def read_bytes(path):
@@ -192,19 +211,12 @@ def settings_texts():
 
 # Datagrams as the peers send them, for tests that play a peer by hand.
 
-def _crc16(data, crc=0x3692):
+def _crc(data, crc, polynomial):
+    """The frames' reflected CRCs: 8 bits (seed 0x77, 0x8C) and 16 (seed 0x3692, 0x8408)."""
     for b in data:
         crc ^= b
         for _ in range(8):
-            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
-    return crc
-
-
-def _crc8(data, crc=0x77):
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0x8C if crc & 1 else crc >> 1
+            crc = (crc >> 1) ^ polynomial if crc & 1 else crc >> 1
     return crc
 
 
@@ -212,9 +224,9 @@ def camera_frame(sender, receiver, kind, command_set, command_id, seq, payload=b
     """One intact camera frame: start byte, length, both checksums."""
     length = 13 + len(payload)
     head = bytes([0x55, length, 0x04])
-    body = head + bytes([_crc8(head), sender, receiver]) + struct.pack("<H", seq & 0xFFFF) + \
+    body = head + bytes([_crc(head, 0x77, 0x8C), sender, receiver]) + struct.pack("<H", seq & 0xFFFF) + \
         bytes([kind, command_set, command_id]) + bytes(payload)
-    return body + struct.pack("<H", _crc16(body))
+    return body + struct.pack("<H", _crc(body, 0x3692, 0x8408))
 
 
 def camera_keepalive(seq=1):

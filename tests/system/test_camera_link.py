@@ -16,13 +16,6 @@ OSMO = "control_enabled=1\ndevice_mode=0\n"
 INSPIRE = "control_enabled=1\ndevice_mode=1\n"
 
 
-def start_viewer(sb, daemon, *args):
-    viewer = sb.start_tool("vb-viewer", "--stamp", *args)
-    sb.expect(si.wait_line(viewer, "ack", timeout=15) is not None,
-              "viewer %s not acknowledged: %r" % (args, si.lines(viewer)[-10:]))
-    return viewer
-
-
 def answers(camera):
     return [l for l in si.lines(camera) if l.startswith("answer ")]
 
@@ -70,8 +63,8 @@ def test_a_camera_in_the_other_mode_sees_wrong_answers(sb):
 
 def test_telemetry_reaches_both_viewers_and_video_only_the_full_one(sb):
     daemon = si.start_daemon(sb, OSMO)
-    full = start_viewer(sb, daemon)
-    data_only = start_viewer(sb, daemon, "--data-only")
+    full = si.start_viewer(sb, "--stamp")
+    data_only = si.start_viewer(sb, "--stamp", "--data-only")
     err = daemon.stderr_text()
     sb.expect(err.count("client connected from 127.0.0.1:") == 2, "connect log lines: %r" % err)
     sb.expect("(only data)\n" in err, "data-only client not logged as such")
@@ -106,7 +99,7 @@ def test_telemetry_reaches_both_viewers_and_video_only_the_full_one(sb):
 # The status message's rhythm, then the links' states as the camera comes and goes.
 def test_status_rhythm_and_links_follow_the_camera(sb):
     daemon = si.start_daemon(sb, OSMO)
-    viewer = start_viewer(sb, daemon)
+    viewer = si.start_viewer(sb, "--stamp")
     sb.expect(sb.wait_until(lambda: len(si.stamped(viewer, "status flags=")) >= 30, timeout=30),
               "too few status messages: %d" % len(si.stamped(viewer, "status flags=")))
     times = si.stamped(viewer, "status flags=")

@@ -5,7 +5,6 @@ connected to that journal's stream socket as systemd connects a service's.
 vb-web reads the entries back for the page and the JSON-lines download;
 vb-hud --json and /metrics show the health the daemon publishes."""
 
-import http.client
 import json
 import os
 import shutil
@@ -71,13 +70,8 @@ def journal(*matches):
 
 
 def get(path):
-    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30)
-    try:
-        connection.request("GET", path)
-        response = connection.getresponse()
-        return response.status, dict(response.getheaders()), response.read().decode()
-    finally:
-        connection.close()
+    status, headers, body = si.web_request(path)
+    return status, headers, body.decode()
 
 
 def events():
@@ -131,11 +125,8 @@ def test_who_did_what_and_the_health_reach_the_journal_the_page_and_the_download
     # a flood of one kind from one port.
     viewer_json = json.dumps(WIFI, separators=(",", ":"))
     si.send_json(sb, viewer_json)
-    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30)
-    connection.request("POST", "/api/command", json.dumps({"cmd": "iso", "param": "400"}),
-                       {"Content-Type": "application/json"})
-    sb.expect(connection.getresponse().status == 200, "the page's command was not taken")
-    connection.close()
+    sb.expect(si.web_request("/api/command", "POST", json.dumps({"cmd": "iso", "param": "400"}),
+                             {"Content-Type": "application/json"})[0] == 200, "the page's command was not taken")
     flood = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     flood.bind(("127.0.0.1", 0))
     flooder = "viewer 127.0.0.1:%d" % flood.getsockname()[1]

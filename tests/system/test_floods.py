@@ -42,10 +42,6 @@ PLAYBACK_BACK = {"cmd": "playback", "param": "back"}
 CONFIRM_KEY = "91 0F"
 
 
-def start(sb):
-    return si.start_daemon(sb)
-
-
 def video_lines(viewer):
     return [int(m.group(1)) for m in (re.match(r"^video (\d+) dgrams/s", l) for l in si.lines(viewer)) if m]
 
@@ -69,14 +65,13 @@ def threads_of(pid):
 
 
 def test_empty_datagrams_stall_no_receive_thread(sb):
-    daemon = start(sb)
+    daemon = si.start_daemon(sb)
     # Ten times the trickle that used to keep viewers out and the camera unanswered.
     junk = sb.start([sys.executable, "-c", EMPTY_SENDER, "200", "4242", "5000", "5001"], name="empty-sender")
     sb.expect(sb.wait_for(junk, "sending", stream="stdout", timeout=10), "sender did not start")
     camera = sb.start_tool("vb-camera", "--still", "--quiet", "--query-every", "1", "--video-kbps", "2000",
                            "--seconds", "8")
-    viewer = sb.start_tool("vb-viewer", "--seconds", "7")
-    sb.expect(si.wait_line(viewer, "ack", timeout=15) is not None, "viewer not acknowledged")
+    viewer = si.start_viewer(sb, "--seconds", "7")
     sb.expect(si.wait_exit(sb, camera, 30) == 0 and si.wait_exit(sb, viewer, 30) == 0, "stand-ins did not finish")
     summary = si.wait_line(camera, "summary ", timeout=5) or ""
     m = re.search(r"answers ok=(\d+) mismatch=(\d+) missing=(\d+)", summary)
@@ -90,11 +85,10 @@ def test_empty_datagrams_stall_no_receive_thread(sb):
 
 
 def test_command_flood_keeps_threads_bounded_and_serves_the_next_command(sb):
-    daemon = start(sb)
+    daemon = si.start_daemon(sb)
     camera = sb.start_tool("vb-camera", "--still", "--quiet", "--no-telemetry", "--video-kbps", "2000")
     sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "camera link did not come up")
-    full = sb.start_tool("vb-viewer")
-    sb.expect(si.wait_line(full, "ack", timeout=15) is not None, "viewer not acknowledged")
+    full = si.start_viewer(sb)
     sb.expect(sb.wait_until(lambda: any(r > 0 for r in video_lines(full)), 15), "no video before the flood")
     base_threads = threads_of(daemon.pid)
 

@@ -16,8 +16,7 @@ BOOT_FILE = "/boot/vantagebridge-cable.conf"
 
 def test_hung_unmount_is_killed_and_saves_go_on(sb):
     daemon = si.start_daemon(sb, ready="Init FTP")
-    viewer = sb.start_tool("vb-viewer")
-    sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
+    viewer = si.start_viewer(sb)
 
     sb.set_program_hangs("umount", True)
     si.send_json(sb, {"cmd": "updateparam", "name": "osd_top_offset", "value": "5"})

@@ -18,10 +18,6 @@ SENDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "send_datagram
 BOOT_FILE = "/boot/vantagebridge-cable.conf"
 
 
-def start(sb):
-    return si.start_daemon(sb)
-
-
 def send(sb, start, *args):
     """Runs send_datagrams.py through start (sb.start or an outside host's start) and waits for it."""
     proc = start([sys.executable, SENDER] + [str(a) for a in args], name="sender")
@@ -44,7 +40,7 @@ def refusals(daemon, kind, address):
 
 
 def test_only_the_camera_link_speaks_for_the_camera(sb):
-    daemon = start(sb)
+    daemon = si.start_daemon(sb)
     link = sb.camera_link()
     camera = sb.start_tool("vb-camera", "--still", "--quiet", "--query-every", "1", "--seconds", "7")
     sb.expect(si.wait_line(camera, "answer ok", timeout=15) is not None, "camera not answered")
@@ -74,7 +70,7 @@ def test_only_the_camera_link_speaks_for_the_camera(sb):
 
 
 def test_viewer_outside_gets_no_acknowledgement_and_no_video(sb):
-    daemon = start(sb)
+    daemon = si.start_daemon(sb)
     outside = sb.outside_host()
     sb.start_tool("vb-camera", "--still", "--quiet", "--no-queries", "--video-kbps", "1000")
     inside = sb.start_tool("vb-viewer", "--seconds", "6", "--quiet-video")
@@ -96,7 +92,7 @@ def test_viewer_outside_gets_no_acknowledgement_and_no_video(sb):
 
 
 def test_commands_from_outside_change_nothing(sb):
-    daemon = start(sb)
+    daemon = si.start_daemon(sb)
     outside = sb.outside_host()
     camera = sb.start_tool("vb-camera", "--still", "--quiet")
     sb.expect(sb.wait_for(daemon, "data connected\n", timeout=15), "camera link did not come up")
@@ -141,11 +137,10 @@ print("acked %d" % len(acked), flush=True)
 
 
 def test_video_only_from_the_camera_link_and_four_viewer_slots_an_address(sb):
-    daemon = start(sb)
+    daemon = si.start_daemon(sb)
     outside = sb.outside_host()
     link = sb.camera_link()
-    viewer = sb.start_tool("vb-viewer", "--quiet-video")
-    sb.expect(si.wait_line(viewer, "ack", timeout=15) is not None, "viewer not acknowledged")
+    viewer = si.start_viewer(sb, "--quiet-video")
     send(sb, outside.start, "--repeat", "50", "--gap", "0.01", outside.box_address + ":5000", "video:1400")
     send(sb, sb.start, "--from", "127.0.0.2", "--repeat", "50", "--gap", "0.01", "127.0.0.1:5000", "video:1200")
     # Video from the camera link, sent after it, is relayed: what came before it was not.
@@ -163,8 +158,7 @@ def test_video_only_from_the_camera_link_and_four_viewer_slots_an_address(sb):
     acked = int(re.search(r"acked (\d+)", taker.stdout_text()).group(1))
     print("  20 sockets from one address: %d slots" % acked)
     sb.expect(acked == 4, "one address took %d slots" % acked)
-    viewer = sb.start_tool("vb-viewer", "--data-only")
-    sb.expect(si.wait_line(viewer, "ack", timeout=15) is not None, "a real viewer got no slot")
+    viewer = si.start_viewer(sb, "--data-only")
     refused = [l for l in daemon.stderr_text().splitlines() if l.startswith("viewer registrations from")]
     sb.expect(refused == ["viewer registrations from %s refused: 4 viewers from one address at most"
                           % outside.peer_address], "refusal lines: %r" % refused)

@@ -18,10 +18,6 @@ BOOT_FILE = "/boot/vantagebridge-cable.conf"
 RUN_FILE = "/run/vantagebridge.conf"
 
 
-def start(sb, config="control_enabled=1\n"):
-    return si.start_daemon(sb, config)
-
-
 def wait_file_with(sb, line, timeout=15):
     """Waits until the boot file holds the CR LF line; returns the file's bytes."""
     want = line.encode() + b"\r\n"
@@ -59,7 +55,7 @@ SAVE = ["mount -o rw,remount /boot", "umount /boot", "mount /boot"]
 
 
 def test_flags_and_texts_saved(sb):
-    start(sb)
+    si.start_daemon(sb)
     si.send_json(sb, {"cmd": "updateparam", "name": "rcin_enabled", "value": "true"})
     wait_file_with(sb, "rc_input_enabled=1")
     sb.expect(sb.wait_until(lambda: "killall -q rcin" in sb.stub_log(), 10), "rcin not restarted")
@@ -87,7 +83,7 @@ def test_camera_mode_changes_end_the_daemon_with_code_2(sb):
         for leftover in (BOOT_FILE, RUN_FILE):
             if os.path.exists(leftover):
                 os.unlink(leftover)
-        daemon = start(sb)
+        daemon = si.start_daemon(sb, "control_enabled=1\n")
         si.send_json(sb, {"cmd": "updateparam", "name": name, "value": value})
         code = si.wait_exit(sb, daemon, 15)
         sb.expect(code == 2, "%s: exit code %r" % (name, code))
@@ -96,7 +92,7 @@ def test_camera_mode_changes_end_the_daemon_with_code_2(sb):
 
 
 def test_partition_not_mounted_again_fails_the_save_safely(sb):
-    daemon = start(sb)
+    daemon = si.start_daemon(sb)
     si.send_json(sb, {"cmd": "updateparam", "name": "osd_top_offset", "value": "5"})
     wait_file_with(sb, "osd_top_offset=5")
     run_copy = si.read_bytes(RUN_FILE)
@@ -127,8 +123,7 @@ def test_partition_not_mounted_again_fails_the_save_safely(sb):
 
 
 def config_report(sb):
-    viewer = sb.start_tool("vb-viewer")
-    sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
+    viewer = si.start_viewer(sb)
     si.send_json(sb, {"cmd": "configrequest"})
     line = si.wait_line(viewer, "json {", timeout=10)
     sb.expect(line is not None, "no configuration report")

@@ -35,13 +35,8 @@ def wait_viewer_port_free(sb):
     sb.expect(sb.wait_until(lambda: port_free(4242), 15), "port 4242 still held by a leftover process")
 
 
-def started(sb, daemon):
-    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start: %r" % daemon.stderr_text())
-
-
 def test_second_copy_leaves_the_running_one_alone(sb):
-    first = sb.start_daemon()
-    started(sb, first)
+    first = si.start_daemon(sb, ready="Init FTP")
     sentinel = bytes(range(0x40, 0x40 + RC_VALUES[1]))
     sb.write_hud(RC_VALUES[0], sentinel)
     before_title = sb.read_hud(0, 27)
@@ -60,8 +55,7 @@ def test_second_copy_leaves_the_running_one_alone(sb):
     # Once the first copy is gone the lock goes with it.
     sb.stop(first)
     wait_viewer_port_free(sb)
-    third = sb.start_daemon()
-    started(sb, third)
+    third = si.start_daemon(sb, ready="Init FTP")
 
 
 def test_viewer_port_taken_ends_with_100(sb):
@@ -98,13 +92,11 @@ def test_start_reads_the_good_settings_and_saves_keep_them(sb):
             with open(BOOT_FILE + suffix, "wb") as f:
                 f.write(text)
         wait_viewer_port_free(sb)
-        daemon = sb.start_daemon()
-        started(sb, daemon)
+        daemon = si.start_daemon(sb, ready="Init FTP")
         sb.expect("settings read from " + source in daemon.stderr_text(),
                   "%s: no log line for it: %r" % (source, daemon.stderr_text()))
 
-        viewer = sb.start_tool("vb-viewer")
-        sb.expect(si.wait_line(viewer, "ack", timeout=15), "viewer not registered")
+        viewer = si.start_viewer(sb)
         si.send_json(sb, '{"cmd":"configrequest"}')
         line = si.wait_line(viewer, "json {", timeout=15)
         sb.expect(line is not None, "no configuration report")
@@ -165,7 +157,7 @@ def test_another_users_lock_and_records_are_replaced(sb):
     sb.expect(sb.wait_for(squatter, "ready", stream="stdout", timeout=15), "squatter: %r" % squatter.stderr_text())
 
     daemon = sb.start(["sh", "-c", 'umask 000; exec "$0"', sb.binary("vantagebridge")], name="vantagebridge")
-    started(sb, daemon)
+    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30), "daemon did not start")
     err = daemon.stderr_text()
     for line in ("instance lock %s held by uid %d, no copy of the daemon: replaced" % (LOCK, NOBODY),
                  "shared record /hud_mem was not the daemon's own (owner %d, mode 0666): made afresh" % NOBODY,
@@ -189,8 +181,7 @@ def test_another_users_lock_and_records_are_replaced(sb):
     sb.stop(squatter)
     os.chown(LOCK, NOBODY, NOBODY)
     wait_viewer_port_free(sb)
-    daemon = sb.start_daemon()
-    started(sb, daemon)
+    daemon = si.start_daemon(sb, ready="Init FTP")
     sb.expect("instance lock %s belonged to uid %d: replaced" % (LOCK, NOBODY) in daemon.stderr_text(),
               "no replacement line: %r" % daemon.stderr_text())
     sb.expect(owner_and_mode(LOCK) == (0, 0o600), "lock file %r" % (owner_and_mode(LOCK),))

@@ -7,6 +7,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sandbox  # noqa: E402
+import standins as si  # noqa: E402
 
 BANNER = "Vantagebridge Cable Basic v.0.14.10\n"  # no colour codes: standard output is a file
 INIT_LINES = ["GPIO init", "Init data source", "Init video bridge", "Init device discovery", "Init FTP"]
@@ -21,19 +22,12 @@ focus_assistant_enabled=1
 """
 
 
-def started(sb, daemon):
-    """Waits until the last start line is out."""
-    sb.expect(sb.wait_for(daemon, "Init FTP", timeout=30),
-              "no 'Init FTP' line; running=%s" % daemon.running())
-
-
 def hud_text(sb, offset, size):
     return sb.read_hud(offset, size).split(b"\0")[0].decode()
 
 
 def test_banner_start_lines_threads_and_config_mem(sb):
-    daemon = sb.start_daemon()
-    started(sb, daemon)
+    daemon = si.start_daemon(sb, ready="Init FTP")
     # An operator tells the threads apart in top -H by these names.
     wanted = {"watchdog", "usb-rx", "video-rx", "discovery-rx", "mailbox", "rc-loop", "ftp-list"}
     names = set()
@@ -74,8 +68,7 @@ def test_banner_start_lines_threads_and_config_mem(sb):
     # Starting again over a wrongly sized object resizes it.
     with open("/dev/shm/config_mem", "wb") as f:
         f.write(b"\0" * 10)
-    daemon = sb.start_daemon()
-    started(sb, daemon)
+    daemon = si.start_daemon(sb, ready="Init FTP")
     sb.expect(sb.shm_size("config_mem") == 1844, "config_mem size %r" % sb.shm_size("config_mem"))
 
 
@@ -84,8 +77,7 @@ def test_status_record_after_start(sb):
     with open("/dev/shm/hud_mem", "wb") as f:
         f.write(b"\xff" * 2728)
     sb.write_config(DISPLAY_FLAGS_CONFIG)
-    daemon = sb.start_daemon()
-    started(sb, daemon)
+    daemon = si.start_daemon(sb, ready="Init FTP")
     sb.expect(sb.shm_size("hud_mem") == 2728, "hud_mem size %r" % sb.shm_size("hud_mem"))
     sb.expect(sb.read_hud(0, 1) == b"\x02", "marker %r" % sb.read_hud(0, 1))
     sb.expect(sb.read_hud(1, len(TITLE)) == TITLE, "title %r" % sb.read_hud(1, 30))
@@ -101,8 +93,7 @@ def test_status_record_after_start(sb):
 
 def test_title_and_version_blank_without_control(sb):
     sb.write_config("control_enabled=0\nosd_enabled=1\n")
-    daemon = sb.start_daemon()
-    started(sb, daemon)
+    daemon = si.start_daemon(sb, ready="Init FTP")
     sb.expect(sb.read_hud(1, 1) == b"\0", "title shown: %r" % sb.read_hud(1, 30))
     sb.expect(sb.read_hud(605, 1) == b"\0", "version shown: %r" % sb.read_hud(605, 20))
     sb.expect(sb.read_hud(0, 1) == b"\x02", "marker %r" % sb.read_hud(0, 1))
@@ -112,8 +103,7 @@ def test_title_and_version_blank_without_control(sb):
 
 def test_missing_configuration_file_still_runs(sb):
     sb.remove_config()
-    daemon = sb.start_daemon()
-    started(sb, daemon)
+    daemon = si.start_daemon(sb, ready="Init FTP")
     time.sleep(1.5)  # a watchdog pass or two; the daemon must still be there
     sb.expect(daemon.running(), "daemon ended with %r" % daemon.returncode())
     sb.expect(sb.shm_size("config_mem") is None, "config_mem created without a configuration file")
@@ -126,8 +116,7 @@ def test_missing_configuration_file_still_runs(sb):
 def test_status_message_reaches_a_viewer(sb):
     sb.write_config("control_enabled=1\nhdmi_enabled=1\nfocus_assistant_enabled=1\nap_iface=wlan0\n")
     sb.set_program_running("hostapd", True)
-    daemon = sb.start_daemon()
-    started(sb, daemon)
+    daemon = si.start_daemon(sb, ready="Init FTP")
     sb.write_hud(2625, [3, 1])  # only the lowest bit of the first byte counts
     sb.write_hud(887, [5])
     viewer = sb.start_tool("vb-viewer", "--data-only")

@@ -17,10 +17,6 @@ MAILBOX = 1570
 SHOW_CHANNELS = 888
 
 
-def start(sb, config="control_enabled=1\n"):
-    return si.start_daemon(sb, config)
-
-
 def summary(viewer):
     line = next((l for l in si.lines(viewer) if l.startswith("summary ")), "")
     m = re.search(r"acks=(\d+) video=(\d+) dgrams (\d+) B", line)
@@ -41,7 +37,7 @@ def write_mailbox(text):
 
 
 def test_mailbox_rc_report_and_silent_viewer_expiry(sb):
-    daemon = start(sb, "control_enabled=1\nrc_input_enabled=1\n")
+    daemon = si.start_daemon(sb, "control_enabled=1\nrc_input_enabled=1\n")
     # A command in the mailbox runs and the area is emptied.
     sb.expect(sb.wait_until(lambda: sb.shm_size("hud_mem") == 2728, 10), "no /dev/shm/hud_mem")
     write_mailbox('{"cmd":"rc","name":"showchannels","value":"1"}')
@@ -86,7 +82,7 @@ def register(s, data_only=False):
 def test_config_reports_are_not_lost_to_video(sb):
     """Configuration reports requested while video goes to 18 viewers at about
     3,000 datagrams/s all arrive: a reply waits for the video send in progress."""
-    start(sb)
+    si.start_daemon(sb)
     # Full viewers that never read: their queues overflow, the box's sends do not.
     full = [viewer_socket(4096) for _ in range(18)]
     asker = viewer_socket()
@@ -134,14 +130,13 @@ def ip(*args):
 def test_slow_viewer_costs_the_others_nothing(sb):
     """A full viewer behind a 1 Mbit/s link whose queue holds more than any send
     buffer loses its own video; the viewer beside it still gets every datagram."""
-    slow_viewer_beside_a_fast_one(sb, start(sb))
+    slow_viewer_beside_a_fast_one(sb, si.start_daemon(sb))
 
 
 def test_slow_viewer_costs_the_others_nothing_without_the_reuseport_filter(sb):
     """As above where the kernel refuses the filter that steers every arrival to
     one socket (qemu-user does): the rows keep their own sockets, and whatever
     lands on them is still read."""
-    sb.write_config("control_enabled=1\n")
     daemon = sb.start([sb.binary("refuse-reuseport-filter"), sb.binary("vantagebridge")], name="vantagebridge")
     sb.expect(sb.wait_for(daemon, "Init device discovery", timeout=30), "daemon did not start")
     sb.expect(sb.wait_for(daemon, "no reuseport filter: viewers are read from every send socket"),

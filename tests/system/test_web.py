@@ -132,17 +132,12 @@ def artefact(sb, name):
 
 def request(method, path, body=None, headers=None, timeout=30):
     """One HTTP request to vb-web; (status, parsed JSON body or raw text)."""
-    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=timeout)
+    status, _, data = si.web_request(path, method, body, headers, timeout, PORT)
+    data = data.decode("utf-8", "replace")
     try:
-        connection.request(method, path, body=body, headers=headers or {})
-        response = connection.getresponse()
-        data = response.read().decode("utf-8", "replace")
-        try:
-            return response.status, json.loads(data)
-        except ValueError:
-            return response.status, data
-    finally:
-        connection.close()
+        return status, json.loads(data)
+    except ValueError:
+        return status, data
 
 
 def post_command(command, content_type="application/json", headers=None):
@@ -304,12 +299,9 @@ def test_a_backup_is_restored_and_a_damaged_one_refused(sb):
     status, body = post_command({"cmd": "updateparam", "name": "osd_borders", "value": "12", "value2": "3"})
     sb.expect(status == 200, "the settings change: %d %r" % (status, body))
     # The backup is what the last save left: the /run copy, whole, passwords and all.
-    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30)
-    connection.request("GET", "/api/settings-file")
-    response = connection.getresponse()
-    backup = response.read()
-    sb.expect(response.status == 200 and response.getheader("Content-Disposition")
-              == 'attachment; filename="vantagebridge-cable.conf"', "download: %d %r" % (response.status, backup))
+    status, headers, backup = si.web_request("/api/settings-file")
+    sb.expect(status == 200 and headers.get("Content-Disposition")
+              == 'attachment; filename="vantagebridge-cable.conf"', "download: %d %r" % (status, backup))
     sb.expect(backup == si.read_bytes("/run/vantagebridge.conf") and check_line_matches(backup)
               and b'wifi_psk="lan-secret-1"' in backup, "the backup is not the saved file: %r" % backup[-300:])
 

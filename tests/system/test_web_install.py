@@ -6,7 +6,6 @@ through the daemon's record, which is closed to any other user. Its Avahi
 files, installed the same way, announce the page and the viewer port by the
 box's name to an avahi-daemon of the sandbox's own."""
 
-import http.client
 import json
 import os
 import shutil
@@ -21,16 +20,6 @@ import standins as si  # noqa: E402
 PORT = 8080
 SOURCE_WWW = os.path.join(sandbox.REPO, "tools", "vb-web", "www")
 MARK = b"<!-- the installed copy -->\n"
-
-
-def get(path, method="GET", body=None, headers=None):
-    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30)
-    try:
-        connection.request(method, path, body=body, headers=headers or {})
-        response = connection.getresponse()
-        return response.status, response.read()
-    finally:
-        connection.close()
 
 
 def install_web(sb):
@@ -63,11 +52,11 @@ def test_page_found_from_where_the_binary_lies(sb):
         for binary, www, marked in cases:
             web = start_web(sb, [binary])
             sb.expect("from %s\n" % www in web.stderr_text(), "%s: %r" % (binary, web.stderr_text()))
-            status, page = get("/")
+            status, _, page = si.web_request("/")
             sb.expect(status == 200 and page.endswith(MARK) == marked, "%s: GET / %d, marked %r"
                       % (binary, status, page.endswith(MARK)))
             with open(os.path.join(SOURCE_WWW, "app.js"), "rb") as f:
-                sb.expect(get("/app.js") == (200, f.read()), "%s: app.js differs" % binary)
+                sb.expect(si.web_request("/app.js")[::2] == (200, f.read()), "%s: app.js differs" % binary)
             sb.stop(web)
 
         # Without its installed files it fails, and never serves the source tree instead.
@@ -108,7 +97,7 @@ def test_mailbox_needs_the_daemons_user_but_no_capability(sb):
                       "%s: still holds %r" % (user, held))
             if log:
                 sb.expect(sb.wait_for(web, log, timeout=15), "%s: %r" % (user, web.stderr_text()))
-            status, body = get("/api/command", "POST", command, {"Content-Type": "application/json"})
+            status, _, body = si.web_request("/api/command", "POST", command, {"Content-Type": "application/json"})
             sb.expect(status == expected, "%s: command answered %d %r" % (user, status, body[:200]))
             sb.stop(web)
     finally:

@@ -7,14 +7,13 @@
 
 #include <cctype>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "command_test_support.h"
 #include "commands/dispatcher.h"
+#include "read_file.h"
 #include "writable_records.h"
 
 namespace commands_test {
@@ -84,10 +83,7 @@ std::string RowName(size_t index, const cJSON* send) {
 }
 
 std::vector<GoldenRow> LoadRows() {
-  std::ifstream file(GoldenPath());
-  std::stringstream text;
-  text << file.rdbuf();
-  cJSON* root = cJSON_Parse(text.str().c_str());
+  cJSON* root = cJSON_Parse(ReadFile(GoldenPath()).c_str());
   std::vector<GoldenRow> rows;
   if (root == nullptr) return rows;
   const State camera = ReadState(cJSON_GetObjectItem(root, "camera"));

@@ -26,16 +26,10 @@
 #include "platform/shell.h"
 #include "records/reset.h"
 #include "records/shared_config.h"
+#include "read_file.h"
 #include "writable_records.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
 
 // The sample file in the repository is the file of the default record.
 std::string SampleFile() {

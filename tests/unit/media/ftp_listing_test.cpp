@@ -23,6 +23,7 @@
 #include "common/shared_field.h"
 #include "media/ftp_listing.h"
 #include "platform/clock.h"
+#include "read_file.h"
 #include "records/hud_state.h"
 #include "records/media_request.h"
 #include "records/usb_peer.h"
@@ -63,13 +64,6 @@ bool Accepts(uint16_t port) {
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
   close(fd);
   return ok;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 int CountOf(const std::string& text, const std::string& word) {

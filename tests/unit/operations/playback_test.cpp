@@ -142,7 +142,7 @@ std::vector<TimedFrame> TimedFramesSoFar(const CameraEnd& end) {
   double ms = -1;
   while (ReceiveTimed(end.camera_fd, &d, &ms)) {
     if (d == Datagram(kMarker, kMarker + sizeof kMarker - 1)) break;
-    out.push_back({FrameText(Decode(d)), ms});
+    out.push_back({FrameText(DecodeSentFrame(d)), ms});
   }
   return out;
 }

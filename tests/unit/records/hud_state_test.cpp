@@ -66,16 +66,4 @@ TEST(HudConsistency, CopiesTakenDuringUpdatesAreWholeWhenTheCountersAgree) {
   RecordProperty("torn", torn);
 }
 
-// An update begun and not yet done, in either pair, makes the copy torn.
-TEST(HudConsistency, AnOpenUpdateOfEitherWriterTearsTheCopy) {
-  uint32_t HudState::*const begun[] = {&HudState::camera_updates_begun, &HudState::other_updates_begun};
-  for (uint32_t HudState::*counter : begun) {
-    ResetRecords();
-    HudState copy;
-    ASSERT_TRUE(TakeConsistentHudCopy(GetHudState(), &copy));
-    WritableHudState()->*counter += 1;
-    EXPECT_FALSE(TakeConsistentHudCopy(GetHudState(), &copy));
-  }
-}
-
 }  // namespace
