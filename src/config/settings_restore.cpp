@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +21,7 @@
 #include "config/param_updates.h"
 #include "config/settings_lines.h"
 #include "config/writer.h"
+#include "platform/log.h"
 #include "platform/durable_file.h"
 #include "records/config_schema.h"
 #include "records/shared_config.h"
@@ -173,12 +173,8 @@ std::string TokenOf(const char* text) {
 // Refusals and unwritable answers at most once a second, however often a
 // viewer sends the command.
 void LogRefusal(const char* line) {
-  static std::atomic<int64_t> last_ms{INT64_MIN / 2};
-  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now().time_since_epoch())
-                             .count();
-  int64_t last = last_ms.load(std::memory_order_relaxed);
-  if (now_ms - last < 1000 || !last_ms.compare_exchange_strong(last, now_ms)) return;
+  static RateGate gate;
+  if (!RateGatePasses(&gate, 1000)) return;
   fputs(line, stderr);
 }
 

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -112,12 +111,8 @@ const char* WriteBootFiles(const std::string& path, const std::string& text) {
 
 // A refused save is logged at most once a second, however often it is asked for.
 void LogRefusedSave(const std::string& holder) {
-  static std::atomic<int64_t> last_log_ms{INT64_MIN / 2};
-  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now().time_since_epoch())
-                             .count();
-  int64_t last = last_log_ms.load(std::memory_order_relaxed);
-  if (now_ms - last < 1000 || !last_log_ms.compare_exchange_strong(last, now_ms)) return;
+  static RateGate gate;
+  if (!RateGatePasses(&gate, 1000)) return;
   LogError("settings not saved: no good settings were loaded at start, and %s holds some\n", holder.c_str());
 }
 
