@@ -129,7 +129,7 @@ constexpr const char* kReadAtStartOnly[] = {"shield_enabled", "i2c_input_enabled
 
 constexpr bool ReadAtStartOnlyExist() {
   for (const char* key : kReadAtStartOnly) {
-    if (FindConfigSetting(key) == nullptr) return false;
+    if (ConfigSettingIndex(key) < 0) return false;
   }
   return true;
 }
