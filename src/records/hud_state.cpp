@@ -21,7 +21,7 @@ class CameraUpdate {
   CameraUpdate() : hud_(g_hud) {
     count_ = LoadShared(&hud_->camera_updates_begun) + 1;
     StoreShared(&hud_->camera_updates_begun, count_);
-    std::atomic_thread_fence(std::memory_order_release);
+    SharedFence<__ATOMIC_RELEASE>();
   }
   ~CameraUpdate() { StoreSharedRelease(&hud_->camera_updates_done, count_); }
   CameraUpdate(const CameraUpdate&) = delete;
@@ -38,7 +38,7 @@ class OtherUpdate {
  public:
   OtherUpdate() : hud_(g_hud) {
     AddShared(&hud_->other_updates_begun, 1u);
-    std::atomic_thread_fence(std::memory_order_release);
+    SharedFence<__ATOMIC_RELEASE>();
   }
   ~OtherUpdate() { AddShared<__ATOMIC_RELEASE>(&hud_->other_updates_done, 1u); }
   OtherUpdate(const OtherUpdate&) = delete;
@@ -74,7 +74,7 @@ bool TakeConsistentHudCopy(const HudState* live, HudState* out) {
   const uint32_t camera_done = LoadSharedAcquire(&live->camera_updates_done);
   const uint32_t other_done = LoadSharedAcquire(&live->other_updates_done);
   LoadSharedBytes(out, live, sizeof *out);
-  std::atomic_thread_fence(std::memory_order_acquire);
+  SharedFence<__ATOMIC_ACQUIRE>();
   return LoadShared(&live->camera_updates_begun) == camera_done &&
          LoadShared(&live->other_updates_begun) == other_done;
 }
