@@ -42,7 +42,7 @@ SUITE = "bookworm"
 # What the package needs at run time (its Depends and Recommends, so apt finds
 # everything offline), systemd itself, and what the checks run inside.
 PACKAGES = ["systemd", "systemd-sysv", "dbus", "libcjson1", "libinih1", "libcurl4", "libsystemd0",
-            "libncursesw6", "libmicrohttpd12", "psmisc", "sudo", "wireless-tools",
+            "libncursesw6", "libmicrohttpd12", "libx264-164", "psmisc", "sudo", "wireless-tools",
             "iproute2", "procps", "curl", "python3"]
 # Timers and gettys that would only add noise to the journal and the boot.
 MASKED = ["apt-daily.timer", "apt-daily-upgrade.timer", "dpkg-db-backup.timer", "e2scrub_all.timer",
